@@ -1,0 +1,81 @@
+#include "entry.h"
+
+#include <limits>
+
+#include "messages.h"
+#include "platform/text.h"
+#include "reply.h"
+#include "request_fields.h"
+#include "secret_text.h"
+#include "tamrin_ca.h"
+
+namespace pincheck {
+
+namespace {
+
+// Reply code of the failure reply.
+constexpr std::uint32_t kFailureCode = 9988;
+
+// The one failure the program raises: it carries the reply's message text as is.
+class RequestFailure {
+public:
+    explicit RequestFailure(const char* text) : text_(text) {}
+    const char* text() const { return text_; }
+
+private:
+    const char* text_;
+};
+
+bool isAtoiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+std::int32_t slotFromText(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && isAtoiSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Accumulated as a magnitude with a ceiling just past the 32-bit range.
+    const std::int64_t ceiling = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > ceiling) magnitude = ceiling;
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(value);
+}
+
+int runPinCheck(int argc, const char* const* argv) {
+    std::string functionName;
+    try {
+        if (argc < 2 || argv[1] == nullptr) throw RequestFailure(messages::kDataError);
+
+        RequestFields fields(argv[1]);
+        functionName = fields.get("CA_Function");
+        std::string pin = fields.get("sPin");
+        WipeOnExit wipePin(pin);
+        const std::string slotText = fields.get("slotID");
+
+        TamrinCA session;
+        session.setRequestedSlot(slotFromText(slotText));
+        const std::string message = session.checkPin(pin);
+        const std::uint32_t code = session.resultCode();
+
+        writeReply(buildReply(functionName, code, toUtf8(message.c_str())), true);
+        return 0;
+    } catch (const RequestFailure& failure) {
+        // The failure's text goes out unconverted, as the service has always received it.
+        writeReply(buildReply(functionName, kFailureCode, failure.text()), false);
+        return 1;
+    }
+}
+
+}  // namespace pincheck

@@ -1,0 +1,150 @@
+#include "tamrin_ca.h"
+
+#include <algorithm>
+
+#include "messages.h"
+#include "secret_text.h"
+
+#ifndef PINCHECK_MODULE_NAME
+#error "PINCHECK_MODULE_NAME must name the card's PKCS#11 module file"
+#endif
+
+namespace pincheck {
+
+namespace {
+
+// The card's module, by plain file name: the platform's library search order finds it.
+constexpr char kModuleName[] = PINCHECK_MODULE_NAME;
+
+constexpr TokenResult kPinIncorrect = 0xDA000000u | CKR_PIN_INCORRECT;
+constexpr TokenResult kPinLengthRange = 0xDA000000u | CKR_PIN_LEN_RANGE;
+
+// The card's status word for a refused PIN verification is 0x63Cn, n the tries left. Only the
+// first two wrong entries of a three-try card get a message of their own; 0x63C0 (blocked now)
+// and any other word get the plain "PIN wrong".
+constexpr CK_ULONG kTwoTriesLeft = 0x63C2;
+constexpr CK_ULONG kOneTryLeft = 0x63C1;
+
+}  // namespace
+
+TamrinCA::TamrinCA() = default;
+
+std::string TamrinCA::checkPin(const std::string& pin) {
+    resultCode_ = 0;
+    loginWithPin(pin);
+    if (lastError_ == 0) closeToken(true);
+    if (lastError_ != 0)
+        resultCode_ = lastError_;
+    else
+        message_.clear();
+    // A refused login leaves the module bound; so does a refused logout, which is tried once
+    // more here without touching the reply's code or message.
+    if (opened_) closeToken(false);
+    return message_;
+}
+
+void TamrinCA::loginWithPin(const std::string& pin) {
+    // Sized to the PIN, however long: the module, not this program, decides which lengths it
+    // accepts, and a cut PIN could be checked as a different one.
+    std::string pinBuffer(pin);
+    WipeOnExit wipePin(pinBuffer);
+
+    if (!opened_) {
+        openToken();
+        if (lastError_ != 0) return;
+    }
+
+    // Stays 0 when the layer cannot read the session information; 0 matches no retry word.
+    CK_ULONG deviceError = 0;
+    lastError_ = LoginToken(&token_, chosenSlot_, pinBuffer.c_str(), &deviceError);
+
+    if (lastError_ == kPinIncorrect) {
+        if (deviceError == kTwoTriesLeft)
+            message_ = messages::kFirstWrongEntry;
+        else if (deviceError == kOneTryLeft)
+            message_ = messages::kSecondWrongEntry;
+        else
+            message_ = messages::kTable[messages::kPinWrong];
+    } else if (lastError_ == kPinLengthRange) {
+        message_ = messages::kPinTooShort;
+    } else if (lastError_ != 0) {
+        message_ = messages::kTable[messages::kLoginFailed];
+    } else {
+        loggedOut_ = false;
+    }
+}
+
+void TamrinCA::openToken() {
+    if (opened_) return;
+
+    // Each step's message is set before the step, so a failure leaves the right one.
+    message_ = messages::kTable[messages::kInitLibraryFailed];
+    lastError_ = InitLibrary(kModuleName, &token_);
+    if (lastError_ != 0) return;
+
+    message_ = messages::kTable[messages::kReaderFailed];
+    CK_SLOT_ID slots[kSlotCapacity] = {};
+    CK_ULONG count = kSlotCapacity;
+    lastError_ = GetSlotID(&token_, slots, &count);
+    if (lastError_ != 0) {
+        releaseAfterFailedOpen();
+        return;
+    }
+    // Only the entries the module wrote are read, never past the array.
+    const CK_ULONG listed = std::min(count, kSlotCapacity);
+    if (listed == 0) {
+        lastError_ = kSessionFinding;
+        releaseAfterFailedOpen();
+        return;
+    }
+
+    CK_ULONG position = 0;
+    if (requestedSlot_ == kScanAllSlots) {
+        // An error code from the presence query counts as a card: the login then reports what
+        // is wrong with the slot.
+        while (position < listed && IsTokenPresent(&token_, slots[position]) == 0) ++position;
+        if (position == listed) {
+            message_ = messages::kTable[messages::kCardNotInserted];
+            lastError_ = kSessionFinding;
+            releaseAfterFailedOpen();
+            return;
+        }
+    } else if (requestedSlot_ < 0 || static_cast<CK_ULONG>(requestedSlot_) >= listed) {
+        // A position outside the list names no reader at all.
+        lastError_ = kSessionFinding;
+        releaseAfterFailedOpen();
+        return;
+    } else {
+        position = static_cast<CK_ULONG>(requestedSlot_);
+        if (IsTokenPresent(&token_, slots[position]) == 0) {
+            message_ = messages::kTable[messages::kCardNotInserted];
+            lastError_ = kSessionFinding;
+            releaseAfterFailedOpen();
+            return;
+        }
+    }
+
+    chosenSlot_ = slots[position];
+    opened_ = true;
+}
+
+void TamrinCA::releaseAfterFailedOpen() {
+    // The module was bound but no slot could be used: finalise and unload it now rather than
+    // leave that to the end of the process.
+    CloseLibrary(&token_);
+}
+
+void TamrinCA::closeToken(bool setLogoutMessage) {
+    if (!opened_) return;
+    if (!loggedOut_) {
+        if (setLogoutMessage) message_ = messages::kTable[messages::kLogoutError];
+        lastError_ = LogoutToken(&token_);
+        // Still logged in: the module stays bound so that a later logout can be tried.
+        if (lastError_ != 0) return;
+        loggedOut_ = true;
+    }
+    CloseLibrary(&token_);
+    opened_ = false;
+}
+
+}  // namespace pincheck

@@ -1,0 +1,89 @@
+#include "fake_token_layer.h"
+
+#include <cstring>
+
+namespace faketoken {
+
+namespace {
+Script gScript;
+Record gRecord;
+std::size_t gLogoutCalls = 0;
+int gBoundMarker = 0;
+}  // namespace
+
+void reset(const Script& script) {
+    gScript = script;
+    gRecord = Record();
+    gLogoutCalls = 0;
+}
+
+const Record& record() { return gRecord; }
+
+std::vector<std::string> callNames() {
+    std::vector<std::string> names;
+    for (const Call& call : gRecord.calls) names.push_back(call.name);
+    return names;
+}
+
+int countOf(const std::string& name) {
+    int n = 0;
+    for (const Call& call : gRecord.calls) n += call.name == name;
+    return n;
+}
+
+}  // namespace faketoken
+
+using faketoken::gBoundMarker;
+using faketoken::gLogoutCalls;
+using faketoken::gRecord;
+using faketoken::gScript;
+
+extern "C" {
+
+TokenResult InitLibrary(const char* moduleName, TokenContext* ctx) {
+    gRecord.calls.push_back({"InitLibrary", 0});
+    gRecord.moduleName = moduleName ? moduleName : "";
+    std::memset(ctx, 0, sizeof *ctx);
+    if (gScript.initResult == 0) ctx->library = &gBoundMarker;
+    return gScript.initResult;
+}
+
+TokenResult CloseLibrary(TokenContext* ctx) {
+    gRecord.calls.push_back({"CloseLibrary", 0});
+    ctx->library = nullptr;
+    ctx->session = nullptr;
+    return 0;
+}
+
+TokenResult GetSlotID(TokenContext*, CK_SLOT_ID* slots, CK_ULONG* count) {
+    gRecord.calls.push_back({"GetSlotID", 0});
+    gRecord.slotCapacity = *count;
+    if (gScript.slotListResult != 0) return gScript.slotListResult;
+    // Behaves as the layer promises: never writes past the capacity it was given.
+    if (gScript.slots.size() > *count) return 0xDA000150u;
+    for (std::size_t i = 0; i < gScript.slots.size(); ++i) slots[i] = gScript.slots[i];
+    *count = gScript.slots.size();
+    return 0;
+}
+
+TokenResult IsTokenPresent(TokenContext*, CK_SLOT_ID slot) {
+    gRecord.calls.push_back({"IsTokenPresent", slot});
+    for (const auto& entry : gScript.presence)
+        if (entry.first == slot) return entry.second;
+    return 0;
+}
+
+TokenResult LoginToken(TokenContext*, CK_SLOT_ID slot, const char* pin, CK_ULONG* deviceError) {
+    gRecord.calls.push_back({"LoginToken", slot});
+    gRecord.pin = pin ? pin : "<null>";
+    if (gScript.writeDeviceError) *deviceError = gScript.deviceError;
+    return gScript.loginResult;
+}
+
+TokenResult LogoutToken(TokenContext*) {
+    gRecord.calls.push_back({"LogoutToken", 0});
+    const std::size_t n = gLogoutCalls++;
+    return n < gScript.logoutResults.size() ? gScript.logoutResults[n] : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,47 @@
+// A stand-in for the token access layer, for the session's unit tests: each test scripts the
+// answers of the six calls the session makes and reads back the calls it received, in order.
+#ifndef PINCHECK_TESTS_FAKE_TOKEN_LAYER_H
+#define PINCHECK_TESTS_FAKE_TOKEN_LAYER_H
+
+#include <string>
+#include <vector>
+
+#include "token/token_api.h"
+
+namespace faketoken {
+
+struct Script {
+    TokenResult initResult = 0;
+    TokenResult slotListResult = 0;
+    std::vector<CK_SLOT_ID> slots;
+    // Answer of IsTokenPresent per slot ID; a slot not named here answers 0 (empty).
+    std::vector<std::pair<CK_SLOT_ID, TokenResult>> presence;
+    TokenResult loginResult = 0;
+    bool writeDeviceError = true;
+    CK_ULONG deviceError = 0;
+    // Answers of successive LogoutToken calls; 0 once the list is used up.
+    std::vector<TokenResult> logoutResults;
+};
+
+struct Call {
+    std::string name;
+    CK_SLOT_ID slot = 0;  // for IsTokenPresent and LoginToken
+};
+
+struct Record {
+    std::vector<Call> calls;
+    std::string pin;          // the text LoginToken received
+    std::string moduleName;   // the name InitLibrary received
+    CK_ULONG slotCapacity = 0;  // the count GetSlotID received
+};
+
+// Starts a test: the next calls answer from this script and the record is emptied.
+void reset(const Script& script);
+const Record& record();
+// Names of the calls received, in order.
+std::vector<std::string> callNames();
+int countOf(const std::string& name);
+
+}  // namespace faketoken
+
+#endif

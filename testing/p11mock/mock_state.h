@@ -1,0 +1,126 @@
+// The scriptable PKCS#11 test module: its state, the script it is told, and the call log.
+// Shared by the module's files (module.cpp, sessions.cpp, objects.cpp); tests never include it,
+// they talk to the module through its script file and read its log (see README.md).
+#ifndef TESTING_P11MOCK_MOCK_STATE_H
+#define TESTING_P11MOCK_MOCK_STATE_H
+
+#include <p11-kit/pkcs11.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace p11mock {
+
+// Fixed-width text fields of the module's records.
+constexpr std::size_t kLibraryTextWidth = 32;
+constexpr std::size_t kSlotTextWidth = 64;
+constexpr std::size_t kTokenTextWidth = 32;
+constexpr std::size_t kSerialWidth = 16;
+
+// One line of the script after tokenizing: the command word, the bare words after it, and the
+// name=value pairs. Values are decoded (quotes removed, \xNN, \0, \\, \" resolved), so they may
+// hold any byte, NUL included.
+struct ScriptLine {
+    int number = 0;
+    std::string command;
+    std::vector<std::string> words;
+    std::map<std::string, std::string> named;
+
+    bool has(const std::string& name) const { return named.count(name) != 0; }
+};
+
+// Number parsing for script values: decimal or 0x-prefixed hex. False on anything else.
+bool parseNumber(const std::string& text, CK_ULONG& value);
+// Hex digits (blanks and colons allowed between bytes) into bytes. False on odd or bad digits.
+bool parseHexBytes(const std::string& text, std::string& bytes);
+
+struct TokenState {
+    std::string label;         // padded to kTokenTextWidth when reported
+    std::string manufacturer;  // padded to kTokenTextWidth
+    std::string model;         // padded to kSerialWidth
+    std::string serial;        // padded to kSerialWidth
+    std::string pin = "1234";
+    CK_ULONG pinMin = 4;
+    CK_ULONG pinMax = 16;
+    bool loggedIn = false;
+};
+
+struct SlotState {
+    CK_SLOT_ID id = 0;
+    std::string description;   // padded to kSlotTextWidth
+    std::string manufacturer;  // padded to kTokenTextWidth
+    bool tokenPresent = true;
+    char pad = ' ';            // fill of every text of this slot and its token
+    TokenState token;
+};
+
+struct SessionState {
+    CK_SLOT_ID slot = 0;
+    CK_FLAGS flags = 0;
+};
+
+// "fail C_X 0xRV [nth=N]": every call of C_X, or only the Nth one (counted from 1 since the
+// module was last loaded or finalised), answers RV without doing anything else.
+struct FailRule {
+    std::string function;
+    CK_RV rv = CKR_OK;
+    CK_ULONG nth = 0;  // 0: every call
+};
+
+struct ModuleState {
+    bool initialized = false;
+    bool scriptLoaded = false;
+    std::string scriptError;  // a bad script makes C_Initialize fail with CKR_GENERAL_ERROR
+    std::string libraryDescription = "p11mock test module";
+    std::string libraryManufacturer = "card programs tests";
+    char libraryPad = ' ';
+    std::vector<SlotState> slots;
+    std::vector<CK_ULONG> deviceErrors;  // reported after the 1st, 2nd, ... login attempt
+    CK_ULONG loginAttempts = 0;
+    CK_ULONG deviceError = 0;            // what C_GetSessionInfo reports now
+    std::vector<FailRule> failRules;
+    std::map<std::string, CK_ULONG> callCounts;
+    std::map<CK_SESSION_HANDLE, SessionState> sessions;
+    CK_SESSION_HANDLE nextSession = 1;
+};
+
+ModuleState& state();
+
+// Resets the state and reads the script named by P11MOCK_SCRIPT (no variable: one slot, id 1,
+// with a token "p11mock token" and the PIN "1234"). Errors are kept in state().scriptError.
+void loadScript();
+
+SlotState* findSlot(CK_SLOT_ID id);
+// The slot of an open session, or null for an unknown handle.
+SlotState* sessionSlot(CK_SESSION_HANDLE session);
+
+// Copies text into a fixed-width field, filling the rest with `pad`. The text was checked
+// against the width when the script was read.
+void fillText(unsigned char* field, std::size_t width, const std::string& text, char pad);
+
+// One received call: counts it, applies the fail rules and writes one log line
+// ("C_Login session=1 user=1 pin=1234 -> 0xA0") to the file named by P11MOCK_LOG.
+class Call {
+public:
+    explicit Call(const char* function);
+    Call& arg(const char* name, CK_ULONG value);
+    Call& arg(const char* name, const void* bytes, CK_ULONG length);  // printable, \xNN escaped
+    Call& argPointer(const char* name, const void* pointer);          // "null" or "set"
+    // The value a fail rule injects for this call, or CKR_OK.
+    CK_RV injected() const { return injected_; }
+    // Logs the call with its answer and returns the answer.
+    CK_RV done(CK_RV rv);
+
+private:
+    std::string line_;
+    CK_RV injected_ = CKR_OK;
+};
+
+// Appends a free text line to the log (script errors, notes of the object part).
+void logLine(const std::string& line);
+
+}  // namespace p11mock
+
+#endif

@@ -1,0 +1,260 @@
+// Entry of the test module: C_GetFunctionList (its only exported symbol), the function list,
+// initialisation and the library, slot and token queries.
+#include <cstring>
+#include <new>
+
+#include "entries.h"
+#include "mock_state.h"
+#include "objects.h"
+
+namespace p11mock {
+namespace {
+
+void versionOf(CK_VERSION& v, unsigned char major, unsigned char minor) {
+    v.major = major;
+    v.minor = minor;
+}
+
+CK_RV initialize(CK_VOID_PTR args) {
+    return guarded([&] {
+        ModuleState& s = state();
+        if (!s.scriptLoaded) loadScript();
+        Call call("C_Initialize");
+        call.argPointer("args", args);
+        if (call.injected()) return call.done(call.injected());
+        if (s.initialized) return call.done(CKR_CRYPTOKI_ALREADY_INITIALIZED);
+        if (!s.scriptError.empty()) return call.done(CKR_GENERAL_ERROR);
+        if (args) {
+            const auto* a = static_cast<const CK_C_INITIALIZE_ARGS*>(args);
+            if (a->pReserved) return call.done(CKR_ARGUMENTS_BAD);
+            const bool anyMutex = a->CreateMutex || a->DestroyMutex || a->LockMutex ||
+                                  a->UnlockMutex;
+            const bool allMutex = a->CreateMutex && a->DestroyMutex && a->LockMutex &&
+                                  a->UnlockMutex;
+            if (anyMutex && !allMutex) return call.done(CKR_ARGUMENTS_BAD);
+        }
+        s.initialized = true;
+        return call.done(CKR_OK);
+    });
+}
+
+CK_RV finalize(CK_VOID_PTR reserved) {
+    return guarded([&] {
+        ModuleState& s = state();
+        Call call("C_Finalize");
+        call.argPointer("reserved", reserved);
+        if (call.injected()) return call.done(call.injected());
+        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
+        if (reserved) return call.done(CKR_ARGUMENTS_BAD);
+        for (const auto& entry : s.sessions) objectsSessionClosed(entry.first);
+        s.sessions.clear();
+        for (auto& slot : s.slots) slot.token.loggedIn = false;
+        s.initialized = false;
+        // The next C_GetFunctionList or C_Initialize reads the script afresh.
+        s.scriptLoaded = false;
+        return call.done(CKR_OK);
+    });
+}
+
+CK_RV getInfo(CK_INFO_PTR info) {
+    return guarded([&] {
+        ModuleState& s = state();
+        Call call("C_GetInfo");
+        if (call.injected()) return call.done(call.injected());
+        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
+        if (!info) return call.done(CKR_ARGUMENTS_BAD);
+        std::memset(info, 0, sizeof *info);
+        versionOf(info->cryptokiVersion, 2, 40);
+        fillText(info->manufacturerID, kLibraryTextWidth, s.libraryManufacturer, s.libraryPad);
+        fillText(info->libraryDescription, kLibraryTextWidth, s.libraryDescription,
+                 s.libraryPad);
+        versionOf(info->libraryVersion, 1, 0);
+        return call.done(CKR_OK);
+    });
+}
+
+CK_RV getSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
+    return guarded([&] {
+        ModuleState& s = state();
+        Call call("C_GetSlotList");
+        call.arg("tokenPresent", tokenPresent).argPointer("list", list);
+        if (count) call.arg("count", *count);
+        if (call.injected()) return call.done(call.injected());
+        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
+        if (!count) return call.done(CKR_ARGUMENTS_BAD);
+        CK_ULONG n = 0;
+        for (const auto& slot : s.slots)
+            if (!tokenPresent || slot.tokenPresent) ++n;
+        if (!list) {
+            *count = n;
+            return call.done(CKR_OK);
+        }
+        if (*count < n) {
+            *count = n;
+            return call.done(CKR_BUFFER_TOO_SMALL);
+        }
+        CK_ULONG i = 0;
+        for (const auto& slot : s.slots)
+            if (!tokenPresent || slot.tokenPresent) list[i++] = slot.id;
+        *count = n;
+        return call.done(CKR_OK);
+    });
+}
+
+CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
+    return guarded([&] {
+        ModuleState& s = state();
+        Call call("C_GetSlotInfo");
+        call.arg("slot", id);
+        if (call.injected()) return call.done(call.injected());
+        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
+        if (!info) return call.done(CKR_ARGUMENTS_BAD);
+        const SlotState* slot = findSlot(id);
+        if (!slot) return call.done(CKR_SLOT_ID_INVALID);
+        std::memset(info, 0, sizeof *info);
+        fillText(info->slotDescription, kSlotTextWidth, slot->description, slot->pad);
+        fillText(info->manufacturerID, kTokenTextWidth, slot->manufacturer, slot->pad);
+        info->flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
+        if (slot->tokenPresent) info->flags |= CKF_TOKEN_PRESENT;
+        versionOf(info->hardwareVersion, 1, 0);
+        versionOf(info->firmwareVersion, 1, 0);
+        return call.done(CKR_OK);
+    });
+}
+
+CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
+    return guarded([&] {
+        ModuleState& s = state();
+        Call call("C_GetTokenInfo");
+        call.arg("slot", id);
+        if (call.injected()) return call.done(call.injected());
+        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
+        if (!info) return call.done(CKR_ARGUMENTS_BAD);
+        const SlotState* slot = findSlot(id);
+        if (!slot) return call.done(CKR_SLOT_ID_INVALID);
+        if (!slot->tokenPresent) return call.done(CKR_TOKEN_NOT_PRESENT);
+        const TokenState& t = slot->token;
+        std::memset(info, 0, sizeof *info);
+        fillText(info->label, kTokenTextWidth, t.label, slot->pad);
+        fillText(info->manufacturerID, kTokenTextWidth, t.manufacturer, slot->pad);
+        fillText(info->model, kSerialWidth, t.model, slot->pad);
+        fillText(info->serialNumber, kSerialWidth, t.serial, slot->pad);
+        info->flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED;
+        info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
+        info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
+        info->ulSessionCount = CK_UNAVAILABLE_INFORMATION;
+        info->ulRwSessionCount = CK_UNAVAILABLE_INFORMATION;
+        info->ulMaxPinLen = t.pinMax;
+        info->ulMinPinLen = t.pinMin;
+        info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
+        info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+        info->ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
+        info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
+        versionOf(info->hardwareVersion, 1, 0);
+        versionOf(info->firmwareVersion, 1, 0);
+        return call.done(CKR_OK);
+    });
+}
+
+// Calls the module does not implement answer CKR_FUNCTION_NOT_SUPPORTED and are logged, so a
+// test sees an unexpected call instead of a crash through a null entry.
+#define P11MOCK_UNSUPPORTED(name)                                     \
+    list.name = [](auto...) -> CK_RV {                                \
+        return guarded([] {                                           \
+            return Call(#name).done(CKR_FUNCTION_NOT_SUPPORTED);      \
+        });                                                           \
+    }
+
+CK_FUNCTION_LIST makeFunctionList() {
+    CK_FUNCTION_LIST list;
+    std::memset(&list, 0, sizeof list);
+    versionOf(list.version, 2, 40);
+    P11MOCK_UNSUPPORTED(C_GetMechanismList);
+    P11MOCK_UNSUPPORTED(C_GetMechanismInfo);
+    P11MOCK_UNSUPPORTED(C_InitToken);
+    P11MOCK_UNSUPPORTED(C_InitPIN);
+    P11MOCK_UNSUPPORTED(C_SetPIN);
+    P11MOCK_UNSUPPORTED(C_GetOperationState);
+    P11MOCK_UNSUPPORTED(C_SetOperationState);
+    P11MOCK_UNSUPPORTED(C_CreateObject);
+    P11MOCK_UNSUPPORTED(C_CopyObject);
+    P11MOCK_UNSUPPORTED(C_DestroyObject);
+    P11MOCK_UNSUPPORTED(C_GetObjectSize);
+    P11MOCK_UNSUPPORTED(C_SetAttributeValue);
+    P11MOCK_UNSUPPORTED(C_EncryptInit);
+    P11MOCK_UNSUPPORTED(C_Encrypt);
+    P11MOCK_UNSUPPORTED(C_EncryptUpdate);
+    P11MOCK_UNSUPPORTED(C_EncryptFinal);
+    P11MOCK_UNSUPPORTED(C_DecryptUpdate);
+    P11MOCK_UNSUPPORTED(C_DecryptFinal);
+    P11MOCK_UNSUPPORTED(C_DigestInit);
+    P11MOCK_UNSUPPORTED(C_Digest);
+    P11MOCK_UNSUPPORTED(C_DigestUpdate);
+    P11MOCK_UNSUPPORTED(C_DigestKey);
+    P11MOCK_UNSUPPORTED(C_DigestFinal);
+    P11MOCK_UNSUPPORTED(C_SignUpdate);
+    P11MOCK_UNSUPPORTED(C_SignFinal);
+    P11MOCK_UNSUPPORTED(C_SignRecoverInit);
+    P11MOCK_UNSUPPORTED(C_SignRecover);
+    P11MOCK_UNSUPPORTED(C_VerifyInit);
+    P11MOCK_UNSUPPORTED(C_Verify);
+    P11MOCK_UNSUPPORTED(C_VerifyUpdate);
+    P11MOCK_UNSUPPORTED(C_VerifyFinal);
+    P11MOCK_UNSUPPORTED(C_VerifyRecoverInit);
+    P11MOCK_UNSUPPORTED(C_VerifyRecover);
+    P11MOCK_UNSUPPORTED(C_DigestEncryptUpdate);
+    P11MOCK_UNSUPPORTED(C_DecryptDigestUpdate);
+    P11MOCK_UNSUPPORTED(C_SignEncryptUpdate);
+    P11MOCK_UNSUPPORTED(C_DecryptVerifyUpdate);
+    P11MOCK_UNSUPPORTED(C_GenerateKey);
+    P11MOCK_UNSUPPORTED(C_GenerateKeyPair);
+    P11MOCK_UNSUPPORTED(C_WrapKey);
+    P11MOCK_UNSUPPORTED(C_UnwrapKey);
+    P11MOCK_UNSUPPORTED(C_DeriveKey);
+    P11MOCK_UNSUPPORTED(C_SeedRandom);
+    P11MOCK_UNSUPPORTED(C_GenerateRandom);
+    P11MOCK_UNSUPPORTED(C_GetFunctionStatus);
+    P11MOCK_UNSUPPORTED(C_CancelFunction);
+    P11MOCK_UNSUPPORTED(C_WaitForSlotEvent);
+
+    list.C_Initialize = initialize;
+    list.C_Finalize = finalize;
+    list.C_GetInfo = getInfo;
+    list.C_GetFunctionList = C_GetFunctionList;
+    list.C_GetSlotList = getSlotList;
+    list.C_GetSlotInfo = getSlotInfo;
+    list.C_GetTokenInfo = getTokenInfo;
+    list.C_OpenSession = openSession;
+    list.C_CloseSession = closeSession;
+    list.C_CloseAllSessions = closeAllSessions;
+    list.C_GetSessionInfo = getSessionInfo;
+    list.C_Login = login;
+    list.C_Logout = logout;
+    list.C_FindObjectsInit = mockFindObjectsInit;
+    list.C_FindObjects = mockFindObjects;
+    list.C_FindObjectsFinal = mockFindObjectsFinal;
+    list.C_GetAttributeValue = mockGetAttributeValue;
+    list.C_SignInit = mockSignInit;
+    list.C_Sign = mockSign;
+    list.C_DecryptInit = mockDecryptInit;
+    list.C_Decrypt = mockDecrypt;
+    return list;
+}
+
+}  // namespace
+}  // namespace p11mock
+
+extern "C" __attribute__((visibility("default"))) CK_RV C_GetFunctionList(
+    CK_FUNCTION_LIST_PTR_PTR list) {
+    using namespace p11mock;
+    return guarded([&] {
+        ModuleState& s = state();
+        if (!s.initialized) loadScript();
+        Call call("C_GetFunctionList");
+        if (call.injected()) return call.done(call.injected());
+        if (!list) return call.done(CKR_ARGUMENTS_BAD);
+        static CK_FUNCTION_LIST functions = makeFunctionList();
+        *list = &functions;
+        return call.done(CKR_OK);
+    });
+}

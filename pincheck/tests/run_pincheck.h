@@ -1,0 +1,23 @@
+// Runs the built pincheck binary as the service does: one request argument, standard output and
+// standard error captured separately, the exit status read back.
+#ifndef PINCHECK_TESTS_RUN_PINCHECK_H
+#define PINCHECK_TESTS_RUN_PINCHECK_H
+
+#include <string>
+#include <vector>
+
+namespace pinchecktest {
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+};
+
+// Runs pincheck with the given arguments (none: no request at all). `libraryPath` becomes the
+// child's LD_LIBRARY_PATH, so the module under its plain name is found there and nowhere else.
+RunResult runPincheck(const std::vector<std::string>& args, const std::string& libraryPath);
+
+}  // namespace pinchecktest
+
+#endif

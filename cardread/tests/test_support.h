@@ -1,0 +1,140 @@
+// Helpers shared by the unit tests: hex literals, OpenSSL as the independent cipher, and a
+// scripted card channel whose script must be consumed exactly.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card_channel.h"
+
+namespace cardtest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// "80 A4 00 00" or "80A40000"; blanks are ignored.
+inline Bytes hex(const std::string& text) {
+    Bytes out;
+    int high = -1;
+    for (char c : text) {
+        int v;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else continue;
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<std::uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    return out;
+}
+
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+inline std::string toHex(const Bytes& b) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (std::uint8_t v : b) {
+        if (!s.empty()) s += ' ';
+        s += digits[v >> 4];
+        s += digits[v & 15];
+    }
+    return s;
+}
+
+// Two-key triple DES through OpenSSL (des-ede), for checking our own cipher.
+inline Bytes openssl(const EVP_CIPHER* cipher, bool encrypt, const Bytes& key, const Bytes& iv,
+                     const Bytes& data, bool pad) {
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                       EVP_CIPHER_CTX_free);
+    Bytes out(data.size() + 16);
+    int n = 0, tail = 0;
+    const bool ok =
+        EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.empty() ? nullptr : iv.data(),
+                          encrypt ? 1 : 0) == 1 &&
+        EVP_CIPHER_CTX_set_padding(ctx.get(), pad ? 1 : 0) == 1 &&
+        EVP_CipherUpdate(ctx.get(), out.data(), &n, data.data(), static_cast<int>(data.size())) ==
+            1 &&
+        EVP_CipherFinal_ex(ctx.get(), out.data() + n, &tail) == 1;
+    EXPECT_TRUE(ok) << "OpenSSL refused the operation";
+    out.resize(static_cast<std::size_t>(n + tail));
+    return out;
+}
+
+inline Bytes randomBytes(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& v : b) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        v = static_cast<std::uint8_t>(x);
+    }
+    return b;
+}
+
+// One expected exchange: either exact command bytes or a check of its own, then the answer.
+struct Exchange {
+    Bytes command;
+    std::function<void(const Bytes&)> check;  // used when set, instead of `command`
+    Bytes response;
+    cardread::Status transmitStatus = 0;
+};
+
+inline Exchange expect(const std::string& command, const std::string& response) {
+    return Exchange{hex(command), nullptr, hex(response), 0};
+}
+
+class ScriptedChannel : public cardread::CardChannel {
+public:
+    explicit ScriptedChannel(std::vector<Exchange> script)
+        : script_(script.begin(), script.end()) {}
+    ~ScriptedChannel() override {
+        EXPECT_TRUE(script_.empty()) << script_.size() << " scripted command(s) never sent; next: "
+                                     << toHex(script_.front().command);
+    }
+
+    void add(Exchange e) { script_.push_back(std::move(e)); }
+
+    cardread::Status transmit(const std::uint8_t* command, std::size_t length,
+                              std::size_t receiveCapacity, Bytes& response) override {
+        const Bytes sent(command, command + length);
+        sent_.push_back(sent);
+        if (script_.empty()) {
+            ADD_FAILURE() << "unexpected command " << toHex(sent);
+            return static_cast<cardread::Status>(0x8010002Fu);  // SCARD_E_COMM_DATA_LOST
+        }
+        Exchange e = std::move(script_.front());
+        script_.pop_front();
+        if (e.check) {
+            e.check(sent);
+        } else {
+            EXPECT_EQ(toHex(e.command), toHex(sent)) << "command #" << sent_.size();
+        }
+        if (e.transmitStatus != 0) return e.transmitStatus;
+        // PC/SC refuses an answer larger than the receive buffer.
+        if (e.response.size() > receiveCapacity) return cardread::kPcscInsufficientBuffer;
+        response = e.response;
+        return 0;
+    }
+
+    const std::vector<Bytes>& sent() const { return sent_; }
+
+private:
+    std::deque<Exchange> script_;
+    std::vector<Bytes> sent_;
+};
+
+}  // namespace cardtest

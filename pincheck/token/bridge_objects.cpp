@@ -7,16 +7,19 @@ namespace {
 
 bool isKeyClass(CK_OBJECT_CLASS c) { return c == CKO_PRIVATE_KEY || c == CKO_PUBLIC_KEY; }
 
-// Reads one attribute into a zero-filled field of the given size and hands back the length word
-// the module wrote. The result is deliberately not examined by the listing: a module answers a
-// missing or oversized attribute with all ones in the length word, which is kept as reported.
+// Reads one attribute into a zero-filled field of the given size and hands back the length word.
+// The listing goes on whatever the answer: a missing, sensitive or oversized attribute is an
+// object without that value, not a failed listing. A failed read counts as "not delivered" (all
+// ones, as the module itself reports for those cases): a module that fails with another error may
+// leave the length word at the field size, and that would pass off a zero-filled field as the
+// object's ID.
 CK_RV readIntoField(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                     CK_ATTRIBUTE_TYPE type, unsigned char* field, std::size_t fieldSize,
                     CK_ULONG* reported) {
     std::memset(field, 0, fieldSize);
     CK_ATTRIBUTE attr{type, field, static_cast<CK_ULONG>(fieldSize)};
     CK_RV rv = f->C_GetAttributeValue(session, object, &attr, 1);
-    if (reported) *reported = attr.ulValueLen;
+    if (reported) *reported = rv == CKR_OK ? attr.ulValueLen : CK_UNAVAILABLE_INFORMATION;
     return rv;
 }
 

@@ -1,0 +1,11 @@
+// The tool's entry: a window-less GUI program, so starting it from a shortcut or the installer
+// shows no console; its only output is message boxes and the desktop logs.
+#include <windows.h>
+
+#include "../ServiceControl.h"
+#include "Win32Platform.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
+    servicectl::Win32Platform platform;
+    return servicectl::runServicectl(platform, commandTail);
+}

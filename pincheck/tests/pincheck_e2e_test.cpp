@@ -85,7 +85,7 @@ std::vector<MockCase> mockCases() {
         {"NoCardInAnySlot", "slot 1 token=no\nslot 2 token=no\n", request("1234", "-1"),
          reply("1", "卡片未插入"), calls({"C_GetSlotInfo", "C_GetSlotInfo", "C_Finalize"}), {}},
         {"NoSlots", "", request("1234", "-1"), reply("1", "取得讀卡機失敗!!!"),
-         {"C_GetFunctionList", "C_Initialize", "C_GetSlotList", "C_Finalize"}, {}},
+         calls({"C_Finalize"}), {}},
         {"ElevenSlots",
          "slot 1\nslot 2\nslot 3\nslot 4\nslot 5\nslot 6\nslot 7\nslot 8\nslot 9\nslot 10\nslot "
          "11\n",
@@ -125,7 +125,9 @@ TEST_P(PincheckWithMockModule, RepliesOneExactLine) {
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
-    if (!c.calls.empty()) EXPECT_EQ(module.callNames(), c.calls);
+    if (!c.calls.empty()) {
+        EXPECT_EQ(module.callNames(), c.calls);
+    }
     const auto lines = module.calls();
     for (const std::string& text : c.logged) {
         bool found = false;

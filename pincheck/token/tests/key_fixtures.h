@@ -1,0 +1,72 @@
+// Test helpers for the key and certificate exports: RSA key pairs with self-signed certificates
+// made with OpenSSL, and a token layer context bound and logged in for one test.
+#ifndef PINCHECK_TOKEN_TESTS_KEY_FIXTURES_H
+#define PINCHECK_TOKEN_TESTS_KEY_FIXTURES_H
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "token_api.h"
+
+namespace keytest {
+
+using Bytes = std::vector<unsigned char>;
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+struct X509Free {
+    void operator()(X509* p) const { X509_free(p); }
+};
+using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+Bytes fromHex(const std::string& hex);
+std::string toHex(const Bytes& bytes);
+
+// A fresh RSA key pair and a self-signed certificate for it, written as files into `folder`:
+// NAME.key.pem (PKCS#8 PEM), NAME.key.der (PKCS#8 DER) and NAME.cert.der.
+struct KeyPair {
+    std::string pemPath;
+    std::string keyDerPath;
+    std::string certDerPath;
+    Bytes certDer;
+    PkeyPtr publicKey;  // the public half only, as a verifier has it
+};
+KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits = 2048);
+
+// Software checks with the public half.
+bool verifyDigest(EVP_PKEY* publicKey, const EVP_MD* md, const Bytes& digest, const Bytes& sig);
+bool verifyMessage(EVP_PKEY* publicKey, const EVP_MD* md, const std::string& message,
+                   const Bytes& sig);
+Bytes encryptPkcs1(EVP_PKEY* publicKey, const Bytes& plain);
+Bytes sha256(const std::string& message);
+
+// A context bound to a module; login() opens a session on the first slot that holds a token.
+// The destructor logs out (when a session is held) and releases the module, also when a test
+// fails half way.
+class LayerSession {
+public:
+    explicit LayerSession(const std::string& modulePath);
+    ~LayerSession();
+    LayerSession(const LayerSession&) = delete;
+    LayerSession& operator=(const LayerSession&) = delete;
+
+    TokenResult bound() const { return initResult_; }
+    // LoginToken on the first slot with a token; a null PIN opens a session without login.
+    TokenResult login(const char* pin);
+    TokenResult logout();
+    TokenContext* ctx() { return &ctx_; }
+
+private:
+    TokenContext ctx_{};
+    TokenResult initResult_;
+};
+
+}  // namespace keytest
+
+#endif

@@ -1,0 +1,417 @@
+// Token-backed RSA keys: signing and decryption reach the token through the ordinary OpenSSL entry
+// points, verification stays in software, failures go to the error queue, and the key's
+// reference to the token goes with the key. Against the scriptable test module (which signs with
+// a real key and logs every call) and SoftHSM2.
+//
+// The tests call RSA_sign and RSA_private_decrypt as a caller of the exported API would; those
+// are deprecated in OpenSSL 3.
+#define OPENSSL_SUPPRESS_DEPRECATED
+
+#include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <string>
+#include <vector>
+
+#include "key_fixtures.h"
+#include "mock_module.h"
+#include "softhsm_token.h"
+#include "temp_dir.h"
+
+using keytest::Bytes;
+using keytest::LayerSession;
+using keytest::PkeyPtr;
+using keytest::X509Ptr;
+using testsupport::MockModule;
+
+namespace {
+
+constexpr unsigned long kReasonMask = 0x7FFFFF;  // OpenSSL 3 keeps 23 bits of a reason
+
+struct CtxFree {
+    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
+};
+struct MdCtxFree {
+    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
+};
+using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
+
+// Reasons the token operations queued (library ERR_LIB_USER), oldest first; empties the queue.
+std::vector<unsigned long> userReasons() {
+    std::vector<unsigned long> reasons;
+    while (unsigned long e = ERR_get_error())
+        if (ERR_GET_LIB(e) == ERR_LIB_USER) reasons.push_back(ERR_GET_REASON(e));
+    return reasons;
+}
+
+unsigned long reasonOf(long reason) { return static_cast<unsigned long>(reason) & kReasonMask; }
+
+RSA* rsaOf(EVP_PKEY* key) { return const_cast<RSA*>(EVP_PKEY_get0_RSA(key)); }
+
+enum class Route { RsaSign, PkeySign, DigestSign };
+
+// Signs the message's SHA-256 digest (or the message, for DigestSign) through one entry point.
+bool signThrough(Route route, EVP_PKEY* key, const std::string& message, Bytes& sig) {
+    const Bytes digest = keytest::sha256(message);
+    sig.assign(static_cast<std::size_t>(EVP_PKEY_get_size(key)), 0);
+    switch (route) {
+        case Route::RsaSign: {
+            unsigned int length = 0;
+            if (RSA_sign(NID_sha256, digest.data(), static_cast<unsigned>(digest.size()),
+                         sig.data(), &length, rsaOf(key)) != 1)
+                return false;
+            sig.resize(length);
+            return true;
+        }
+        case Route::PkeySign: {
+            CtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
+            std::size_t length = sig.size();
+            if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0 ||
+                EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
+                EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) <= 0 ||
+                EVP_PKEY_sign(ctx.get(), sig.data(), &length, digest.data(), digest.size()) <= 0)
+                return false;
+            sig.resize(length);
+            return true;
+        }
+        case Route::DigestSign: {
+            std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+            std::size_t length = sig.size();
+            if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) <= 0 ||
+                EVP_DigestSign(ctx.get(), sig.data(), &length,
+                               reinterpret_cast<const unsigned char*>(message.data()),
+                               message.size()) <= 0)
+                return false;
+            sig.resize(length);
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* routeName(Route r) {
+    return r == Route::RsaSign ? "RSA_sign" : r == Route::PkeySign ? "EVP_PKEY_sign" : "EVP_DigestSign";
+}
+
+// What the public half recovers from a PKCS#1 v1.5 signature: the signed bytes themselves.
+Bytes recoverSigned(EVP_PKEY* publicKey, const Bytes& sig) {
+    Bytes out(static_cast<std::size_t>(EVP_PKEY_get_size(publicKey)));
+    const int n = RSA_public_decrypt(static_cast<int>(sig.size()), sig.data(), out.data(),
+                                     const_cast<RSA*>(EVP_PKEY_get0_RSA(publicKey)),
+                                     RSA_PKCS1_PADDING);
+    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return out;
+}
+
+// A mock token holding one RSA key (ID 01) and its certificate, bound and logged in.
+class MockKeyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pair_ = keytest::makeKeyPair(dir_.path(), "mock", 1024);
+        startToken("");
+    }
+    void startToken(const std::string& extra) {
+        layer_.reset();
+        mock_.reset();
+        mock_.reset(new MockModule("slot 1\nkey slot=1 id=01 label=\"signing\" pem=" +
+                                   pair_.pemPath + "\ncert slot=1 id=01 der=" +
+                                   pair_.certDerPath + "\n" + extra));
+        layer_.reset(new LayerSession(mock_->path()));
+        ASSERT_EQ(layer_->bound(), 0u);
+        ASSERT_EQ(layer_->login("1234"), 0u);
+    }
+    PkeyPtr openKey() {
+        const unsigned char id = 1;
+        EVP_PKEY* key = nullptr;
+        EXPECT_EQ(GetKey(layer_->ctx(), &id, 1, &key), 0u);
+        return PkeyPtr(key);
+    }
+
+    testsupport::TempDir dir_;
+    keytest::KeyPair pair_;
+    std::unique_ptr<MockModule> mock_;
+    std::unique_ptr<LayerSession> layer_;
+};
+
+}  // namespace
+
+TEST_F(MockKeyTest, SignsSha256ThroughEveryEntryPointAndTheSignatureVerifies) {
+    PkeyPtr key = openKey();
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(EVP_PKEY_get_base_id(key.get()), EVP_PKEY_RSA);
+    EXPECT_EQ(EVP_PKEY_get_bits(key.get()), 1024);
+    const std::string message = "sign me on the token";
+    for (Route route : {Route::RsaSign, Route::PkeySign, Route::DigestSign}) {
+        SCOPED_TRACE(routeName(route));
+        mock_->clearLog();
+        Bytes sig;
+        ASSERT_TRUE(signThrough(route, key.get(), message, sig));
+        EXPECT_TRUE(keytest::verifyDigest(pair_.publicKey.get(), EVP_sha256(),
+                                          keytest::sha256(message), sig));
+        EXPECT_TRUE(keytest::verifyMessage(pair_.publicKey.get(), EVP_sha256(), message, sig));
+        EXPECT_EQ(mock_->count("C_SignInit"), 1);
+        EXPECT_EQ(mock_->count("C_Sign"), 1);
+    }
+}
+
+TEST_F(MockKeyTest, VerificationRunsInSoftwareWithThePublicHalf) {
+    PkeyPtr key = openKey();
+    ASSERT_NE(key, nullptr);
+    const Bytes digest = keytest::sha256("verify me");
+    Bytes sig;
+    ASSERT_TRUE(signThrough(Route::RsaSign, key.get(), "verify me", sig));
+    mock_->clearLog();
+    EXPECT_EQ(RSA_verify(NID_sha256, digest.data(), 32, sig.data(),
+                         static_cast<unsigned>(sig.size()), rsaOf(key.get())),
+              1);
+    sig[sig.size() / 2] ^= 0x01;
+    EXPECT_EQ(RSA_verify(NID_sha256, digest.data(), 32, sig.data(),
+                         static_cast<unsigned>(sig.size()), rsaOf(key.get())),
+              0);
+    EXPECT_TRUE(mock_->calls().empty());
+    ERR_clear_error();
+}
+
+TEST_F(MockKeyTest, DecryptsWhatThePublicKeyEncrypted) {
+    PkeyPtr key = openKey();
+    ASSERT_NE(key, nullptr);
+    const Bytes plain = {'s', 'e', 'c', 'r', 'e', 't', 0, 1, 2};
+    const Bytes encrypted = keytest::encryptPkcs1(pair_.publicKey.get(), plain);
+
+    Bytes out(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
+    const int n = RSA_private_decrypt(static_cast<int>(encrypted.size()), encrypted.data(),
+                                      out.data(), rsaOf(key.get()), RSA_PKCS1_PADDING);
+    ASSERT_EQ(n, static_cast<int>(plain.size()));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + n), plain);
+
+    CtxPtr ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
+    ASSERT_TRUE(ctx && EVP_PKEY_decrypt_init(ctx.get()) > 0 &&
+                EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0);
+    std::size_t length = out.size();
+    ASSERT_GT(EVP_PKEY_decrypt(ctx.get(), out.data(), &length, encrypted.data(), encrypted.size()),
+              0);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + length), plain);
+    EXPECT_EQ(mock_->count("C_Decrypt"), 2);
+}
+
+TEST_F(MockKeyTest, Md5Sha1SignsTheThirtySixBytesUnchanged) {
+    PkeyPtr key = openKey();
+    ASSERT_NE(key, nullptr);
+    Bytes digest(36);
+    for (std::size_t i = 0; i < digest.size(); ++i) digest[i] = static_cast<unsigned char>(i * 7);
+    Bytes sig(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
+    unsigned int length = 0;
+    ASSERT_EQ(RSA_sign(NID_md5_sha1, digest.data(), 36, sig.data(), &length, rsaOf(key.get())), 1);
+    sig.resize(length);
+    EXPECT_EQ(recoverSigned(pair_.publicKey.get(), sig), digest);
+
+    mock_->clearLog();
+    ERR_clear_error();
+    EXPECT_EQ(RSA_sign(NID_md5_sha1, digest.data(), 35, sig.data(), &length, rsaOf(key.get())), 0);
+    EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-3)});
+    EXPECT_EQ(mock_->count("C_SignInit"), 0);
+}
+
+TEST_F(MockKeyTest, OnlyPkcs1PaddingGoesToTheToken) {
+    PkeyPtr key = openKey();
+    ASSERT_NE(key, nullptr);
+    mock_->clearLog();
+    ERR_clear_error();
+    const Bytes digest = keytest::sha256("pss");
+    CtxPtr ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
+    ASSERT_TRUE(ctx && EVP_PKEY_sign_init(ctx.get()) > 0 &&
+                EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PSS_PADDING) > 0 &&
+                EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) > 0);
+    Bytes sig(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
+    std::size_t length = sig.size();
+    EXPECT_LE(EVP_PKEY_sign(ctx.get(), sig.data(), &length, digest.data(), digest.size()), 0);
+    EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-2)});
+
+    Bytes out(sig.size());
+    EXPECT_EQ(RSA_private_decrypt(static_cast<int>(sig.size()), sig.data(), out.data(),
+                                  rsaOf(key.get()), RSA_PKCS1_OAEP_PADDING),
+              -1);
+    EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-2)});
+    EXPECT_EQ(mock_->count("C_SignInit") + mock_->count("C_DecryptInit"), 0);
+}
+
+// A failing token operation: its CKR value is queued as the reason, the signing calls also print
+// one line, and the caller's entry point reports the failure.
+TEST_F(MockKeyTest, TokenFailuresAreQueuedAndSigningFailuresPrinted) {
+    struct Case {
+        const char* fail;
+        bool decrypt;
+        int expected;  // RSA_sign's result, or RSA_private_decrypt's
+        const char* line;
+    } cases[] = {
+        {"fail C_SignInit 0x30", false, 0, "C_SignInit err=30\n"},
+        {"fail C_Sign 0xa4", false, 0, "C_Sign err=a4\n"},
+        {"fail C_DecryptInit 0x30", true, -3, ""},
+        {"fail C_Decrypt 0x40", true, -4, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fail);
+        startToken(std::string(c.fail) + "\n");
+        PkeyPtr key = openKey();
+        ASSERT_NE(key, nullptr);
+        const Bytes digest = keytest::sha256("x");
+        Bytes buffer(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
+        const Bytes encrypted = keytest::encryptPkcs1(pair_.publicKey.get(), digest);
+        ERR_clear_error();
+        testing::internal::CaptureStdout();
+        int result = 0;
+        if (c.decrypt) {
+            result = RSA_private_decrypt(static_cast<int>(encrypted.size()), encrypted.data(),
+                                         buffer.data(), rsaOf(key.get()), RSA_PKCS1_PADDING);
+        } else {
+            unsigned int length = 0;
+            result = RSA_sign(NID_sha256, digest.data(), 32, buffer.data(), &length,
+                              rsaOf(key.get()));
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
+        EXPECT_EQ(result, c.expected);
+        const std::string rv = std::string(c.fail).substr(std::string(c.fail).rfind(' ') + 1);
+        EXPECT_EQ(userReasons(), std::vector<unsigned long>{std::stoul(rv, nullptr, 16)});
+    }
+}
+
+TEST_F(MockKeyTest, SigningAfterLogoutFailsWithTheFailureLine) {
+    PkeyPtr key = openKey();
+    ASSERT_NE(key, nullptr);
+    ASSERT_EQ(layer_->logout(), 0u);
+    ERR_clear_error();
+    Bytes sig;
+    testing::internal::CaptureStdout();
+    const bool signedOk = signThrough(Route::RsaSign, key.get(), "late", sig);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(signedOk);
+    // The session is gone with the logout.
+    EXPECT_EQ(printed, "C_SignInit err=b3\n");
+    EXPECT_EQ(userReasons(), std::vector<unsigned long>{CKR_SESSION_HANDLE_INVALID});
+}
+
+TEST_F(MockKeyTest, GetKeyRefusesWhatDoesNotMakeAKey) {
+    const std::string keyLines = "key slot=1 id=02\n"  // no key material: no public half
+                                 "key slot=1 id=03 pem=" + pair_.pemPath + " modulus=no\n"
+                                 "key slot=1 id=04 pem=" + pair_.pemPath + " private=no\n";
+    startToken(keyLines);
+    struct Case {
+        unsigned char id;
+        TokenResult expected;
+    } cases[] = {
+        {0x05, 0xDA001002u},  // no object
+        {0x02, 0xDA001004u},
+        {0x03, 0xDA001004u},
+        {0x04, 0u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.id));
+        EVP_PKEY* key = reinterpret_cast<EVP_PKEY*>(this);  // must be reset
+        EXPECT_EQ(GetKey(layer_->ctx(), &c.id, 1, &key), c.expected);
+        if (c.expected != 0) {
+            EXPECT_EQ(key, nullptr);
+        }
+        EXPECT_EQ(FreeKey(c.expected == 0 ? key : nullptr), 0u);
+    }
+    // The certificate carries the same ID but is no private key.
+    EVP_PKEY* key = nullptr;
+    const unsigned char certOnly = 0x01;
+    ASSERT_EQ(layer_->logout(), 0u);
+    ASSERT_EQ(layer_->login(nullptr), 0u);
+    EXPECT_EQ(GetKey(layer_->ctx(), &certOnly, 1, &key), 0xDA001002u);
+    EXPECT_EQ(key, nullptr);
+}
+
+TEST(KeyContext, GetKeyChecksModuleThenSessionAndFreeKeyTakesNull) {
+    MockModule mock("slot 1\n");
+    TokenContext unbound{};
+    LayerSession noSession(mock.path());
+    ASSERT_EQ(noSession.bound(), 0u);
+    const unsigned char id = 1;
+    EVP_PKEY* key = nullptr;
+    EXPECT_EQ(GetKey(&unbound, &id, 1, &key), 0xDA000190u);
+    EXPECT_EQ(GetKey(noSession.ctx(), &id, 1, &key), 0xDA000101u);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(FreeKey(nullptr), 0u);
+}
+
+// Each key's token reference goes with the key; the sanitized build's leak check at exit fails
+// this test if one stays behind.
+TEST_F(MockKeyTest, RepeatedOpenAndFreeKeepsEveryKeyWorking) {
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        PkeyPtr key = openKey();
+        ASSERT_NE(key, nullptr);
+        Bytes sig;
+        ASSERT_TRUE(signThrough(Route::DigestSign, key.get(), "round", sig));
+        EXPECT_TRUE(keytest::verifyMessage(pair_.publicKey.get(), EVP_sha256(), "round", sig));
+        EXPECT_EQ(FreeKey(key.release()), 0u);
+    }
+}
+
+TEST(KeySoftHsm, SignsDecryptsAndFailsAfterLogout) {
+    testsupport::SoftHsmToken hsm;
+    testsupport::TempDir dir;
+    const keytest::KeyPair pair = keytest::makeKeyPair(dir.path(), "hsm");
+    for (const char* type : {"privkey", "cert"}) {
+        ASSERT_EQ(hsm.run("pkcs11-tool",
+                          {"--module", hsm.kModule, "--login", "--pin", "1234", "--write-object",
+                           std::string(type) == "cert" ? pair.certDerPath : pair.keyDerPath,
+                           "--type", type, "--id", "a1b2", "--label", "signing"}),
+                  0);
+    }
+    const Bytes id = keytest::fromHex("a1b2");
+
+    LayerSession layer(hsm.kModule);
+    ASSERT_EQ(layer.bound(), 0u);
+    EVP_PKEY* raw = nullptr;
+    ASSERT_EQ(layer.login(nullptr), 0u);  // private keys hidden before the login
+    EXPECT_EQ(GetKey(layer.ctx(), id.data(), id.size(), &raw), 0xDA001002u);
+    ASSERT_EQ(layer.logout(), 0u);
+    ASSERT_EQ(layer.login("1234"), 0u);
+
+    X509* rawCert = nullptr;
+    ASSERT_EQ(GetCert(layer.ctx(), id.data(), id.size(), &rawCert), 0u);
+    X509Ptr cert(rawCert);
+    EVP_PKEY* certKey = X509_get0_pubkey(cert.get());
+    ASSERT_NE(certKey, nullptr);
+
+    ASSERT_EQ(GetKey(layer.ctx(), id.data(), id.size(), &raw), 0u);
+    PkeyPtr key(raw);
+    EXPECT_EQ(EVP_PKEY_eq(key.get(), certKey), 1);  // the public half came from the token
+
+    const std::string message = "signed by SoftHSM";
+    for (Route route : {Route::RsaSign, Route::PkeySign, Route::DigestSign}) {
+        SCOPED_TRACE(routeName(route));
+        Bytes sig;
+        ASSERT_TRUE(signThrough(route, key.get(), message, sig));
+        EXPECT_TRUE(keytest::verifyDigest(certKey, EVP_sha256(), keytest::sha256(message), sig));
+    }
+
+    Bytes digest(36, 0x5A);
+    Bytes sig(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
+    unsigned int length = 0;
+    ASSERT_EQ(RSA_sign(NID_md5_sha1, digest.data(), 36, sig.data(), &length, rsaOf(key.get())), 1);
+    sig.resize(length);
+    EXPECT_EQ(recoverSigned(certKey, sig), digest);
+
+    const Bytes plain = {'t', 'o', 'k', 'e', 'n'};
+    const Bytes encrypted = keytest::encryptPkcs1(certKey, plain);
+    Bytes out(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
+    const int n = RSA_private_decrypt(static_cast<int>(encrypted.size()), encrypted.data(),
+                                      out.data(), rsaOf(key.get()), RSA_PKCS1_PADDING);
+    ASSERT_EQ(n, static_cast<int>(plain.size()));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + n), plain);
+
+    ASSERT_EQ(layer.logout(), 0u);
+    ERR_clear_error();
+    testing::internal::CaptureStdout();
+    const bool signedOk = signThrough(Route::RsaSign, key.get(), message, sig);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(signedOk);
+    EXPECT_EQ(printed, "C_SignInit err=b3\n");
+    ERR_clear_error();
+}

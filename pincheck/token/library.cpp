@@ -1,0 +1,39 @@
+// Binding a module to a context and releasing it.
+#include "bridge.h"
+#include "layer.h"
+
+using namespace token;
+
+extern "C" TokenResult InitLibrary(const char* moduleName, TokenContext* ctx) {
+    if (!ctx) return kBase | CKR_ARGUMENTS_BAD;
+    // The context is not examined: whatever it held before is forgotten, not released.
+    ctx->library = nullptr;
+    ctx->session = nullptr;
+    ctx->reserved = 0;
+
+    auto* binding = static_cast<LibraryBinding*>(layerAlloc(sizeof(LibraryBinding)));
+    if (!binding) return kNoMemory;
+    binding->module = nullptr;
+    binding->functions = nullptr;
+
+    const CK_RV rv = BindModule(moduleName, &binding->module, &binding->functions);
+    if (rv != CKR_OK) {
+        layerFree(binding);
+        return ckr(rv);
+    }
+    ctx->library = binding;
+    return 0;
+}
+
+extern "C" TokenResult CloseLibrary(TokenContext* ctx) {
+    if (!ctx || !boundLibrary(ctx)) return 0;
+    LibraryBinding* binding = boundLibrary(ctx);
+    const CK_RV rv = ReleaseModule(&binding->module, &binding->functions);
+    layerFree(binding);
+    // A caller that did not log out loses its session with the module (C_Finalize ends every
+    // session); the record itself is only memory and would otherwise be lost.
+    layerFree(ctx->session);
+    ctx->library = nullptr;
+    ctx->session = nullptr;
+    return ckr(rv);
+}

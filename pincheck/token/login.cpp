@@ -1,0 +1,100 @@
+// Login and logout: one PKCS#11 session per context.
+#include <openssl/crypto.h>
+
+#include <cstring>
+
+#include "bridge.h"
+#include "layer.h"
+
+using namespace token;
+
+namespace {
+
+// The longest PIN the layer takes, and the buffer that holds it with its NUL while the module
+// reads it.
+constexpr std::size_t kMaxPinLength = 255;
+constexpr std::size_t kPinBufferSize = kMaxPinLength + 1;
+
+// The PIN's copy is wiped however the call ends.
+struct PinBuffer {
+    unsigned char bytes[kPinBufferSize];
+    ~PinBuffer() { OPENSSL_cleanse(bytes, sizeof bytes); }
+};
+
+}  // namespace
+
+extern "C" TokenResult LoginToken(TokenContext* ctx, CK_SLOT_ID slot, const char* pin,
+                                  CK_ULONG* deviceError) {
+    const LibraryBinding* binding = ctx ? boundLibrary(ctx) : nullptr;
+    if (!binding) return kNoModule;
+    if (heldSession(ctx)) return kSessionHeld;
+    CK_FUNCTION_LIST_PTR f = binding->functions;
+
+    // Reads at most one byte past the longest PIN, so an unterminated text is not run through.
+    const std::size_t pinLength = pin ? strnlen(pin, kPinBufferSize) : 0;
+    if (pinLength > kMaxPinLength) return kBase | CKR_PIN_LEN_RANGE;
+
+    auto* record = static_cast<SessionRecord*>(layerAlloc(sizeof(SessionRecord)));
+    if (!record) return kNoMemory;
+    record->handle = 0;
+    record->opened = 0;
+    record->loggedIn = 0;
+    record->slot = slot;
+
+    CK_SESSION_HANDLE session = 0;
+    if (const CK_RV rv = OpenSession(f, slot, &session)) {
+        layerFree(record);
+        return ckr(rv);
+    }
+    record->handle = session;
+    record->opened = 1;
+
+    if (!pin) {
+        ctx->session = record;
+        return 0;
+    }
+
+    PinBuffer buffer;
+    std::memcpy(buffer.bytes, pin, pinLength);
+    buffer.bytes[pinLength] = '\0';
+    const CK_RV loginRv = Login(f, session, buffer.bytes, static_cast<CK_ULONG>(pinLength));
+
+    // The card's status word after the attempt (tries left after a wrong PIN) is only known to
+    // the module's session information, so it is read on success and failure alike.
+    CK_SESSION_INFO info = {};
+    if (GetSessionInfo(f, session, &info) == CKR_OK && deviceError)
+        *deviceError = info.ulDeviceError;
+
+    if (loginRv != CKR_OK) {
+        // The context keeps no session after a failed login, so nothing could close this one
+        // later: close it here.
+        CloseSession(f, session);
+        layerFree(record);
+        return ckr(loginRv);
+    }
+    record->loggedIn = 1;
+    ctx->session = record;
+    return 0;
+}
+
+extern "C" TokenResult LogoutToken(TokenContext* ctx) {
+    const LibraryBinding* binding = ctx ? boundLibrary(ctx) : nullptr;
+    if (!binding) return kNoModule;
+    SessionRecord* record = heldSession(ctx);
+    if (!record) return kNoSession;
+    CK_FUNCTION_LIST_PTR f = binding->functions;
+
+    // A failed step leaves the record as the flags describe it, so a second call resumes there.
+    if (record->loggedIn) {
+        if (const CK_RV rv = Logout(f, record->handle)) return ckr(rv);
+        record->loggedIn = 0;
+    }
+    if (record->opened) {
+        if (const CK_RV rv = CloseSession(f, record->handle)) return ckr(rv);
+        record->opened = 0;
+        record->handle = 0;
+    }
+    layerFree(record);
+    ctx->session = nullptr;
+    return 0;
+}

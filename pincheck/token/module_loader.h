@@ -1,0 +1,17 @@
+// The platform's dynamic library loader, the only platform-specific part of the layer.
+#ifndef PINCHECK_TOKEN_MODULE_LOADER_H
+#define PINCHECK_TOKEN_MODULE_LOADER_H
+
+namespace token {
+
+// Loads a library by name as given, without adding a folder, so the platform's own search order
+// applies. Null when it cannot be loaded.
+void* loadModule(const char* name);
+// The address of an exported symbol, or null.
+void* findModuleSymbol(void* module, const char* symbol);
+// False when the platform refuses to unload.
+bool unloadModule(void* module);
+
+}  // namespace token
+
+#endif

@@ -8,6 +8,8 @@
 
 namespace {
 
+using cardtest::operator+;
+
 using cardread::kDesBlockSize;
 using cardtest::Bytes;
 using cardtest::hex;

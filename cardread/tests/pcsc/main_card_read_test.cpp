@@ -1,0 +1,279 @@
+// readUserData on the main card kind through pcscd: records by mask, the protected VERIFY,
+// card authentication, the PIN retry counter, and cards that answer wrongly.
+#include <filesystem>
+#include <fstream>
+
+#include "read_fixture.h"
+
+namespace cardtest {
+namespace {
+
+using cardsim::FaultRule;
+using cardsim::IndexEntry;
+using cardsim::toHex;
+
+class MainCardRead : public ThroughPcscd {};
+
+TEST_F(MainCardRead, SizeQueryCountsSelectedRecordsAndSendsNoPin) {
+    // The entry with mask 00 goes last: the index is searched as text and 00 ends it.
+    const std::vector<IndexEntry> entries = {{"K001", 0x01}, {"K005", 0x05}, {"K03F", 0x3F},
+                                             {"KC0 ", 0xC0}, {"KFF ", 0xFF}, {"K000", 0x00}};
+    const struct {
+        const char* key;
+        int size;
+    } cases[] = {{"K001", 1000}, {"K005", 2000}, {"K03F", 6000},
+                 {"KC0 ", 0},    {"KFF ", 6000}, {"K000", 0}};
+    pcsctest::CardInReader card(pcscd(), cardWith(CardKind::Main, entries));
+    for (const auto& c : cases) {
+        int length = -7;
+        EXPECT_EQ(sizeQuery(reader().c_str(), "1234", c.key, length), 0) << c.key;
+        EXPECT_EQ(length, c.size) << c.key;
+    }
+    EXPECT_TRUE(withInstruction(card->commands(), 0x20).empty());
+    EXPECT_TRUE(card->pinBlocks().empty());
+}
+
+TEST_F(MainCardRead, ReadCopiesSelectedRecordsInBitOrder) {
+    const std::uint8_t masks[] = {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x05, 0x22, 0xC1, 0x00};
+    std::vector<IndexEntry> entries;
+    for (std::uint8_t m : masks) entries.push_back({"M" + toHex({m}) + "x", m});
+    CardProfile profile = cardWith(CardKind::Main, entries);
+    pcsctest::CardInReader card(pcscd(), profile);
+    // One process reads all of them: after the first read the keys are already installed.
+    for (const IndexEntry& e : entries) {
+        SCOPED_TRACE(e.key);
+        ReadOutcome r = readRecords(reader().c_str(), "1234", e.key.c_str());
+        ASSERT_EQ(r.status, 0);
+        Bytes expected = expectedData(profile, e.mask);
+        EXPECT_EQ(r.length, static_cast<int>(expected.size()));
+        ASSERT_EQ(r.data.size(), expected.size() * 4);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), r.data.begin()));
+        EXPECT_TRUE(std::all_of(r.data.begin() + static_cast<long>(expected.size()), r.data.end(),
+                                [](std::uint8_t b) { return b == 0; }));
+    }
+    // Even a mask that selects nothing verifies the PIN.
+    EXPECT_EQ(card->pinBlocks().size(), entries.size());
+    EXPECT_EQ(card->triesLeft(), 3);
+}
+
+TEST_F(MainCardRead, LogShowsTheExactCommandSequence) {
+    std::string log = (std::filesystem::temp_directory_path() /
+                       ("cardsim-" + std::to_string(getpid()) + ".log"))
+                          .string();
+    std::filesystem::remove(log);
+    CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x05}});
+    {
+        pcsctest::CardInReader card(pcscd(), profile, 0, log);
+        ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+        ASSERT_EQ(r.status, 0);
+        EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex("31323334FFFFFFFFFFFF")});
+    }
+    std::ifstream in(log);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#') lines.push_back(line);
+    std::filesystem::remove(log);
+
+    const std::vector<std::string> index = {"80A40000023F00", "80A40000020900", "80A40000020904",
+                                            "80B000008C"};
+    auto record = [](const char* fid) {
+        return std::vector<std::string>{std::string("80A4000002") + fid, "80B00000C8",
+                                        "80B000C8C8", "80B00190C8", "80B00258C8", "80B00320C8"};
+    };
+    std::vector<std::string> expected = index;                 // size query
+    expected.insert(expected.end(), index.begin(), index.end());  // read
+    expected.insert(expected.end(), {"80A40000023F00", "80A40000020800", "80A40000020810",
+                                     "VERIFY", "80A40000023F00", "80A40000020900",
+                                     "80A40000020910", "8084000008", "AUTH"});
+    for (const char* fid : {"AC01", "AC03"}) {
+        auto r = record(fid);
+        expected.insert(expected.end(), r.begin(), r.end());
+    }
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (expected[i] == "VERIFY") {
+            // 8C: MAC and encipherment; Lc 20 = R (8) + data and MAC enciphered (24).
+            EXPECT_EQ(lines[i].size(), 37u * 2);
+            EXPECT_EQ(lines[i].substr(0, 10), "8C20000120");
+        } else if (expected[i] == "AUTH") {
+            EXPECT_EQ(lines[i].size(), 13u * 2);
+            EXPECT_EQ(lines[i].substr(0, 10), "8082012208");
+        } else {
+            EXPECT_EQ(lines[i], expected[i]) << "command " << i;
+        }
+    }
+}
+
+TEST_F(MainCardRead, PinBlockIsFirstTenBytesPaddedWithFF) {
+    const struct {
+        std::string cardPin, sentPin, block;
+    } cases[] = {
+        {"1234", "1234", "31323334FFFFFFFFFFFF"},
+        {"1234567890", "1234567890", "31323334353637383930"},
+        {"1234567890", "123456789012", "31323334353637383930"},  // only ten bytes go out
+        {"1", "1", "31FFFFFFFFFFFFFFFFFF"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentPin);
+        CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+        profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
+        pcsctest::CardInReader card(pcscd(), profile);
+        EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, 0);
+        EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex(c.block)});
+    }
+}
+
+TEST_F(MainCardRead, WrongPinReturnsTheCardsRetryStatusAndIsSentOnce) {
+    const struct {
+        int triesLeft;
+        int status;
+        int triesAfter;
+    } cases[] = {{3, 0x63C2, 2}, {2, 0x63C1, 1}, {1, 0x63C0, 0}, {0, 0x6983, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.triesLeft);
+        CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x03}});
+        profile.triesLeft = c.triesLeft;
+        pcsctest::CardInReader card(pcscd(), profile);
+        ReadOutcome r = readRecords(reader().c_str(), "9999", "ABCD");
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.length, 2000);  // unchanged by the failed read
+        EXPECT_EQ(withInstruction(card->commands(), 0x20).size(), 1u);
+        EXPECT_TRUE(withInstruction(card->commands(), 0x84).empty());
+        EXPECT_EQ(card->triesLeft(), c.triesAfter);
+    }
+}
+
+TEST_F(MainCardRead, RecordKeyIsSearchedFromOffsetElevenOnly) {
+    // "ABCD" inside the 11-byte header only; "QRST" right at offset 11.
+    std::string raw = "ABCD=\x03;xxxxQRST=\x01;";
+    Bytes index(raw.begin(), raw.end());
+    index.resize(cardsim::kIndexSize, 0);
+    CardProfile profile = cardWith(CardKind::Main, {});
+    profile.rawIndex = index;
+    pcsctest::CardInReader card(pcscd(), profile);
+    const struct {
+        const char* key;
+        int status;
+        int length;
+    } cases[] = {{"ABCD", 0x7412, 0}, {"QRST", 0, 1000}, {"ZZZZ", 0x7412, 0}};
+    for (const auto& c : cases) {
+        int length = 0;
+        EXPECT_EQ(sizeQuery(reader().c_str(), "1234", c.key, length), c.status) << c.key;
+        EXPECT_EQ(length, c.length) << c.key;
+    }
+    EXPECT_EQ(readRecords(reader().c_str(), "1234", "ZZZZ").status, 0x7412);
+}
+
+TEST_F(MainCardRead, CapacityBelowTheDataSizeFailsBeforeThePin) {
+    pcsctest::CardInReader card(pcscd(), cardWith(CardKind::Main, {{"ABCD", 0x03}}));
+    Bytes buffer(1999, 0);
+    int length = 1999;
+    const unsigned char pin[] = "1234";
+    EXPECT_EQ(readUserData(reader().c_str(), pin, 4, "ABCD", buffer.data(), &length), 0x7401);
+    EXPECT_EQ(length, 1999);
+    EXPECT_TRUE(withInstruction(card->commands(), 0x20).empty());
+}
+
+TEST_F(MainCardRead, MissingArgumentsAreRefusedWithoutCardTraffic) {
+    pcsctest::CardInReader card(pcscd(), cardWith(CardKind::Main, {{"ABCD", 0x01}}));
+    const unsigned char pin[] = "1234";
+    int length = 0;
+    EXPECT_EQ(readUserData(reader().c_str(), nullptr, 4, "ABCD", nullptr, &length), -1);
+    EXPECT_EQ(readUserData(reader().c_str(), pin, 0, "ABCD", nullptr, &length), -1);
+    EXPECT_EQ(readUserData(reader().c_str(), pin, 4, nullptr, nullptr, &length), -1);
+    EXPECT_TRUE(card->commands().empty());
+}
+
+TEST_F(MainCardRead, PinContextFallsBackToDf5030) {
+    CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+    profile.pinDf = 0x5030;
+    pcsctest::CardInReader card(pcscd(), profile);
+    ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+    EXPECT_EQ(r.status, 0);
+    std::vector<std::string> selects;
+    for (const Bytes& c : withInstruction(card->commands(), 0xA4)) selects.push_back(toHex(c));
+    EXPECT_NE(std::find(selects.begin(), selects.end(), "80A40000025030"), selects.end());
+}
+
+TEST_F(MainCardRead, SecureMessagingAgainstTheCardsKeys) {
+    const Bytes otherKey = *cardsim::fromHex("00112233445566778899AABBCCDDEEFF");
+    const struct {
+        const char* name;
+        bool otherKeyB, otherAuthKey;
+        cardsim::VerifyReply reply;
+        int status;
+    } cases[] = {
+        // The card deciphers the PIN and checks the MAC with its key B: a mismatch is its 6988.
+        {"card key B differs", true, false, cardsim::VerifyReply::Plain, 0x6988},
+        {"card authentication key differs", false, true, cardsim::VerifyReply::Plain, 0x6300},
+        // The library reads the VERIFY status from the answer's last two bytes as it stands.
+        {"protected VERIFY reply", false, false, cardsim::VerifyReply::Protected, 0},
+        {"protected VERIFY reply, bad MAC", false, false, cardsim::VerifyReply::ProtectedBadMac,
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+        if (c.otherKeyB) profile.keyB = otherKey;
+        if (c.otherAuthKey) profile.authKey = otherKey;
+        profile.verifyReply = c.reply;
+        pcsctest::CardInReader card(pcscd(), profile);
+        ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+        EXPECT_EQ(r.status, c.status);
+        if (c.status == 0) {
+            EXPECT_EQ(Bytes(r.data.begin(), r.data.begin() + 1000), profile.records.at(1));
+        }
+    }
+}
+
+TEST_F(MainCardRead, WrongAnswersGiveAnErrorNeverABufferOverrun) {
+    auto rule = [](const char* prefix, FaultRule::Action action, std::size_t count,
+                   std::uint16_t sw = 0, const char* raw = "") {
+        FaultRule r;
+        r.prefix = *cardsim::fromHex(prefix);
+        r.action = action;
+        r.count = count;
+        r.sw = sw;
+        r.raw = *cardsim::fromHex(raw);
+        return r;
+    };
+    using A = FaultRule::Action;
+    const struct {
+        const char* name;
+        FaultRule fault;
+        int status;
+    } cases[] = {
+        {"index answer longer than asked", rule("80B000008C", A::Extend, 10), 0x7401},
+        {"record chunk longer than asked", rule("80B000C8C8", A::Extend, 1), 0x7401},
+        {"challenge longer than 8 bytes", rule("8084000008", A::Extend, 4), 0x7401},
+        {"challenge shorter than 8 bytes", rule("8084000008", A::Truncate, 4), 0x7402},
+        {"select answer without status word", rule("80A40000020900", A::Raw, 0, 0, "90"),
+         0x7402},
+        {"data file missing", rule("80A4000002AC02", A::Status, 0, 0x6A82), 0x6A82},
+        {"index file ends early", rule("80B000008C", A::Status, 0, 0x6282), 0x6282},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x03}});
+        profile.faults = {c.fault};
+        pcsctest::CardInReader card(pcscd(), profile);
+        EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, c.status);
+    }
+}
+
+TEST_F(MainCardRead, CardPulledDuringTheReadFailsAndIsThenMissing) {
+    CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x03}});
+    FaultRule pull;
+    pull.prefix = {0x8C, 0x20};
+    pull.action = FaultRule::Action::Drop;
+    profile.faults = {pull};
+    pcsctest::CardInReader card(pcscd(), profile);
+    ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.length, 2000);
+    ASSERT_TRUE(pcscd().waitForCard(0, false));
+    EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, kRemovedCard);
+}
+
+}  // namespace
+}  // namespace cardtest

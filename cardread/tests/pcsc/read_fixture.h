@@ -1,0 +1,79 @@
+// Shared pieces of the readUserData tests: the process's private pcscd, card profiles, and the
+// two calls the card data program makes (size query, then read into four times the size).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "card_in_reader.h"
+#include "cardread/read_user_data.h"
+
+namespace cardtest {
+
+using cardsim::Bytes;
+using cardsim::CardKind;
+using cardsim::CardProfile;
+
+constexpr int kRemovedCard = static_cast<int>(0x80100069u);
+
+inline CardProfile cardWith(CardKind kind, std::vector<cardsim::IndexEntry> entries,
+                            int records = cardsim::kMaxRecords) {
+    CardProfile p;
+    p.kind = kind;
+    p.entries = std::move(entries);
+    for (int r = 1; r <= records; ++r) p.records[r] = cardsim::patternRecord(r);
+    return p;
+}
+
+// The records a mask selects, back to back in ascending bit order.
+inline Bytes expectedData(const CardProfile& card, std::uint8_t mask) {
+    Bytes out;
+    for (int bit = 0; bit < 6; ++bit)
+        if (mask & (1 << bit)) {
+            Bytes r = card.records.at(bit + 1);
+            r.resize(cardsim::kRecordSize);
+            out.insert(out.end(), r.begin(), r.end());
+        }
+    return out;
+}
+
+struct ReadOutcome {
+    int status = 0;
+    int length = -1;  // what the call left behind ioLength
+    Bytes data;       // the whole buffer (four times the reported size)
+};
+
+inline int sizeQuery(const char* reader, const std::string& pin, const char* key, int& length) {
+    length = 0;
+    return readUserData(reader, reinterpret_cast<const unsigned char*>(pin.data()),
+                        static_cast<int>(pin.size()), key, nullptr, &length);
+}
+
+// Size query, then the read into a zero-filled buffer of four times the size.
+inline ReadOutcome readRecords(const char* reader, const std::string& pin, const char* key) {
+    ReadOutcome out;
+    out.status = sizeQuery(reader, pin, key, out.length);
+    if (out.status != 0) return out;
+    out.data.assign(static_cast<std::size_t>(out.length) * 4, 0);
+    out.status = readUserData(reader, reinterpret_cast<const unsigned char*>(pin.data()),
+                              static_cast<int>(pin.size()), key, out.data.data(), &out.length);
+    return out;
+}
+
+class ThroughPcscd : public ::testing::Test {
+protected:
+    pcsctest::PrivatePcscd& pcscd() { return pcsctest::PrivatePcscd::shared(); }
+    std::string reader(int index = 0) { return pcscd().readerName(index); }
+
+    static std::vector<Bytes> withInstruction(const std::vector<Bytes>& commands,
+                                              std::uint8_t ins) {
+        std::vector<Bytes> out;
+        for (const Bytes& c : commands)
+            if (c.size() > 1 && c[1] == ins) out.push_back(c);
+        return out;
+    }
+};
+
+}  // namespace cardtest

@@ -1,0 +1,297 @@
+#include "reader_session.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using cardtest::operator+;
+
+using cardtest::Bytes;
+using cardtest::hex;
+using cardtest::toHex;
+
+// A PC/SC service with readers and cards of the test's making; it logs every call.
+class FakePcsc : public cardread::PcscApi {
+public:
+    std::map<std::string, Bytes> readers;  // reader name -> ATR of the card in it
+    std::vector<std::string> calls;
+    cardread::Status establishResult = 0;
+    cardread::Status dialogResult = 0;
+    std::unique_ptr<cardtest::ScriptedChannel> channel;
+    int openContexts = 0;
+    int openCards = 0;
+    int openTransactions = 0;
+
+    cardread::Status establishContext(cardread::PcscContext& context) override {
+        calls.push_back("establish");
+        if (establishResult != 0) return establishResult;
+        ++openContexts;
+        context = 7;
+        return 0;
+    }
+    cardread::Status releaseContext(cardread::PcscContext) override {
+        calls.push_back("release");
+        --openContexts;
+        return 0;
+    }
+    cardread::Status connect(cardread::PcscContext, const char* name,
+                             cardread::PcscCard& card) override {
+        calls.push_back(std::string("connect ") + name);
+        auto it = readers.find(name);
+        if (it == readers.end()) return static_cast<cardread::Status>(0x80100009u);
+        if (it->second.empty()) return cardread::kPcscNoSmartcard;
+        current_ = it->second;
+        ++openCards;
+        card = 42;
+        return 0;
+    }
+    cardread::Status disconnect(cardread::PcscCard) override {
+        calls.push_back("disconnect");
+        --openCards;
+        return 0;
+    }
+    cardread::Status beginTransaction(cardread::PcscCard) override {
+        calls.push_back("begin");
+        ++openTransactions;
+        return 0;
+    }
+    cardread::Status endTransaction(cardread::PcscCard) override {
+        calls.push_back("end");
+        --openTransactions;
+        return 0;
+    }
+    cardread::Status readAtr(cardread::PcscCard, std::uint8_t* atr, std::size_t capacity,
+                             std::size_t& length) override {
+        calls.push_back("atr");
+        if (current_.size() > capacity) return cardread::kPcscInsufficientBuffer;
+        std::memcpy(atr, current_.data(), current_.size());
+        length = current_.size();
+        return 0;
+    }
+    void introduceCardType(cardread::PcscContext, const char* name,
+                           const cardread::CardType&) override {
+        introduced.push_back(name);
+    }
+    cardread::Status chooseCard(cardread::PcscContext context, char* readerName,
+                                std::size_t capacity, cardread::PcscCard& card) override {
+        calls.push_back("dialog");
+        if (dialogResult != 0) return dialogResult;
+        for (auto& [name, atr] : readers) {
+            if (atr.empty() || name.size() >= capacity) continue;
+            std::strcpy(readerName, name.c_str());
+            return connect(context, name.c_str(), card);
+        }
+        return cardread::kPcscNoSmartcard;
+    }
+    cardread::Status transmit(cardread::PcscCard, const std::uint8_t* command, std::size_t length,
+                              std::size_t capacity, Bytes& response) override {
+        calls.push_back("transmit");
+        if (!channel) {
+            ADD_FAILURE() << "no card command expected";
+            return cardread::kPcscRemovedCard;
+        }
+        return channel->transmit(command, length, capacity, response);
+    }
+
+    std::vector<std::string> introduced;
+
+private:
+    Bytes current_;
+};
+
+const Bytes kPelvoAtr = hex("3B B8 13 00 81 31 FA 52 56 45 4B 4C 55 4E 44 41 5C");
+const Bytes kStarcosAtr = hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1");
+const Bytes kZarqoAtr = hex("3B B8 13 00 81 31 FA 52 5A 61 72 71 6F 56 32 32 5C");
+
+// The test key file, read here on its own so a mismatch between its blocks and its clear keys
+// shows up.
+std::map<std::string, Bytes> testKeyFile() {
+    std::ifstream in(CARDREAD_TEST_KEY_FILE);
+    EXPECT_TRUE(in.good()) << CARDREAD_TEST_KEY_FILE;
+    std::map<std::string, Bytes> values;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string name = line.substr(0, eq);
+        name.erase(name.find_last_not_of(" \t") + 1);
+        values[name] = hex(line.substr(eq + 1));
+    }
+    return values;
+}
+
+struct ReaderSessionTest : ::testing::Test {
+    FakePcsc pcsc;
+    cardread::LibraryState state;
+    std::map<std::string, Bytes> keys = testKeyFile();
+    cardread::IssuerSecrets secrets{};
+
+    void SetUp() override {
+        secrets = cardread::IssuerSecrets{keys["kdk_half_1"].data(), keys["kdk_half_2"].data(),
+                                          keys["key_block_a"].data(), keys["key_block_a"].size(),
+                                          keys["key_block_b"].data(), keys["key_block_b"].size(),
+                                          keys["auth_key"].data(),    keys["auth_key"].size()};
+    }
+    int read(const char* reader, const char* pin, const char* key, std::uint8_t* out, int* io) {
+        cardread::ReaderSession session(pcsc, state, secrets);
+        return session.readUserData(reader, reinterpret_cast<const std::uint8_t*>(pin),
+                                    pin ? static_cast<int>(std::strlen(pin)) : 0, key, out, io);
+    }
+    void expectEverythingReleased() {
+        EXPECT_EQ(0, pcsc.openContexts);
+        EXPECT_EQ(0, pcsc.openCards);
+        EXPECT_EQ(0, pcsc.openTransactions);
+    }
+};
+
+TEST_F(ReaderSessionTest, MissingArgumentsFailBeforeAnyPcscCall) {
+    int length = 0;
+    std::uint8_t pin[] = {'1', '2'};
+    cardread::ReaderSession session(pcsc, state, secrets);
+    EXPECT_EQ(-1, session.readUserData("R", nullptr, 2, "A001", nullptr, &length));
+    EXPECT_EQ(-1, session.readUserData("R", pin, 0, "A001", nullptr, &length));
+    EXPECT_EQ(-1, session.readUserData("R", pin, -3, "A001", nullptr, &length));
+    EXPECT_EQ(-1, session.readUserData("R", pin, 2, nullptr, nullptr, &length));
+    EXPECT_EQ(-1, session.readUserData("R", pin, 2, "A001", nullptr, nullptr));
+    EXPECT_TRUE(pcsc.calls.empty());
+    EXPECT_EQ(0, length);
+}
+
+TEST_F(ReaderSessionTest, UnreadableOrUnrecognisedCardsGiveTheirStatus) {
+    struct Case {
+        const char* name;
+        const char* reader;  // null: dialog
+        Bytes atr;           // empty: reader without card
+        cardread::Status expected;
+    };
+    const Case cases[] = {
+        {"no such reader", "Other Reader", kPelvoAtr, cardread::kPcscRemovedCard},
+        {"reader without a card", "Reader 0", {}, cardread::kPcscRemovedCard},
+        {"unknown ATR", "Reader 0", hex("3B 02 14 50"), cardread::kPcscRemovedCard},
+        {"STARCOS ATR plus a byte", "Reader 0", kStarcosAtr + hex("00"),
+         cardread::kPcscRemovedCard},
+        {"recognised but not readable", "Reader 0", kZarqoAtr, -1},
+        {"dialog finds no card", nullptr, {}, cardread::kPcscNoSmartcard},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pcsc = FakePcsc();
+        pcsc.readers["Reader 0"] = c.atr;
+        int length = 0;
+        EXPECT_EQ(c.expected, read(c.reader, "1234", "A001", nullptr, &length));
+        EXPECT_EQ(0, length);
+        expectEverythingReleased();
+    }
+}
+
+TEST_F(ReaderSessionTest, CancelledDialogIsReturnedAndFillsNoSlot) {
+    pcsc.readers["Reader 0"] = kPelvoAtr;
+    pcsc.dialogResult = static_cast<cardread::Status>(0x8010006Eu);  // SCARD_W_CANCELLED_BY_USER
+    int length = 0;
+    EXPECT_EQ(pcsc.dialogResult, read(nullptr, "1234", "A001", nullptr, &length));
+    EXPECT_EQ(0, state.recognisedCount);
+    expectEverythingReleased();
+}
+
+TEST_F(ReaderSessionTest, FailedContextIsReturnedUnchanged) {
+    pcsc.establishResult = static_cast<cardread::Status>(0x8010001Du);  // no service
+    int length = 0;
+    EXPECT_EQ(pcsc.establishResult, read("Reader 0", "1234", "A001", nullptr, &length));
+}
+
+TEST_F(ReaderSessionTest, RecognitionRegistersTheEightCardTypes) {
+    pcsc.readers["Reader 0"] = {};
+    int length = 0;
+    read("Reader 0", "1234", "A001", nullptr, &length);
+    const std::vector<std::string> expected = {
+        "Setec SetCos 4.3",    "SafeSignCard",        "VEK Quenta Card 32K",
+        "VEK Pelvo Card 32K",  "Morvaxen Pendra 32K", "Morvaxen Zarqo GP PKI Card",
+        "JCOP 20",             "JCOP 31"};
+    EXPECT_EQ(expected, pcsc.introduced);
+}
+
+// The size query of the main kind: the whole session, transactions around recognition and
+// around the read, ends with nothing left open.
+TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
+    pcsc.readers["Reader 0"] = kPelvoAtr;
+    Bytes index = Bytes{'H', 'E', 'A', 'D', 'E', 'R', '.', '.', '.', '.', '.', 'A', '0', '0', '1',
+                        '-', 0x3F};
+    index.resize(140, 0);
+    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(std::vector<cardtest::Exchange>{
+        cardtest::expect("80 A4 00 00 02 3F 00", "90 00"),
+        cardtest::expect("80 A4 00 00 02 09 00", "90 00"),
+        cardtest::expect("80 A4 00 00 02 09 04", "90 00"),
+        cardtest::Exchange{hex("80 B0 00 00 8C"), nullptr, index + hex("90 00")}});
+    int length = 0;
+    EXPECT_EQ(0, read("Reader 0", "1234", "A001", nullptr, &length));
+    EXPECT_EQ(6000, length);
+    const std::vector<std::string> expected = {
+        "establish", "connect Reader 0", "begin", "atr", "end", "disconnect", "release",
+        "establish", "connect Reader 0", "begin", "atr",
+        "transmit",  "transmit",         "transmit", "transmit",
+        "end",       "disconnect",       "release"};
+    EXPECT_EQ(expected, pcsc.calls);
+    expectEverythingReleased();
+    EXPECT_TRUE(state.keys.installed);
+    const auto keyFile = testKeyFile();
+    EXPECT_EQ(toHex(keyFile.at("key_a")), toHex(Bytes(state.keys.keyA.data(),
+                                                      state.keys.keyA.data() + 16)));
+    EXPECT_EQ(toHex(keyFile.at("key_b")), toHex(Bytes(state.keys.keyB.data(),
+                                                      state.keys.keyB.data() + 16)));
+    EXPECT_EQ(toHex(keyFile.at("key_b")), toHex(Bytes(state.keys.macKey.data(),
+                                                      state.keys.macKey.data() + 16)));
+}
+
+TEST_F(ReaderSessionTest, StarcosCardIsReadWithTheIsoFamilyAndNoKeys) {
+    pcsc.readers["Reader 0"] = kStarcosAtr;
+    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(std::vector<cardtest::Exchange>{
+        cardtest::expect("00 A4 00 0C 02 3F 00", "90 00"),
+        cardtest::expect("00 A4 00 00 02 FE 15", "6A 82")});
+    int length = 0;
+    EXPECT_EQ(0x6A82, read(nullptr, "1234", "A001", nullptr, &length));
+    EXPECT_FALSE(state.keys.installed);
+    expectEverythingReleased();
+}
+
+TEST_F(ReaderSessionTest, KeysAreDecipheredOnceAndBadBlocksRefuseTheMainKind) {
+    pcsc.readers["Reader 0"] = kPelvoAtr;
+    Bytes badBlock = keys["key_block_a"];
+    badBlock[23] ^= 0x01;  // the padding no longer deciphers to 80 00 ..
+    secrets.keyBlockA = badBlock.data();
+    int length = 0;
+    EXPECT_EQ(-1, read("Reader 0", "1234", "A001", nullptr, &length));
+    EXPECT_FALSE(state.keys.installed);
+    expectEverythingReleased();
+
+    // Installed once, the keys are not deciphered again: a bad block no longer matters.
+    cardread::KeyStore store;
+    cardread::IssuerSecrets good = secrets;
+    good.keyBlockA = keys["key_block_a"].data();
+    EXPECT_EQ(0, cardread::SetupKeys(store, good));
+    EXPECT_EQ(0, cardread::SetupKeys(store, secrets));
+    const Bytes shortBlock(16, 0);
+    good.keyBlockB = shortBlock.data();
+    good.keyBlockBLength = shortBlock.size();
+    cardread::KeyStore fresh;
+    EXPECT_EQ(-1, cardread::SetupKeys(fresh, good));
+}
+
+TEST_F(ReaderSessionTest, SlotsOutsideTheRecognisedOnesAreRefused) {
+    cardread::ReaderSession session(pcsc, state, secrets);
+    EXPECT_EQ(cardread::kStatusBadSlot, session.connectSession(1));
+    EXPECT_EQ(cardread::kStatusBadSlot, session.connectSession(0));
+    state.recognisedCount = 1;
+    EXPECT_EQ(cardread::kStatusBadSlot, session.connectSession(2));
+    EXPECT_TRUE(pcsc.calls.empty());
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include "secure_messaging.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "test_support.h"
+
+namespace {
+
+using cardtest::operator+;
+
+using cardtest::Bytes;
+using cardtest::hex;
+using cardtest::toHex;
+
+const Bytes kKey = hex("544553544B4559422D4E4F542D495353");
+const Bytes kMacKey = kKey;
+
+TEST(SecureMessaging, WrapOfTheProtectedVerifyEnciphersPinBlockAndMac) {
+    const Bytes pinBlock = hex("31 32 33 34 FF FF FF FF FF FF");
+    Bytes command = hex("8C 20 00 01 0A") + pinBlock;
+    command.resize(260);
+    std::size_t length = 15;
+    ASSERT_EQ(0, cardread::wrapCommand(command.data(), length, command.size(), kMacKey.data(),
+                                       kKey.data()));
+    ASSERT_EQ(37u, length);
+    command.resize(length);
+    EXPECT_EQ("8C 20 00 01 20", toHex(Bytes(command.begin(), command.begin() + 5)));
+
+    const Bytes r(command.begin() + 5, command.begin() + 13);
+    const Bytes body(command.begin() + 13, command.end());
+    const Bytes plain = cardtest::openssl(EVP_des_ede_cbc(), false, kKey, r, body, true);
+    ASSERT_EQ(18u, plain.size());
+    EXPECT_EQ(toHex(pinBlock), toHex(Bytes(plain.begin(), plain.begin() + 10)));
+    const Bytes macCbc = cardtest::openssl(EVP_des_ede_cbc(), true, kMacKey, r, pinBlock, true);
+    EXPECT_EQ(toHex(Bytes(macCbc.end() - 8, macCbc.end())), toHex(Bytes(plain.begin() + 10, plain.end())));
+}
+
+TEST(SecureMessaging, TwoWrapsUseDifferentRandomBytes) {
+    Bytes a = hex("8C 20 00 01 02 31 32");
+    Bytes b = a;
+    a.resize(64);
+    b.resize(64);
+    std::size_t la = 7, lb = 7;
+    ASSERT_EQ(0, cardread::wrapCommand(a.data(), la, a.size(), kMacKey.data(), kKey.data()));
+    ASSERT_EQ(0, cardread::wrapCommand(b.data(), lb, b.size(), kMacKey.data(), kKey.data()));
+    EXPECT_NE(toHex(Bytes(a.begin() + 5, a.begin() + 13)), toHex(Bytes(b.begin() + 5, b.begin() + 13)));
+}
+
+TEST(SecureMessaging, WrapLengthsFollowTheClassBits) {
+    struct Case {
+        std::uint8_t cla;
+        std::size_t dataLength;
+        std::size_t expectedLc;
+    };
+    const Case cases[] = {
+        {0x80, 10, 10},              // unprotected: unchanged
+        {0x84, 10, 8 + 10 + 8},      // R, data, MAC
+        {0x88, 10, 8 + 16},          // R, enciphered data padded to 16
+        {0x88, 16, 8 + 24},          // a full padding block
+        {0x8C, 10, 8 + 24},          // R, enciphered data and MAC
+    };
+    for (const Case& c : cases) {
+        Bytes command = hex("00 20 00 01") + Bytes{static_cast<std::uint8_t>(c.dataLength)} +
+                        Bytes(c.dataLength, 0x41);
+        command[0] = c.cla;
+        command.resize(300);
+        std::size_t length = 5 + c.dataLength;
+        ASSERT_EQ(0, cardread::wrapCommand(command.data(), length, command.size(), kMacKey.data(),
+                                           kKey.data()));
+        EXPECT_EQ(c.expectedLc, command[4]) << std::hex << int(c.cla);
+        EXPECT_EQ(5 + c.expectedLc, length) << std::hex << int(c.cla);
+    }
+}
+
+TEST(SecureMessaging, WrapRefusesWhatWouldNotFit) {
+    Bytes command = hex("8C 20 00 01 0A") + Bytes(10, 0x31);
+    std::size_t length = command.size();
+    command.resize(36);  // one byte short of the 37 the protected command needs
+    EXPECT_EQ(cardread::kStatusSecureMessaging,
+              cardread::wrapCommand(command.data(), length, command.size(), kMacKey.data(),
+                                    kKey.data()));
+
+    Bytes big = hex("8C 20 00 01 F0") + Bytes(0xF0, 0x31);  // Lc would pass 255
+    big.resize(600);
+    length = 5 + 0xF0;
+    EXPECT_EQ(cardread::kStatusSecureMessaging,
+              cardread::wrapCommand(big.data(), length, big.size(), kMacKey.data(), kKey.data()));
+}
+
+// Builds a protected answer R' body SW1 SW2 the way the card does, with OpenSSL.
+Bytes protectedResponse(std::uint8_t cla, const Bytes& data, const Bytes& r, bool spoilMac) {
+    Bytes body = data;
+    if (cla & 0x04) {
+        const Bytes cbc = cardtest::openssl(EVP_des_ede_cbc(), true, kMacKey, r, data, true);
+        Bytes mac(cbc.end() - 8, cbc.end());
+        if (spoilMac) mac[3] ^= 1;
+        body = body + mac;
+    }
+    if (cla & 0x08) body = cardtest::openssl(EVP_des_ede_cbc(), true, kKey, r, body, true);
+    return r + body + hex("90 00");
+}
+
+TEST(SecureMessaging, UnwrapRecoversDataAndChecksTheMac) {
+    const Bytes r = hex("0102030405060708");
+    const Bytes data = hex("DE AD BE EF 00 11 22");
+    struct Case {
+        std::uint8_t cla;
+        bool spoilMac;
+        cardread::Status expected;
+    };
+    const Case cases[] = {
+        {0x84, false, 0}, {0x88, false, 0}, {0x8C, false, 0},
+        {0x84, true, cardread::kStatusSecureMessaging},
+        {0x8C, true, cardread::kStatusSecureMessaging},
+    };
+    for (const Case& c : cases) {
+        Bytes response = protectedResponse(c.cla, data, r, c.spoilMac);
+        EXPECT_EQ(c.expected, cardread::unwrapResponse(response, c.cla, kMacKey.data(), kKey.data()))
+            << std::hex << int(c.cla);
+        if (c.expected == 0) {
+            EXPECT_EQ(toHex(data + hex("90 00")), toHex(response));
+        }
+    }
+}
+
+TEST(SecureMessaging, UnwrapRefusesMalformedAnswersWithoutReadingPastThem) {
+    const Bytes r = hex("1111111111111111");
+    // A last deciphered byte (pad count) of 0x40 in a 16-byte body.
+    Bytes plain = Bytes(15, 0x55) + hex("40");
+    const Bytes hugePad = r + cardtest::openssl(EVP_des_ede_cbc(), true, kKey, r, plain, false) +
+                          hex("90 00");
+    // Enciphered body of 8 bytes that unpads to 2: too short for an 8-byte MAC.
+    Bytes shortPlain = hex("AA BB 06 06 06 06 06 06");
+    const Bytes noRoomForMac =
+        r + cardtest::openssl(EVP_des_ede_cbc(), true, kKey, r, shortPlain, false) + hex("90 00");
+    struct Case {
+        const char* name;
+        std::uint8_t cla;
+        Bytes response;
+    };
+    const Case cases[] = {
+        {"pad count larger than the data", 0x88, hugePad},
+        {"no room for the MAC", 0x8C, noRoomForMac},
+        {"body not whole blocks", 0x88, r + Bytes(12, 0x33) + hex("90 00")},
+        {"empty enciphered body", 0x88, r + hex("90 00")},
+        {"shorter than R'", 0x84, hex("01 02 03 90 00")},
+        {"MAC-only body shorter than a MAC", 0x84, r + hex("01 02 03 90 00")},
+    };
+    for (const Case& c : cases) {
+        Bytes response = c.response;
+        EXPECT_EQ(cardread::kStatusSecureMessaging,
+                  cardread::unwrapResponse(response, c.cla, kMacKey.data(), kKey.data()))
+            << c.name;
+    }
+}
+
+TEST(SecureMessaging, UnprotectedClassLeavesTheAnswerAlone) {
+    Bytes response = hex("01 02 90 00");
+    EXPECT_EQ(0, cardread::unwrapResponse(response, 0x80, kMacKey.data(), kKey.data()));
+    EXPECT_EQ("01 02 90 00", toHex(response));
+}
+
+}  // namespace

@@ -269,12 +269,18 @@ struct Loader {
 
 }  // namespace
 
+bool scriptChanged() {
+    const char* path = std::getenv("P11MOCK_SCRIPT");
+    return state().scriptPath != (path ? path : "");
+}
+
 void loadScript() {
     ModuleState& s = state();
     s = ModuleState();
     objectsReset();
     s.scriptLoaded = true;
     const char* path = std::getenv("P11MOCK_SCRIPT");
+    s.scriptPath = path ? path : "";
     if (!path || !*path) {
         SlotState slot;
         slot.id = 1;

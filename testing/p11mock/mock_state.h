@@ -72,6 +72,7 @@ struct FailRule {
 struct ModuleState {
     bool initialized = false;
     bool scriptLoaded = false;
+    std::string scriptPath;   // the P11MOCK_SCRIPT the state was loaded from
     std::string scriptError;  // a bad script makes C_Initialize fail with CKR_GENERAL_ERROR
     std::string libraryDescription = "p11mock test module";
     std::string libraryManufacturer = "card programs tests";
@@ -87,6 +88,10 @@ struct ModuleState {
 };
 
 ModuleState& state();
+
+// True when P11MOCK_SCRIPT names another script than the loaded one: a new test is starting
+// while the module is still loaded from an earlier one (a binding that was never released).
+bool scriptChanged();
 
 // Resets the state and reads the script named by P11MOCK_SCRIPT (no variable: one slot, id 1,
 // with a token "p11mock token" and the PIN "1234"). Errors are kept in state().scriptError.

@@ -18,7 +18,7 @@ void versionOf(CK_VERSION& v, unsigned char major, unsigned char minor) {
 CK_RV initialize(CK_VOID_PTR args) {
     return guarded([&] {
         ModuleState& s = state();
-        if (!s.scriptLoaded) loadScript();
+        if (!s.scriptLoaded || (!s.initialized && scriptChanged())) loadScript();
         Call call("C_Initialize");
         call.argPointer("args", args);
         if (call.injected()) return call.done(call.injected());
@@ -249,7 +249,7 @@ extern "C" __attribute__((visibility("default"))) CK_RV C_GetFunctionList(
     using namespace p11mock;
     return guarded([&] {
         ModuleState& s = state();
-        if (!s.initialized) loadScript();
+        if (!s.initialized || scriptChanged()) loadScript();
         Call call("C_GetFunctionList");
         if (call.injected()) return call.done(call.injected());
         if (!list) return call.done(CKR_ARGUMENTS_BAD);

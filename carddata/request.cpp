@@ -1,0 +1,68 @@
+#include "request.h"
+
+#include <json/json.h>
+
+#include <memory>
+
+#include "reply.h"
+#include "wipe.h"
+
+namespace carddata {
+
+RequestFields::~RequestFields() {
+    wipeString(pin);
+}
+
+namespace {
+
+void fail(RequestFields& fields, std::int32_t code, const char* message) {
+    fields.ok = false;
+    fields.code = code;
+    fields.message = message;
+}
+
+// The member's string, if it is there, not null and a string.
+bool stringMember(const Json::Value& root, const char* name, std::string& out) {
+    if (!root.isObject() || !root.isMember(name)) return false;
+    const Json::Value& value = root[name];
+    if (value.isNull() || !value.isString()) return false;
+    out = value.asString();
+    return true;
+}
+
+}  // namespace
+
+void checkRequest(const std::string& text, RequestFields& fields) {
+    Json::CharReaderBuilder builder;
+    builder["allowComments"] = true;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+        fail(fields, kJsonFormatError, "JSON Format Error");
+        return;
+    }
+    // null counts as an empty object; any other non-object has no members to give and is not
+    // the request the service sends.
+    if (!root.isNull() && !root.isObject()) {
+        fail(fields, kJsonFormatError, "JSON Format Error");
+        return;
+    }
+
+    if (!stringMember(root, "ReaderSlot", fields.readerName)) fields.readerName.clear();
+    if (!stringMember(root, "UserPIN", fields.pin)) {
+        fail(fields, kUserPinIsNull, " UserPIN Is Null");
+        return;
+    }
+    if (!stringMember(root, "SNO", fields.sno)) {
+        fail(fields, kSnoIsNull, " SNO Is Null");
+        return;
+    }
+    if (fields.pin.size() > kMaxPinBytes || fields.sno.size() > kMaxSnoBytes) {
+        fail(fields, kInputParameterError, "Input Parameter Error");
+        return;
+    }
+    fields.ok = true;
+}
+
+}  // namespace carddata

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base64.h"
+#include "card_data_command.h"
+#include "reply.h"
+
+namespace {
+
+// The library call's stand-in: what the two calls return, and what they were given.
+struct FakeLibrary {
+    int sizeResult = 0;
+    int size = 0;
+    int readResult = 0;
+    std::string data;
+    struct Call {
+        bool hasReader;
+        std::string reader;
+        std::string pin;  // pinLength bytes
+        std::string key;
+        bool hasBuffer;
+        int lengthOnEntry;
+    };
+    std::vector<Call> calls;
+};
+FakeLibrary fake;
+
+int fakeReadUserData(const char* readerName, const unsigned char* pin, int pinLength,
+                     const char* recordKey, unsigned char* outBuffer, int* ioLength) {
+    fake.calls.push_back({readerName != nullptr, readerName ? readerName : "",
+                          std::string(reinterpret_cast<const char*>(pin),
+                                      static_cast<std::size_t>(pinLength)),
+                          recordKey, outBuffer != nullptr, *ioLength});
+    if (pinLength == 0) return -1;
+    if (!outBuffer) {
+        if (fake.sizeResult == 0) *ioLength = fake.size;
+        return fake.sizeResult;
+    }
+    if (fake.readResult != 0) return fake.readResult;
+    if (static_cast<std::size_t>(*ioLength) < fake.data.size()) return 0x7401;
+    std::memcpy(outBuffer, fake.data.data(), fake.data.size());
+    *ioLength = static_cast<int>(fake.data.size());
+    return 0;
+}
+
+std::string reply(const std::string& msg, long long code) {
+    return "{\"msg\":\"" + msg + "\",\"ret_code\":" + std::to_string(code) +
+           ",\"version\":\"1.0.4\"}\n";
+}
+
+std::string run(const std::vector<const char*>& args) {
+    return carddata::runCardData(static_cast<int>(args.size()), args.data(), fakeReadUserData);
+}
+
+struct CardDataTest : ::testing::Test {
+    void SetUp() override {
+        fake = FakeLibrary();
+        fake.size = 3;
+        fake.data = "abc";
+    }
+};
+
+TEST_F(CardDataTest, RequestChecksGiveTheirRepliesWithoutALibraryCall) {
+    const std::string pin49(49, '1'), pin50(50, '1'), sno100(100, 'S');
+    const std::string longPin = "{\"UserPIN\":\"" + pin50 + "\",\"SNO\":\"A001\"}";
+    const std::string longSno = "{\"UserPIN\":\"1234\",\"SNO\":\"" + sno100 + "\"}";
+    struct Case {
+        std::vector<const char*> args;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {{}, reply("Input Parameter Error", 1979711500)},
+        {{"{}", "{}"}, reply("Input Parameter Error", 1979711500)},
+        {{"not json"}, reply("JSON Format Error", 1979711499)},
+        {{"{\"UserPIN\":\"1\""}, reply("JSON Format Error", 1979711499)},
+        {{"{}"}, reply(" UserPIN Is Null", 1979713944)},
+        {{"null"}, reply(" UserPIN Is Null", 1979713944)},
+        {{"{\"UserPIN\":1234,\"SNO\":\"A001\"}"}, reply(" UserPIN Is Null", 1979713944)},
+        {{"{\"UserPIN\":null,\"SNO\":\"A001\"}"}, reply(" UserPIN Is Null", 1979713944)},
+        {{"{\"SNO\":\"A001\"}"}, reply(" UserPIN Is Null", 1979713944)},
+        {{"{\"UserPIN\":\"1234\"}"}, reply(" SNO Is Null", 1998585857)},
+        {{"{\"UserPIN\":\"1234\",\"SNO\":5}"}, reply(" SNO Is Null", 1998585857)},
+        {{longPin.c_str()}, reply("Input Parameter Error", 1979711500)},
+        {{longSno.c_str()}, reply("Input Parameter Error", 1979711500)},
+        // Valid JSON that is not an object is answered as a malformed request.
+        {{"[1,2]"}, reply("JSON Format Error", 1979711499)},
+        {{"\"text\""}, reply("JSON Format Error", 1979711499)},
+        {{"42"}, reply("JSON Format Error", 1979711499)},
+        {{"true"}, reply("JSON Format Error", 1979711499)},
+    };
+    for (const Case& c : cases) {
+        fake.calls.clear();
+        EXPECT_EQ(c.expected, run(c.args)) << (c.args.empty() ? "(none)" : c.args[0]);
+        EXPECT_TRUE(fake.calls.empty()) << (c.args.empty() ? "(none)" : c.args[0]);
+    }
+}
+
+TEST_F(CardDataTest, LimitsAndOptionalMembersReachTheLibraryAsGiven) {
+    const std::string pin49(49, '7'), sno99(99, 'S');
+    struct Case {
+        std::string request;
+        bool hasReader;
+        std::string reader;
+        std::string pin;
+        std::string key;
+    };
+    const Case cases[] = {
+        {"{\"UserPIN\":\"" + pin49 + "\",\"SNO\":\"" + sno99 + "\"}", false, "", pin49, sno99},
+        {"// comment\n{\"UserPIN\":\"1234\", /* c */ \"SNO\":\"A001\",\"ReaderSlot\":\"R 00\"}",
+         true, "R 00", "1234", "A001"},
+        {"{\"UserPIN\":\"1234\",\"SNO\":\"A001\",\"ReaderSlot\":\"\"}", false, "", "1234", "A001"},
+        {"{\"UserPIN\":\"1234\",\"SNO\":\"A001\",\"ReaderSlot\":3}", false, "", "1234", "A001"},
+        {"{\"UserPIN\":\"1234\",\"SNO\":\"A001\",\"ReaderSlot\":null}", false, "", "1234", "A001"},
+        // The PIN length stops at the first NUL, as for a C text.
+        {"{\"UserPIN\":\"12\\u000034\",\"SNO\":\"A001\"}", false, "", "12", "A001"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        fake.calls.clear();
+        EXPECT_EQ(reply("YWJj", 0), run({c.request.c_str()}));
+        ASSERT_EQ(2u, fake.calls.size());
+        for (const auto& call : fake.calls) {
+            EXPECT_EQ(c.hasReader, call.hasReader);
+            EXPECT_EQ(c.reader, call.reader);
+            EXPECT_EQ(c.pin, call.pin);
+            EXPECT_EQ(c.key, call.key);
+        }
+        EXPECT_FALSE(fake.calls[0].hasBuffer);
+        EXPECT_EQ(0, fake.calls[0].lengthOnEntry);
+        EXPECT_TRUE(fake.calls[1].hasBuffer);
+        EXPECT_EQ(3, fake.calls[1].lengthOnEntry);
+    }
+}
+
+TEST_F(CardDataTest, LibraryStatusesAreMappedWithAnEmptyMessage) {
+    struct Case {
+        int sizeResult;
+        int readResult;
+        long long expected;
+    };
+    const Case cases[] = {
+        {-1, 0, 1979711500},
+        {0x7101, 0, 0x77200009},
+        {0x7301, 0, 0x77200005},
+        {0x7302, 0, 0x77200006},
+        {0x7303, 0, 0x77200007},
+        {0x7401, 0, 0x77200002},
+        {0x7411, 0, 0x77200010},
+        {0x7412, 0, 0x77200011},
+        {0x7413, 0, 0x77200008},
+        {0x7414, 0, 0x77200003},
+        {0x7415, 0, 0x77200004},
+        {static_cast<int>(0x80100069u), 0, 0x76000006},
+        {static_cast<int>(0x8010000Cu), 0, -2146435060},  // PC/SC errors print negative
+        {0x20100001, 0, 0x20100001},
+        {0, 0x63C2, 0x63C2},
+        {0, 0x7401, 0x77200002},
+    };
+    for (const Case& c : cases) {
+        fake.sizeResult = c.sizeResult;
+        fake.readResult = c.readResult;
+        EXPECT_EQ(reply("", c.expected), run({"{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}"}))
+            << std::hex << c.sizeResult << " " << c.readResult;
+    }
+}
+
+TEST_F(CardDataTest, EmptyPinReachesTheLibraryWhichRefusesIt) {
+    EXPECT_EQ(reply("", 1979711500), run({"{\"UserPIN\":\"\",\"SNO\":\"A001\"}"}));
+    ASSERT_EQ(1u, fake.calls.size());
+}
+
+TEST_F(CardDataTest, NoDataStillReadsAndRepliesNoData) {
+    fake.size = 0;
+    fake.data.clear();
+    EXPECT_EQ(reply("", 1986002945), run({"{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}"}));
+    ASSERT_EQ(2u, fake.calls.size());
+    EXPECT_TRUE(fake.calls[1].hasBuffer) << "the second call must be a read, not a size query";
+}
+
+TEST_F(CardDataTest, DataIsOneUnbrokenBase64String) {
+    std::string data;
+    for (int i = 0; i < 46; ++i) data += static_cast<char>(i * 7);
+    fake.size = 46;
+    fake.data = data;
+    const std::string line = run({"{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}"});
+    const std::string expected = carddata::withoutLineBreaks(
+        carddata::base64Encode(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()));
+    EXPECT_EQ(64u, expected.size());
+    EXPECT_EQ(reply(expected, 0), line);
+}
+
+TEST(Base64, EncodesGroupsPaddingAndLineBreaks) {
+    struct Case {
+        std::string input;
+        std::string expected;
+    };
+    const std::string b45(45, '\0'), b46 = std::string(45, '\0') + "\xff";
+    const Case cases[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {"\xfb\xff\xbf", "+/+/"},
+        // 45 bytes are 60 characters of full groups: a line break follows them.
+        {b45, std::string(60, 'A') + "\r\n"},
+        // The padded last group never gets a line break.
+        {b46, std::string(60, 'A') + "\r\n" + "/w=="},
+        {std::string(90, '\0'), std::string(60, 'A') + "\r\n" + std::string(60, 'A') + "\r\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.expected,
+                  carddata::base64Encode(reinterpret_cast<const std::uint8_t*>(c.input.data()),
+                                         c.input.size()))
+            << c.input.size() << " bytes";
+    }
+    EXPECT_EQ("AAAA/w==", carddata::withoutLineBreaks("AA\r\nAA\n/w\r=="));
+}
+
+TEST(Reply, IsCompactJsonInMemberOrderWithEscapes) {
+    EXPECT_EQ("{\"msg\":\"JSON Format Error\",\"ret_code\":1979711499,\"version\":\"1.0.4\"}\n",
+              carddata::replyLine(carddata::kJsonFormatError, "JSON Format Error"));
+    EXPECT_EQ("{\"msg\":\"a/b\\\"c\\\\\",\"ret_code\":0,\"version\":\"1.0.4\"}\n",
+              carddata::replyLine(0, "a/b\"c\\"));
+    EXPECT_EQ("{\"msg\":\"\",\"ret_code\":-2146435060,\"version\":\"1.0.4\"}\n",
+              carddata::replyLine(static_cast<std::int32_t>(0x8010000Cu), ""));
+}
+
+}  // namespace

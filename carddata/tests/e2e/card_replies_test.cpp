@@ -1,0 +1,110 @@
+// carddata's replies for each outcome of the card read through the real pcscd: data in Base64,
+// and each library status mapped to its reply code.
+#include <future>
+
+#include "carddata_run.h"
+
+namespace carddatatest {
+namespace {
+
+using cardsim::FaultRule;
+
+class CardReplies : public CarddataRun {};
+
+TEST_F(CardReplies, DataOfOneToSixRecordsInBase64) {
+    const std::uint8_t masks[] = {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x05, 0x22, 0xFF};
+    std::vector<cardsim::IndexEntry> entries;
+    for (std::uint8_t m : masks) entries.push_back({"M" + cardsim::toHex({m}) + "x", m});
+    CardProfile profile = cardWith(CardKind::Main, entries);
+    pcsctest::CardInReader card(pcscd(), profile);
+    for (const auto& e : entries) {
+        SCOPED_TRACE(e.key);
+        pcsctest::ProgramResult r = run({request("1234", e.key)});
+        expectReply(r, base64(recordsOf(profile, e.mask)), 0);
+        EXPECT_EQ(r.out.find('\r'), std::string::npos);
+    }
+}
+
+TEST_F(CardReplies, StarcosCardDataInBase64) {
+    CardProfile profile = cardWith(CardKind::Starcos, {{"ABCD", 0x06}});
+    profile.records[2] = cardsim::patternRecord(2, 300);  // the slot's rest stays zero
+    pcsctest::CardInReader card(pcscd(), profile);
+    Bytes expected = profile.records[2];
+    expected.resize(1000, 0);
+    Bytes third = profile.records[3];
+    expected.insert(expected.end(), third.begin(), third.end());
+    expectReply(run({request("1234", "ABCD")}), base64(expected), 0);
+}
+
+TEST_F(CardReplies, EachCardOutcomeMapsToItsReplyCode) {
+    auto fault = [](const char* prefix, std::uint16_t sw) {
+        FaultRule r;
+        r.prefix = *cardsim::fromHex(prefix);
+        r.sw = sw;
+        return r;
+    };
+    const struct {
+        const char* name;
+        CardKind kind;
+        Bytes atr;
+        std::string pin, sno;
+        int triesLeft;
+        std::vector<FaultRule> faults;
+        std::size_t starcosRecordSize;
+        long long code;
+    } cases[] = {
+        {"wrong PIN, two tries left (63C2 unchanged)", CardKind::Main, {}, "9999", "ABCD", 3, {}, 1000,
+         0x63C2},
+        {"wrong PIN, PIN blocked", CardKind::Main, {}, "9999", "ABCD", 0, {}, 1000, 0x6983},
+        {"unknown record key (7412)", CardKind::Main, {}, "1234", "QQQQ", 3, {}, 1000, 1998585873},
+        {"unknown ATR (80100069)", CardKind::Other, {}, "1234", "ABCD", 3, {}, 1000, 1979711494},
+        {"recognised, not readable (-1)", CardKind::Other,
+         *cardsim::fromHex("3BB813008131FA525A6172716F56323200"), "1234", "ABCD", 3, {}, 1000,
+         1979711500},
+        {"data file larger than its buffer (7401)", CardKind::Starcos, {}, "1234", "ABCD", 3, {}, 1001,
+         1998585858},
+        {"card status word (6A82)", CardKind::Main, {}, "1234", "ABCD", 3,
+         {fault("80A4000002AC01", 0x6A82)}, 1000, 0x6A82},
+        {"selects no record (no data)", CardKind::Main, {}, "1234", "NONE", 3, {}, 1000, 1986002945},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CardProfile profile = cardWith(c.kind, {{"ABCD", 0x01}, {"NONE", 0x00}});
+        profile.atr = c.atr;
+        profile.triesLeft = c.triesLeft;
+        profile.faults = c.faults;
+        if (c.kind == CardKind::Starcos)
+            profile.records[1] = cardsim::patternRecord(1, c.starcosRecordSize);
+        pcsctest::CardInReader card(pcscd(), profile);
+        expectReply(run({request(c.pin, c.sno)}), "", c.code);
+    }
+}
+
+TEST_F(CardReplies, NoCardMapsToCardRemovedOrThePcscCode) {
+    // Named reader without a card: the library's 0x80100069, mapped.
+    expectReply(run({request("1234", "ABCD", ",\"ReaderSlot\":\"" + reader(0) + "\"")}), "",
+                1979711494);
+    expectReply(run({request("1234", "ABCD", ",\"ReaderSlot\":\"No Such Reader\"")}), "",
+                1979711494);
+    // No reader name and no card anywhere: PC/SC's "no smart card" passes unchanged and, its
+    // top bit set, is written as a negative number.
+    expectReply(run({request("1234", "ABCD")}), "", static_cast<int>(0x8010000Cu));
+}
+
+TEST_F(CardReplies, TwoRunsAtOnceOnOneCardBothGetTheirOwnData) {
+    CardProfile profile = cardWith(CardKind::Main, {{"AAAA", 0x01}, {"BBBB", 0x3E}});
+    pcsctest::CardInReader card(pcscd(), profile);
+    const std::string a = replyLine(base64(recordsOf(profile, 0x01)), 0);
+    const std::string b = replyLine(base64(recordsOf(profile, 0x3E)), 0);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        auto first = std::async(std::launch::async, [&] { return run({request("1234", "AAAA")}); });
+        auto second =
+            std::async(std::launch::async, [&] { return run({request("1234", "BBBB")}); });
+        EXPECT_EQ(first.get().out, a);
+        EXPECT_EQ(second.get().out, b);
+    }
+}
+
+}  // namespace
+}  // namespace carddatatest

@@ -5,7 +5,9 @@
 namespace token {
 namespace {
 
-bool isKeyClass(CK_OBJECT_CLASS c) { return c == CKO_PRIVATE_KEY || c == CKO_PUBLIC_KEY; }
+bool isKeyClass(CK_OBJECT_CLASS c) {
+    return c == CKO_PRIVATE_KEY || c == CKO_PUBLIC_KEY;
+}
 
 // Reads one attribute into a zero-filled field of the given size and hands back the length word.
 // The listing goes on whatever the answer: a missing, sensitive or oversized attribute is an
@@ -55,23 +57,21 @@ CK_RV walkClass(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_CLA
 
 }  // namespace
 
-CK_RV ListTokenObjects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session,
-                       CK_OBJECT_CLASS keyClass, KeyEntry* entries, CK_ULONG* count) {
+CK_RV ListTokenObjects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass,
+                       KeyEntry* entries, CK_ULONG* count) {
     if (!f) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!isKeyClass(keyClass) || !count) return CKR_ARGUMENTS_BAD;
     const CK_ULONG capacity = entries ? *count : 0;
     CK_ULONG found = 0;
-    CK_RV rv = walkClass(f, session, keyClass, capacity, &found,
-                         [&](CK_OBJECT_HANDLE handle, CK_ULONG i) {
-                             KeyEntry& e = entries[i];
-                             e.session = session;
-                             e.object = handle;
-                             e.objectClass = keyClass;
-                             readIntoField(f, session, handle, CKA_LABEL, e.label,
-                                           sizeof e.label, nullptr);
-                             readIntoField(f, session, handle, CKA_ID, e.id, sizeof e.id,
-                                           &e.idLength);
-                         });
+    CK_RV rv =
+        walkClass(f, session, keyClass, capacity, &found, [&](CK_OBJECT_HANDLE handle, CK_ULONG i) {
+            KeyEntry& e = entries[i];
+            e.session = session;
+            e.object = handle;
+            e.objectClass = keyClass;
+            readIntoField(f, session, handle, CKA_LABEL, e.label, sizeof e.label, nullptr);
+            readIntoField(f, session, handle, CKA_ID, e.id, sizeof e.id, &e.idLength);
+        });
     if (rv != CKR_OK) return rv;
     *count = found;
     return entries && found > capacity ? CKR_BUFFER_TOO_SMALL : CKR_OK;
@@ -82,18 +82,15 @@ CK_RV ListTokenObjects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CertEn
     if (!f || !count) return CKR_ARGUMENTS_BAD;
     const CK_ULONG capacity = entries ? *count : 0;
     CK_ULONG found = 0;
-    CK_RV rv = walkClass(f, session, CKO_CERTIFICATE, capacity, &found,
-                         [&](CK_OBJECT_HANDLE handle, CK_ULONG i) {
-                             CertEntry& e = entries[i];
-                             e.session = session;
-                             e.object = handle;
-                             readIntoField(f, session, handle, CKA_LABEL, e.label,
-                                           sizeof e.label, nullptr);
-                             readIntoField(f, session, handle, CKA_ID, e.id, sizeof e.id,
-                                           &e.idLength);
-                             readIntoField(f, session, handle, CKA_VALUE, e.value,
-                                           sizeof e.value, &e.valueLength);
-                         });
+    CK_RV rv = walkClass(
+        f, session, CKO_CERTIFICATE, capacity, &found, [&](CK_OBJECT_HANDLE handle, CK_ULONG i) {
+            CertEntry& e = entries[i];
+            e.session = session;
+            e.object = handle;
+            readIntoField(f, session, handle, CKA_LABEL, e.label, sizeof e.label, nullptr);
+            readIntoField(f, session, handle, CKA_ID, e.id, sizeof e.id, &e.idLength);
+            readIntoField(f, session, handle, CKA_VALUE, e.value, sizeof e.value, &e.valueLength);
+        });
     if (rv != CKR_OK) return rv;
     *count = found;
     return entries && found > capacity ? CKR_BUFFER_TOO_SMALL : CKR_OK;
@@ -104,8 +101,8 @@ namespace {
 // Starts the two-attribute search (ID, then class) and asks for one handle. On success with a
 // handle, `*handle` is set and the search is still open; the caller ends it with endSearch.
 CK_RV findFirst(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass,
-                const unsigned char* id, CK_ULONG idLength, CK_OBJECT_HANDLE* handle,
-                bool* found, bool* searchOpen) {
+                const unsigned char* id, CK_ULONG idLength, CK_OBJECT_HANDLE* handle, bool* found,
+                bool* searchOpen) {
     *found = false;
     *searchOpen = false;
     // The module only reads the template; the API's type is not const.

@@ -4,9 +4,9 @@
 #ifndef PINCHECK_TOKEN_BRIDGE_OBJECTS_H
 #define PINCHECK_TOKEN_BRIDGE_OBJECTS_H
 
-#include <cstddef>
-
 #include <p11-kit/pkcs11.h>
+
+#include <cstddef>
 
 namespace token {
 
@@ -74,11 +74,9 @@ CK_RV ReadAttribute(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session,
 CK_RV SignInit(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key);
 CK_RV Sign(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session, const unsigned char* data,
            CK_ULONG dataLength, unsigned char* out, CK_ULONG* outLength);
-CK_RV DecryptInit(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session,
-                  CK_OBJECT_HANDLE key);
-CK_RV Decrypt(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session,
-              const unsigned char* data, CK_ULONG dataLength, unsigned char* out,
-              CK_ULONG* outLength);
+CK_RV DecryptInit(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key);
+CK_RV Decrypt(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session, const unsigned char* data,
+              CK_ULONG dataLength, unsigned char* out, CK_ULONG* outLength);
 
 }  // namespace token
 

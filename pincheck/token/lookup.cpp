@@ -1,15 +1,16 @@
 // Counting and listing the keys and certificates of the session, reading their IDs, and opening a
 // certificate by ID.
+#include "lookup.h"
+
+#include <openssl/x509.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 
-#include <openssl/x509.h>
-
 #include "bridge_objects.h"
 #include "layer.h"
-#include "lookup.h"
 
 namespace token {
 
@@ -36,8 +37,7 @@ struct CFree {
     void operator()(void* p) const { std::free(p); }
 };
 
-CK_RV listObjects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE s, KeyEntry* entries,
-                  CK_ULONG* count) {
+CK_RV listObjects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE s, KeyEntry* entries, CK_ULONG* count) {
     return ListTokenObjects(f, s, CKO_PRIVATE_KEY, entries, count);
 }
 CK_RV listObjects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE s, CertEntry* entries,

@@ -8,17 +8,17 @@
 // that uses it.
 #define OPENSSL_SUPPRESS_DEPRECATED
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-
 #include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "bridge_objects.h"
 #include "layer.h"
@@ -192,8 +192,7 @@ int tokenSign(int type, const unsigned char* m, unsigned int mLength, unsigned c
     int dataLength = static_cast<int>(mLength);
     if (type == NID_md5_sha1) {
         // The TLS 1.0 style signature: the two digests are signed without a DigestInfo.
-        if (mLength != kMd5Sha1Length ||
-            static_cast<int>(kMd5Sha1Length) + kPkcs1Overhead > k) {
+        if (mLength != kMd5Sha1Length || static_cast<int>(kMd5Sha1Length) + kPkcs1Overhead > k) {
             TOKEN_KEY_ERROR("rsa_sign", kReasonBadMd5Sha1);
             return 0;
         }
@@ -255,8 +254,7 @@ BIGNUM* readComponent(const KeyRef& ref, CK_ATTRIBUTE_TYPE type) {
     return BN_bin2bn(buffer, static_cast<int>(length), nullptr);
 }
 
-TokenResult openKey(TokenContext* ctx, const unsigned char* id, CK_ULONG idLength,
-                    EVP_PKEY** key) {
+TokenResult openKey(TokenContext* ctx, const unsigned char* id, CK_ULONG idLength, EVP_PKEY** key) {
     CK_FUNCTION_LIST_PTR f = nullptr;
     CK_SESSION_HANDLE s = 0;
     if (TokenResult r = requireSession(ctx, &f, &s)) return r;

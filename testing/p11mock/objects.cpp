@@ -13,11 +13,13 @@
 // word and writes nothing. value-size=N is a value of N bytes 0x30 that is no certificate.
 // Keys are private objects (seen only after a login) unless private=no; certificates and other
 // objects are public.
+#include "objects.h"
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
-#include <openssl/bn.h>
-#include <openssl/core_names.h>
 
 #include <cstdio>
 #include <cstring>
@@ -25,11 +27,9 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "entries.h"
-#include "objects.h"
 
 namespace p11mock {
 namespace {
@@ -74,7 +74,9 @@ Objects& objects() {
 // Handles well away from session handles, so a mix-up shows in the log.
 constexpr CK_OBJECT_HANDLE kFirstHandle = 0x100;
 
-std::string ulongBytes(CK_ULONG v) { return std::string(reinterpret_cast<const char*>(&v), sizeof v); }
+std::string ulongBytes(CK_ULONG v) {
+    return std::string(reinterpret_cast<const char*>(&v), sizeof v);
+}
 
 bool readFile(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
@@ -92,7 +94,8 @@ std::string bnBytes(const BIGNUM* bn) {
 std::string loadKey(const std::string& path, MockObject& object, bool withModulus) {
     std::string pem;
     if (!readFile(path, pem)) return "cannot read " + path;
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(
+        BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
     EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr;
     if (!key) return "no private key in " + path;
     object.key.reset(key, EVP_PKEY_free);
@@ -131,8 +134,8 @@ std::string yesNo(const ScriptLine& line, const char* name, bool& out) {
 }
 
 std::string objectLine(const ScriptLine& line, MockObject& object) {
-    static const char* const kKnown[] = {"slot",    "id",        "label",        "pem",
-                                         "private", "id-length", "modulus",      "der",
+    static const char* const kKnown[] = {"slot",    "id",         "label",        "pem",
+                                         "private", "id-length",  "modulus",      "der",
                                          "value",   "value-size", "value-length", "class"};
     for (const auto& entry : line.named) {
         bool known = false;
@@ -153,7 +156,8 @@ std::string objectLine(const ScriptLine& line, MockObject& object) {
     }
     object.attributes[CKA_CLASS] = ulongBytes(objectClass);
     object.isPrivate = objectClass == CKO_PRIVATE_KEY;
-    if (line.has("private") && !(why = yesNo(line, "private", object.isPrivate)).empty()) return why;
+    if (line.has("private") && !(why = yesNo(line, "private", object.isPrivate)).empty())
+        return why;
 
     if (line.has("id")) {
         std::string id;
@@ -170,8 +174,7 @@ std::string objectLine(const ScriptLine& line, MockObject& object) {
     if (line.has("pem")) {
         if (line.command != "key") return "pem= is for key lines";
         bool withModulus = true;
-        if (line.has("modulus") && !(why = yesNo(line, "modulus", withModulus)).empty())
-            return why;
+        if (line.has("modulus") && !(why = yesNo(line, "modulus", withModulus)).empty()) return why;
         if (!(why = loadKey(line.named.at("pem"), object, withModulus)).empty()) return why;
     }
 
@@ -217,7 +220,8 @@ bool matches(const MockObject& object, const CK_ATTRIBUTE* templ, CK_ULONG count
         auto it = object.attributes.find(templ[i].type);
         if (it == object.attributes.end()) return false;
         if (it->second.size() != templ[i].ulValueLen) return false;
-        if (templ[i].ulValueLen && std::memcmp(it->second.data(), templ[i].pValue, templ[i].ulValueLen))
+        if (templ[i].ulValueLen &&
+            std::memcmp(it->second.data(), templ[i].pValue, templ[i].ulValueLen))
             return false;
     }
     return true;
@@ -234,12 +238,18 @@ CK_RV sessionCheck(Call& call, CK_SESSION_HANDLE session) {
 
 std::string attributeName(CK_ATTRIBUTE_TYPE type) {
     switch (type) {
-        case CKA_CLASS: return "class";
-        case CKA_ID: return "id";
-        case CKA_LABEL: return "label";
-        case CKA_VALUE: return "value";
-        case CKA_MODULUS: return "modulus";
-        case CKA_PUBLIC_EXPONENT: return "exponent";
+        case CKA_CLASS:
+            return "class";
+        case CKA_ID:
+            return "id";
+        case CKA_LABEL:
+            return "label";
+        case CKA_VALUE:
+            return "value";
+        case CKA_MODULUS:
+            return "modulus";
+        case CKA_PUBLIC_EXPONENT:
+            return "exponent";
         default: {
             char text[32];
             std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(type));
@@ -273,8 +283,8 @@ CK_RV startOperation(const char* function, Operation kind, CK_SESSION_HANDLE ses
 // Runs the RSA PKCS#1 v1.5 operation of the session with the standard's output rules: a null
 // output learns the length and keeps the operation; a short one answers CKR_BUFFER_TOO_SMALL
 // and keeps it; anything else ends it.
-CK_RV runOperation(const char* function, Operation kind, CK_SESSION_HANDLE session,
-                   CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
+CK_RV runOperation(const char* function, Operation kind, CK_SESSION_HANDLE session, CK_BYTE_PTR in,
+                   CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
     Call call(function);
     call.arg("session", session).arg("length", inLength).argPointer("out", out);
     CK_RV rv = sessionCheck(call, session);
@@ -296,8 +306,9 @@ CK_RV runOperation(const char* function, Operation kind, CK_SESSION_HANDLE sessi
     }
 
     std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
-    const bool ready = ctx && (kind == Operation::Sign ? EVP_PKEY_sign_init(ctx.get())
-                                                       : EVP_PKEY_decrypt_init(ctx.get())) > 0 &&
+    const bool ready = ctx &&
+                       (kind == Operation::Sign ? EVP_PKEY_sign_init(ctx.get())
+                                                : EVP_PKEY_decrypt_init(ctx.get())) > 0 &&
                        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0;
     if (!ready) {
         so.operation = Operation::None;
@@ -345,13 +356,16 @@ std::string objectsScriptLine(const ScriptLine& line) {
     return {};
 }
 
-void objectsReset() { objects() = Objects(); }
+void objectsReset() {
+    objects() = Objects();
+}
 
 void objectsSessionClosed(CK_SESSION_HANDLE session) {
     auto it = objects().sessions.find(session);
     if (it == objects().sessions.end()) return;
     // Worth seeing in the log: a caller that forgot C_FindObjectsFinal.
-    if (it->second.searching) logLine("note: session " + std::to_string(session) + " closed during a search");
+    if (it->second.searching)
+        logLine("note: session " + std::to_string(session) + " closed during a search");
     objects().sessions.erase(it);
 }
 
@@ -361,7 +375,8 @@ CK_RV mockFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_
         call.arg("session", session);
         for (CK_ULONG i = 0; templ && i < count; ++i) {
             const std::string name = attributeName(templ[i].type);
-            if (templ[i].type == CKA_CLASS && templ[i].pValue && templ[i].ulValueLen == sizeof(CK_ULONG))
+            if (templ[i].type == CKA_CLASS && templ[i].pValue &&
+                templ[i].ulValueLen == sizeof(CK_ULONG))
                 call.arg(name.c_str(), *static_cast<const CK_ULONG*>(templ[i].pValue));
             else
                 call.arg(name.c_str(), templ[i].pValue, templ[i].ulValueLen);

@@ -132,9 +132,9 @@ Bytes encryptPkcs1(EVP_PKEY* publicKey, const Bytes& plain) {
 Bytes sha256(const std::string& message) {
     Bytes out(32);
     unsigned int size = 0;
-    require(EVP_Digest(message.data(), message.size(), out.data(), &size, EVP_sha256(),
-                       nullptr) > 0,
-            "digest");
+    require(
+        EVP_Digest(message.data(), message.size(), out.data(), &size, EVP_sha256(), nullptr) > 0,
+        "digest");
     out.resize(size);
     return out;
 }
@@ -159,6 +159,8 @@ TokenResult LayerSession::login(const char* pin) {
     return 0xDA0000E0u;  // token not present
 }
 
-TokenResult LayerSession::logout() { return LogoutToken(&ctx_); }
+TokenResult LayerSession::logout() {
+    return LogoutToken(&ctx_);
+}
 
 }  // namespace keytest

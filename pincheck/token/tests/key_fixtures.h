@@ -50,7 +50,7 @@ Bytes sha256(const std::string& message);
 // The destructor logs out (when a session is held) and releases the module, also when a test
 // fails half way.
 class LayerSession {
-public:
+  public:
     explicit LayerSession(const std::string& modulePath);
     ~LayerSession();
     LayerSession(const LayerSession&) = delete;
@@ -62,7 +62,7 @@ public:
     TokenResult logout();
     TokenContext* ctx() { return &ctx_; }
 
-private:
+  private:
     TokenContext ctx_{};
     TokenResult initResult_;
 };

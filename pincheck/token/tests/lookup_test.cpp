@@ -38,8 +38,7 @@ enum class Kind { Key, Cert };
 
 TokenResult objectId(Kind kind, TokenContext* ctx, CK_ULONG index, unsigned char* id,
                      CK_ULONG* length) {
-    return kind == Kind::Key ? GetKeyID(ctx, index, id, length)
-                             : GetCertID(ctx, index, id, length);
+    return kind == Kind::Key ? GetKeyID(ctx, index, id, length) : GetCertID(ctx, index, id, length);
 }
 
 TokenResult objectCount(Kind kind, TokenContext* ctx, CK_ULONG* count) {
@@ -85,7 +84,8 @@ TEST(KeyLookup, EveryExportChecksModuleThenSession) {
 
 TEST(KeyLookup, TwelveKeysGrowTheListingAndTheLastIsFound) {
     std::string lines;
-    for (int i = 1; i <= 12; ++i) lines += "key slot=1 id=" + keytest::toHex({0xA0, Bytes::value_type(i)}) + "\n";
+    for (int i = 1; i <= 12; ++i)
+        lines += "key slot=1 id=" + keytest::toHex({0xA0, Bytes::value_type(i)}) + "\n";
     MockToken token(lines);
     ASSERT_TRUE(token.ready());
 
@@ -184,9 +184,9 @@ TEST(KeyLookup, UndeliveredOrOversizedIdIsNeverCopied) {
         const Kind kind = c.line[0] == 'k' ? Kind::Key : Kind::Cert;
         Bytes buffer(4096, kSentinel);
         CK_ULONG length = c.callerSize;
-        EXPECT_EQ(objectId(kind, token.layer.ctx(), 0, c.nullBuffer ? nullptr : buffer.data(),
-                           &length),
-                  c.expected);
+        EXPECT_EQ(
+            objectId(kind, token.layer.ctx(), 0, c.nullBuffer ? nullptr : buffer.data(), &length),
+            c.expected);
         EXPECT_EQ(length, c.expectedLength);
         EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(),
                                 [](unsigned char b) { return b == kSentinel; }));
@@ -282,12 +282,24 @@ TEST(KeyLookup, ModuleErrorsInSearchAndAttributeCallsComeBackWithTheBase) {
         EVP_PKEY* key = nullptr;
         TokenResult r = 0;
         switch (c.call) {
-            case Export::KeyNum: r = GetKeyNum(token.layer.ctx(), &value); break;
-            case Export::CertNum: r = GetCertNum(token.layer.ctx(), &value); break;
-            case Export::KeyId: r = GetKeyID(token.layer.ctx(), 0, buffer, &value); break;
-            case Export::CertId: r = GetCertID(token.layer.ctx(), 0, buffer, &value); break;
-            case Export::Cert: r = GetCert(token.layer.ctx(), &id, 1, &cert); break;
-            case Export::Key: r = GetKey(token.layer.ctx(), &id, 1, &key); break;
+            case Export::KeyNum:
+                r = GetKeyNum(token.layer.ctx(), &value);
+                break;
+            case Export::CertNum:
+                r = GetCertNum(token.layer.ctx(), &value);
+                break;
+            case Export::KeyId:
+                r = GetKeyID(token.layer.ctx(), 0, buffer, &value);
+                break;
+            case Export::CertId:
+                r = GetCertID(token.layer.ctx(), 0, buffer, &value);
+                break;
+            case Export::Cert:
+                r = GetCert(token.layer.ctx(), &id, 1, &cert);
+                break;
+            case Export::Key:
+                r = GetKey(token.layer.ctx(), &id, 1, &key);
+                break;
         }
         EXPECT_EQ(r, c.expected);
         EXPECT_EQ(cert, nullptr);
@@ -324,15 +336,13 @@ TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
         std::string id;
     } imports[] = {{one, "c1"}, {two, kId20}};
     for (const auto& i : imports) {
-        ASSERT_EQ(hsm.run("pkcs11-tool",
-                          {"--module", hsm.kModule, "--login", "--pin", "1234", "--write-object",
-                           i.pair.keyDerPath, "--type", "privkey", "--id", i.id, "--label",
-                           "key " + i.id}),
+        ASSERT_EQ(hsm.run("pkcs11-tool", {"--module", hsm.kModule, "--login", "--pin", "1234",
+                                          "--write-object", i.pair.keyDerPath, "--type", "privkey",
+                                          "--id", i.id, "--label", "key " + i.id}),
                   0);
-        ASSERT_EQ(hsm.run("pkcs11-tool",
-                          {"--module", hsm.kModule, "--login", "--pin", "1234", "--write-object",
-                           i.pair.certDerPath, "--type", "cert", "--id", i.id, "--label",
-                           "cert " + i.id}),
+        ASSERT_EQ(hsm.run("pkcs11-tool", {"--module", hsm.kModule, "--login", "--pin", "1234",
+                                          "--write-object", i.pair.certDerPath, "--type", "cert",
+                                          "--id", i.id, "--label", "cert " + i.id}),
                   0);
     }
 

@@ -47,9 +47,13 @@ std::vector<unsigned long> userReasons() {
     return reasons;
 }
 
-unsigned long reasonOf(long reason) { return static_cast<unsigned long>(reason) & kReasonMask; }
+unsigned long reasonOf(long reason) {
+    return static_cast<unsigned long>(reason) & kReasonMask;
+}
 
-RSA* rsaOf(EVP_PKEY* key) { return const_cast<RSA*>(EVP_PKEY_get0_RSA(key)); }
+RSA* rsaOf(EVP_PKEY* key) {
+    return const_cast<RSA*>(EVP_PKEY_get0_RSA(key));
+}
 
 enum class Route { RsaSign, PkeySign, DigestSign };
 
@@ -93,22 +97,24 @@ bool signThrough(Route route, EVP_PKEY* key, const std::string& message, Bytes& 
 }
 
 const char* routeName(Route r) {
-    return r == Route::RsaSign ? "RSA_sign" : r == Route::PkeySign ? "EVP_PKEY_sign" : "EVP_DigestSign";
+    return r == Route::RsaSign    ? "RSA_sign"
+           : r == Route::PkeySign ? "EVP_PKEY_sign"
+                                  : "EVP_DigestSign";
 }
 
 // What the public half recovers from a PKCS#1 v1.5 signature: the signed bytes themselves.
 Bytes recoverSigned(EVP_PKEY* publicKey, const Bytes& sig) {
     Bytes out(static_cast<std::size_t>(EVP_PKEY_get_size(publicKey)));
-    const int n = RSA_public_decrypt(static_cast<int>(sig.size()), sig.data(), out.data(),
-                                     const_cast<RSA*>(EVP_PKEY_get0_RSA(publicKey)),
-                                     RSA_PKCS1_PADDING);
+    const int n =
+        RSA_public_decrypt(static_cast<int>(sig.size()), sig.data(), out.data(),
+                           const_cast<RSA*>(EVP_PKEY_get0_RSA(publicKey)), RSA_PKCS1_PADDING);
     out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return out;
 }
 
 // A mock token holding one RSA key (ID 01) and its certificate, bound and logged in.
 class MockKeyTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         pair_ = keytest::makeKeyPair(dir_.path(), "mock", 1024);
         startToken("");
@@ -116,9 +122,9 @@ protected:
     void startToken(const std::string& extra) {
         layer_.reset();
         mock_.reset();
-        mock_.reset(new MockModule("slot 1\nkey slot=1 id=01 label=\"signing\" pem=" +
-                                   pair_.pemPath + "\ncert slot=1 id=01 der=" +
-                                   pair_.certDerPath + "\n" + extra));
+        mock_.reset(
+            new MockModule("slot 1\nkey slot=1 id=01 label=\"signing\" pem=" + pair_.pemPath +
+                           "\ncert slot=1 id=01 der=" + pair_.certDerPath + "\n" + extra));
         layer_.reset(new LayerSession(mock_->path()));
         ASSERT_EQ(layer_->bound(), 0u);
         ASSERT_EQ(layer_->login("1234"), 0u);
@@ -268,8 +274,8 @@ TEST_F(MockKeyTest, TokenFailuresAreQueuedAndSigningFailuresPrinted) {
                                          buffer.data(), rsaOf(key.get()), RSA_PKCS1_PADDING);
         } else {
             unsigned int length = 0;
-            result = RSA_sign(NID_sha256, digest.data(), 32, buffer.data(), &length,
-                              rsaOf(key.get()));
+            result =
+                RSA_sign(NID_sha256, digest.data(), 32, buffer.data(), &length, rsaOf(key.get()));
         }
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
         EXPECT_EQ(result, c.expected);
@@ -294,9 +300,13 @@ TEST_F(MockKeyTest, SigningAfterLogoutFailsWithTheFailureLine) {
 }
 
 TEST_F(MockKeyTest, GetKeyRefusesWhatDoesNotMakeAKey) {
-    const std::string keyLines = "key slot=1 id=02\n"  // no key material: no public half
-                                 "key slot=1 id=03 pem=" + pair_.pemPath + " modulus=no\n"
-                                 "key slot=1 id=04 pem=" + pair_.pemPath + " private=no\n";
+    const std::string keyLines =
+        "key slot=1 id=02\n"  // no key material: no public half
+        "key slot=1 id=03 pem=" +
+        pair_.pemPath +
+        " modulus=no\n"
+        "key slot=1 id=04 pem=" +
+        pair_.pemPath + " private=no\n";
     startToken(keyLines);
     struct Case {
         unsigned char id;

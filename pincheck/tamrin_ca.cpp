@@ -82,19 +82,17 @@ void TamrinCA::openToken() {
     lastError_ = InitLibrary(kModuleName, &token_);
     if (lastError_ != 0) return;
 
+    // From here on a failed step leaves the module bound (opened_ stays false, so closeToken
+    // does nothing); it is given back when the process ends.
     message_ = messages::kTable[messages::kReaderFailed];
     CK_SLOT_ID slots[kSlotCapacity] = {};
     CK_ULONG count = kSlotCapacity;
     lastError_ = GetSlotID(&token_, slots, &count);
-    if (lastError_ != 0) {
-        releaseAfterFailedOpen();
-        return;
-    }
+    if (lastError_ != 0) return;
     // Only the entries the module wrote are read, never past the array.
     const CK_ULONG listed = std::min(count, kSlotCapacity);
     if (listed == 0) {
         lastError_ = kSessionFinding;
-        releaseAfterFailedOpen();
         return;
     }
 
@@ -106,32 +104,23 @@ void TamrinCA::openToken() {
         if (position == listed) {
             message_ = messages::kTable[messages::kCardNotInserted];
             lastError_ = kSessionFinding;
-            releaseAfterFailedOpen();
             return;
         }
     } else if (requestedSlot_ < 0 || static_cast<CK_ULONG>(requestedSlot_) >= listed) {
         // A position outside the list names no reader at all.
         lastError_ = kSessionFinding;
-        releaseAfterFailedOpen();
         return;
     } else {
         position = static_cast<CK_ULONG>(requestedSlot_);
         if (IsTokenPresent(&token_, slots[position]) == 0) {
             message_ = messages::kTable[messages::kCardNotInserted];
             lastError_ = kSessionFinding;
-            releaseAfterFailedOpen();
             return;
         }
     }
 
     chosenSlot_ = slots[position];
     opened_ = true;
-}
-
-void TamrinCA::releaseAfterFailedOpen() {
-    // The module was bound but no slot could be used: finalise and unload it now rather than
-    // leave that to the end of the process.
-    CloseLibrary(&token_);
 }
 
 void TamrinCA::closeToken(bool setLogoutMessage) {

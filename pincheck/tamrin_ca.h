@@ -38,8 +38,6 @@ private:
     void openToken();
     void loginWithPin(const std::string& pin);
     void closeToken(bool setLogoutMessage);
-    // Gives the module back after a failed slot step; the session stays not opened.
-    void releaseAfterFailedOpen();
 
     std::int32_t requestedSlot_ = kScanAllSlots;
     std::uint32_t resultCode_ = 0;

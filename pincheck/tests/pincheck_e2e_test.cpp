@@ -30,8 +30,8 @@ std::string reply(const std::string& code, const std::string& message) {
     return reply("checkPin", code, message);
 }
 
-const std::vector<std::string> kBindAndList = {"C_GetFunctionList", "C_Initialize",
-                                               "C_GetSlotList", "C_GetSlotList"};
+const std::vector<std::string> kBindAndList = {"C_GetFunctionList", "C_Initialize", "C_GetSlotList",
+                                               "C_GetSlotList"};
 
 std::vector<std::string> calls(std::vector<std::string> tail) {
     std::vector<std::string> all = kBindAndList;
@@ -44,71 +44,165 @@ struct MockCase {
     std::string script;
     std::string request;
     std::string out;
-    std::vector<std::string> calls;    // the module's calls in order; empty: not checked
-    std::vector<std::string> logged;   // texts that some log line must hold
+    std::vector<std::string> calls;   // the module's calls in order; empty: not checked
+    std::vector<std::string> logged;  // texts that some log line must hold
+    bool moduleStaysBound = false;    // a failed slot step: no C_Finalize before the exit
 };
 
-void PrintTo(const MockCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const MockCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::vector<MockCase> mockCases() {
     const std::string longPin(25, '7');
-    const std::vector<std::string> refused = calls({"C_GetSlotInfo", "C_OpenSession", "C_Login",
-                                                    "C_GetSessionInfo", "C_CloseSession",
-                                                    "C_Finalize"});
+    const std::vector<std::string> refused =
+        calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_CloseSession",
+               "C_Finalize"});
     return {
-        {"PinAccepted", "slot 1\n", request("1234", "-1"), reply("0", ""),
+        {"PinAccepted",
+         "slot 1\n",
+         request("1234", "-1"),
+         reply("0", ""),
          calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_Logout",
                 "C_CloseSession", "C_Finalize"}),
          {"C_Login session=1 user=1 length=4 pin=1234 -> 0x0"}},
-        {"WrongPinTwoTriesLeft", "slot 1\ndevice-error 0x63C2\n", request("0000", "0"),
-         reply("3657433248", "第一次密碼輸入錯誤"), refused, {}},
-        {"WrongPinOneTryLeft", "slot 1\ndevice-error 0x63C1\n", request("0000", "0"),
-         reply("3657433248", "第二次密碼輸入錯誤"), refused, {}},
-        {"WrongPinNoTryLeft", "slot 1\ndevice-error 0x63C0\n", request("0000", "0"),
-         reply("3657433248", "PIN碼錯誤"), refused, {}},
-        {"WrongPinOtherWord", "slot 1\ndevice-error 0x6982\n", request("0000", "0"),
-         reply("3657433248", "PIN碼錯誤"), refused, {}},
-        {"PinLengthRefused", "slot 1\ndevice-error 0x63C2\n", request("12", "0"),
-         reply("3657433250", "密碼長度不足"), refused, {}},
-        {"PinLocked", "slot 1\nfail C_Login 0xA4\n", request("1234", "0"),
-         reply("3657433252", "登入卡片失敗"), refused, {}},
-        {"PinLongerThanNineteenPassedWhole", "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
-         request(longPin, "0"), reply("0", ""), {}, {"length=25 pin=" + longPin + " -> 0x0"}},
-        {"PinCutToNineteenWouldBeWrong", "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
-         request(longPin.substr(0, 19), "0"), reply("3657433248", "PIN碼錯誤"), refused, {}},
-        {"PinOver255RefusedBeforeTheModule", "slot 1\n", request(std::string(300, '1'), "0"),
-         reply("3657433250", "密碼長度不足"), calls({"C_GetSlotInfo", "C_Finalize"}), {}},
-        {"EmptyRequestChecksEmptyPinOnFirstSlot", "slot 1\nslot 2\n", "{}",
-         reply("", "3657433250", "密碼長度不足"), {}, {"C_OpenSession slot=1 ", "length=0"}},
-        {"UnknownFunctionEchoed", "slot 1\n", request("1234", "0", "foo"),
-         reply("foo", "0", ""), {}, {}},
-        {"NoCardInAnySlot", "slot 1 token=no\nslot 2 token=no\n", request("1234", "-1"),
-         reply("1", "卡片未插入"), calls({"C_GetSlotInfo", "C_GetSlotInfo", "C_Finalize"}), {}},
-        {"NoSlots", "", request("1234", "-1"), reply("1", "取得讀卡機失敗!!!"),
-         calls({"C_Finalize"}), {}},
+        {"WrongPinTwoTriesLeft",
+         "slot 1\ndevice-error 0x63C2\n",
+         request("0000", "0"),
+         reply("3657433248", "第一次密碼輸入錯誤"),
+         refused,
+         {}},
+        {"WrongPinOneTryLeft",
+         "slot 1\ndevice-error 0x63C1\n",
+         request("0000", "0"),
+         reply("3657433248", "第二次密碼輸入錯誤"),
+         refused,
+         {}},
+        {"WrongPinNoTryLeft",
+         "slot 1\ndevice-error 0x63C0\n",
+         request("0000", "0"),
+         reply("3657433248", "PIN碼錯誤"),
+         refused,
+         {}},
+        {"WrongPinOtherWord",
+         "slot 1\ndevice-error 0x6982\n",
+         request("0000", "0"),
+         reply("3657433248", "PIN碼錯誤"),
+         refused,
+         {}},
+        {"PinLengthRefused",
+         "slot 1\ndevice-error 0x63C2\n",
+         request("12", "0"),
+         reply("3657433250", "密碼長度不足"),
+         refused,
+         {}},
+        {"PinLocked",
+         "slot 1\nfail C_Login 0xA4\n",
+         request("1234", "0"),
+         reply("3657433252", "登入卡片失敗"),
+         refused,
+         {}},
+        {"PinLongerThanNineteenPassedWhole",
+         "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
+         request(longPin, "0"),
+         reply("0", ""),
+         {},
+         {"length=25 pin=" + longPin + " -> 0x0"}},
+        {"PinCutToNineteenWouldBeWrong",
+         "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
+         request(longPin.substr(0, 19), "0"),
+         reply("3657433248", "PIN碼錯誤"),
+         refused,
+         {}},
+        {"PinOver255RefusedBeforeTheModule",
+         "slot 1\n",
+         request(std::string(300, '1'), "0"),
+         reply("3657433250", "密碼長度不足"),
+         calls({"C_GetSlotInfo", "C_Finalize"}),
+         {}},
+        {"EmptyRequestChecksEmptyPinOnFirstSlot",
+         "slot 1\nslot 2\n",
+         "{}",
+         reply("", "3657433250", "密碼長度不足"),
+         {},
+         {"C_OpenSession slot=1 ", "length=0"}},
+        {"UnknownFunctionEchoed",
+         "slot 1\n",
+         request("1234", "0", "foo"),
+         reply("foo", "0", ""),
+         {},
+         {}},
+        {"NoCardInAnySlot",
+         "slot 1 token=no\nslot 2 token=no\n",
+         request("1234", "-1"),
+         reply("1", "卡片未插入"),
+         calls({"C_GetSlotInfo", "C_GetSlotInfo"}),
+         {},
+         true},
+        {"NoSlots",
+         "",
+         request("1234", "-1"),
+         reply("1", "取得讀卡機失敗!!!"),
+         kBindAndList,
+         {},
+         true},
         {"ElevenSlots",
          "slot 1\nslot 2\nslot 3\nslot 4\nslot 5\nslot 6\nslot 7\nslot 8\nslot 9\nslot 10\nslot "
          "11\n",
-         request("1234", "-1"), reply("3657433424", "取得讀卡機失敗!!!"),
-         {"C_GetFunctionList", "C_Initialize", "C_GetSlotList", "C_Finalize"}, {}},
-        {"ModuleRefusesInitialize", "slot 1\nfail C_Initialize 0x5\n", request("1234", "-1"),
-         reply("3657433093", "初始化函式庫失敗!!!"), {"C_GetFunctionList", "C_Initialize"}, {}},
-        {"ScanTakesFirstCard", "slot 3 token=no\nslot 4\nslot 5\n", request("1234", "-1"),
-         reply("0", ""), {}, {"C_GetSlotInfo slot=3", "C_GetSlotInfo slot=4", "C_OpenSession slot=4"}},
-        {"RequestedPositionPicksThatSlot", "slot 3\nslot 4\n", request("1234", "1"),
+         request("1234", "-1"),
+         reply("3657433424", "取得讀卡機失敗!!!"),
+         {"C_GetFunctionList", "C_Initialize", "C_GetSlotList"},
+         {},
+         true},
+        {"ModuleRefusesInitialize",
+         "slot 1\nfail C_Initialize 0x5\n",
+         request("1234", "-1"),
+         reply("3657433093", "初始化函式庫失敗!!!"),
+         {"C_GetFunctionList", "C_Initialize"},
+         {}},
+        {"ScanTakesFirstCard",
+         "slot 3 token=no\nslot 4\nslot 5\n",
+         request("1234", "-1"),
+         reply("0", ""),
+         {},
+         {"C_GetSlotInfo slot=3", "C_GetSlotInfo slot=4", "C_OpenSession slot=4"}},
+        {"RequestedPositionPicksThatSlot",
+         "slot 3\nslot 4\n",
+         request("1234", "1"),
          reply("0", ""),
          calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_Logout",
                 "C_CloseSession", "C_Finalize"}),
          {"C_GetSlotInfo slot=4", "C_OpenSession slot=4"}},
-        {"RequestedSlotEmptyOthersNotLookedAt", "slot 3 token=no\nslot 4\n", request("1234", "0"),
-         reply("1", "卡片未插入"), calls({"C_GetSlotInfo", "C_Finalize"}), {}},
-        {"RequestedPositionPastTheList", "slot 3\nslot 4\n", request("1234", "2"),
-         reply("1", "取得讀卡機失敗!!!"), calls({"C_Finalize"}), {}},
-        {"SlotTextReadLikeAtoi", "slot 3\nslot 4 token=no\n", request("1234", " 1x"),
-         reply("1", "卡片未插入"), {}, {"C_GetSlotInfo slot=4"}},
-        {"SlotTextWithoutDigitsIsFirstSlot", "slot 3\nslot 4 token=no\n", request("1234", "abc"),
-         reply("0", ""), {}, {"C_OpenSession slot=3"}},
-        {"LogoutRefusedThenRetried", "slot 1\nfail C_Logout 0x30 nth=1\n", request("1234", "0"),
+        {"RequestedSlotEmptyOthersNotLookedAt",
+         "slot 3 token=no\nslot 4\n",
+         request("1234", "0"),
+         reply("1", "卡片未插入"),
+         calls({"C_GetSlotInfo"}),
+         {},
+         true},
+        {"RequestedPositionPastTheList",
+         "slot 3\nslot 4\n",
+         request("1234", "2"),
+         reply("1", "取得讀卡機失敗!!!"),
+         kBindAndList,
+         {},
+         true},
+        {"SlotTextReadLikeAtoi",
+         "slot 3\nslot 4 token=no\n",
+         request("1234", " 1x"),
+         reply("1", "卡片未插入"),
+         calls({"C_GetSlotInfo"}),
+         {"C_GetSlotInfo slot=4"},
+         true},
+        {"SlotTextWithoutDigitsIsFirstSlot",
+         "slot 3\nslot 4 token=no\n",
+         request("1234", "abc"),
+         reply("0", ""),
+         {},
+         {"C_OpenSession slot=3"}},
+        {"LogoutRefusedThenRetried",
+         "slot 1\nfail C_Logout 0x30 nth=1\n",
+         request("1234", "0"),
          reply("3657433136", "登出錯誤"),
          calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_Logout",
                 "C_Logout", "C_CloseSession", "C_Finalize"}),
@@ -121,7 +215,7 @@ class PincheckWithMockModule : public ::testing::TestWithParam<MockCase> {};
 TEST_P(PincheckWithMockModule, RepliesOneExactLine) {
     const MockCase& c = GetParam();
     testsupport::MockModule module(c.script);
-    const auto result = runPincheck({c.request}, module.folder());
+    const auto result = runPincheck({c.request}, module.folder(), c.moduleStaysBound);
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
@@ -145,8 +239,9 @@ TEST(PincheckEntry, MissingArgumentGivesFailureReplyOnStandardError) {
     testsupport::MockModule module("slot 1\n");
     const auto result = runPincheck({}, module.folder());
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err,
-              "{\"func\":\"\",\"ret_code\":9988,\"message\":\"\xB8\xEA\xAE\xC6\xBF\xF9\xBB\x7E\"}\n");
+    EXPECT_EQ(
+        result.err,
+        "{\"func\":\"\",\"ret_code\":9988,\"message\":\"\xB8\xEA\xAE\xC6\xBF\xF9\xBB\x7E\"}\n");
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(module.calls().empty());
 }
@@ -161,8 +256,8 @@ TEST(PincheckEntry, ModuleMissingGivesInitFailure) {
 
 TEST(PincheckEntry, FurtherArgumentsAreIgnored) {
     testsupport::MockModule module("slot 1\n");
-    const auto result = runPincheck({request("1234", "0"), request("0000", "0"), "x"},
-                                    module.folder());
+    const auto result =
+        runPincheck({request("1234", "0"), request("0000", "0"), "x"}, module.folder());
     EXPECT_EQ(result.out, reply("0", ""));
     EXPECT_EQ(module.count("C_Login"), 1);
 }
@@ -179,19 +274,23 @@ struct SoftHsmCase {
     const char* name;
     std::string request;
     std::string out;
+    bool moduleStaysBound = false;
 };
 
-void PrintTo(const SoftHsmCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SoftHsmCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 const SoftHsmCase kSoftHsmCases[] = {
     {"PinAccepted", request("123456", "-1"), reply("0", "")},
     {"PinAcceptedInFirstSlot", request("123456", "0"), reply("0", "")},
     // SoftHSM reports 0 as the device error word: the plain message.
     {"WrongPin", request("654321", "-1"), reply("3657433248", "PIN碼錯誤")},
-    {"PinOver255Refused", request(std::string(256, '1'), "-1"), reply("3657433250", "密碼長度不足")},
+    {"PinOver255Refused", request(std::string(256, '1'), "-1"),
+     reply("3657433250", "密碼長度不足")},
     // The extra slot's token is present but uninitialised: the session cannot be opened.
     {"UninitialisedTokenRefusesLogin", request("123456", "1"), reply("3657433313", "登入卡片失敗")},
-    {"PositionPastTheSlots", request("123456", "2"), reply("1", "取得讀卡機失敗!!!")},
+    {"PositionPastTheSlots", request("123456", "2"), reply("1", "取得讀卡機失敗!!!"), true},
 };
 
 class PincheckWithSoftHsm : public ::testing::TestWithParam<SoftHsmCase> {};
@@ -199,7 +298,7 @@ class PincheckWithSoftHsm : public ::testing::TestWithParam<SoftHsmCase> {};
 TEST_P(PincheckWithSoftHsm, RepliesOneExactLine) {
     const SoftHsmCase& c = GetParam();
     testsupport::SoftHsmToken token("pincheck", "123456", "87654321");
-    const auto result = runPincheck({c.request}, token.moduleFolder());
+    const auto result = runPincheck({c.request}, token.moduleFolder(), c.moduleStaysBound);
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);

@@ -15,15 +15,26 @@ extern char** environ;
 
 namespace pinchecktest {
 
-RunResult runPincheck(const std::vector<std::string>& args, const std::string& libraryPath) {
+RunResult runPincheck(const std::vector<std::string>& args, const std::string& libraryPath,
+                      bool moduleStaysBound) {
     testsupport::TempDir dir;
     const std::string outPath = dir.file("stdout");
     const std::string errPath = dir.file("stderr");
 
     std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::strncmp(*e, "LD_LIBRARY_PATH=", 16) != 0) env.emplace_back(*e);
+    std::string asanOptions;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "LD_LIBRARY_PATH=", 16) == 0) continue;
+        if (std::strncmp(*e, "ASAN_OPTIONS=", 13) == 0) {
+            asanOptions = *e + 13;
+            continue;
+        }
+        env.emplace_back(*e);
+    }
     env.push_back("LD_LIBRARY_PATH=" + libraryPath);
+    if (moduleStaysBound)
+        asanOptions += (asanOptions.empty() ? "" : ":") + std::string("detect_leaks=0");
+    if (!asanOptions.empty()) env.push_back("ASAN_OPTIONS=" + asanOptions);
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(&e[0]);
     envp.push_back(nullptr);

@@ -168,6 +168,33 @@ TEST(LayerBinding, UnboundContextCallsNothingInTheModule) {
     EXPECT_TRUE(mock.calls().empty());
 }
 
+TEST(LayerBinding, MissingContextOrOutputsAreRefusedNotFollowed) {
+    MockModule mock("slot 1\nslot 2\n");
+    char text[8];
+    CK_SLOT_ID slots[4];
+    EXPECT_EQ(InitLibrary(mock.path().c_str(), nullptr), 0xDA000007u);
+    EXPECT_EQ(CloseLibrary(nullptr), 0u);
+    EXPECT_EQ(GetSlotID(nullptr, slots, nullptr), 0xDA000190u);
+    EXPECT_EQ(IsTokenPresent(nullptr, 1), 0xDA000190u);
+    EXPECT_EQ(LoginToken(nullptr, 1, "1234", nullptr), 0xDA000190u);
+    EXPECT_EQ(LogoutToken(nullptr), 0xDA000190u);
+    EXPECT_TRUE(mock.calls().empty());
+
+    ContextGuard g;
+    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
+    EXPECT_EQ(GetSlotID(&g, slots, nullptr), 0xDA000007u);
+    CK_ULONG count = 4;
+    // No array to fill: treated as room for none.
+    EXPECT_EQ(GetSlotID(&g, nullptr, &count), 0xDA000150u);
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(GetTokenLabel(&g, 1, text, nullptr), 0xDA000007u);
+    CK_ULONG length = 100;
+    EXPECT_EQ(GetTokenLabel(&g, 1, nullptr, &length), 0xDA000150u);
+    EXPECT_EQ(length, 13u);  // "p11mock token"
+    // The device error word is optional.
+    EXPECT_EQ(LoginToken(&g, 1, "0000", nullptr), 0xDA0000A0u);
+}
+
 // ---- slots and texts ----
 
 TEST(LayerSlots, ListsEverySlotWithinTheCapacity) {

@@ -117,7 +117,9 @@ Bytes Card::readBinary(const Apdu& apdu, int offset) {
     if (offset > size || (offset == size && wanted > 0)) return status(kSwOffsetOutOfFile);
     int n = std::min(wanted, size - offset);
     Bytes response(ef->data.begin() + offset, ef->data.begin() + offset + n);
-    appendStatus(response, n < wanted ? kSwEndOfFile : kSwOk);
+    // Le 00 asks for whatever there is, up to 256 bytes; only an explicit Le that runs past
+    // the end of the file is warned about.
+    appendStatus(response, n < wanted && wanted != 256 ? kSwEndOfFile : kSwOk);
     return response;
 }
 

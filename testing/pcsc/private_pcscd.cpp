@@ -89,16 +89,6 @@ int nextPortPair() {
     }
 }
 
-std::vector<std::string> listReaders(SCARDCONTEXT ctx) {
-    DWORD size = 0;
-    std::vector<std::string> names;
-    if (SCardListReaders(ctx, nullptr, nullptr, &size) != SCARD_S_SUCCESS) return names;
-    std::vector<char> buf(size);
-    if (SCardListReaders(ctx, nullptr, buf.data(), &size) != SCARD_S_SUCCESS) return names;
-    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1) names.emplace_back(p);
-    return names;
-}
-
 }  // namespace
 
 PrivatePcscd::PrivatePcscd(const std::string& friendlyName) : name_(friendlyName) {

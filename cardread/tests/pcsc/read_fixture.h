@@ -45,6 +45,12 @@ struct ReadOutcome {
     Bytes data;       // the whole buffer (four times the reported size)
 };
 
+// The first 1000-byte slot of a read (empty if the read brought less).
+inline Bytes firstRecord(const ReadOutcome& r) {
+    if (r.data.size() < cardsim::kRecordSize) return {};
+    return Bytes(r.data.begin(), r.data.begin() + cardsim::kRecordSize);
+}
+
 inline int sizeQuery(const char* reader, const std::string& pin, const char* key, int& length) {
     length = 0;
     return readUserData(reader, reinterpret_cast<const unsigned char*>(pin.data()),
@@ -57,8 +63,11 @@ inline ReadOutcome readRecords(const char* reader, const std::string& pin, const
     out.status = sizeQuery(reader, pin, key, out.length);
     if (out.status != 0) return out;
     out.data.assign(static_cast<std::size_t>(out.length) * 4, 0);
+    // A buffer of no bytes is still a buffer: a null one would make this a size query.
+    std::uint8_t none = 0;
     out.status = readUserData(reader, reinterpret_cast<const unsigned char*>(pin.data()),
-                              static_cast<int>(pin.size()), key, out.data.data(), &out.length);
+                              static_cast<int>(pin.size()), key,
+                              out.data.empty() ? &none : out.data.data(), &out.length);
     return out;
 }
 

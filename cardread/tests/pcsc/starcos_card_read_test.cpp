@@ -99,6 +99,13 @@ TEST_F(StarcosCardRead, OversizedOrShortFilesAreErrors) {
         r.raw = *cardsim::fromHex(reply);
         return r;
     };
+    auto longer = [](const char* prefix, std::size_t n) {
+        FaultRule r;
+        r.prefix = *cardsim::fromHex(prefix);
+        r.action = FaultRule::Action::Extend;
+        r.count = n;
+        return r;
+    };
     const struct {
         const char* name;
         std::size_t indexSize, recordSize;
@@ -112,8 +119,10 @@ TEST_F(StarcosCardRead, OversizedOrShortFilesAreErrors) {
         {"FCI claims more than the file holds", 140, 300, {{0xAC01, 600}}, {}, 0x6282},
         {"READ answers fewer bytes than the FCI size", 140, 1000, {},
          {raw("00B000FCFC", "00119000")}, 0x7402},
-        {"READ answers more bytes than asked", 140, 1000, {},
-         {raw("00B0000000", std::string(254 * 2, '4').append("9000").c_str())}, 0x7401},
+        {"READ answers more bytes than asked", 140, 1000, {}, {longer("00B000FCFC", 1)}, 0x7401},
+        // Le 00 asks for up to 256 bytes: the first 140 of a longer answer are the index.
+        {"index READ answers 254 bytes", 140, 1000, {},
+         {raw("00B0000000", std::string(254 * 2, '4').append("9000").c_str())}, 0x7412},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -125,7 +134,8 @@ TEST_F(StarcosCardRead, OversizedOrShortFilesAreErrors) {
         profile.declaredSizes = c.declared;
         profile.faults = c.faults;
         pcsctest::CardInReader card(pcscd(), profile);
-        EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, c.status);
+        EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, c.status)
+            << ::testing::PrintToString(hexLines(card->commands()));
     }
 }
 

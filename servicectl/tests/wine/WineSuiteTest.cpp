@@ -1,0 +1,598 @@
+// The real Windows program under Wine: processes, registry, folders and message boxes through the
+// real Win32 calls, in a private prefix made once for the whole suite.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "WineRunner.h"
+
+namespace servicectl {
+namespace wine {
+namespace {
+
+WinePrefix* gPrefix = nullptr;
+
+class WineEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { gPrefix = new WinePrefix(); }
+    void TearDown() override {
+        delete gPrefix;
+        gPrefix = nullptr;
+    }
+};
+
+const char kToolWindows[] = "C:\\tools\\servicectl.exe";
+const char kServiceFolderWindows[] = "C:\\Program Files\\VemraLocalSignServer";
+const char kServiceNodeWindows[] = "C:\\Program Files\\VemraLocalSignServer\\node.exe";
+const char kOtherNodeWindows[] = "C:\\elsewhere\\node.exe";
+const char kRecordWindows[] = "C:\\standin\\record.txt";
+const char kServiceCommandLine[] =
+    "\"C:\\Program Files\\VemraLocalSignServer\\node.exe\" vemraLocalServer.js";
+const char kInstallerKey[] =
+    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "{5B3F0E72-A9C4-4E18-9D6B-27C1F08A4E93}_is1";
+
+const char kEnvironmentHeader[] =
+    "-------------------------List environment variables-----------------------------------";
+const char kRegistryHeader[] =
+    "\r\n-------------------------Check Installer registry-----------------------------------\r\n";
+const char kProcessHeader[] =
+    "\r\n-------------------------List all process-----------------------------------\r\n";
+
+std::string buildPath(const char* name) {
+    const char* dir = std::getenv("SERVICECTL_WIN64_DIR");
+    return std::string(dir != nullptr ? dir : ".") + "/" + name;
+}
+
+std::string utf8ToCp950(const std::string& text) {
+    iconv_t converter = iconv_open("CP950", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return "<no CP950>";
+    std::string in = text;
+    std::string out(in.size() * 2 + 8, '\0');
+    char* inPointer = &in[0];
+    char* outPointer = &out[0];
+    std::size_t inLeft = in.size();
+    std::size_t outLeft = out.size();
+    std::size_t result = iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft);
+    iconv_close(converter);
+    if (result == static_cast<std::size_t>(-1)) return "<not convertible>";
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+struct Box {
+    std::string text;
+    std::string caption;
+    bool textCut = false;  // Wine cut the traced text: `text` is a prefix and the caption unknown
+};
+
+struct ToolRun {
+    RunResult result;
+    std::vector<TracedCall> calls;  // the tool's own calls, in order
+    std::vector<Box> boxes;
+    std::vector<TracedCall> creations;
+
+    // The tool's calls as short names, in order.
+    std::vector<std::string> sequence() const {
+        std::vector<std::string> names;
+        for (const TracedCall& call : calls) {
+            if (call.function == "WaitForSingleObject") {
+                // Only the wait without a time limit is the tool's wait for the service.
+                if (call.rawArguments.find(",ffffffff)") != std::string::npos) {
+                    names.push_back("wait");
+                }
+            } else {
+                names.push_back(call.function);
+            }
+        }
+        return names;
+    }
+};
+
+struct RecordLine {
+    std::vector<std::string> fields;
+};
+
+struct Options {
+    bool exactTail = false;  // through the launcher, so blanks in the tail reach the tool as given
+    bool chinese = false;
+    std::string watch;
+};
+
+class ServicectlUnderWine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(gPrefix, nullptr);
+        ASSERT_TRUE(gPrefix->ok()) << gPrefix->error();
+        WinePrefix& p = *gPrefix;
+        for (const char* dir : {"C:\\tools", "C:\\Program Files\\VemraLocalSignServer",
+                                "C:\\elsewhere", "C:\\standin"}) {
+            ASSERT_EQ(std::system(("mkdir -p '" + p.unixPath(dir) + "'").c_str()), 0);
+        }
+        copy(buildPath("servicectl.exe"), kToolWindows);
+        copy(buildPath("tests/wine/tools/servicectl_standin.exe"), kServiceNodeWindows);
+        copy(buildPath("tests/wine/tools/servicectl_standin.exe"), kOtherNodeWindows);
+        copy(buildPath("tests/wine/tools/servicectl_rawlaunch.exe"), "C:\\tools\\rawlaunch.exe");
+        writeFile(p.unixPath(kRecordWindows), "");
+        for (const char* log : {"debug", "exceptions", "systemstatus"}) {
+            std::remove(desktopLog(log).c_str());
+        }
+    }
+
+    void TearDown() override {
+        for (pid_t pid : background_) gPrefix->kill(pid);
+    }
+
+    void copy(const std::string& from, const std::string& toWindows) {
+        std::string command = "cp '" + from + "' '" + gPrefix->unixPath(toWindows) + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+
+    std::string desktopLog(const std::string& which) const {
+        return gPrefix->unixPath(gPrefix->desktopWindows()) + "/VemraLog_" + which + ".log";
+    }
+    std::string desktopLogWindows(const std::string& which) const {
+        return gPrefix->desktopWindows() + "\\VemraLog_" + which + ".log";
+    }
+
+    void setInstalled(bool installed) {
+        WinePrefix& p = *gPrefix;
+        if (!installed) {
+            p.wine({"reg", "delete", kInstallerKey, "/f"});
+            return;
+        }
+        RunResult a = p.wine({"reg", "add", kInstallerKey, "/v", "DisplayName", "/t", "REG_SZ",
+                              "/d", "Card Service", "/f"});
+        RunResult b = p.wine({"reg", "add", kInstallerKey, "/v", "EstimatedSize", "/t", "REG_DWORD",
+                              "/d", "4096", "/f"});
+        RunResult c = p.wine({"reg", "add", kInstallerKey, "/v", "Publisher", "/t", "REG_SZ", "/d",
+                              "Card Team", "/f"});
+        ASSERT_EQ(a.exitStatus + b.exitStatus + c.exitStatus, 0) << a.err << b.err << c.err;
+    }
+
+    std::vector<RecordLine> record() const {
+        std::vector<RecordLine> lines;
+        std::string content = readFile(gPrefix->unixPath(kRecordWindows));
+        std::size_t begin = 0;
+        while (begin < content.size()) {
+            std::size_t end = content.find('\n', begin);
+            if (end == std::string::npos) end = content.size();
+            RecordLine line;
+            std::string text = content.substr(begin, end - begin);
+            std::size_t start = 0;
+            for (;;) {
+                std::size_t tab = text.find('\t', start);
+                line.fields.push_back(text.substr(start, tab - start));
+                if (tab == std::string::npos) break;
+                start = tab + 1;
+            }
+            lines.push_back(line);
+            begin = end + 1;
+        }
+        return lines;
+    }
+
+    std::vector<RecordLine> recordOf(const std::string& kind) const {
+        std::vector<RecordLine> found;
+        for (const RecordLine& line : record()) {
+            if (!line.fields.empty() && line.fields[0] == kind) found.push_back(line);
+        }
+        return found;
+    }
+
+    // Starts a stand-in that waits until it is terminated, and returns once it is in the process
+    // list (it has written its start line).
+    pid_t startRunningService(const char* windowsPath) {
+        std::size_t before = recordOf("start").size();
+        pid_t pid = gPrefix->startWine({windowsPath}, {{"STANDIN_RECORD", kRecordWindows}});
+        background_.push_back(pid);
+        for (int i = 0; i < 1500 && recordOf("start").size() == before; ++i) {
+            usleep(20000);
+        }
+        EXPECT_GT(recordOf("start").size(), before) << "stand-in " << windowsPath << " never ran";
+        return pid;
+    }
+
+    ToolRun runTool(const std::string& tail, const Options& options = Options()) {
+        Environment env = {{"WINEDEBUG", "-all,+relay"},
+                           {"STANDIN_RECORD", kRecordWindows},
+                           {"STANDIN_LIFETIME_MS", "300"},
+                           {"STANDIN_WATCH", options.watch}};
+        if (options.chinese) {
+            env["LOCPATH"] = gPrefix->localeDirectory();
+            env["LANG"] = "zh_TW.UTF-8";
+        }
+        std::vector<std::string> args;
+        if (options.exactTail) {
+            env["RAWLAUNCH_COMMAND_LINE"] = std::string(kToolWindows) + " " + tail;
+            args = {"C:\\tools\\rawlaunch.exe"};
+        } else {
+            args = {kToolWindows};
+            if (!tail.empty()) args.push_back(tail);
+        }
+        ToolRun run;
+        run.result = gPrefix->wine(args, env, 120);
+        EXPECT_TRUE(run.result.finished) << "the tool did not end";
+        EXPECT_EQ(run.result.exitStatus, 0);
+
+        std::vector<TracedCall> all = parseRelayTrace(run.result.err);
+        std::set<std::string> toolThreads;
+        for (const TracedCall& call : all) {
+            bool launcher = call.function == "CreateProcessA" && !call.strings.empty() &&
+                            call.strings[0].find("servicectl.exe") != std::string::npos;
+            if (launcher) lastLaunch_ = call.strings[0];
+            if (!launcher && call.function != "WaitForSingleObject")
+                toolThreads.insert(call.thread);
+        }
+        for (const TracedCall& call : all) {
+            if (toolThreads.count(call.thread) == 0) continue;
+            run.calls.push_back(call);
+            if (call.function == "MessageBoxA") {
+                Box box;
+                box.text = call.strings.size() > 0 ? call.strings[0] : "";
+                box.caption = call.strings.size() > 1 ? call.strings[1] : "";
+                box.textCut = call.truncated && call.strings.size() < 2;
+                run.boxes.push_back(box);
+            } else if (call.function == "CreateProcessA") {
+                run.creations.push_back(call);
+            }
+        }
+        return run;
+    }
+
+    void expectBoxes(const ToolRun& run, const std::vector<Box>& expected) {
+        ASSERT_EQ(run.boxes.size(), expected.size()) << run.result.err.size() << " bytes of trace";
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const Box& shown = run.boxes[i];
+            if (shown.textCut) {
+                // Wine cuts long strings in its trace; what it shows must start the text.
+                EXPECT_GE(shown.text.size(), 40u) << "box " << i;
+                EXPECT_EQ(expected[i].text.compare(0, shown.text.size(), shown.text), 0)
+                    << "box " << i;
+            } else {
+                EXPECT_EQ(shown.text, expected[i].text) << "box " << i;
+                EXPECT_EQ(shown.caption, expected[i].caption) << "box " << i;
+            }
+        }
+    }
+
+    // Checks the one creation of the service: the quoted program path, no separate application
+    // name, no inheritance, CREATE_NO_WINDOW, the inherited environment, the service folder.
+    void expectServiceCreation(const ToolRun& run) {
+        ASSERT_EQ(run.creations.size(), 1u);
+        const TracedCall& call = run.creations[0];
+        ASSERT_EQ(call.strings.size(), 2u);
+        EXPECT_EQ(call.rawArguments.compare(0, 9, "00000000,"), 0) << call.rawArguments;
+        EXPECT_EQ(call.strings[0], kServiceCommandLine);
+        EXPECT_EQ(call.strings[1], std::string(kServiceFolderWindows) + "\\");
+        EXPECT_NE(call.rawArguments.find(",00000000,00000000,00000000,08000000,00000000,"),
+                  std::string::npos)
+            << call.rawArguments;
+    }
+
+    std::vector<pid_t> background_;
+    std::string lastLaunch_;
+};
+
+TEST_F(ServicectlUnderWine, StartWithNothingRunningStartsTheServiceShowsTheBoxAndWaitsForIt) {
+    ToolRun run = runTool("/start");
+    expectBoxes(run, {{"IC Card component starts", "Message"}});
+    expectServiceCreation(run);
+    EXPECT_EQ(run.sequence(), (std::vector<std::string>{"CreateProcessA", "MessageBoxA", "wait"}));
+    // The service saw the quoted command line and its folder, and had ended when the tool ended.
+    std::vector<RecordLine> starts = recordOf("start");
+    ASSERT_EQ(starts.size(), 1u);
+    ASSERT_EQ(starts[0].fields.size(), 4u);
+    EXPECT_EQ(starts[0].fields[2], kServiceFolderWindows);
+    EXPECT_EQ(starts[0].fields[3], kServiceCommandLine);
+    EXPECT_EQ(recordOf("exit").size(), 1u);
+}
+
+TEST_F(ServicectlUnderWine, StartWhileRunningSaysSoAndStartsNothing) {
+    startRunningService(kOtherNodeWindows);
+    ToolRun run = runTool("/start");
+    expectBoxes(run, {{"IC Card component is running", "Error"}});
+    EXPECT_TRUE(run.creations.empty());
+}
+
+TEST_F(ServicectlUnderWine, StopTerminatesEveryNodeExe) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> services;
+        Box box;
+    };
+    const Case cases[] = {
+        {"none", {}, {"IC Card component is not running", "Error"}},
+        {"one", {kServiceNodeWindows}, {"IC Card component has been stopped", "OK"}},
+        {"two, one outside the service folder",
+         {kServiceNodeWindows, kOtherNodeWindows},
+         {"IC Card component has been stopped", "OK"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<pid_t> services;
+        for (const char* path : c.services) services.push_back(startRunningService(path));
+        ToolRun run = runTool("/stop");
+        expectBoxes(run, {c.box});
+        EXPECT_TRUE(run.creations.empty()) << c.name;
+        for (pid_t pid : services) {
+            RunResult ended = gPrefix->waitFor(pid, 30);
+            EXPECT_TRUE(ended.finished) << c.name << ": a node.exe survived /stop";
+        }
+        EXPECT_TRUE(recordOf("exit").empty()) << c.name << ": terminated, not ended by itself";
+        background_.clear();
+    }
+}
+
+TEST_F(ServicectlUnderWine, FirstStartDeletesTheLogsOnlyAfterTheServiceEnded) {
+    for (const char* log : {"debug", "exceptions", "systemstatus"}) writeFile(desktopLog(log), "x");
+    Options options;
+    options.watch = desktopLogWindows("debug") + ";" + desktopLogWindows("exceptions") + ";" +
+                    desktopLogWindows("systemstatus");
+    ToolRun run = runTool("/firststart", options);
+    expectBoxes(run, {});
+    expectServiceCreation(run);
+    std::vector<RecordLine> watched = recordOf("watch");
+    ASSERT_EQ(watched.size(), 3u);
+    for (const RecordLine& line : watched)
+        EXPECT_EQ(line.fields.at(3), "present") << line.fields[2];
+    for (const char* log : {"debug", "exceptions", "systemstatus"}) {
+        EXPECT_FALSE(fileExists(desktopLog(log))) << log;
+    }
+}
+
+TEST_F(ServicectlUnderWine, FirstStartWhileRunningChangesNothing) {
+    startRunningService(kServiceNodeWindows);
+    writeFile(desktopLog("debug"), "kept");
+    ToolRun run = runTool("/firststart");
+    expectBoxes(run, {});
+    EXPECT_TRUE(run.creations.empty());
+    EXPECT_EQ(readFile(desktopLog("debug")), "kept");
+}
+
+TEST_F(ServicectlUnderWine, DebugBeginRestartsThenCreatesTheLogsKeepingTheirContent) {
+    setInstalled(true);
+    writeFile(desktopLog("debug"), "earlier session\r\n");
+    Options options;
+    options.watch = desktopLogWindows("exceptions");
+    ToolRun run = runTool("/debugBegin", options);
+    expectBoxes(run,
+                {{"Start to troubleshooting tool(Version: 1.0.3.1013)", ""},
+                 {"IC Card componet has been installed\r\nIC Card componet is not running, and "
+                  "it restarts now\r\n",
+                  ""}});
+    expectServiceCreation(run);
+    EXPECT_EQ(run.sequence(),
+              (std::vector<std::string>{"MessageBoxA", "MessageBoxA", "CreateProcessA", "wait"}));
+    // Created only once the restarted service had ended; never truncated.
+    ASSERT_EQ(recordOf("watch").size(), 1u);
+    EXPECT_EQ(recordOf("watch")[0].fields.at(3), "absent");
+    EXPECT_EQ(readFile(desktopLog("debug")), "earlier session\r\n");
+    EXPECT_TRUE(fileExists(desktopLog("exceptions")));
+    EXPECT_EQ(readFile(desktopLog("exceptions")), "");
+}
+
+TEST_F(ServicectlUnderWine, DebugWhileRunningReportsItRunningAndListsTheProcesses) {
+    setInstalled(true);
+    startRunningService(kServiceNodeWindows);
+    writeFile(desktopLog("exceptions"), "seen before\r\n");
+    ToolRun run = runTool("/debug");
+    expectBoxes(run,
+                {{"Start to troubleshooting tool(Version: 1.0.3.1013)", ""},
+                 {"IC Card componet has been installed\r\nIC Card componet is running\r\n", ""}});
+    EXPECT_TRUE(run.creations.empty());
+    EXPECT_EQ(readFile(desktopLog("debug")), "");
+    EXPECT_EQ(readFile(desktopLog("exceptions")), "seen before\r\n");
+    std::string log = readFile(desktopLog("systemstatus"));
+    EXPECT_NE(log.find(std::string(kRegistryHeader) +
+                       "DisplayName=Card Service\r\nEstimatedSize=Publisher=Card Team\r\n" +
+                       kProcessHeader),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("PROCESS NAME:  node.exe\r\n"), std::string::npos);
+    EXPECT_NE(log.find("PROCESS NAME:  servicectl.exe\r\n"), std::string::npos);
+}
+
+TEST_F(ServicectlUnderWine, DebugEndStopsDeletesTheLogsAndRestarts) {
+    pid_t running = startRunningService(kOtherNodeWindows);
+    for (const char* log : {"debug", "exceptions", "systemstatus"}) writeFile(desktopLog(log), "x");
+    Options options;
+    options.watch = desktopLogWindows("debug");
+    ToolRun run = runTool("/debugEnd", options);
+    expectBoxes(run, {{"End for troubleshooting tool", ""}});
+    expectServiceCreation(run);
+    EXPECT_TRUE(gPrefix->waitFor(running, 30).finished);
+    background_.clear();
+    ASSERT_EQ(recordOf("watch").size(), 1u);
+    EXPECT_EQ(recordOf("watch")[0].fields.at(3), "absent");
+    for (const char* log : {"debug", "exceptions", "systemstatus"}) {
+        EXPECT_FALSE(fileExists(desktopLog(log))) << log;
+    }
+}
+
+TEST_F(ServicectlUnderWine, UsageBox) {
+    ToolRun run = runTool("/?");
+    expectBoxes(run, {{"Please enter the parameter\n/start:Start\n/stop:Stop\n/debugBegin:Start "
+                       "Troubleshooting\n/debugEnd:End Troubleshooting",
+                       "Error"}});
+}
+
+TEST_F(ServicectlUnderWine, TailsThatAreNoSwitchRunTheStatusReport) {
+    setInstalled(false);
+    struct Case {
+        const char* tail;
+        bool exact;
+    };
+    const Case cases[] = {{"", false}, {"/START", false}, {"/start ", true}};
+    for (const Case& c : cases) {
+        Options options;
+        options.exactTail = c.exact;
+        ToolRun run = runTool(c.tail, options);
+        expectBoxes(run, {{"Troubleshooting tool of IC card componet (Version: 1.0.3.1013)", ""},
+                          {"IC Card component is not installed (Code:0)", ""}});
+        EXPECT_TRUE(run.creations.empty()) << "'" << c.tail << "'";
+        if (c.exact) {
+            EXPECT_EQ(lastLaunch_, std::string(kToolWindows) + " " + c.tail);
+        }
+        // Not installed: the environment section and the registry header only.
+        std::string log = readFile(desktopLog("systemstatus"));
+        ASSERT_GT(log.size(), sizeof kEnvironmentHeader);
+        EXPECT_EQ(log.compare(0, sizeof kEnvironmentHeader - 1, kEnvironmentHeader), 0);
+        EXPECT_NE(log[sizeof kEnvironmentHeader - 1], '\r') << "first string on the header line";
+        EXPECT_NE(log.find("STANDIN_RECORD=C:\\standin\\record.txt\r\n"), std::string::npos);
+        const std::string tail = kRegistryHeader;
+        ASSERT_GE(log.size(), tail.size());
+        EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+        EXPECT_NE(run.result.out.find("Installed=0"), std::string::npos);
+    }
+}
+
+TEST_F(ServicectlUnderWine, InstalledButNotRunningReportRestartsTheService) {
+    setInstalled(true);
+    ToolRun run = runTool("");
+    expectBoxes(run,
+                {{"Troubleshooting tool of IC card componet (Version: 1.0.3.1013)", ""},
+                 {"IC Card componet has been installed\r\nIC Card componet is not running, and "
+                  "it restarts now\r\n",
+                  ""}});
+    expectServiceCreation(run);
+    EXPECT_EQ(recordOf("exit").size(), 1u);
+    std::string log = readFile(desktopLog("systemstatus"));
+    EXPECT_NE(log.find(kProcessHeader), std::string::npos);
+    EXPECT_EQ(log.find("PROCESS NAME:  node.exe"), std::string::npos);
+}
+
+TEST_F(ServicectlUnderWine, MissingServiceFolderShowsCodeTwoThenTheErrorBox) {
+    std::string folder = gPrefix->unixPath(kServiceFolderWindows);
+    ASSERT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
+    ToolRun run = runTool("/start");
+    expectBoxes(run, {{"code=2", "caption"}, {"IC Card component cannot be initialized", "Error"}});
+    ASSERT_EQ(run.creations.size(), 1u);
+    EXPECT_EQ(run.creations[0].strings.at(0), kServiceCommandLine);
+    EXPECT_TRUE(recordOf("start").empty());
+}
+
+TEST_F(ServicectlUnderWine, TaiwanUiShowsTheChineseTextsWithTheSameCaptions) {
+    ASSERT_TRUE(fileExists(gPrefix->localeDirectory() + "/zh_TW.UTF-8"))
+        << "localedef could not compile zh_TW.UTF-8";
+    setInstalled(false);
+    Options options;
+    options.chinese = true;
+    struct Case {
+        const char* tail;
+        std::vector<Box> boxes;
+    };
+    const std::string versionBox = utf8ToCp950("跨平台網頁元件偵錯工具，版本1.0.3.1013");
+    const std::string notInstalled = utf8ToCp950("未安裝跨平台網頁元件 (代碼:0)");
+    const Case cases[] = {
+        {"/?",
+         {{utf8ToCp950("請輸入參數\n/start:啟動\n/stop:停止\n/debugBegin:開始偵錯\n"
+                       "/debugEnd:結束偵錯"),
+           "Error"}}},
+        {"/stop", {{utf8ToCp950("跨平台元件末執行"), "Error"}}},
+        {"", {{versionBox, ""}, {notInstalled, ""}}},
+        {"/debugBegin",
+         {{utf8ToCp950("跨平台網頁元件偵錯開始 (偵錯元件版本1.0.3.1013)。\n\n相關記錄檔將出現在您的"
+                       "『桌面』上，檔名為『VemraLog_』開頭的檔案。\n\n"),
+           ""},
+          {notInstalled, ""}}},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = runTool(c.tail, options);
+        SCOPED_TRACE(c.tail);
+        ASSERT_EQ(run.boxes.size(), c.boxes.size());
+        for (std::size_t i = 0; i < c.boxes.size(); ++i) {
+            const Box& shown = run.boxes[i];
+            if (std::string(c.tail) == "/debugBegin" && i == 0) {
+                // The long begin text: Wine's trace shows its start only; compare what it shows.
+                std::size_t n = std::min(shown.text.size(), c.boxes[i].text.size());
+                EXPECT_GE(n, 20u);
+                EXPECT_EQ(shown.text.substr(0, n), c.boxes[i].text.substr(0, n));
+            } else {
+                EXPECT_EQ(shown.text, c.boxes[i].text);
+                EXPECT_EQ(shown.caption, c.boxes[i].caption);
+            }
+        }
+    }
+}
+
+// The DLL names of a PE image's import table.
+std::vector<std::string> importedDlls(const std::string& image, std::size_t pe) {
+    auto u16 = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(image.at(at))) |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(image.at(at + 1))) << 8;
+    };
+    auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+    const std::size_t optional = pe + 24;
+    const bool pe32plus = u16(optional) == 0x20b;
+    const std::uint32_t importRva = u32(optional + (pe32plus ? 112 : 96) + 8);
+    const std::size_t sections = optional + u16(pe + 20);
+    auto fileOffset = [&](std::uint32_t rva) -> std::size_t {
+        for (std::uint32_t i = 0; i < u16(pe + 6); ++i) {
+            std::size_t section = sections + i * 40;
+            std::uint32_t start = u32(section + 12);
+            std::uint32_t size = std::max(u32(section + 8), u32(section + 16));
+            if (rva >= start && rva < start + size) return rva - start + u32(section + 20);
+        }
+        return std::string::npos;
+    };
+    std::vector<std::string> names;
+    std::size_t descriptor = fileOffset(importRva);
+    for (; descriptor != std::string::npos && descriptor + 20 <= image.size(); descriptor += 20) {
+        std::uint32_t nameRva = u32(descriptor + 12);
+        if (nameRva == 0) break;
+        std::size_t name = fileOffset(nameRva);
+        if (name == std::string::npos) break;
+        names.push_back(image.substr(name, image.find('\0', name) - name));
+    }
+    return names;
+}
+
+// Both Windows builds are GUI programs (no console window) that import system DLLs only, so they
+// run from a bare folder without the MinGW runtime.
+TEST(WindowsBuildTest, BothArchitecturesAreSelfContainedGuiPrograms) {
+    struct Case {
+        std::string path;
+        unsigned machine;
+    };
+    const char* win32 = std::getenv("SERVICECTL_WIN32_EXE");
+    ASSERT_NE(win32, nullptr);
+    const Case cases[] = {{buildPath("servicectl.exe"), 0x8664}, {win32, 0x14c}};
+    const std::set<std::string> systemDlls = {"kernel32.dll", "user32.dll", "advapi32.dll",
+                                              "shell32.dll", "msvcrt.dll"};
+    for (const Case& c : cases) {
+        std::string image = readFile(c.path);
+        ASSERT_GT(image.size(), 0x200u) << c.path;
+        auto u16 = [&](std::size_t at) {
+            return static_cast<unsigned>(static_cast<unsigned char>(image.at(at))) |
+                   static_cast<unsigned>(static_cast<unsigned char>(image.at(at + 1))) << 8;
+        };
+        std::size_t pe = u16(0x3c) | (u16(0x3e) << 16);
+        ASSERT_EQ(image.compare(pe, 4, std::string("PE\0\0", 4)), 0) << c.path;
+        EXPECT_EQ(u16(pe + 4), c.machine) << c.path;
+        const unsigned kGuiSubsystem = 2;
+        EXPECT_EQ(u16(pe + 24 + 68), kGuiSubsystem) << c.path;
+        std::vector<std::string> dlls = importedDlls(image, pe);
+        EXPECT_FALSE(dlls.empty()) << c.path;
+        for (std::string dll : dlls) {
+            std::transform(dll.begin(), dll.end(), dll.begin(),
+                           [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+            EXPECT_EQ(systemDlls.count(dll), 1u) << c.path << " imports " << dll;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace wine
+}  // namespace servicectl
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new servicectl::wine::WineEnvironment);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,31 @@
+// Starts one program with a command line given byte for byte (RAWLAUNCH_COMMAND_LINE) and waits for
+// it. Wine quotes every argument that holds a blank, so a tail such as "/start " with its trailing
+// blank can only reach the tool this way.
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+int main() {
+    DWORD length = GetEnvironmentVariableA("RAWLAUNCH_COMMAND_LINE", nullptr, 0);
+    if (length == 0) return 100;
+    std::vector<char> commandLine(length + 1, '\0');
+    if (GetEnvironmentVariableA("RAWLAUNCH_COMMAND_LINE", commandLine.data(), length) >= length) {
+        return 100;
+    }
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    std::memset(&info, 0, sizeof info);
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        return 101;
+    }
+    WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD exitCode = 102;
+    GetExitCodeProcess(info.hProcess, &exitCode);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return static_cast<int>(exitCode);
+}

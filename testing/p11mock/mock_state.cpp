@@ -73,11 +73,21 @@ bool readQuoted(const std::string& s, std::size_t& pos, std::string& out, std::s
         if (pos >= s.size()) break;
         const char e = s[pos++];
         switch (e) {
-            case '\\': out.push_back('\\'); break;
-            case '"': out.push_back('"'); break;
-            case '0': out.push_back('\0'); break;
-            case 'n': out.push_back('\n'); break;
-            case 't': out.push_back('\t'); break;
+            case '\\':
+                out.push_back('\\');
+                break;
+            case '"':
+                out.push_back('"');
+                break;
+            case '0':
+                out.push_back('\0');
+                break;
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 't':
+                out.push_back('\t');
+                break;
             case 'x': {
                 const int h = pos < s.size() ? hexDigit(s[pos]) : -1;
                 const int l = pos + 1 < s.size() ? hexDigit(s[pos + 1]) : -1;
@@ -89,14 +99,18 @@ bool readQuoted(const std::string& s, std::size_t& pos, std::string& out, std::s
                 pos += 2;
                 break;
             }
-            default: error = std::string("unknown escape \\") + e; return false;
+            default:
+                error = std::string("unknown escape \\") + e;
+                return false;
         }
     }
     error = "unterminated quote";
     return false;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 bool tokenize(const std::string& text, ScriptLine& line, std::string& error) {
     std::size_t pos = 0;

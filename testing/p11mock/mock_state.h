@@ -52,7 +52,7 @@ struct SlotState {
     std::string description;   // padded to kSlotTextWidth
     std::string manufacturer;  // padded to kTokenTextWidth
     bool tokenPresent = true;
-    char pad = ' ';            // fill of every text of this slot and its token
+    char pad = ' ';  // fill of every text of this slot and its token
     TokenState token;
 };
 
@@ -80,7 +80,7 @@ struct ModuleState {
     std::vector<SlotState> slots;
     std::vector<CK_ULONG> deviceErrors;  // reported after the 1st, 2nd, ... login attempt
     CK_ULONG loginAttempts = 0;
-    CK_ULONG deviceError = 0;            // what C_GetSessionInfo reports now
+    CK_ULONG deviceError = 0;  // what C_GetSessionInfo reports now
     std::vector<FailRule> failRules;
     std::map<std::string, CK_ULONG> callCounts;
     std::map<CK_SESSION_HANDLE, SessionState> sessions;
@@ -108,7 +108,7 @@ void fillText(unsigned char* field, std::size_t width, const std::string& text, 
 // One received call: counts it, applies the fail rules and writes one log line
 // ("C_Login session=1 user=1 pin=1234 -> 0xA0") to the file named by P11MOCK_LOG.
 class Call {
-public:
+  public:
     explicit Call(const char* function);
     Call& arg(const char* name, CK_ULONG value);
     Call& arg(const char* name, const void* bytes, CK_ULONG length);  // printable, \xNN escaped
@@ -118,7 +118,7 @@ public:
     // Logs the call with its answer and returns the answer.
     CK_RV done(CK_RV rv);
 
-private:
+  private:
     std::string line_;
     CK_RV injected_ = CKR_OK;
 };

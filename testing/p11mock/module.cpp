@@ -27,10 +27,10 @@ CK_RV initialize(CK_VOID_PTR args) {
         if (args) {
             const auto* a = static_cast<const CK_C_INITIALIZE_ARGS*>(args);
             if (a->pReserved) return call.done(CKR_ARGUMENTS_BAD);
-            const bool anyMutex = a->CreateMutex || a->DestroyMutex || a->LockMutex ||
-                                  a->UnlockMutex;
-            const bool allMutex = a->CreateMutex && a->DestroyMutex && a->LockMutex &&
-                                  a->UnlockMutex;
+            const bool anyMutex =
+                a->CreateMutex || a->DestroyMutex || a->LockMutex || a->UnlockMutex;
+            const bool allMutex =
+                a->CreateMutex && a->DestroyMutex && a->LockMutex && a->UnlockMutex;
             if (anyMutex && !allMutex) return call.done(CKR_ARGUMENTS_BAD);
         }
         s.initialized = true;
@@ -66,8 +66,7 @@ CK_RV getInfo(CK_INFO_PTR info) {
         std::memset(info, 0, sizeof *info);
         versionOf(info->cryptokiVersion, 2, 40);
         fillText(info->manufacturerID, kLibraryTextWidth, s.libraryManufacturer, s.libraryPad);
-        fillText(info->libraryDescription, kLibraryTextWidth, s.libraryDescription,
-                 s.libraryPad);
+        fillText(info->libraryDescription, kLibraryTextWidth, s.libraryDescription, s.libraryPad);
         versionOf(info->libraryVersion, 1, 0);
         return call.done(CKR_OK);
     });
@@ -158,11 +157,9 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
 
 // Calls the module does not implement answer CKR_FUNCTION_NOT_SUPPORTED and are logged, so a
 // test sees an unexpected call instead of a crash through a null entry.
-#define P11MOCK_UNSUPPORTED(name)                                     \
-    list.name = [](auto...) -> CK_RV {                                \
-        return guarded([] {                                           \
-            return Call(#name).done(CKR_FUNCTION_NOT_SUPPORTED);      \
-        });                                                           \
+#define P11MOCK_UNSUPPORTED(name)                                                    \
+    list.name = [](auto...) -> CK_RV {                                               \
+        return guarded([] { return Call(#name).done(CKR_FUNCTION_NOT_SUPPORTED); }); \
     }
 
 CK_FUNCTION_LIST makeFunctionList() {

@@ -6,10 +6,16 @@ namespace token {
 
 // RTLD_LOCAL keeps the module's symbols to itself: the layer reaches it only through
 // C_GetFunctionList.
-void* loadModule(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+void* loadModule(const char* name) {
+    return dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
 
-void* findModuleSymbol(void* module, const char* symbol) { return dlsym(module, symbol); }
+void* findModuleSymbol(void* module, const char* symbol) {
+    return dlsym(module, symbol);
+}
 
-bool unloadModule(void* module) { return dlclose(module) == 0; }
+bool unloadModule(void* module) {
+    return dlclose(module) == 0;
+}
 
 }  // namespace token

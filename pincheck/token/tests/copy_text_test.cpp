@@ -1,10 +1,10 @@
 // The text-copy rule every text output of the layer follows.
+#include "copy_text.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-
-#include "copy_text.h"
 
 using token::CopyPaddedText;
 
@@ -12,14 +12,16 @@ namespace {
 
 struct CopyCase {
     const char* name;
-    std::string field;     // the module's fixed-width field, all of it
-    CK_ULONG size;         // the caller's buffer size on entry
+    std::string field;  // the module's fixed-width field, all of it
+    CK_ULONG size;      // the caller's buffer size on entry
     TokenResult result;
-    CK_ULONG length;       // the length afterwards
-    std::string buffer;    // the buffer afterwards, up to and with the NUL when written
+    CK_ULONG length;     // the length afterwards
+    std::string buffer;  // the buffer afterwards, up to and with the NUL when written
 };
 
-void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CopyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::string padded(const std::string& text, std::size_t width, char pad = ' ') {
     return text + std::string(width - text.size(), pad);

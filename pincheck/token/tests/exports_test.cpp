@@ -26,9 +26,10 @@ TEST(PincheckExports, ExactlyTheSeventeenApiFunctions) {
     }
     ASSERT_EQ(pclose(pipe), 0) << output;
     const std::set<std::string> expected = {
-        "InitLibrary", "CloseLibrary", "GetLibraryDesc", "GetSlotID",  "GetSlotDesc",
+        "InitLibrary",    "CloseLibrary",  "GetLibraryDesc",       "GetSlotID",  "GetSlotDesc",
         "IsTokenPresent", "GetTokenLabel", "GetTokenSerialNumber", "LoginToken", "LogoutToken",
-        "GetKeyNum", "GetKeyID", "GetCertNum", "GetCertID", "GetCert", "GetKey", "FreeKey"};
+        "GetKeyNum",      "GetKeyID",      "GetCertNum",           "GetCertID",  "GetCert",
+        "GetKey",         "FreeKey"};
     EXPECT_EQ(functions, expected) << output;
 }
 

@@ -247,10 +247,18 @@ TEST(LayerSlots, NoSlotsAtAll) {
 
 using TextExport = TokenResult (*)(TokenContext*, char*, CK_ULONG*);
 
-TokenResult libraryDesc(TokenContext* c, char* t, CK_ULONG* l) { return GetLibraryDesc(c, t, l); }
-TokenResult slotDesc(TokenContext* c, char* t, CK_ULONG* l) { return GetSlotDesc(c, 1, t, l); }
-TokenResult tokenLabel(TokenContext* c, char* t, CK_ULONG* l) { return GetTokenLabel(c, 1, t, l); }
-TokenResult serial(TokenContext* c, char* t, CK_ULONG* l) { return GetTokenSerialNumber(c, 1, t, l); }
+TokenResult libraryDesc(TokenContext* c, char* t, CK_ULONG* l) {
+    return GetLibraryDesc(c, t, l);
+}
+TokenResult slotDesc(TokenContext* c, char* t, CK_ULONG* l) {
+    return GetSlotDesc(c, 1, t, l);
+}
+TokenResult tokenLabel(TokenContext* c, char* t, CK_ULONG* l) {
+    return GetTokenLabel(c, 1, t, l);
+}
+TokenResult serial(TokenContext* c, char* t, CK_ULONG* l) {
+    return GetTokenSerialNumber(c, 1, t, l);
+}
 
 TEST(LayerTexts, EachTextFollowsTheCopyRule) {
     struct Case {
@@ -271,12 +279,12 @@ TEST(LayerTexts, EachTextFollowsTheCopyRule) {
          std::string("A B\0", 4)},
         {"SerialFull", "slot 1 serial=\"0123456789ABCDEF\"\n", serial, 17, 0, 16,
          std::string("0123456789ABCDEF\0", 17)},
-        {"SerialFullTooSmall", "slot 1 serial=\"0123456789ABCDEF\"\n", serial, 16, 0xDA000150u,
-         16, "~~~"},
+        {"SerialFullTooSmall", "slot 1 serial=\"0123456789ABCDEF\"\n", serial, 16, 0xDA000150u, 16,
+         "~~~"},
         {"SlotDescription", "slot 1 description=\"Reader A 00 00\"\n", slotDesc, 40, 0, 14,
          std::string("Reader A 00 00\0", 15)},
-        {"LibraryDescription", "library description=\"Card Module\"\nslot 1\n", libraryDesc, 40,
-         0, 11, std::string("Card Module\0", 12)},
+        {"LibraryDescription", "library description=\"Card Module\"\nslot 1\n", libraryDesc, 40, 0,
+         11, std::string("Card Module\0", 12)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -295,7 +303,7 @@ TEST(LayerTexts, EachTextFollowsTheCopyRule) {
 // ---- login and logout ----
 
 class LayerLogin : public ::testing::Test {
-protected:
+  protected:
     void bind(const std::string& script) {
         mock_ = std::make_unique<MockModule>(script);
         ASSERT_EQ(InitLibrary(mock_->path().c_str(), &g_), 0u);
@@ -354,9 +362,9 @@ TEST_F(LayerLogin, PinLengthsReachTheModuleWholeUpTo255) {
         CK_ULONG word = 0;
         EXPECT_EQ(LoginToken(&g_, 1, pin.c_str(), &word), c.result);
         const std::string line = lineOf(mock(), "C_Login");
-        EXPECT_NE(line.find(" user=1 length=" + std::to_string(c.length) + " pin=" + pin +
-                            " -> 0xA0"),
-                  std::string::npos)
+        EXPECT_NE(
+            line.find(" user=1 length=" + std::to_string(c.length) + " pin=" + pin + " -> 0xA0"),
+            std::string::npos)
             << line;
     }
 }
@@ -429,9 +437,13 @@ TEST_F(LayerLogin, LogoutResumesAfterAFailedStep) {
         TokenResult first;
         Names calls;  // after the login, over both LogoutToken calls
     } cases[] = {
-        {"LogoutFails", "slot 1\nfail C_Logout 0x30 nth=1\n", 0xDA000030u,
+        {"LogoutFails",
+         "slot 1\nfail C_Logout 0x30 nth=1\n",
+         0xDA000030u,
          {"C_Logout", "C_Logout", "C_CloseSession"}},
-        {"CloseFails", "slot 1\nfail C_CloseSession 0x30 nth=1\n", 0xDA000030u,
+        {"CloseFails",
+         "slot 1\nfail C_CloseSession 0x30 nth=1\n",
+         0xDA000030u,
          {"C_Logout", "C_CloseSession", "C_CloseSession"}},
     };
     for (const auto& c : cases) {

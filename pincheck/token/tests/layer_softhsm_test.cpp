@@ -14,7 +14,7 @@ using testsupport::SoftHsmToken;
 namespace {
 
 class LayerSoftHsm : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         hsm_ = std::make_unique<SoftHsmToken>("Layer Test", "123456", "87654321");
         ASSERT_EQ(InitLibrary(SoftHsmToken::kModule, &g_), 0u);

@@ -5,7 +5,9 @@
 
 namespace testsupport {
 
-const char* p11mockPath() { return P11MOCK_PATH; }
+const char* p11mockPath() {
+    return P11MOCK_PATH;
+}
 
 MockModule::MockModule(const std::string& script) {
     script_ = dir_.file("script.txt");
@@ -44,6 +46,8 @@ int MockModule::count(const std::string& function) const {
     return n;
 }
 
-void MockModule::clearLog() const { writeFile(log_, ""); }
+void MockModule::clearLog() const {
+    writeFile(log_, "");
+}
 
 }  // namespace testsupport

@@ -16,7 +16,7 @@ namespace testsupport {
 const char* p11mockPath();
 
 class MockModule {
-public:
+  public:
     explicit MockModule(const std::string& script);
     ~MockModule();
     MockModule(const MockModule&) = delete;
@@ -35,7 +35,7 @@ public:
     int count(const std::string& function) const;
     void clearLog() const;
 
-private:
+  private:
     TempDir dir_;
     std::string script_;
     std::string log_;

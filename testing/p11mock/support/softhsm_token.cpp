@@ -49,8 +49,8 @@ SoftHsmToken::~SoftHsmToken() {
 
 void SoftHsmToken::addToken(const std::string& label, const std::string& pin,
                             const std::string& soPin) {
-    if (run("softhsm2-util", {"--init-token", "--free", "--label", label, "--pin", pin,
-                              "--so-pin", soPin}) != 0)
+    if (run("softhsm2-util",
+            {"--init-token", "--free", "--label", label, "--pin", pin, "--so-pin", soPin}) != 0)
         throw std::runtime_error("softhsm2-util could not make token " + label);
 }
 

@@ -12,7 +12,7 @@
 namespace testsupport {
 
 class SoftHsmToken {
-public:
+  public:
     static constexpr const char* kModule = "/usr/lib/softhsm/libsofthsm2.so";
 
     // Makes the folder and one token; throws std::runtime_error when softhsm2-util fails.
@@ -33,7 +33,7 @@ public:
     // exit status. Arguments are quoted for the shell.
     int run(const std::string& program, const std::initializer_list<std::string>& args) const;
 
-private:
+  private:
     TempDir dir_;
     std::string conf_;
     std::string previousConf_;

@@ -7,7 +7,7 @@
 namespace testsupport {
 
 class TempDir {
-public:
+  public:
     // Made under $TMPDIR (or /tmp) with a unique name; throws std::runtime_error on failure.
     TempDir();
     ~TempDir();
@@ -17,7 +17,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

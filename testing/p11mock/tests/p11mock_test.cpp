@@ -16,7 +16,7 @@ namespace {
 
 // Loads the module directly, without the token layer, and unloads it at the end.
 class Loaded {
-public:
+  public:
     explicit Loaded(const std::string& path) {
         handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle_) return;
@@ -30,7 +30,7 @@ public:
     CK_FUNCTION_LIST_PTR f = nullptr;
     CK_RV getRv = CKR_GENERAL_ERROR;
 
-private:
+  private:
     void* handle_ = nullptr;
 };
 
@@ -82,8 +82,7 @@ TEST(P11Mock, TextsArePaddedAsScripted) {
               "Lib \"X\"" + std::string(25, ' '));
     CK_TOKEN_INFO token;
     ASSERT_EQ(m.f->C_GetTokenInfo(1, &token), CKR_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(token.label), 32),
-              "ABC" + std::string(29, '\0'));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(token.label), 32), "ABC" + std::string(29, '\0'));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(token.serialNumber), 16), "0123456789ABCDEF");
     CK_SLOT_INFO slot;
     ASSERT_EQ(m.f->C_GetSlotInfo(1, &slot), CKR_OK);
@@ -106,7 +105,7 @@ TEST(P11Mock, LoginAnswersAndDeviceErrorSequence) {
         CK_ULONG word;
     } cases[] = {
         {"0000", CKR_PIN_INCORRECT, 0x63C2},
-        {"123", CKR_PIN_LEN_RANGE, 0x63C1},     // the last word repeats
+        {"123", CKR_PIN_LEN_RANGE, 0x63C1},  // the last word repeats
         {"123456789", CKR_PIN_LEN_RANGE, 0x63C1},
         {"4321", CKR_OK, 0x63C1},
         {"4321", CKR_USER_ALREADY_LOGGED_IN, 0x63C1},

@@ -30,6 +30,23 @@ bool stringMember(const Json::Value& root, const char* name, std::string& out) {
     return true;
 }
 
+// The parsed tree holds its own copy of the PIN; wipe it in place before the tree is freed.
+void wipePinInTree(Json::Value& root) {
+    if (!root.isObject()) return;
+    const Json::Value* pin = root.find("UserPIN", "UserPIN" + 7);
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    if (pin && pin->isString() && pin->getString(&begin, &end) && begin) {
+        wipeBytes(const_cast<char*>(begin), static_cast<std::size_t>(end - begin));
+    }
+}
+
+// Wipes the tree's PIN on every way out of the checks.
+struct TreeWiper {
+    Json::Value& root;
+    ~TreeWiper() { wipePinInTree(root); }
+};
+
 }  // namespace
 
 void checkRequest(const std::string& text, RequestFields& fields) {
@@ -37,6 +54,7 @@ void checkRequest(const std::string& text, RequestFields& fields) {
     builder["allowComments"] = true;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
+    TreeWiper wiper{root};
     std::string errors;
     if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
         fail(fields, kJsonFormatError, "JSON Format Error");

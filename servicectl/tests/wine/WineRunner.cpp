@@ -311,8 +311,9 @@ bool WinePrefix::setUp() {
         return false;
     }
     // A persistent server keeps the prefix's services up between the cases, which makes each run
-    // quick; the destructor stops it.
-    pid_t server = spawn({"wineserver", "-p"}, {}, "/dev/null", "/dev/null");
+    // quick; the destructor stops it, and should the suite die it still ends half a minute after
+    // the last program of the prefix.
+    pid_t server = spawn({"wineserver", "-p30"}, {}, "/dev/null", "/dev/null");
     serverStarted_ = true;
     if (server > 0) waitpid(server, nullptr, 0);
 

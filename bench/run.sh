@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# Per-request latency and peak memory of pincheck and carddata, measured in one run against
+# peers and floor programs, interleaved (A,B,C,A,B,C,...), with medians and ratios.
+#
+#   bench/run.sh [--rounds N] [--warmup W] [--out FILE]
+#
+# Groups (each interleaved on its own; all in one run):
+#   pin      pincheck accepted-PIN run on a SoftHSM2 token, pkcs11-tool --login --test on the
+#            same token, and p11floor (the same PKCS#11 calls and nothing else)
+#   card     carddata full read of a 3-record main-kind card through a private pcscd, vpcd and
+#            the card simulator, and apdufloor (the same command sequence through the same
+#            stack; with --per-call also the library's connection pattern)
+#   startup  pincheck with no module to load, carddata with a request that is not JSON, and a
+#            program that does nothing
+#
+# Builds a Release tree in build/bench. Writes the report (Markdown) to FILE (default
+# build/bench/bench/results.md) and the raw samples beside it. Benchmarks only: nothing here
+# is part of the test suite.
+set -euo pipefail
+
+rounds=50
+warmup=3
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/bench"
+out=""
+while (($#)); do
+    case $1 in
+        --rounds) rounds=$2; shift 2 ;;
+        --warmup) warmup=$2; shift 2 ;;
+        --out) out=$2; shift 2 ;;
+        *) echo "usage: $0 [--rounds N] [--warmup W] [--out FILE]" >&2; exit 2 ;;
+    esac
+done
+bin="$build/bench"
+out=${out:-$bin/results.md}
+
+if [[ $(id -u) -eq 0 ]]; then bash "$root/scripts/install-deps.sh"; fi
+
+# --- build ---------------------------------------------------------------------------------
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCARD_SANITIZE=OFF >/dev/null
+cmake --build "$build" -j2 --target pincheck carddata cardread cardsim >/dev/null
+mkdir -p "$bin"
+cflags=(-O2 -Wall -Wextra)
+cc "${cflags[@]}" -o "$bin/harness" "$root/bench/harness.c"
+cc "${cflags[@]}" -o "$bin/trivial" "$root/bench/floor/trivial.c"
+cc "${cflags[@]}" -I/usr/include/p11-kit-1 -o "$bin/p11floor" "$root/bench/floor/p11floor.c" -ldl
+# shellcheck disable=SC2046
+cc "${cflags[@]}" -I"$root/bench/floor" $(pkg-config --cflags libpcsclite) -o "$bin/apdufloor" \
+    "$root/bench/floor/apdufloor.c" "$root/bench/floor/des_block.c" $(pkg-config --libs libpcsclite)
+
+pincheck="$build/pincheck/pincheck"
+carddata="$build/carddata/carddata"
+cardsim="$build/testing/cardsim/cardsim"
+softhsm=/usr/lib/softhsm/libsofthsm2.so
+p11tool=$(command -v pkcs11-tool)
+fixture="$root/testing/pcsc/pcscd-fixture.sh"
+keyfile="$root/cardread/keys/test-issuer-keys.txt"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/bench.XXXXXX")
+sim=""
+cleanup() {
+    if [[ -n $sim ]]; then kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; fi
+    bash "$fixture" stop "$work/pcsc" || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# --- pin: a SoftHSM2 token under the card module's plain file name ---------------------------
+pin=246810
+mkdir -p "$work/softhsm/tokens" "$work/module" "$work/nomodule"
+cat >"$work/softhsm/softhsm2.conf" <<CONF
+directories.tokendir = $work/softhsm/tokens
+objectstore.backend = file
+log.level = ERROR
+CONF
+export SOFTHSM2_CONF="$work/softhsm/softhsm2.conf"
+softhsm2-util --init-token --free --label "bench card" --pin "$pin" --so-pin 13579111 >/dev/null
+ln -s "$softhsm" "$work/module/ZarqoPKCS11.so"
+
+pin_request="{\"CA_Function\":\"checkPin\",\"sPin\":\"$pin\",\"slotID\":\"-1\"}"
+reply=$(LD_LIBRARY_PATH="$work/module" "$pincheck" "$pin_request")
+[[ $reply == '{"func":"checkPin","ret_code":0,"message":""}' ]] ||
+    { echo "pincheck did not accept the PIN: $reply" >&2; exit 1; }
+LD_LIBRARY_PATH="$work/module" "$bin/p11floor" ZarqoPKCS11.so "$pin"
+"$p11tool" --module "$work/module/ZarqoPKCS11.so" --login --pin "$pin" --test >/dev/null 2>&1 ||
+    { echo "pkcs11-tool --test failed on the token" >&2; exit 1; }
+
+tab=$'\t'
+cat >"$work/pin.cases" <<CASES
+pincheck${tab}@LD_LIBRARY_PATH=$work/module${tab}$pincheck${tab}$pin_request
+pkcs11-tool${tab}$p11tool${tab}--module${tab}$work/module/ZarqoPKCS11.so${tab}--login${tab}--pin${tab}$pin${tab}--test
+p11floor${tab}@LD_LIBRARY_PATH=$work/module${tab}$bin/p11floor${tab}ZarqoPKCS11.so${tab}$pin
+CASES
+
+# --- card: private pcscd, vpcd reader, simulated main-kind card with three records ---------
+read -r socket port < <(bash "$fixture" start "$work/pcsc" "" "Bench Reader")
+export "${socket?}"
+reader="Bench Reader 00 00"
+"$cardsim" --port "$port" --kind main --records 3 --entry DEMO=07 --pin 1234 --tries 3 \
+    --log "$work/apdu.log" &
+sim=$!
+card_request="{\"UserPIN\":\"1234\",\"SNO\":\"DEMO\",\"ReaderSlot\":\"$reader\"}"
+for _ in $(seq 1 50); do  # until pcscd has seen the card
+    reply=$("$carddata" "$card_request")
+    [[ $reply == *'"ret_code":0,'* ]] && break
+    sleep 0.1
+done
+msg=${reply#\{\"msg\":\"}
+msg=${msg%%\"*}
+[[ $reply == *'"ret_code":0,'* && ${#msg} -eq 4000 ]] ||
+    { echo "carddata did not read 3 records: $reply" >&2; exit 1; }
+
+# The command sequence of one good read, from the simulator's log of a run of its own (the log
+# is opened for appending, so emptying it restarts it), with "--" where the library's second
+# call (the read after the size query) begins: after the first READ BINARY, the index read.
+: >"$work/apdu.log"
+"$carddata" "$card_request" >/dev/null
+grep -v '^#' "$work/apdu.log" | awk '{ print } /^80B0/ && !split_done { print "--"; split_done = 1 }' \
+    >"$work/read.apdu"
+apdu_count=$(grep -vc -- '^--' "$work/read.apdu")
+authkey=$(awk -F= '/^auth_key/ { gsub(/[ \t]/, "", $2); print $2 }' "$keyfile")
+"$bin/apdufloor" "$reader" "$work/read.apdu" "$authkey"
+"$bin/apdufloor" "$reader" "$work/read.apdu" "$authkey" --per-call
+
+cat >"$work/card.cases" <<CASES
+carddata${tab}$carddata${tab}$card_request
+apdufloor${tab}$bin/apdufloor${tab}$reader${tab}$work/read.apdu${tab}$authkey
+apdufloor-per-call${tab}$bin/apdufloor${tab}$reader${tab}$work/read.apdu${tab}$authkey${tab}--per-call
+CASES
+
+# --- startup --------------------------------------------------------------------------------
+reply=$(LD_LIBRARY_PATH="$work/nomodule" "$pincheck" "$pin_request")
+[[ $reply == *'"ret_code":3657433094,'* ]] || { echo "pincheck found a module: $reply" >&2; exit 1; }
+reply=$("$carddata" 'not json')
+[[ $reply == '{"msg":"JSON Format Error","ret_code":1979711499,"version":"1.0.4"}' ]] ||
+    { echo "carddata: unexpected reply $reply" >&2; exit 1; }
+cat >"$work/startup.cases" <<CASES
+trivial${tab}$bin/trivial
+pincheck-no-module${tab}@LD_LIBRARY_PATH=$work/nomodule${tab}$pincheck${tab}$pin_request
+carddata-not-json${tab}$carddata${tab}not json
+CASES
+
+# --- measure ---------------------------------------------------------------------------------
+for group in pin card startup; do
+    echo "measuring $group ($rounds rounds)..." >&2
+    "$bin/harness" --rounds "$rounds" --warmup "$warmup" --samples "$bin/$group.samples.csv" \
+        "$work/$group.cases" >"$bin/$group.summary"
+done
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# --- report ------------------------------------------------------------------------------------
+awk -v rounds="$rounds" -v cpu="$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')" \
+    -v cores="$(nproc)" -v kernel="$(uname -srm)" -v load_before="$load_before" \
+    -v load_after="$load_after" -v cc_version="$(cc --version | head -1)" \
+    -v apdus="$apdu_count" -v date="$(date -u '+%Y-%m-%d %H:%M UTC')" '
+    $1 == "case" { med[$2] = $8; q1[$2] = $10; q3[$2] = $12; rss[$2] = $16; fail[$2] = $6; runs[$2] = $4
+                   order[++n] = $2 }
+    $1 == "harness_rss" { harness = $2 }
+    function ms(us) { return sprintf("%.2f", us / 1000) }
+    function row(name) {
+        printf "| %s | %s | %s–%s | %d | %d/%d |\n", name, ms(med[name]), ms(q1[name]), ms(q3[name]),
+               rss[name], runs[name], runs[name] + fail[name]
+    }
+    function verdict(ok) { return ok ? "holds" : "**missed**" }
+    END {
+        printf "Measured %s on %s (%d cores), %s; %s. Release build. Load average %s before, %s after.\n\n",
+               date, cpu, cores, kernel, cc_version, load_before, load_after
+        printf "Each figure is the median of %d interleaved runs per group (spawn to exit, as the service sees a run); quartiles beside it; peak RSS is the child'\''s maxrss from wait4 (KiB; it includes the harness'\''s own %d KiB that a spawned child starts from).\n\n", rounds, harness
+        printf "| Program | Median ms | Q1–Q3 ms | Peak RSS KiB | Runs ok |\n|---|---:|---:|---:|---:|\n"
+        for (i = 1; i <= n; ++i) row(order[i])
+        r_floor = med["pincheck"] / med["p11floor"]
+        r_tool = med["pincheck"] / med["pkcs11-tool"]
+        r_card = med["carddata"] / med["apdufloor"]
+        r_card_pc = med["carddata"] / med["apdufloor-per-call"]
+        d_pin = (med["pincheck-no-module"] - med["trivial"]) / 1000
+        d_card = (med["carddata-not-json"] - med["trivial"]) / 1000
+        printf "\nCard read: %d commands per run (size query and read).\n\n", apdus
+        printf "| Goal | Measured | Verdict |\n|---|---|---|\n"
+        printf "| pincheck ≤ 1.25 × its floor | %.2f × p11floor | %s |\n", r_floor, verdict(r_floor <= 1.25)
+        printf "| pincheck faster than pkcs11-tool | %.2f × pkcs11-tool | %s |\n", r_tool, verdict(r_tool < 1)
+        printf "| carddata ≤ 1.25 × its floor | %.2f × apdufloor (%.2f × the per-call floor) | %s |\n", r_card, r_card_pc, verdict(r_card <= 1.25)
+        printf "| pincheck start-up within 2 ms of a trivial program | +%.2f ms | %s |\n", d_pin, verdict(d_pin <= 2)
+        printf "| carddata start-up within 2 ms of a trivial program | +%.2f ms | %s |\n", d_card, verdict(d_card <= 2)
+        printf "| pincheck peak RSS below pkcs11-tool | %d vs %d KiB | %s |\n", rss["pincheck"], rss["pkcs11-tool"], verdict(rss["pincheck"] < rss["pkcs11-tool"])
+        printf "| carddata peak RSS below pkcs11-tool | %d vs %d KiB | %s |\n", rss["carddata"], rss["pkcs11-tool"], verdict(rss["carddata"] < rss["pkcs11-tool"])
+    }' "$bin/pin.summary" "$bin/card.summary" "$bin/startup.summary" >"$out"
+cat "$out"

@@ -86,6 +86,8 @@ int depth = 0;  // description files naming description files
 
 }  // namespace
 
+Bytes defaultPin() { return ascii("1234"); }
+
 Bytes defaultAtr(CardKind kind) {
     switch (kind) {
         case CardKind::Main:

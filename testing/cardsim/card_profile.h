@@ -42,10 +42,12 @@ constexpr int kMaxRecords = 6;
 constexpr std::size_t kIndexSize = 140;
 constexpr std::size_t kRecordSize = 1000;
 
+Bytes defaultPin();  // "1234"
+
 struct CardProfile {
     CardKind kind = CardKind::Main;
     Bytes atr;  // empty: the kind's usual ATR
-    Bytes pin = {'1', '2', '3', '4'};
+    Bytes pin = defaultPin();
     int maxTries = 3;
     int triesLeft = 3;
     std::vector<IndexEntry> entries;

@@ -63,8 +63,9 @@ std::optional<Bytes> Card::transmit(const Bytes& command) {
         if (it != instructions_.end()) {
             response = it->second(*apdu);
         } else {
-            bool classKnown = std::any_of(instructions_.begin(), instructions_.end(),
-                                          [&](const auto& e) { return e.first.first == apdu->cla; });
+            bool classKnown =
+                std::any_of(instructions_.begin(), instructions_.end(),
+                            [&](const auto& e) { return e.first.first == apdu->cla; });
             response = status(classKnown ? kSwInsNotSupported : kSwClassNotSupported);
         }
     }
@@ -141,7 +142,7 @@ namespace {
 
 // Answers nothing but its ATR matters: every command is refused.
 class OtherCard : public Card {
-public:
+  public:
     explicit OtherCard(const CardProfile& profile) : Card(profile) {}
 };
 

@@ -43,7 +43,7 @@ struct Apdu {
 };
 
 class Card {
-public:
+  public:
     explicit Card(CardProfile profile);
     virtual ~Card() = default;
 
@@ -61,7 +61,7 @@ public:
     // Receives notes worth a line in the log (a deciphered PIN block, a failed MAC check).
     void setNoteSink(std::function<void(const std::string&)> sink) { note_ = std::move(sink); }
 
-protected:
+  protected:
     using Handler = std::function<Bytes(const Apdu&)>;
     void addInstruction(std::uint8_t cla, std::uint8_t ins, Handler handler);
 
@@ -79,7 +79,7 @@ protected:
     bool authenticated_ = false;
     std::vector<Bytes> pinBlocks_;
 
-private:
+  private:
     std::optional<Bytes> applyFaults(const Bytes& command, Bytes response);
     Bytes atr_;
     std::map<std::pair<std::uint8_t, std::uint8_t>, Handler> instructions_;

@@ -16,8 +16,9 @@ Bytes run(const EVP_CIPHER* cipher, bool encrypt, bool pad, const Bytes& key, co
           const Bytes& data) {
     if (key.size() != kKeySize) throw std::invalid_argument("triple-DES key must be 16 bytes");
     CipherCtx ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
-    if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(),
-                                  iv ? iv->data() : nullptr, encrypt ? 1 : 0) != 1 ||
+    if (!ctx ||
+        EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), iv ? iv->data() : nullptr,
+                          encrypt ? 1 : 0) != 1 ||
         EVP_CIPHER_CTX_set_padding(ctx.get(), pad ? 1 : 0) != 1)
         throw std::runtime_error("OpenSSL cipher setup failed");
     Bytes out(data.size() + 2 * kBlockSize);

@@ -14,7 +14,9 @@ Bytes withCheckByte(Bytes atr) {
     return atr;
 }
 
-Bytes ascii(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes ascii(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -86,7 +88,9 @@ int depth = 0;  // description files naming description files
 
 }  // namespace
 
-Bytes defaultPin() { return ascii("1234"); }
+Bytes defaultPin() {
+    return ascii("1234");
+}
 
 Bytes defaultAtr(CardKind kind) {
     switch (kind) {
@@ -132,10 +136,14 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
     std::string left, right;
     int n = 0;
     if (name == "kind") {
-        if (value == "main") card.kind = CardKind::Main;
-        else if (value == "starcos") card.kind = CardKind::Starcos;
-        else if (value == "other") card.kind = CardKind::Other;
-        else return "kind must be main, starcos or other";
+        if (value == "main")
+            card.kind = CardKind::Main;
+        else if (value == "starcos")
+            card.kind = CardKind::Starcos;
+        else if (value == "other")
+            card.kind = CardKind::Other;
+        else
+            return "kind must be main, starcos or other";
     } else if (name == "atr") {
         auto atr = fromHex(value);
         if (!atr || atr->size() < 2 || atr->size() > 33) return "atr must be 2 to 33 hex bytes";
@@ -159,8 +167,8 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
         card.rawIndex = *index;
     } else if (name == "records" && parseInt(value, n) && n <= kMaxRecords) {
         for (int r = 1; r <= n; ++r) card.records[r] = patternRecord(r);
-    } else if (name == "record" && splitPair(value, left, right) && parseInt(left, n) &&
-               n >= 1 && n <= kMaxRecords) {
+    } else if (name == "record" && splitPair(value, left, right) && parseInt(left, n) && n >= 1 &&
+               n <= kMaxRecords) {
         auto content = fromHex(right);
         if (!content) return "record content must be hex";
         card.records[n] = *content;
@@ -169,8 +177,8 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
         int size = 0;
         if (!parseInt(right, size) || size > 0x7FFF) return "record size must be 0 to 32767";
         card.records[n] = patternRecord(n, static_cast<std::size_t>(size));
-    } else if (name == "declared-size" && splitPair(value, left, right) &&
-               parseInt(left, n, 16) && n <= 0xFFFF) {
+    } else if (name == "declared-size" && splitPair(value, left, right) && parseInt(left, n, 16) &&
+               n <= 0xFFFF) {
         int size = 0;
         if (!parseInt(right, size) || size > 0xFFFF) return "declared size must be 0 to 65535";
         card.declaredSizes[static_cast<std::uint16_t>(n)] = size;
@@ -190,10 +198,14 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
     } else if (name == "drop-after" && parseInt(value, n)) {
         card.dropAfter = n;
     } else if (name == "verify-reply") {
-        if (value == "plain") card.verifyReply = VerifyReply::Plain;
-        else if (value == "protected") card.verifyReply = VerifyReply::Protected;
-        else if (value == "protected-bad-mac") card.verifyReply = VerifyReply::ProtectedBadMac;
-        else return "verify-reply must be plain, protected or protected-bad-mac";
+        if (value == "plain")
+            card.verifyReply = VerifyReply::Plain;
+        else if (value == "protected")
+            card.verifyReply = VerifyReply::Protected;
+        else if (value == "protected-bad-mac")
+            card.verifyReply = VerifyReply::ProtectedBadMac;
+        else
+            return "verify-reply must be plain, protected or protected-bad-mac";
     } else if (name == "port" && parseInt(value, n) && n >= 1 && n <= 65534) {
         options.port = n;
     } else if (name == "log") {

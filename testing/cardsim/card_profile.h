@@ -51,12 +51,12 @@ struct CardProfile {
     int maxTries = 3;
     int triesLeft = 3;
     std::vector<IndexEntry> entries;
-    std::optional<Bytes> rawIndex;     // replaces the index built from `entries`
-    std::map<int, Bytes> records;      // record number 1..6 -> content of EF AC00 + n
+    std::optional<Bytes> rawIndex;               // replaces the index built from `entries`
+    std::map<int, Bytes> records;                // record number 1..6 -> content of EF AC00 + n
     std::map<std::uint16_t, int> declaredSizes;  // FCI sizes that differ from the content
-    std::uint16_t pinDf = 0x0800;      // DF of the PIN context EF 0810 (0800 or 5030)
-    std::string keyFile;               // empty: the build's key file
-    std::optional<Bytes> keyB;         // overrides: a card whose keys differ from the library's
+    std::uint16_t pinDf = 0x0800;                // DF of the PIN context EF 0810 (0800 or 5030)
+    std::string keyFile;                         // empty: the build's key file
+    std::optional<Bytes> keyB;  // overrides: a card whose keys differ from the library's
     std::optional<Bytes> authKey;
     std::vector<FaultRule> faults;
     int dropAfter = 0;  // > 0: the card is pulled when command dropAfter + 1 arrives

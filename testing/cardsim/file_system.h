@@ -17,9 +17,9 @@ enum class Access { Always, Pin, PinAndAuth };
 struct CardFile {
     std::uint16_t fid = 0;
     bool dedicated = false;
-    Bytes aid;                           // applications only
-    Bytes data;                          // EFs only
-    std::optional<int> declaredSize;     // a size the FCI reports instead of the real one
+    Bytes aid;                        // applications only
+    Bytes data;                       // EFs only
+    std::optional<int> declaredSize;  // a size the FCI reports instead of the real one
     Access access = Access::Always;
     CardFile* parent = nullptr;
     std::vector<std::unique_ptr<CardFile>> children;
@@ -30,7 +30,7 @@ struct CardFile {
 };
 
 class FileSystem {
-public:
+  public:
     FileSystem();
 
     CardFile& root() { return *root_; }
@@ -48,7 +48,7 @@ public:
     // Looks a file up anywhere in the tree (tests and descriptions name files by identifier).
     CardFile* find(std::uint16_t fid);
 
-private:
+  private:
     void enter(CardFile* file);
     std::unique_ptr<CardFile> root_;
     CardFile* currentDf_;

@@ -16,8 +16,7 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-Bytes need(const std::map<std::string, Bytes>& values, const std::string& name,
-           std::size_t size) {
+Bytes need(const std::map<std::string, Bytes>& values, const std::string& name, std::size_t size) {
     auto it = values.find(name);
     if (it == values.end()) throw std::runtime_error("key file lacks " + name);
     if (it->second.size() != size)
@@ -54,6 +53,8 @@ CardKeys loadCardKeys(const std::string& path) {
     return CardKeys{*keyB, need(values, "auth_key", kKeySize)};
 }
 
-std::string defaultKeyFile() { return CARDSIM_DEFAULT_KEY_FILE; }
+std::string defaultKeyFile() {
+    return CARDSIM_DEFAULT_KEY_FILE;
+}
 
 }  // namespace cardsim

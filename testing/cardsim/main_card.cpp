@@ -16,17 +16,16 @@ constexpr std::uint8_t kAuthKeyReference = 0x22;
 constexpr std::size_t kPinBlockSize = 10;
 
 class MainCard : public Card {
-public:
+  public:
     explicit MainCard(const CardProfile& profile) : Card(profile) {
-        CardKeys keys = loadCardKeys(profile_.keyFile.empty() ? defaultKeyFile()
-                                                              : profile_.keyFile);
+        CardKeys keys =
+            loadCardKeys(profile_.keyFile.empty() ? defaultKeyFile() : profile_.keyFile);
         keyB_ = profile_.keyB.value_or(keys.keyB);
         authKey_ = profile_.authKey.value_or(keys.authKey);
         buildFiles();
         addInstruction(kClassPlain, 0xA4, [this](const Apdu& a) { return select(a); });
-        addInstruction(kClassPlain, 0xB0, [this](const Apdu& a) {
-            return readBinary(a, (a.p1 & 0x7F) << 8 | a.p2);
-        });
+        addInstruction(kClassPlain, 0xB0,
+                       [this](const Apdu& a) { return readBinary(a, (a.p1 & 0x7F) << 8 | a.p2); });
         addInstruction(kClassPlain, 0x84, [this](const Apdu& a) { return getChallenge(a); });
         addInstruction(kClassPlain, 0x82, [this](const Apdu& a) { return authenticate(a); });
         // The card takes the PIN only protected; a VERIFY in clear is refused.
@@ -35,7 +34,7 @@ public:
         addInstruction(kClassProtected, 0x20, [this](const Apdu& a) { return verify(a); });
     }
 
-private:
+  private:
     void buildFiles() {
         CardFile& mf = fs_.root();
         CardFile& df0900 = mf.addDf(0x0900);
@@ -86,7 +85,8 @@ private:
         auto plain = cbcDecrypt(keyB_, r, Bytes(a.data.begin() + 8, a.data.end()));
         std::uint8_t pad = plain->back();
         if (pad < 1 || pad > 8 ||
-            !std::all_of(plain->end() - pad, plain->end(), [&](std::uint8_t b) { return b == pad; })) {
+            !std::all_of(plain->end() - pad, plain->end(),
+                         [&](std::uint8_t b) { return b == pad; })) {
             note("VERIFY: bad padding after decipherment");
             return status(kSwBadSecureMessaging);
         }

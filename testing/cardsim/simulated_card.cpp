@@ -76,7 +76,9 @@ SimulatedCard::SimulatedCard(const CardProfile& profile, int port, const std::st
     card_->setNoteSink([this](const std::string& text) { logLine("# " + text); });
 }
 
-SimulatedCard::~SimulatedCard() { remove(); }
+SimulatedCard::~SimulatedCard() {
+    remove();
+}
 
 bool SimulatedCard::insert(int timeoutMs) {
     remove();

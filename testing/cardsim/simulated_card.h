@@ -18,7 +18,7 @@
 namespace cardsim {
 
 class SimulatedCard {
-public:
+  public:
     // Builds the card (throws std::runtime_error if its keys cannot be read); not yet inserted.
     // A non-empty `logFile` gets every command APDU appended as a hex line, notes as "# ..."
     SimulatedCard(const CardProfile& profile, int port, const std::string& logFile = "");
@@ -39,7 +39,7 @@ public:
     std::vector<Bytes> pinBlocks() const;
     int triesLeft() const;
 
-private:
+  private:
     void serve(int fd);
     void logLine(const std::string& line);
 

@@ -10,11 +10,10 @@ namespace {
 constexpr std::uint8_t kClassIso = 0x00;
 constexpr std::uint8_t kPinReference = 0x82;
 constexpr std::size_t kPinBlockSize = 8;
-const Bytes kPkcs15Aid = {0xA0, 0x00, 0x00, 0x00, 0x63, 0x50, 0x4B,
-                          0x43, 0x53, 0x2D, 0x31, 0x35};
+const Bytes kPkcs15Aid = {0xA0, 0x00, 0x00, 0x00, 0x63, 0x50, 0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};
 
 class StarcosCard : public Card {
-public:
+  public:
     explicit StarcosCard(const CardProfile& profile) : Card(profile) {
         buildFiles();
         addInstruction(kClassIso, 0xA4, [this](const Apdu& a) { return select(a); });
@@ -25,7 +24,7 @@ public:
         addInstruction(kClassIso, 0x20, [this](const Apdu& a) { return verify(a); });
     }
 
-private:
+  private:
     void buildFiles() {
         CardFile& mf = fs_.root();
         mf.addEf(0xFE15, profile_.rawIndex.value_or(buildIndex(profile_.entries)));
@@ -63,8 +62,12 @@ private:
             body = {0x80, 0x02, static_cast<std::uint8_t>(size >> 8),
                     static_cast<std::uint8_t>(size & 0xFF)};
         }
-        Bytes rest = {0x82, 0x01, static_cast<std::uint8_t>(f.dedicated ? 0x38 : 0x01), 0x83,
-                      0x02, static_cast<std::uint8_t>(f.fid >> 8),
+        Bytes rest = {0x82,
+                      0x01,
+                      static_cast<std::uint8_t>(f.dedicated ? 0x38 : 0x01),
+                      0x83,
+                      0x02,
+                      static_cast<std::uint8_t>(f.fid >> 8),
                       static_cast<std::uint8_t>(f.fid & 0xFF)};
         body.insert(body.end(), rest.begin(), rest.end());
         Bytes out = {0x62, static_cast<std::uint8_t>(body.size())};

@@ -13,12 +13,10 @@
 namespace pcsctest {
 
 class CardInReader {
-public:
+  public:
     CardInReader(PrivatePcscd& pcscd, const cardsim::CardProfile& profile, int readerIndex = 0,
                  const std::string& logFile = "")
-        : pcscd_(pcscd),
-          reader_(readerIndex),
-          card_(profile, pcscd.port() + readerIndex, logFile) {
+        : pcscd_(pcscd), reader_(readerIndex), card_(profile, pcscd.port() + readerIndex, logFile) {
         if (!card_.insert()) throw std::runtime_error("the reader does not take the card");
         if (!pcscd_.waitForCard(reader_, true))
             throw std::runtime_error("pcscd does not see the inserted card");
@@ -36,7 +34,7 @@ public:
     cardsim::SimulatedCard* operator->() { return &card_; }
     std::string readerName() const { return pcscd_.readerName(reader_); }
 
-private:
+  private:
     PrivatePcscd& pcscd_;
     int reader_;
     cardsim::SimulatedCard card_;

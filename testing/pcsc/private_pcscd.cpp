@@ -112,7 +112,9 @@ PrivatePcscd::PrivatePcscd(const std::string& friendlyName) : name_(friendlyName
     throw std::runtime_error("private pcscd did not come up: " + why);
 }
 
-PrivatePcscd::~PrivatePcscd() { stop(); }
+PrivatePcscd::~PrivatePcscd() {
+    stop();
+}
 
 bool PrivatePcscd::startOnce(std::string& why) {
     port_ = nextPortPair();
@@ -136,8 +138,8 @@ bool PrivatePcscd::startOnce(std::string& why) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         FILE* out = std::freopen(log.c_str(), "w", stdout);
         if (out) dup2(fileno(stdout), STDERR_FILENO);
-        execlp("unshare", "unshare", unshareFlags, "sh", "-c", kLaunch, "pcsctest",
-               dir_.c_str(), static_cast<char*>(nullptr));
+        execlp("unshare", "unshare", unshareFlags, "sh", "-c", kLaunch, "pcsctest", dir_.c_str(),
+               static_cast<char*>(nullptr));
         _exit(127);
     }
     setpgid(pid_, pid_);

@@ -12,7 +12,7 @@
 namespace pcsctest {
 
 class PrivatePcscd {
-public:
+  public:
     // Starts the daemon and waits until both readers are listed; throws std::runtime_error
     // (with the daemon's log) if it does not come up.
     explicit PrivatePcscd(const std::string& friendlyName = "Sim Reader");
@@ -26,8 +26,8 @@ public:
     // children) and stopped when the process exits.
     static PrivatePcscd& shared();
 
-    int port() const { return port_; }                     // first reader; the second is +1
-    std::string readerName(int index = 0) const;          // "<name> 00 0<index>"
+    int port() const { return port_; }                         // first reader; the second is +1
+    std::string readerName(int index = 0) const;               // "<name> 00 0<index>"
     const std::string& socketPath() const { return socket_; }  // PCSCLITE_CSOCK_NAME value
     const std::string& folder() const { return dir_; }
 
@@ -37,7 +37,7 @@ public:
 
     void stop();
 
-private:
+  private:
     bool startOnce(std::string& why);
 
     std::string name_;

@@ -56,7 +56,7 @@ inline std::string request(const std::string& pin, const std::string& sno,
 }
 
 class CarddataRun : public ::testing::Test {
-protected:
+  protected:
     pcsctest::PrivatePcscd& pcscd() { return pcsctest::PrivatePcscd::shared(); }
     std::string reader(int index = 0) { return pcscd().readerName(index); }
 

@@ -57,9 +57,9 @@ TEST_F(MainCardRead, ReadCopiesSelectedRecordsInBitOrder) {
 }
 
 TEST_F(MainCardRead, LogShowsTheExactCommandSequence) {
-    std::string log = (std::filesystem::temp_directory_path() /
-                       ("cardsim-" + std::to_string(getpid()) + ".log"))
-                          .string();
+    std::string log =
+        (std::filesystem::temp_directory_path() / ("cardsim-" + std::to_string(getpid()) + ".log"))
+            .string();
     std::filesystem::remove(log);
     CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x05}});
     {
@@ -77,14 +77,18 @@ TEST_F(MainCardRead, LogShowsTheExactCommandSequence) {
     const std::vector<std::string> index = {"80A40000023F00", "80A40000020900", "80A40000020904",
                                             "80B000008C"};
     auto record = [](const char* fid) {
-        return std::vector<std::string>{std::string("80A4000002") + fid, "80B00000C8",
-                                        "80B000C8C8", "80B00190C8", "80B00258C8", "80B00320C8"};
+        return std::vector<std::string>{std::string("80A4000002") + fid,
+                                        "80B00000C8",
+                                        "80B000C8C8",
+                                        "80B00190C8",
+                                        "80B00258C8",
+                                        "80B00320C8"};
     };
-    std::vector<std::string> expected = index;                 // size query
+    std::vector<std::string> expected = index;                    // size query
     expected.insert(expected.end(), index.begin(), index.end());  // read
-    expected.insert(expected.end(), {"80A40000023F00", "80A40000020800", "80A40000020810",
-                                     "VERIFY", "80A40000023F00", "80A40000020900",
-                                     "80A40000020910", "8084000008", "AUTH"});
+    expected.insert(expected.end(),
+                    {"80A40000023F00", "80A40000020800", "80A40000020810", "VERIFY",
+                     "80A40000023F00", "80A40000020900", "80A40000020910", "8084000008", "AUTH"});
     for (const char* fid : {"AC01", "AC03"}) {
         auto r = record(fid);
         expected.insert(expected.end(), r.begin(), r.end());
@@ -208,8 +212,7 @@ TEST_F(MainCardRead, SecureMessagingAgainstTheCardsKeys) {
         {"card authentication key differs", false, true, cardsim::VerifyReply::Plain, 0x6300},
         // The library reads the VERIFY status from the answer's last two bytes as it stands.
         {"protected VERIFY reply", false, false, cardsim::VerifyReply::Protected, 0},
-        {"protected VERIFY reply, bad MAC", false, false, cardsim::VerifyReply::ProtectedBadMac,
-         0},
+        {"protected VERIFY reply, bad MAC", false, false, cardsim::VerifyReply::ProtectedBadMac, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -247,8 +250,7 @@ TEST_F(MainCardRead, WrongAnswersGiveAnErrorNeverABufferOverrun) {
         {"record chunk longer than asked", rule("80B000C8C8", A::Extend, 1), 0x7401},
         {"challenge longer than 8 bytes", rule("8084000008", A::Extend, 4), 0x7401},
         {"challenge shorter than 8 bytes", rule("8084000008", A::Truncate, 4), 0x7402},
-        {"select answer without status word", rule("80A40000020900", A::Raw, 0, 0, "90"),
-         0x7402},
+        {"select answer without status word", rule("80A40000020900", A::Raw, 0, 0, "90"), 0x7402},
         {"data file missing", rule("80A4000002AC02", A::Status, 0, 0x6A82), 0x6A82},
         {"index file ends early", rule("80B000008C", A::Status, 0, 0x6282), 0x6282},
     };

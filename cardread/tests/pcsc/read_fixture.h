@@ -72,7 +72,7 @@ inline ReadOutcome readRecords(const char* reader, const std::string& pin, const
 }
 
 class ThroughPcscd : public ::testing::Test {
-protected:
+  protected:
     pcsctest::PrivatePcscd& pcscd() { return pcsctest::PrivatePcscd::shared(); }
     std::string reader(int index = 0) { return pcscd().readerName(index); }
 

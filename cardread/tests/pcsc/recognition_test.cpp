@@ -9,7 +9,9 @@ using cardsim::fromHex;
 
 class Recognition : public ThroughPcscd {};
 
-Bytes ascii(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes ascii(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 Bytes join(std::initializer_list<Bytes> parts) {
     Bytes out;
@@ -40,8 +42,7 @@ TEST_F(Recognition, CardKindFollowsTheAtr) {
         CardKind kind;
         int status;
     } cases[] = {
-        {"unknown ATR", cardsim::defaultAtr(CardKind::Other), CardKind::Other,
-         kRemovedCard},
+        {"unknown ATR", cardsim::defaultAtr(CardKind::Other), CardKind::Other, kRemovedCard},
         {"STARCOS ATR plus one byte", join({starcos, {0x00}}), CardKind::Starcos, kRemovedCard},
         {"main ATR one byte short", join({mainHead, ascii("VEKLUNDA")}), CardKind::Main,
          kRemovedCard},
@@ -56,9 +57,8 @@ TEST_F(Recognition, CardKindFollowsTheAtr) {
         {"row 7: recognised, not read", *fromHex("3BEB0000813120454A434F503331333647445478"),
          CardKind::Other, -1},
         // TA1, TB1 and the check byte are masked for the main kind.
-        {"main kind, other TA1 TB1 TCK", join({*fromHex("3BB896118131FA52"), ascii("VEKLUNDA"),
-                                               {0x5A}}),
-         CardKind::Main, 0},
+        {"main kind, other TA1 TB1 TCK",
+         join({*fromHex("3BB896118131FA52"), ascii("VEKLUNDA"), {0x5A}}), CardKind::Main, 0},
         {"STARCOS exact ATR", starcos, CardKind::Starcos, 0},
     };
     for (const auto& c : cases) {

@@ -65,9 +65,9 @@ TEST_F(StarcosCardRead, FileSizeDecidesTheChunks) {
         EXPECT_EQ(buffer, expected);
         std::vector<std::string> lines = hexLines(card->commands());
         ASSERT_GE(lines.size(), c.reads.size());
-        EXPECT_EQ(std::vector<std::string>(lines.end() - static_cast<long>(c.reads.size()),
-                                           lines.end()),
-                  c.reads);
+        EXPECT_EQ(
+            std::vector<std::string>(lines.end() - static_cast<long>(c.reads.size()), lines.end()),
+            c.reads);
         EXPECT_EQ(lines[lines.size() - c.reads.size() - 1], "00A4000002AC01");
     }
 }
@@ -117,12 +117,20 @@ TEST_F(StarcosCardRead, OversizedOrShortFilesAreErrors) {
         {"data file of 1001 bytes", 140, 1001, {}, {}, 0x7401},
         {"FCI of 5 bytes", 140, 1000, {}, {raw("00A4000002AC01", "62038002039000")}, 0x7402},
         {"FCI claims more than the file holds", 140, 300, {{0xAC01, 600}}, {}, 0x6282},
-        {"READ answers fewer bytes than the FCI size", 140, 1000, {},
-         {raw("00B000FCFC", "00119000")}, 0x7402},
+        {"READ answers fewer bytes than the FCI size",
+         140,
+         1000,
+         {},
+         {raw("00B000FCFC", "00119000")},
+         0x7402},
         {"READ answers more bytes than asked", 140, 1000, {}, {longer("00B000FCFC", 1)}, 0x7401},
         // Le 00 asks for up to 256 bytes: the first 140 of a longer answer are the index.
-        {"index READ answers 254 bytes", 140, 1000, {},
-         {raw("00B0000000", std::string(254 * 2, '4').append("9000").c_str())}, 0x7412},
+        {"index READ answers 254 bytes",
+         140,
+         1000,
+         {},
+         {raw("00B0000000", std::string(254 * 2, '4').append("9000").c_str())},
+         0x7412},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,8 +1,9 @@
 // The simulated cards on their own, command by command: the rules the library tests lean on
 // (selection, access conditions, the retry counter, the protected VERIFY, fault rules).
+#include "card.h"
+
 #include <gtest/gtest.h>
 
-#include "card.h"
 #include "card_crypto.h"
 
 namespace cardsim {
@@ -47,10 +48,14 @@ TEST(ApduParse, ShortCases) {
         std::size_t data;
         int le;  // -1: none
     } cases[] = {
-        {"80A40000", true, 0, -1},          {"80B000008C", true, 0, 0x8C},
-        {"00B0000000", true, 0, 256},       {"80A40000023F00", true, 2, -1},
-        {"80A40000023F0000", true, 2, 256}, {"80A4000003 3F00", false, 0, -1},
-        {"80A40000023F000000", false, 0, -1}, {"80A400", false, 0, -1},
+        {"80A40000", true, 0, -1},
+        {"80B000008C", true, 0, 0x8C},
+        {"00B0000000", true, 0, 256},
+        {"80A40000023F00", true, 2, -1},
+        {"80A40000023F0000", true, 2, 256},
+        {"80A4000003 3F00", false, 0, -1},
+        {"80A40000023F000000", false, 0, -1},
+        {"80A400", false, 0, -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.hex);
@@ -71,10 +76,9 @@ TEST(MainKind, SelectionFollowsTheCardLayout) {
         {"80A4000002AC01", "6A82"},  // data EFs are reached only from DF 0910
         {"80A40000020900", "9000"}, {"80A40000020904", "9000"}, {"80A40000020910", "9000"},
         {"80A4000002AC01", "9000"}, {"80A4000002AC02", "9000"},  // sibling EF
-        {"80A4000002AC03", "6A82"},                            // no third record on this card
+        {"80A4000002AC03", "6A82"},                              // no third record on this card
         {"80A40000023F00", "9000"}, {"80A40000020810", "6A82"},  // EF 0810 sits in DF 0800
-        {"80A40000020800", "9000"}, {"80A40000020810", "9000"},
-        {"80A40100023F00", "6A86"},
+        {"80A40000020800", "9000"}, {"80A40000020810", "9000"}, {"80A40100023F00", "6A86"},
     };
     for (const auto& s : steps) EXPECT_EQ(sw(answer(*card, s.command)), s.status) << s.command;
 }
@@ -98,16 +102,15 @@ TEST(MainKind, DataNeedsPinAndAuthentication) {
     EXPECT_EQ(card->pinBlocks().back(), block);
 
     select({"80A40000023F00", "80A40000020900", "80A40000020910", "80A4000002AC01"});
-    EXPECT_EQ(answer(*card, "80B0000010"), "6982");  // PIN alone is not enough
+    EXPECT_EQ(answer(*card, "80B0000010"), "6982");                   // PIN alone is not enough
     EXPECT_EQ(answer(*card, "8082012208 0000000000000000"), "6985");  // no challenge yet
     std::string challenge = answer(*card, "8084000008");
     ASSERT_EQ(challenge.size(), 20u);
     Bytes cryptogram = encryptBlock(*profile.authKey, *fromHex(challenge.substr(0, 16)));
     EXPECT_EQ(answer(*card, ("8082012208" + toHex(cryptogram)).c_str()), "9000");
     EXPECT_EQ(answer(*card, ("8082012208" + toHex(cryptogram)).c_str()), "6985");  // used up
-    EXPECT_EQ(answer(*card, "80B0000004"), toHex(Bytes(profile.records[1].begin(),
-                                                         profile.records[1].begin() + 4)) +
-                                               "9000");
+    EXPECT_EQ(answer(*card, "80B0000004"),
+              toHex(Bytes(profile.records[1].begin(), profile.records[1].begin() + 4)) + "9000");
     // Offsets run into the file's end: the bytes there are, then 6282; past it 6B00.
     EXPECT_EQ(sw(answer(*card, "80B003E010")), "6282");
     EXPECT_EQ(answer(*card, "80B003E810"), "6B00");
@@ -155,7 +158,7 @@ TEST(StarcosKind, FcpCarriesTheSizeInBytesFourAndFive) {
     auto card = makeCard(profile);
     EXPECT_EQ(answer(*card, "00A4000C023F00"), "9000");
     EXPECT_EQ(answer(*card, "00A4000002FE15").substr(0, 12), "620B8002008C");
-    EXPECT_EQ(answer(*card, "00A4000002AC01"), "6A82");  // inside the application only
+    EXPECT_EQ(answer(*card, "00A4000002AC01"), "6A82");              // inside the application only
     EXPECT_EQ(answer(*card, "00200082083132333420202020"), "6A88");  // PIN lives there too
     EXPECT_EQ(answer(*card, "00A4040C0CA000000063504B43532D3135"), "9000");
     EXPECT_EQ(answer(*card, "00A4000002AC01").substr(0, 12), "620B80020123");

@@ -25,23 +25,34 @@ TEST(Options, AcceptedAndRefusedValues) {
         const char* value;
         bool ok;
     } cases[] = {
-        {"kind", "starcos", true},         {"kind", "java", false},
-        {"entry", "ABCD=3F", true},        {"entry", "ABCDE=01", false},
-        {"entry", "ABCD=100", false},      {"records", "6", true},
-        {"records", "7", false},           {"record", "2=0102", true},
-        {"record", "0=01", false},         {"record-size", "1=300", true},
-        {"declared-size", "AC01=2000", true}, {"pin-df", "5030", true},
-        {"pin-df", "0900", false},         {"key-b", "00112233445566778899AABBCCDDEEFF", true},
-        {"key-b", "0011", false},          {"fault", "80B0#2=short:3", true},
-        {"fault", "80B0#0=short:3", false}, {"fault", "80B0=explode", false},
-        {"fault", "zz=drop", false},       {"tries", "0", false},
-        {"atr", "3B", false},              {"port", "35000", true},
-        {"verify-reply", "protected-bad-mac", true}, {"colour", "blue", false},
+        {"kind", "starcos", true},
+        {"kind", "java", false},
+        {"entry", "ABCD=3F", true},
+        {"entry", "ABCDE=01", false},
+        {"entry", "ABCD=100", false},
+        {"records", "6", true},
+        {"records", "7", false},
+        {"record", "2=0102", true},
+        {"record", "0=01", false},
+        {"record-size", "1=300", true},
+        {"declared-size", "AC01=2000", true},
+        {"pin-df", "5030", true},
+        {"pin-df", "0900", false},
+        {"key-b", "00112233445566778899AABBCCDDEEFF", true},
+        {"key-b", "0011", false},
+        {"fault", "80B0#2=short:3", true},
+        {"fault", "80B0#0=short:3", false},
+        {"fault", "80B0=explode", false},
+        {"fault", "zz=drop", false},
+        {"tries", "0", false},
+        {"atr", "3B", false},
+        {"port", "35000", true},
+        {"verify-reply", "protected-bad-mac", true},
+        {"colour", "blue", false},
     };
     for (const auto& c : cases) {
         SimOptions options;
-        EXPECT_EQ(applyOption(options, c.name, c.value).empty(), c.ok)
-            << c.name << " " << c.value;
+        EXPECT_EQ(applyOption(options, c.name, c.value).empty(), c.ok) << c.name << " " << c.value;
     }
 }
 

@@ -34,6 +34,9 @@ done
 bin="$build/bench"
 out=${out:-$bin/results.md}
 
+# Every case sets the loader path it needs; none inherits one.
+unset LD_LIBRARY_PATH
+
 if [[ $(id -u) -eq 0 ]]; then bash "$root/scripts/install-deps.sh"; fi
 
 # --- build ---------------------------------------------------------------------------------
@@ -69,7 +72,7 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # --- pin: a SoftHSM2 token under the card module's plain file name ---------------------------
 pin=246810
-mkdir -p "$work/softhsm/tokens" "$work/module" "$work/nomodule"
+mkdir -p "$work/softhsm/tokens" "$work/module"
 cat >"$work/softhsm/softhsm2.conf" <<CONF
 directories.tokendir = $work/softhsm/tokens
 objectstore.backend = file
@@ -131,14 +134,15 @@ apdufloor-per-call${tab}$bin/apdufloor${tab}$reader${tab}$work/read.apdu${tab}$a
 CASES
 
 # --- startup --------------------------------------------------------------------------------
-reply=$(LD_LIBRARY_PATH="$work/nomodule" "$pincheck" "$pin_request")
+# No module anywhere on the loader's search path (and no LD_LIBRARY_PATH to search first).
+reply=$(env -u LD_LIBRARY_PATH "$pincheck" "$pin_request")
 [[ $reply == *'"ret_code":3657433094,'* ]] || { echo "pincheck found a module: $reply" >&2; exit 1; }
 reply=$("$carddata" 'not json')
 [[ $reply == '{"msg":"JSON Format Error","ret_code":1979711499,"version":"1.0.4"}' ]] ||
     { echo "carddata: unexpected reply $reply" >&2; exit 1; }
 cat >"$work/startup.cases" <<CASES
 trivial${tab}$bin/trivial
-pincheck-no-module${tab}@LD_LIBRARY_PATH=$work/nomodule${tab}$pincheck${tab}$pin_request
+pincheck-no-module${tab}$pincheck${tab}$pin_request
 carddata-not-json${tab}$carddata${tab}not json
 CASES
 

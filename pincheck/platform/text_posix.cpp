@@ -37,6 +37,9 @@ constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 std::string toUtf8(const char* text) {
     if (text == nullptr) return std::string();
     std::size_t inLeft = std::strlen(text);
+    // An accepted PIN leaves the empty message: opening the converter would load the Big5
+    // conversion module for nothing on every successful check.
+    if (inLeft == 0) return std::string();
     Converter converter;
     if (!converter.usable()) return std::string(text, inLeft);
 

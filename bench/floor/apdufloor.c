@@ -3,13 +3,15 @@
  * authentication, whose cryptogram answers a fresh challenge; it is computed here from the
  * challenge just received.
  *
- *   apdufloor READER APDUFILE AUTHKEY [--per-call]
+ *   apdufloor READER APDUFILE AUTHKEY [--per-call | --one-per-call]
  *
  * APDUFILE: one command in hex per line; a line "--" marks where the library's second call
  * (the read after the size query) begins. AUTHKEY: the 16-byte authentication key in hex.
  * Default: one context, one connection, all commands. --per-call: the connection pattern of
  * the card reader library, per call a recognition connection (transaction, status) and a
- * session connection (transaction, status, the call's commands).
+ * session connection (transaction, status, the call's commands). --one-per-call: per call
+ * one connection (transaction, status, the call's commands), as if the library kept its
+ * recognition connection for the session.
  *
  * Exit status 0 when every command was answered 90 00, 1 otherwise.
  */
@@ -112,12 +114,15 @@ static void closeLink(struct Link* link, int withTransaction) {
 }
 
 int main(int argc, char** argv) {
-    if (argc < 4 || argc > 5 || (argc == 5 && strcmp(argv[4], "--per-call") != 0)) {
-        fprintf(stderr, "usage: apdufloor READER APDUFILE AUTHKEY [--per-call]\n");
+    const char* mode = argc == 5 ? argv[4] : "";
+    if (argc < 4 || argc > 5 ||
+        (argc == 5 && strcmp(mode, "--per-call") != 0 && strcmp(mode, "--one-per-call") != 0)) {
+        fprintf(stderr, "usage: apdufloor READER APDUFILE AUTHKEY [--per-call | --one-per-call]\n");
         return 2;
     }
     const char* reader = argv[1];
-    const int perCall = argc == 5;
+    const int perCall = argc == 5;                          /* a transaction and status per call */
+    const int recognise = strcmp(mode, "--per-call") == 0; /* plus a recognition connection */
     unsigned char authKey[16];
     if (parseHex(argv[3], authKey, sizeof authKey) != 16) return fail("AUTHKEY is not 16 bytes", 0);
     static struct Command commands[kMaxCommands];
@@ -126,7 +131,7 @@ int main(int argc, char** argv) {
 
     struct Link link;
     LONG rv;
-    if (perCall) {
+    if (recognise) {
         /* The size query's recognition connection. */
         if ((rv = openLink(reader, &link, 1)) != SCARD_S_SUCCESS) return fail("recognition", rv);
         closeLink(&link, 1);
@@ -138,8 +143,11 @@ int main(int argc, char** argv) {
         struct Command* c = &commands[i];
         if (perCall && c->startsCall) {
             closeLink(&link, 1);
-            if ((rv = openLink(reader, &link, 1)) != SCARD_S_SUCCESS) return fail("recognition", rv);
-            closeLink(&link, 1);
+            if (recognise) {
+                if ((rv = openLink(reader, &link, 1)) != SCARD_S_SUCCESS)
+                    return fail("recognition", rv);
+                closeLink(&link, 1);
+            }
             if ((rv = openLink(reader, &link, 1)) != SCARD_S_SUCCESS) return fail("connect", rv);
         }
         /* EXTERNAL AUTHENTICATE: the cryptogram of the challenge the card just gave. */

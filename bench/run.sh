@@ -162,20 +162,20 @@ awk -v rounds="$rounds" -v cpu="$(grep -m1 'model name' /proc/cpuinfo | cut -d: 
     -v cores="$(nproc)" -v kernel="$(uname -srm)" -v load_before="$load_before" \
     -v load_after="$load_after" -v cc_version="$(cc --version | head -1)" \
     -v apdus="$apdu_count" -v date="$(date -u '+%Y-%m-%d %H:%M UTC')" '
-    $1 == "case" { med[$2] = $8; q1[$2] = $10; q3[$2] = $12; rss[$2] = $16; fail[$2] = $6; runs[$2] = $4
+    $1 == "case" { med[$2] = $8; q1[$2] = $10; q3[$2] = $12; mn[$2] = $14; rss[$2] = $16; fail[$2] = $6; runs[$2] = $4
                    order[++n] = $2 }
     $1 == "harness_rss" { harness = $2 }
     function ms(us) { return sprintf("%.2f", us / 1000) }
     function row(name) {
-        printf "| %s | %s | %s–%s | %d | %d/%d |\n", name, ms(med[name]), ms(q1[name]), ms(q3[name]),
-               rss[name], runs[name], runs[name] + fail[name]
+        printf "| %s | %s | %s–%s | %s | %d | %d/%d |\n", name, ms(med[name]), ms(q1[name]), ms(q3[name]),
+               ms(mn[name]), rss[name], runs[name], runs[name] + fail[name]
     }
     function verdict(ok) { return ok ? "holds" : "**missed**" }
     END {
         printf "Measured %s on %s (%d cores), %s; %s. Release build. Load average %s before, %s after.\n\n",
                date, cpu, cores, kernel, cc_version, load_before, load_after
-        printf "Each figure is the median of %d interleaved runs per group (spawn to exit, as the service sees a run); quartiles beside it; peak RSS is the child'\''s maxrss from wait4 (KiB; it includes the harness'\''s own %d KiB that a spawned child starts from).\n\n", rounds, harness
-        printf "| Program | Median ms | Q1–Q3 ms | Peak RSS KiB | Runs ok |\n|---|---:|---:|---:|---:|\n"
+        printf "Each figure is the median of %d interleaved runs per group (fork to reap, as the service sees a run), with quartiles and the fastest run beside it; peak RSS is the child'\''s maxrss from wait4 in KiB (the harness itself: %d KiB).\n\n", rounds, harness
+        printf "| Program | Median ms | Q1–Q3 ms | Min ms | Peak RSS KiB | Runs ok |\n|---|---:|---:|---:|---:|---:|\n"
         for (i = 1; i <= n; ++i) row(order[i])
         r_floor = med["pincheck"] / med["p11floor"]
         r_tool = med["pincheck"] / med["pkcs11-tool"]

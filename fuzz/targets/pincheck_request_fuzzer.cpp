@@ -1,0 +1,122 @@
+// The whole pincheck run for a request text: parser, slot text, PIN check session over a module
+// whose answers come from the input, reply building and writing. The request is the input up to
+// its first NUL (a command-line argument cannot hold one); the bytes after it answer for the
+// module.
+//
+// Beyond the sanitizers, a run fails unless it prints exactly one line that is one JSON object
+// whose "func" reads back as the request's function name byte for byte, whose "ret_code" is an
+// unsigned number and whose "message" is a string; and the slot text must read as C's atoi
+// reads it (within the 32-bit range).
+#include <json/json.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "entry.h"
+#include "fake_pkcs11.h"
+#include "layer_blocks.h"
+#include "request_fields.h"
+
+namespace {
+
+using fuzzsupport::ByteSource;
+
+int g_out = -1;  // standard output, redirected into memory
+
+void require(bool condition, const char* what, const std::string& detail = "") {
+    if (!condition) {
+        std::fprintf(stderr, "pincheck fuzzer: %s\n%s\n", what, detail.c_str());
+        std::abort();
+    }
+}
+
+std::string capturedOutput() {
+    std::fflush(stdout);
+    std::string text;
+    char chunk[4096];
+    off_t at = 0;
+    for (;;) {
+        const ssize_t got = pread(g_out, chunk, sizeof chunk, at);
+        if (got <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(got));
+        at += got;
+    }
+    return text;
+}
+
+void clearOutput() {
+    std::fflush(stdout);
+    if (ftruncate(g_out, 0) != 0 || lseek(STDOUT_FILENO, 0, SEEK_SET) != 0) std::abort();
+}
+
+// C's atoi within the 32-bit range, through strtoll, as the oracle for the slot text.
+std::int32_t atoiClamped(const std::string& text) {
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v > INT32_MAX) v = INT32_MAX;
+    if (v < INT32_MIN) v = INT32_MIN;
+    return static_cast<std::int32_t>(v);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzsupport::trackLayerBlocks();
+    g_out = memfd_create("pincheck-stdout", 0);
+    if (g_out < 0 || dup2(g_out, STDOUT_FILENO) < 0) std::abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ByteSource in(data, size);
+    const std::string request = in.until(0);
+
+    std::string functionName;
+    std::string slotText;
+    {
+        pincheck::RequestFields fields(request);
+        functionName = fields.get("CA_Function");
+        slotText = fields.get("slotID");
+        require(fields.get("sPin").find('"') == std::string::npos, "a value holds a quote");
+    }
+    // strtoll stops at a NUL too; the slot text cannot hold one (it came from a C string).
+    require(pincheck::slotFromText(slotText) == atoiClamped(slotText), "slot text misread",
+            slotText);
+
+    clearOutput();
+    fuzzsupport::fakeModuleReset(&in);
+    const char* argv[] = {"pincheck", request.c_str(), nullptr};
+    const int status = pincheck::runPinCheck(2, argv);
+    const bool moduleStillBound = fuzzsupport::fakeModuleInitialized();
+    fuzzsupport::fakeModuleReset(nullptr);
+    if (moduleStillBound) fuzzsupport::releaseLayerBlocks();  // what the process end gives back
+
+    const std::string out = capturedOutput();
+    // FUZZ_TRACE=1 shows the reply of a replayed input.
+    static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
+    if (trace) std::fprintf(stderr, "reply: %s", out.c_str());
+    require(status == 0, "exit status not 0", out);
+    require(!out.empty() && out.back() == '\n' && out.find('\n') == out.size() - 1,
+            "not exactly one line", out);
+
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value reply;
+    std::string errors;
+    require(reader->parse(out.data(), out.data() + out.size() - 1, &reply, &errors),
+            "reply is not JSON", out + errors);
+    require(reply.isObject() && reply.size() == 3, "reply is not a three-member object", out);
+    require(reply["func"].isString() && reply["func"].asString() == functionName,
+            "func does not read back as the request's name", out);
+    require(reply["ret_code"].isUInt(), "ret_code not an unsigned number", out);
+    require(reply["message"].isString(), "message not a string", out);
+    return 0;
+}

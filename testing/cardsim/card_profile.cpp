@@ -197,6 +197,8 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
         card.faults.push_back(rule);
     } else if (name == "drop-after" && parseInt(value, n)) {
         card.dropAfter = n;
+    } else if (name == "delay-ms" && parseInt(value, n) && n <= 10000) {
+        card.answerDelayMs = n;
     } else if (name == "verify-reply") {
         if (value == "plain")
             card.verifyReply = VerifyReply::Plain;
@@ -256,6 +258,7 @@ std::string optionHelp() {
            "  --key-file PATH, --key-b HEX, --auth-key HEX   the card's keys\n"
            "  --fault PREFIX[#K]=sw:XXXX|short:N|long:N|raw:HEX|drop\n"
            "  --drop-after N        pull the card when command N+1 arrives\n"
+           "  --delay-ms N          wait N ms before each answer (a slow card)\n"
            "  --verify-reply plain|protected|protected-bad-mac\n";
 }
 

@@ -60,6 +60,8 @@ struct CardProfile {
     std::optional<Bytes> authKey;
     std::vector<FaultRule> faults;
     int dropAfter = 0;  // > 0: the card is pulled when command dropAfter + 1 arrives
+    // A slow card: each answer waits this long, so that concurrent readers overlap.
+    int answerDelayMs = 0;
     VerifyReply verifyReply = VerifyReply::Plain;
 };
 

@@ -68,7 +68,7 @@ int connectOnce(int port) {
 }  // namespace
 
 SimulatedCard::SimulatedCard(const CardProfile& profile, int port, const std::string& logFile)
-    : card_(makeCard(profile)), port_(port) {
+    : card_(makeCard(profile)), port_(port), answerDelayMs_(profile.answerDelayMs) {
     if (!logFile.empty()) {
         log_.open(logFile, std::ios::app);
         if (!log_) throw std::runtime_error("cannot write log " + logFile);
@@ -132,6 +132,8 @@ void SimulatedCard::serve(int fd) {
             break;
         }
         lock.unlock();
+        if (answerDelayMs_ > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(answerDelayMs_));
         open = sendMessage(fd, *response);
     }
     std::lock_guard<std::mutex> lock(mutex_);

@@ -46,6 +46,7 @@ class SimulatedCard {
     mutable std::mutex mutex_;
     std::unique_ptr<Card> card_;
     int port_;
+    int answerDelayMs_;
     int fd_ = -1;
     std::atomic<bool> connected_{false};
     std::thread thread_;

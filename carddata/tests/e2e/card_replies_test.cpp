@@ -128,6 +128,10 @@ TEST_F(CardReplies, NoCardMapsToCardRemovedOrThePcscCode) {
 
 TEST_F(CardReplies, TwoRunsAtOnceOnOneCardBothGetTheirOwnData) {
     CardProfile profile = cardWith(CardKind::Main, {{"AAAA", 0x01}, {"BBBB", 0x3E}});
+    // A slow card stretches each read over a few hundred commands' worth of time, so the two
+    // runs overlap; without a transaction around each read session their SELECTs and READs
+    // would interleave and one run would read the other's file.
+    profile.answerDelayMs = 2;
     pcsctest::CardInReader card(pcscd(), profile);
     const std::string a = replyLine(base64(recordsOf(profile, 0x01)), 0);
     const std::string b = replyLine(base64(recordsOf(profile, 0x3E)), 0);

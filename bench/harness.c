@@ -8,8 +8,12 @@
  * arguments. Lines starting with '#' and empty lines are skipped.
  *
  * Output, one line per case (fields separated by blanks, times in microseconds, memory in KiB):
- *   case NAME runs N fail F wall_median M wall_q1 Q1 wall_q3 Q3 wall_min MIN rss_median R rss_max X
- * and, with --samples, every run as "round,case,wall_us,maxrss_kib,status" in FILE.
+ *   case NAME runs N fail F wall_median M wall_q1 Q1 wall_q3 Q3 wall_min MIN rss_median R
+ *        rss_max X cpu_median C
+ * and, with --samples, every run as "round,case,wall_us,cpu_us,maxrss_kib,status" in FILE.
+ * CPU time is the child's user plus system time: unlike wall time it does not count waiting
+ * for a core, so it stays comparable when other work shares the machine (the waiting for
+ * pcscd and the card is not in it either).
  *
  * A run that does not exit with status 0 counts as a failure; its figures still go into the
  * samples file but not into the medians; exit status 127 (exec failed) stops the harness.
@@ -37,6 +41,7 @@ struct Case {
     char* argv[kMaxFields + 1];
     char** envp;
     long* wall;
+    long* cpu;
     long* rss;
     int runs;
     int failures;
@@ -119,7 +124,7 @@ static long nowMicros(void) {
  * inherits the harness's whole resident size as its starting peak, which would hide the peak
  * of any program smaller than the harness. A forked child starts from the harness's few
  * private pages only. */
-static int runOnce(const struct Case* c, long* wallMicros, long* maxRssKib) {
+static int runOnce(const struct Case* c, long* wallMicros, long* cpuMicros, long* maxRssKib) {
     long start = nowMicros();
     pid_t pid = fork();
     if (pid < 0) die("fork failed");
@@ -135,6 +140,8 @@ static int runOnce(const struct Case* c, long* wallMicros, long* maxRssKib) {
         if (errno != EINTR) die("wait4 failed");
     }
     *wallMicros = nowMicros() - start;
+    *cpuMicros = usage.ru_utime.tv_sec * 1000000L + usage.ru_utime.tv_usec +
+                 usage.ru_stime.tv_sec * 1000000L + usage.ru_stime.tv_usec;
     *maxRssKib = usage.ru_maxrss;
     if (WIFEXITED(status)) {
         if (WEXITSTATUS(status) == 127) {
@@ -184,28 +191,31 @@ int main(int argc, char** argv) {
     int count = loadCases(casePath, cases);
     for (int i = 0; i < count; ++i) {
         cases[i].wall = calloc((size_t)rounds, sizeof(long));
+        cases[i].cpu = calloc((size_t)rounds, sizeof(long));
         cases[i].rss = calloc((size_t)rounds, sizeof(long));
-        if (!cases[i].wall || !cases[i].rss) die("out of memory");
+        if (!cases[i].wall || !cases[i].cpu || !cases[i].rss) die("out of memory");
     }
     FILE* samples = NULL;
     if (samplesPath) {
         samples = fopen(samplesPath, "w");
         if (!samples) die("cannot write the samples file");
-        fprintf(samples, "round,case,wall_us,maxrss_kib,status\n");
+        fprintf(samples, "round,case,wall_us,cpu_us,maxrss_kib,status\n");
     }
 
     for (int round = -warmup; round < rounds; ++round) {
         for (int i = 0; i < count; ++i) {
             struct Case* c = &cases[i];
-            long wall = 0, rss = 0;
-            int status = runOnce(c, &wall, &rss);
+            long wall = 0, cpu = 0, rss = 0;
+            int status = runOnce(c, &wall, &cpu, &rss);
             if (round < 0) continue;
-            if (samples) fprintf(samples, "%d,%s,%ld,%ld,%d\n", round, c->name, wall, rss, status);
+            if (samples)
+                fprintf(samples, "%d,%s,%ld,%ld,%ld,%d\n", round, c->name, wall, cpu, rss, status);
             if (status != 0) {
                 ++c->failures;
                 continue;
             }
             c->wall[c->runs] = wall;
+            c->cpu[c->runs] = cpu;
             c->rss[c->runs] = rss;
             ++c->runs;
         }
@@ -215,13 +225,14 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) {
         struct Case* c = &cases[i];
         qsort(c->wall, (size_t)c->runs, sizeof(long), compareLong);
+        qsort(c->cpu, (size_t)c->runs, sizeof(long), compareLong);
         qsort(c->rss, (size_t)c->runs, sizeof(long), compareLong);
         printf("case %s runs %d fail %d wall_median %ld wall_q1 %ld wall_q3 %ld wall_min %ld "
-               "rss_median %ld rss_max %ld\n",
+               "rss_median %ld rss_max %ld cpu_median %ld\n",
                c->name, c->runs, c->failures, quantile(c->wall, c->runs, 0.5),
                quantile(c->wall, c->runs, 0.25), quantile(c->wall, c->runs, 0.75),
                c->runs ? c->wall[0] : -1, quantile(c->rss, c->runs, 0.5),
-               c->runs ? c->rss[c->runs - 1] : -1);
+               c->runs ? c->rss[c->runs - 1] : -1, quantile(c->cpu, c->runs, 0.5));
     }
     struct rusage self;
     getrusage(RUSAGE_SELF, &self);

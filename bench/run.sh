@@ -158,7 +158,7 @@ done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # --- report ------------------------------------------------------------------------------------
-awk -v rounds="$rounds" -v cpu="$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')" \
+awk -v rounds="$rounds" -v cpu_model="$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')" \
     -v cores="$(nproc)" -v kernel="$(uname -srm)" -v load_before="$load_before" \
     -v load_after="$load_after" -v cc_version="$(cc --version | head -1)" \
     -v apdus="$apdu_count" -v date="$(date -u '+%Y-%m-%d %H:%M UTC')" '
@@ -173,7 +173,7 @@ awk -v rounds="$rounds" -v cpu="$(grep -m1 'model name' /proc/cpuinfo | cut -d: 
     function verdict(ok) { return ok ? "holds" : "**missed**" }
     END {
         printf "Measured %s on %s (%d cores), %s; %s. Release build. Load average %s before, %s after.\n\n",
-               date, cpu, cores, kernel, cc_version, load_before, load_after
+               date, cpu_model, cores, kernel, cc_version, load_before, load_after
         printf "Each figure is the median of %d interleaved runs per group (fork to reap, as the service sees a run), with quartiles and the fastest run beside it; CPU is the median of the child'\''s user plus system time; peak RSS is the child'\''s maxrss from wait4 in KiB (the harness itself: %d KiB).\n\n", rounds, harness
         printf "| Program | Median ms | Q1–Q3 ms | Min ms | CPU ms | Peak RSS KiB | Runs ok |\n|---|---:|---:|---:|---:|---:|---:|\n"
         for (i = 1; i <= n; ++i) row(order[i])

@@ -56,7 +56,6 @@ else()
     # dpkg-shlibdeps turns the linked libraries (libcrypto, libjsoncpp, libpcsclite, the C++
     # runtime) into the package's dependencies, with the versions this build was made against.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/cardread)
     # pcsc-lite's client library reaches cards only through its daemon.
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pcscd)
 endif()

@@ -148,10 +148,13 @@ TEST_F(MainCardRead, WrongPinReturnsTheCardsRetryStatusAndIsSentOnce) {
 }
 
 TEST_F(MainCardRead, RecordKeyIsSearchedFromOffsetElevenOnly) {
-    // "ABCD" inside the 11-byte header only; "QRST" right at offset 11.
+    // "ABCD" inside the 11-byte header only; "QRST" right at offset 11; "TAIL" in the last
+    // four of the 140 bytes, so its mask byte would lie beyond what was read. No NUL anywhere:
+    // the search runs to the end of the bytes read.
     std::string raw = "ABCD=\x03;xxxxQRST=\x01;";
+    raw.resize(cardsim::kIndexSize - 4, '.');
+    raw += "TAIL";
     Bytes index(raw.begin(), raw.end());
-    index.resize(cardsim::kIndexSize, 0);
     CardProfile profile = cardWith(CardKind::Main, {});
     profile.rawIndex = index;
     pcsctest::CardInReader card(pcscd(), profile);
@@ -159,7 +162,7 @@ TEST_F(MainCardRead, RecordKeyIsSearchedFromOffsetElevenOnly) {
         const char* key;
         int status;
         int length;
-    } cases[] = {{"ABCD", 0x7412, 0}, {"QRST", 0, 1000}, {"ZZZZ", 0x7412, 0}};
+    } cases[] = {{"ABCD", 0x7412, 0}, {"QRST", 0, 1000}, {"ZZZZ", 0x7412, 0}, {"TAIL", 0x7412, 0}};
     for (const auto& c : cases) {
         int length = 0;
         EXPECT_EQ(sizeQuery(reader().c_str(), "1234", c.key, length), c.status) << c.key;

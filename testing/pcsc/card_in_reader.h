@@ -30,6 +30,11 @@ class CardInReader {
         card_.remove();
         pcscd_.waitForCard(reader_, false);
     }
+    // Puts the same card back (its PIN counter and contents as they were).
+    void reinsert() {
+        if (!card_.insert() || !pcscd_.waitForCard(reader_, true))
+            throw std::runtime_error("the card does not go back in");
+    }
     cardsim::SimulatedCard& card() { return card_; }
     cardsim::SimulatedCard* operator->() { return &card_; }
     std::string readerName() const { return pcscd_.readerName(reader_); }

@@ -106,6 +106,20 @@ TEST_F(Recognition, ReaderChoiceNamedOrFirstWithACard) {
     }
 }
 
+TEST_F(Recognition, CardTakenOutAndPutBackIsReadAgain) {
+    CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+    pcsctest::CardInReader card(pcscd(), profile);
+    EXPECT_EQ(readRecords(reader().c_str(), "9999", "ABCD").status, 0x63C2);
+    card.pull();
+    EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, kRemovedCard);
+    card.reinsert();
+    // The card kept its retry counter while it was out: one more wrong PIN leaves one try.
+    EXPECT_EQ(readRecords(reader().c_str(), "9999", "ABCD").status, 0x63C1);
+    ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(firstRecord(r), profile.records.at(1));
+}
+
 TEST_F(Recognition, CardChangedBetweenSizeQueryAndReadIsRecognisedAnew) {
     int length = 0;
     {

@@ -19,7 +19,7 @@
 # is part of the test suite.
 set -euo pipefail
 
-rounds=50
+rounds=100
 warmup=3
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"

@@ -75,7 +75,7 @@ check_header() {
         return 1
     }
     grep -q "file format $format\$" <<<"$header" || fail "$file is not $format"
-    grep -qE "^Subsystem[[:space:]]+0000000$subsystem[[:space:]]" <<<"$header" ||
+    grep -qE "^Subsystem[[:space:]]+0000000${subsystem}[[:space:]]" <<<"$header" ||
         fail "$file: subsystem is not $subsystem"
 }
 

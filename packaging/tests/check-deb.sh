@@ -49,7 +49,7 @@ version=$(sed -n 's/^project(CardPrograms VERSION \([0-9.]*\).*/\1/p' "$root/CMa
 depends=$(field Depends)
 echo "Depends: $depends"
 # The package names alone, one per line (versions and alternatives cut).
-depended=$(tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }')
+depended=$(tr ',|' '\n' <<<"$depends" | awk '{ print $1 }')
 [[ $(field Recommends) == *pcscd* ]] || fail "pcscd not recommended"
 
 # Regular files only; directories come with them.

@@ -44,25 +44,33 @@ int main(int argc, char** argv) {
     const unsigned char pin[] = {'1', '2', '3', '4'};
     const char recordKey[] = "0001";
     unsigned char buffer[1000] = {};
-    int length = kUntouched;
 
-    report("null-pin", readUserData(readerName, nullptr, 4, recordKey, nullptr, &length), length);
-    length = kUntouched;
-    report("zero-pin-length", readUserData(readerName, pin, 0, recordKey, nullptr, &length),
-           length);
-    length = kUntouched;
-    report("null-record-key", readUserData(readerName, pin, 4, nullptr, nullptr, &length), length);
-    report("null-length", readUserData(readerName, pin, 4, recordKey, nullptr, nullptr),
-           kUntouched);
-
-    length = kUntouched;
-    report("size-query", readUserData(readerName, pin, 4, recordKey, nullptr, &length), length);
-    // No reader name: the library asks the user through the smart-card dialog.
-    length = kUntouched;
-    report("no-reader-size-query", readUserData(nullptr, pin, 4, recordKey, nullptr, &length),
-           length);
-    length = static_cast<int>(sizeof buffer);
-    report("read", readUserData(readerName, pin, 4, recordKey, buffer, &length), length);
+    struct Call {
+        const char* name;
+        const char* reader;
+        const unsigned char* pin;
+        int pinLength;
+        const char* recordKey;
+        unsigned char* buffer;
+        int length;
+        bool passLength;
+    };
+    const Call calls[] = {
+        {"null-pin", readerName, nullptr, 4, recordKey, nullptr, kUntouched, true},
+        {"zero-pin-length", readerName, pin, 0, recordKey, nullptr, kUntouched, true},
+        {"null-record-key", readerName, pin, 4, nullptr, nullptr, kUntouched, true},
+        {"null-length", readerName, pin, 4, recordKey, nullptr, kUntouched, false},
+        {"size-query", readerName, pin, 4, recordKey, nullptr, kUntouched, true},
+        // No reader name: the library asks the user through the smart-card dialog.
+        {"no-reader-size-query", nullptr, pin, 4, recordKey, nullptr, kUntouched, true},
+        {"read", readerName, pin, 4, recordKey, buffer, static_cast<int>(sizeof buffer), true},
+    };
+    for (const Call& call : calls) {
+        int length = call.length;
+        const int status = readUserData(call.reader, call.pin, call.pinLength, call.recordKey,
+                                        call.buffer, call.passLength ? &length : nullptr);
+        report(call.name, status, length);
+    }
 
     std::printf("freed %d\n", FreeLibrary(library) ? 1 : 0);
     return 0;

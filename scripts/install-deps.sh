@@ -12,6 +12,7 @@ packages=(
     mingw-w64 wine64 wine locales
     clang libclang-rt-14-dev
     util-linux procps
+    dpkg-dev
 )
 
 missing=()

@@ -31,7 +31,8 @@ struct FaultRule {
     Action action = Action::Status;
     std::uint16_t sw = 0x6F00;  // Status: the reply is this status word alone
     std::size_t count = 0;      // Truncate/Extend: data bytes removed from / added to the reply
-    Bytes raw;                  // Raw: the whole reply
+    Bytes raw;                  // Raw: the whole reply (empty: the card is pulled instead,
+                                // as vpcd has no way to pass on an answer of no bytes)
 };
 
 // How the main kind answers an accepted protected VERIFY: status word alone, or a protected

@@ -131,6 +131,13 @@ void SimulatedCard::serve(int fd) {
             logLine("# card pulled");
             break;
         }
+        // vpcd cannot carry an answer of no bytes: an empty frame leaves it and pcscd waiting
+        // for ever. Closing the connection is the nearest thing it can pass on: pcscd then
+        // hands the waiting transmit an empty answer, and the card is gone.
+        if (response->empty()) {
+            logLine("# empty answer: card pulled instead");
+            break;
+        }
         lock.unlock();
         if (answerDelayMs_ > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(answerDelayMs_));

@@ -254,6 +254,9 @@ TEST_F(MainCardRead, WrongAnswersGiveAnErrorNeverABufferOverrun) {
         {"challenge longer than 8 bytes", rule("8084000008", A::Extend, 4), 0x7401},
         {"challenge shorter than 8 bytes", rule("8084000008", A::Truncate, 4), 0x7402},
         {"select answer without status word", rule("80A40000020900", A::Raw, 0, 0, "90"), 0x7402},
+        // vpcd cannot pass on an answer of no bytes; the simulator pulls the card instead and
+        // pcscd hands the library an empty answer.
+        {"empty answer", rule("80A40000023F00", A::Raw, 0), 0x7402},
         {"data file missing", rule("80A4000002AC02", A::Status, 0, 0x6A82), 0x6A82},
         {"index file ends early", rule("80B000008C", A::Status, 0, 0x6282), 0x6282},
     };

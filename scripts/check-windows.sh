@@ -8,6 +8,7 @@
 #   check-windows.sh check DIR [ARCH=EXE ...]  check DIR/<arch> and the servicectl.exe files
 #   check-windows.sh DIR [ARCH=EXE ...]        both
 set -euo pipefail
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
 arches=(i686 x86_64)
 

@@ -9,6 +9,7 @@
 #
 #   cardread-under-wine.sh CROSS_X86_64_DIR WORK_DIR
 set -euo pipefail
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 (($# == 2)) || {
     echo "usage: $0 CROSS_X86_64_DIR WORK_DIR" >&2
     exit 2

@@ -8,6 +8,7 @@
 #
 #   check-deb.sh BUILD_DIR WORK_DIR
 set -euo pipefail
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 (($# == 2)) || {
     echo "usage: $0 BUILD_DIR WORK_DIR" >&2
     exit 2
@@ -73,14 +74,16 @@ for elf in "$unpacked/usr/bin/carddata" "$unpacked/usr/bin/pincheck" \
     [[ -f $elf ]] || continue
     for needed in $(readelf -d "$elf" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
         [[ $needed == libcardread.so ]] && continue
-        path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib { print $NF; exit }')
+        # awk reads to the end: a reader that quits early would break the pipe under pipefail.
+        path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib && !found { print $NF; found = 1 }')
         if [[ -z $path ]]; then
             fail "$(basename "$elf") needs $needed, which this machine does not have"
             continue
         fi
-        owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n1 | cut -d: -f1) ||
-            owner=""
-        [[ -z $owner ]] && owner=$(dpkg -S "$path" 2>/dev/null | head -n1 | cut -d: -f1)
+        owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | sed -n '1s/:.*//p') || owner=""
+        if [[ -z $owner ]]; then
+            owner=$(dpkg -S "$path" 2>/dev/null | sed -n '1s/:.*//p') || owner=""
+        fi
         if [[ -z $owner ]]; then
             fail "no Debian package owns $path ($needed)"
         elif ! grep -qxF "$owner" <<<"$depended"; then

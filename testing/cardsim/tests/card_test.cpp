@@ -36,6 +36,7 @@ Bytes protectedVerify(const Bytes& keyB, const Bytes& pinBlock, bool spoilMac = 
     body.insert(body.end(), mac.begin(), mac.end());
     Bytes enciphered = cbcEncryptPadded(keyB, r, body);
     Bytes command = {0x8C, 0x20, 0x00, 0x01, static_cast<std::uint8_t>(8 + enciphered.size())};
+    command.reserve(command.size() + r.size() + enciphered.size());
     command.insert(command.end(), r.begin(), r.end());
     command.insert(command.end(), enciphered.begin(), enciphered.end());
     return command;
@@ -139,6 +140,7 @@ TEST(BothKinds, RetryCounterCountsDownAndBlocks) {
             Bytes block(pin.begin(), pin.end());
             block.resize(8, 0x20);
             Bytes command = {0x00, 0x20, 0x00, 0x82, 0x08};
+            command.reserve(command.size() + block.size());
             command.insert(command.end(), block.begin(), block.end());
             return toHex(*card->transmit(command));
         };

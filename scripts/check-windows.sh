@@ -94,7 +94,7 @@ servicectl_calls="kernel32.dll:CreateToolhelp32Snapshot kernel32.dll:Process32Fi
     user32.dll:MessageBoxA"
 
 check() {
-    local dir=$1 arch format spec exe header
+    local dir=$1 arch format entry exe header
     shift
     for arch in "${arches[@]}"; do
         objdump=$arch-w64-mingw32-objdump
@@ -118,9 +118,9 @@ check() {
             "$cardread_pcsc"
         check_header "$dir/$arch/readuserdata_probe.exe" "$format" 3 || true
     done
-    for spec in "$@"; do
-        arch=${spec%%=*}
-        exe=${spec#*=}
+    for entry in "$@"; do
+        arch=${entry%%=*}
+        exe=${entry#*=}
         objdump=$arch-w64-mingw32-objdump
         [[ $arch == i686 ]] && format=pei-i386 || format=pei-x86-64
         echo "== checks servicectl $arch"

@@ -54,51 +54,44 @@ void ServiceControl::logLine(const char* text) {
     if (logSwitch_ && statusLog_) statusLog_->write(text, std::strlen(text));
 }
 
-int ServiceControl::isServiceRunning() {
-    logLine(kProcessListHeader);
-    std::vector<ProcessEntry> processes;
+bool ServiceControl::listProcessesLogged(std::vector<ProcessEntry>& processes) {
     switch (platform_.listProcesses(processes)) {
         case SnapshotStatus::SnapshotFailed:
             logLine(kSnapshotFailedLine);
-            return 0;
+            return false;
         case SnapshotStatus::FirstEntryFailed:
             logLine(kFirstEntryFailedLine);
-            return 0;
+            return false;
         case SnapshotStatus::Ok:
             break;
     }
-    int running = 0;
     for (const ProcessEntry& process : processes) {
         // A process name is at most MAX_PATH bytes, so its line always fits.
         char line[kPathBufferSize + 32];
         std::snprintf(line, sizeof line, kProcessLineFormat, process.exeName.c_str());
         logLine(line);
-        if (process.exeName == kServiceProcessName) running = 1;
     }
+    return true;
+}
+
+int ServiceControl::isServiceRunning() {
+    logLine(kProcessListHeader);
+    std::vector<ProcessEntry> processes;
+    if (!listProcessesLogged(processes)) return 0;
+    int running = 0;
+    for (const ProcessEntry& process : processes)
+        if (process.exeName == kServiceProcessName) running = 1;
     return running;
 }
 
 int ServiceControl::stopAll() {
     std::vector<ProcessEntry> processes;
-    switch (platform_.listProcesses(processes)) {
-        case SnapshotStatus::SnapshotFailed:
-            logLine(kSnapshotFailedLine);
-            return 0;
-        case SnapshotStatus::FirstEntryFailed:
-            logLine(kFirstEntryFailedLine);
-            return 0;
-        case SnapshotStatus::Ok:
-            break;
-    }
+    if (!listProcessesLogged(processes)) return 0;
     int result = 0;
     for (const ProcessEntry& process : processes) {
-        char line[kPathBufferSize + 32];
-        std::snprintf(line, sizeof line, kProcessLineFormat, process.exeName.c_str());
-        logLine(line);
         // Every match is tried; the last one decides what the user is told.
-        if (process.exeName == kServiceProcessName) {
+        if (process.exeName == kServiceProcessName)
             result = platform_.terminateProcess(process.processId) ? 1 : 0;
-        }
     }
     return result;
 }

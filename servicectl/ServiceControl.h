@@ -52,6 +52,8 @@ class ServiceControl {
     bool logPath(const char* name, TextBuffer& path);
     void openStatusLog();
     void logLine(const char* text);
+    // Takes the process snapshot and logs each name (or why there is none); false without one.
+    bool listProcessesLogged(std::vector<ProcessEntry>& processes);
 
     Platform& platform_;
     // Set by the status report for the rest of the run: the process list goes into the status log.

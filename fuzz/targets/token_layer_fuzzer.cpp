@@ -116,7 +116,8 @@ void apiSequence(ByteSource& in) {
             }
             case 4: {
                 const TokenResult rv = IsTokenPresent(&ctx, in.byte());
-                require(rv == 0 || rv == 1 || (rv & 0xFF000000u) == kBase,
+                // Joined by OR, a vendor code's own top bits stay set beside the base.
+                require(rv == 0 || rv == 1 || (rv & kBase) == kBase,
                         "presence answer neither flag nor code");
                 break;
             }

@@ -1,0 +1,186 @@
+// carddata when the card or the PC/SC service misbehaves: the card pulled after each command of
+// a read, no pcscd at all, and cards that answer with wrong lengths, wrong status words, a bad
+// MAC or garbage FCI data. Every run must print exactly one reply line (with a non-zero code
+// where the read cannot succeed), nothing on standard error, and exit with 0; in the sanitized
+// tree the leak checker runs at each exit, so a leak fails the run the same way.
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "carddata_runs.h"
+
+namespace reliability {
+namespace {
+
+using cardsim::FaultRule;
+
+class CardFaults : public CarddataFixture {};
+
+struct KindCase {
+    const char* name;
+    CardKind kind;
+    std::uint8_t mask;
+    std::size_t firstRecordSize;  // STARCOS: a file of 300 bytes is read in two chunks
+};
+
+TEST_F(CardFaults, CardPulledAfterEachCommandOfARead) {
+    const KindCase kinds[] = {{"main kind", CardKind::Main, 0x03, 1000},
+                              {"STARCOS kind", CardKind::Starcos, 0x05, 300}};
+    for (const KindCase& k : kinds) {
+        SCOPED_TRACE(k.name);
+        CardProfile profile = cardWith(k.kind, "ABCD", k.mask);
+        profile.records[1] = cardsim::patternRecord(1, k.firstRecordSize);
+        const std::string want = base64(expectedData(profile, k.mask));
+
+        std::size_t total = 0;
+        {
+            pcsctest::CardInReader card(pcscd(), profile);
+            const MeasuredResult r = runCarddata(carddataRequest("1234", "ABCD"));
+            const Reply reply = readReply(r);
+            ASSERT_TRUE(reply.wellFormed) << describe(r);
+            ASSERT_EQ(reply.code, 0);
+            ASSERT_EQ(reply.msg, want);
+            total = card->commands().size();
+        }
+        ASSERT_GT(total, 5u);
+
+        // dropAfter n: commands 1..n are answered, the card is gone when command n + 1 comes.
+        for (std::size_t n = 1; n < total; ++n) {
+            SCOPED_TRACE("pulled at command " + std::to_string(n + 1) + " of " +
+                         std::to_string(total));
+            profile.dropAfter = static_cast<int>(n);
+            pcsctest::CardInReader card(pcscd(), profile);
+            const MeasuredResult r = runCarddata(carddataRequest("1234", "ABCD"));
+            const Reply reply = readReply(r);
+            EXPECT_TRUE(reply.wellFormed) << describe(r);
+            EXPECT_NE(reply.code, 0) << r.out;
+            EXPECT_EQ(reply.msg, "") << r.out;
+            RecordProperty("positions_" + std::string(k.kind == CardKind::Main ? "main" : "starcos"),
+                           static_cast<int>(n));
+        }
+
+        // Nothing the faults left behind keeps the next card from being read.
+        profile.dropAfter = 0;
+        pcsctest::CardInReader card(pcscd(), profile);
+        const Reply reply = readReply(runCarddata(carddataRequest("1234", "ABCD")));
+        EXPECT_EQ(reply.code, 0);
+        EXPECT_EQ(reply.msg, want);
+    }
+}
+
+TEST_F(CardFaults, NoCardInTheReaderGivesTheRemovedCardCode) {
+    const MeasuredResult r =
+        runCarddata(carddataRequest("1234", "ABCD", pcscd().readerName(0)));
+    const Reply reply = readReply(r);
+    ASSERT_TRUE(reply.wellFormed) << describe(r);
+    EXPECT_EQ(reply.code, 0x76000006);  // SCARD_W_REMOVED_CARD as the service knows it
+}
+
+TEST(PcscServiceFaults, NoPcscdGivesACleanReplyWithThePcscCode) {
+    // A socket path where no daemon listens: the context cannot be established.
+    const std::string socket = "/tmp/reliab-no-pcscd-" + std::to_string(getpid()) + "/pcscd.comm";
+    for (const std::string& reader : {std::string(), std::string("Sim Reader 00 00")}) {
+        SCOPED_TRACE(reader.empty() ? "reader chosen" : "reader named");
+        const MeasuredResult r = runMeasured(CARDDATA_PATH, {carddataRequest("1234", "ABCD", reader)},
+                                             {"PCSCLITE_CSOCK_NAME=" + socket});
+        const Reply reply = readReply(r);
+        ASSERT_TRUE(reply.wellFormed) << describe(r);
+        EXPECT_EQ(reply.code, static_cast<std::int32_t>(0x8010001Du)) << r.out;  // no service
+        EXPECT_EQ(reply.msg, "");
+    }
+}
+
+FaultRule rule(const char* prefix, FaultRule::Action action, int occurrence = 0) {
+    FaultRule r;
+    r.prefix = *cardsim::fromHex(prefix);
+    r.action = action;
+    r.occurrence = occurrence;
+    return r;
+}
+
+FaultRule statusRule(const char* prefix, std::uint16_t sw, int occurrence = 0) {
+    FaultRule r = rule(prefix, FaultRule::Action::Status, occurrence);
+    r.sw = sw;
+    return r;
+}
+
+FaultRule sizedRule(const char* prefix, FaultRule::Action action, std::size_t count,
+                    int occurrence = 0) {
+    FaultRule r = rule(prefix, action, occurrence);
+    r.count = count;
+    return r;
+}
+
+FaultRule rawRule(const char* prefix, const char* hex, int occurrence = 0) {
+    FaultRule r = rule(prefix, FaultRule::Action::Raw, occurrence);
+    r.raw = *cardsim::fromHex(hex);
+    return r;
+}
+
+TEST_F(CardFaults, CardAnswersThatDoNotAddUp) {
+    using A = FaultRule::Action;
+    const long long kTooLarge = 0x77200002;  // 0x7401 as the service knows it
+    const long long kTooShort = 0x7402;      // an answer shorter than it must be
+    const struct {
+        const char* name;
+        CardKind kind;
+        std::vector<FaultRule> faults;
+        std::map<std::uint16_t, int> declaredSizes;
+        cardsim::VerifyReply verifyReply;
+        long long code;  // 0: the read succeeds with the right data
+    } cases[] = {
+        {"main: index file not found", CardKind::Main, {statusRule("80A40000020904", 0x6A82)}, {},
+         cardsim::VerifyReply::Plain, 0x6A82},
+        {"main: index answer longer than asked", CardKind::Main,
+         {sizedRule("80B0", A::Extend, 10, 1)}, {}, cardsim::VerifyReply::Plain, kTooLarge},
+        {"main: answer without a status word", CardKind::Main, {rawRule("80A40000020900", "90")},
+         {}, cardsim::VerifyReply::Plain, kTooShort},
+        {"main: challenge too short", CardKind::Main, {sizedRule("8084", A::Truncate, 3)}, {},
+         cardsim::VerifyReply::Plain, kTooShort},
+        {"main: challenge too long", CardKind::Main, {sizedRule("8084", A::Extend, 1)}, {},
+         cardsim::VerifyReply::Plain, kTooLarge},
+        {"main: record chunk with a warning status", CardKind::Main,
+         {statusRule("80B00190", 0x6282)}, {}, cardsim::VerifyReply::Plain, 0x6282},
+        {"main: authentication refused", CardKind::Main, {statusRule("8082", 0x6982)}, {},
+         cardsim::VerifyReply::Plain, 0x6982},
+        // The status of the protected VERIFY is read from its last two bytes; the answer's MAC
+        // is not checked, so a bad one changes nothing.
+        {"main: protected VERIFY answer with a bad MAC", CardKind::Main, {}, {},
+         cardsim::VerifyReply::ProtectedBadMac, 0},
+        {"STARCOS: FCI too short for a size", CardKind::Starcos,
+         {rawRule("00A4000002FE15", "62029000")}, {}, cardsim::VerifyReply::Plain, kTooShort},
+        {"STARCOS: garbage FCI declaring 65535 bytes", CardKind::Starcos,
+         {rawRule("00A4000002FE15", "FFFFFFFFFFFF9000")}, {}, cardsim::VerifyReply::Plain,
+         kTooLarge},
+        {"STARCOS: index declared one byte too large", CardKind::Starcos, {}, {{0xFE15, 141}},
+         cardsim::VerifyReply::Plain, kTooLarge},
+        {"STARCOS: data file declared above 1000 bytes", CardKind::Starcos, {}, {{0xAC01, 1001}},
+         cardsim::VerifyReply::Plain, kTooLarge},
+        {"STARCOS: data chunk cut short", CardKind::Starcos, {sizedRule("00B0", A::Truncate, 7, 3)},
+         {}, cardsim::VerifyReply::Plain, kTooShort},
+        {"STARCOS: data chunk too long", CardKind::Starcos, {sizedRule("00B0", A::Extend, 7, 3)},
+         {}, cardsim::VerifyReply::Plain, kTooLarge},
+        {"STARCOS: PIN refused, one try left", CardKind::Starcos, {statusRule("0020", 0x63C1)}, {},
+         cardsim::VerifyReply::Plain, 0x63C1},
+        {"STARCOS: application missing", CardKind::Starcos, {statusRule("00A4040C", 0x6A82)}, {},
+         cardsim::VerifyReply::Plain, 0x6A82},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CardProfile profile = cardWith(c.kind, "ABCD", 0x03);
+        profile.faults = c.faults;
+        profile.declaredSizes = c.declaredSizes;
+        profile.verifyReply = c.verifyReply;
+        pcsctest::CardInReader card(pcscd(), profile);
+        const MeasuredResult r = runCarddata(carddataRequest("1234", "ABCD"));
+        const Reply reply = readReply(r);
+        ASSERT_TRUE(reply.wellFormed) << describe(r);
+        EXPECT_EQ(reply.code, c.code) << r.out;
+        EXPECT_EQ(reply.msg, c.code == 0 ? base64(expectedData(profile, 0x03)) : "") << r.out;
+    }
+}
+
+}  // namespace
+}  // namespace reliability

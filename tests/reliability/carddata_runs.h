@@ -1,0 +1,102 @@
+// carddata against simulated cards in the private pcscd, for the fault and load runs: the
+// request, the reply line it must print, and a check that a run printed exactly one such line.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <openssl/evp.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card_in_reader.h"
+#include "measured_run.h"
+
+namespace reliability {
+
+using cardsim::Bytes;
+using cardsim::CardKind;
+using cardsim::CardProfile;
+
+inline std::string carddataRequest(const std::string& pin, const std::string& sno,
+                                   const std::string& reader = "") {
+    std::string r = "{\"UserPIN\":\"" + pin + "\",\"SNO\":\"" + sno + "\"";
+    if (!reader.empty()) r += ",\"ReaderSlot\":\"" + reader + "\"";
+    return r + "}";
+}
+
+inline CardProfile cardWith(CardKind kind, const std::string& key, std::uint8_t mask) {
+    CardProfile p;
+    p.kind = kind;
+    p.entries = {{"ZZZZ", 0x3F}, {key, mask}};
+    for (int r = 1; r <= cardsim::kMaxRecords; ++r) p.records[r] = cardsim::patternRecord(r);
+    return p;
+}
+
+// The card's records of the mask as the library lays them out, 1000 bytes each; a STARCOS
+// record shorter than that leaves the rest of its slot zero (carddata's buffer is zero-filled).
+inline Bytes expectedData(const CardProfile& card, std::uint8_t mask) {
+    Bytes out;
+    for (int bit = 0; bit < cardsim::kMaxRecords; ++bit) {
+        if (!(mask & (1 << bit))) continue;
+        Bytes r = card.records.at(bit + 1);
+        r.resize(cardsim::kRecordSize, 0);
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    return out;
+}
+
+// OpenSSL's encoder as the oracle for the program's own.
+inline std::string base64(const Bytes& data) {
+    std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]), data.data(),
+                                  static_cast<int>(data.size()));
+    out.resize(static_cast<std::size_t>(n));
+    return out;
+}
+
+struct Reply {
+    bool wellFormed = false;  // one line, one compact object, the three members
+    long long code = 0;
+    std::string msg;
+};
+
+// Reads a run's output as the service would; a run that printed anything else, wrote to standard
+// error or did not exit with 0 is not well formed.
+inline Reply readReply(const MeasuredResult& r) {
+    Reply reply;
+    const std::string& out = r.out;
+    if (r.exitStatus != 0 || !r.err.empty() || out.empty() || out.back() != '\n' ||
+        out.find('\n') != out.size() - 1 || out.rfind("{\"msg\":\"", 0) != 0)
+        return reply;
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value v;
+    std::string errors;
+    if (!reader->parse(out.data(), out.data() + out.size() - 1, &v, &errors) || !v.isObject() ||
+        v.size() != 3 || !v["msg"].isString() || !v["ret_code"].isInt() ||
+        v["version"].asString() != "1.0.4")
+        return reply;
+    reply.wellFormed = true;
+    reply.code = v["ret_code"].asInt();
+    reply.msg = v["msg"].asString();
+    return reply;
+}
+
+inline std::string describe(const MeasuredResult& r) {
+    return "exit " + std::to_string(r.exitStatus) + "\nstdout: " + r.out + "\nstderr: " + r.err;
+}
+
+class CarddataFixture : public ::testing::Test {
+protected:
+    pcsctest::PrivatePcscd& pcscd() { return pcsctest::PrivatePcscd::shared(); }
+
+    MeasuredResult runCarddata(const std::string& request) {
+        return runMeasured(CARDDATA_PATH, {request},
+                           {"PCSCLITE_CSOCK_NAME=" + pcscd().socketPath()});
+    }
+};
+
+}  // namespace reliability

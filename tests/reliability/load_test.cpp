@@ -1,0 +1,153 @@
+// Many runs in a row, and two at once on one card. Every reply must be the right one, and
+// nothing may grow from run to run: the open files and resident memory of the processes that
+// stay (the private pcscd, the simulated cards, which live in this test process), and the peak
+// memory of each run of the program.
+//
+// The counts are short by default, for CI; set RELIAB_PINCHECK_RUNS, RELIAB_CARDDATA_RUNS and
+// RELIAB_CONCURRENT_ROUNDS for the full runs (scripts/reliability.sh --full: 1000, 300, 20).
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "carddata_runs.h"
+#include "mock_module.h"
+#include "softhsm_token.h"
+
+namespace reliability {
+namespace {
+
+int countFromEnv(const char* name, int fallback) {
+    const char* v = std::getenv(name);
+    const int n = v ? std::atoi(v) : 0;
+    return n > 0 ? n : fallback;
+}
+
+// Peak resident sets of the runs after the first few (the page cache and the dynamic loader
+// settle over the first runs): the last quarter's highest may not exceed the second quarter's
+// highest by more than `slackKb`. A leak of a few bytes per run in a 1000-run series would show
+// as steady growth; jitter between single runs stays inside the slack.
+void expectStablePeaks(const std::vector<long>& peaks, long slackKb) {
+    ASSERT_GE(peaks.size(), 8u);
+    const std::size_t q = peaks.size() / 4;
+    const long early = *std::max_element(peaks.begin() + static_cast<long>(q),
+                                         peaks.begin() + static_cast<long>(2 * q));
+    const long late = *std::max_element(peaks.end() - static_cast<long>(q), peaks.end());
+    EXPECT_LE(late, early + slackKb) << "early peak " << early << " kB, late peak " << late
+                                     << " kB";
+    ::testing::Test::RecordProperty("peak_rss_kb_min", static_cast<int>(*std::min_element(peaks.begin(), peaks.end())));
+    ::testing::Test::RecordProperty("peak_rss_kb_max", static_cast<int>(*std::max_element(peaks.begin(), peaks.end())));
+}
+
+TEST(Load, SequentialPinChecksAgainstSoftHsm) {
+    const int runs = countFromEnv("RELIAB_PINCHECK_RUNS", 50);
+    testsupport::SoftHsmToken token("card", "1234", "5678");
+    const std::string folder = token.moduleFolder();
+    const std::string right = "{\"func\":\"load\",\"ret_code\":0,\"message\":\"\"}\n";
+    // SoftHSM reports no retry word, so a wrong PIN gets the plain "PIN wrong" (UTF-8).
+    const std::string wrong =
+        "{\"func\":\"load\",\"ret_code\":3657433248,\"message\":\"PIN\xE7\xA2\xBC\xE9\x8C\xAF"
+        "\xE8\xAA\xA4\"}\n";
+
+    const int filesBefore = openFiles();
+    std::vector<long> peaks;
+    int wrongReplies = 0;
+    for (int i = 0; i < runs; ++i) {
+        // One wrong PIN in ten; the right one that follows resets the token's retry counter.
+        const bool wrongPin = i % 10 == 9;
+        const std::string request = std::string("{\"CA_Function\":\"load\",\"sPin\":\"") +
+                                    (wrongPin ? "0000" : "1234") + "\",\"slotID\":\"0\"}";
+        const MeasuredResult r = runMeasured(PINCHECK_PATH, {request},
+                                             {"LD_LIBRARY_PATH=" + folder});
+        const bool ok = r.exitStatus == 0 && r.err.empty() && r.out == (wrongPin ? wrong : right);
+        if (!ok) {
+            ++wrongReplies;
+            ADD_FAILURE() << "run " << i << ": " << describe(r);
+        }
+        if (i >= 5) peaks.push_back(r.peakRssKb);
+    }
+    EXPECT_EQ(wrongReplies, 0);
+    EXPECT_EQ(openFiles(), filesBefore);
+    expectStablePeaks(peaks, 1024);
+    RecordProperty("runs", runs);
+}
+
+class LoadOnCards : public CarddataFixture {};
+
+TEST_F(LoadOnCards, SequentialReadsOfBothCardKinds) {
+    const int runs = countFromEnv("RELIAB_CARDDATA_RUNS", 30);
+    const CardProfile main = cardWith(CardKind::Main, "ABCD", 0x03);
+    CardProfile starcos = cardWith(CardKind::Starcos, "EFGH", 0x05);
+    starcos.records[3] = cardsim::patternRecord(3, 300);
+    pcsctest::CardInReader mainCard(pcscd(), main, 0);
+    pcsctest::CardInReader starcosCard(pcscd(), starcos, 1);
+    const std::string wantMain = base64(expectedData(main, 0x03));
+    const std::string wantStarcos = base64(expectedData(starcos, 0x05));
+
+    const std::string daemon = findProcess(pcscd().folder());
+    ASSERT_FALSE(daemon.empty()) << "the private pcscd is not to be found";
+
+    std::vector<long> peaks;
+    int wrongReplies = 0;
+    int daemonFiles = 0, simFiles = 0;
+    long daemonRss = 0, simRss = 0;
+    for (int i = 0; i < runs; ++i) {
+        const bool onMain = i % 2 == 0;
+        const MeasuredResult r = runCarddata(
+            carddataRequest("1234", onMain ? "ABCD" : "EFGH", pcscd().readerName(onMain ? 0 : 1)));
+        const Reply reply = readReply(r);
+        if (!reply.wellFormed || reply.code != 0 || reply.msg != (onMain ? wantMain : wantStarcos)) {
+            ++wrongReplies;
+            ADD_FAILURE() << "run " << i << ": " << describe(r);
+        }
+        if (i >= 4) peaks.push_back(r.peakRssKb);
+        if (i == 3) {  // after the first runs have settled every lazy allocation
+            daemonFiles = openFiles(daemon);
+            daemonRss = residentKb(daemon);
+            simFiles = openFiles();
+            simRss = residentKb();
+        }
+    }
+    EXPECT_EQ(wrongReplies, 0);
+    EXPECT_EQ(openFiles(daemon), daemonFiles) << "pcscd's open files changed";
+    EXPECT_EQ(openFiles(), simFiles) << "the simulator's open files changed";
+    EXPECT_LE(residentKb(daemon), daemonRss + 256) << "pcscd grew";
+    EXPECT_LE(residentKb(), simRss + 2048) << "the simulator grew";
+    expectStablePeaks(peaks, 1024);
+    RecordProperty("runs", runs);
+}
+
+TEST_F(LoadOnCards, TwoConcurrentReadsOnOneCard) {
+    const int rounds = countFromEnv("RELIAB_CONCURRENT_ROUNDS", 3);
+    const CardProfile card = cardWith(CardKind::Main, "ABCD", 0x03);
+    CardProfile withSecond = card;
+    withSecond.entries.push_back({"WXYZ", 0x24});
+    pcsctest::CardInReader inserted(pcscd(), withSecond, 0);
+    const std::string reader = pcscd().readerName(0);
+    const std::string wantFirst = base64(expectedData(withSecond, 0x03));
+    const std::string wantSecond = base64(expectedData(withSecond, 0x24));
+
+    int wrongReplies = 0;
+    const std::vector<std::string> env = {"PCSCLITE_CSOCK_NAME=" + pcscd().socketPath()};
+    for (int round = 0; round < rounds; ++round) {
+        MeasuredRun first(CARDDATA_PATH, {carddataRequest("1234", "ABCD", reader)}, env);
+        MeasuredRun second(CARDDATA_PATH, {carddataRequest("1234", "WXYZ", reader)}, env);
+        const MeasuredResult a = first.wait();
+        const MeasuredResult b = second.wait();
+        const Reply ra = readReply(a);
+        const Reply rb = readReply(b);
+        if (!ra.wellFormed || ra.code != 0 || ra.msg != wantFirst) {
+            ++wrongReplies;
+            ADD_FAILURE() << "round " << round << ", first: " << describe(a);
+        }
+        if (!rb.wellFormed || rb.code != 0 || rb.msg != wantSecond) {
+            ++wrongReplies;
+            ADD_FAILURE() << "round " << round << ", second: " << describe(b);
+        }
+    }
+    EXPECT_EQ(wrongReplies, 0);
+    RecordProperty("rounds", rounds);
+}
+
+}  // namespace
+}  // namespace reliability

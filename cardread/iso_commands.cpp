@@ -21,7 +21,9 @@ Status IsoCommands::transmit(const std::uint8_t* command, std::size_t length) {
     if (n < kStatusWordSize) return kStatusBadResponse;
     // 61 xx announces more data; the commands here want none of it.
     if (response_[n - 2] == 0x61) return kStatusOk;
-    return (static_cast<Status>(response_[n - 2]) << 8) | response_[n - 1];
+    const Status sw = (static_cast<Status>(response_[n - 2]) << 8) | response_[n - 1];
+    // 00 00 is no status word (SW1 is always 6x or 9x); passed on, it would read as success.
+    return sw == 0 ? kStatusBadResponse : sw;
 }
 
 Status IsoCommands::selectMasterFile() {

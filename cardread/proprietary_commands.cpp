@@ -14,6 +14,8 @@ constexpr std::size_t kMaxCommandSize = 5 + 255;
 Status statusWord(const std::vector<std::uint8_t>& response) {
     const std::size_t n = response.size();
     const Status sw = (static_cast<Status>(response[n - 2]) << 8) | response[n - 1];
+    // 00 00 is no status word (SW1 is always 6x or 9x); passed on, it would read as success.
+    if (sw == 0) return kStatusBadResponse;
     return sw == 0x9000 ? 0 : sw;
 }
 

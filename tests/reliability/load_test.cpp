@@ -24,20 +24,47 @@ int countFromEnv(const char* name, int fallback) {
 }
 
 // Peak resident sets of the runs after the first few (the page cache and the dynamic loader
-// settle over the first runs): the last quarter's highest may not exceed the second quarter's
-// highest by more than `slackKb`. A leak of a few bytes per run in a 1000-run series would show
-// as steady growth; jitter between single runs stays inside the slack.
-void expectStablePeaks(const std::vector<long>& peaks, long slackKb) {
+// settle over the first runs): the median of the last quarter may not exceed the median of the
+// second quarter by more than 5 % (at least 512 kB). Every run is a new process, so a run's own
+// leak cannot add up here; what would is state that outlives a run (the token's files, the
+// daemon) and makes each later run heavier. Single runs jitter (the sanitizers' shadow memory
+// more than plain runs), which the medians and the slack absorb.
+long median(std::vector<long> v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+void expectStablePeaks(const std::vector<long>& peaks) {
     ASSERT_GE(peaks.size(), 8u);
     const std::size_t q = peaks.size() / 4;
-    const long early = *std::max_element(peaks.begin() + static_cast<long>(q),
-                                         peaks.begin() + static_cast<long>(2 * q));
-    const long late = *std::max_element(peaks.end() - static_cast<long>(q), peaks.end());
-    EXPECT_LE(late, early + slackKb) << "early peak " << early << " kB, late peak " << late
-                                     << " kB";
-    ::testing::Test::RecordProperty("peak_rss_kb_min", static_cast<int>(*std::min_element(peaks.begin(), peaks.end())));
-    ::testing::Test::RecordProperty("peak_rss_kb_max", static_cast<int>(*std::max_element(peaks.begin(), peaks.end())));
+    const long early = median({peaks.begin() + static_cast<long>(q),
+                               peaks.begin() + static_cast<long>(2 * q)});
+    const long late = median({peaks.end() - static_cast<long>(q), peaks.end()});
+    EXPECT_LE(late, early + std::max(512L, early / 20))
+        << "median peak of the second quarter " << early << " kB, of the last " << late << " kB";
+    ::testing::Test::RecordProperty("peak_rss_kb_median_early", static_cast<int>(early));
+    ::testing::Test::RecordProperty("peak_rss_kb_median_late", static_cast<int>(late));
+    ::testing::Test::RecordProperty(
+        "peak_rss_kb_min", static_cast<int>(*std::min_element(peaks.begin(), peaks.end())));
+    ::testing::Test::RecordProperty(
+        "peak_rss_kb_max", static_cast<int>(*std::max_element(peaks.begin(), peaks.end())));
 }
+
+// The memory of a process that stays (pcscd, the simulator in this process) after the runs,
+// against what it held once the first runs had settled. Under AddressSanitizer freed memory is
+// held in quarantine instead of being reused, so this process grows without leaking; there the
+// leak checker at its exit stands in for this check.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kFreedMemoryIsReused = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kFreedMemoryIsReused = false;
+#else
+constexpr bool kFreedMemoryIsReused = true;
+#endif
+#else
+constexpr bool kFreedMemoryIsReused = true;
+#endif
 
 TEST(Load, SequentialPinChecksAgainstSoftHsm) {
     const int runs = countFromEnv("RELIAB_PINCHECK_RUNS", 50);
@@ -68,7 +95,7 @@ TEST(Load, SequentialPinChecksAgainstSoftHsm) {
     }
     EXPECT_EQ(wrongReplies, 0);
     EXPECT_EQ(openFiles(), filesBefore);
-    expectStablePeaks(peaks, 1024);
+    expectStablePeaks(peaks);
     RecordProperty("runs", runs);
 }
 
@@ -112,8 +139,13 @@ TEST_F(LoadOnCards, SequentialReadsOfBothCardKinds) {
     EXPECT_EQ(openFiles(daemon), daemonFiles) << "pcscd's open files changed";
     EXPECT_EQ(openFiles(), simFiles) << "the simulator's open files changed";
     EXPECT_LE(residentKb(daemon), daemonRss + 256) << "pcscd grew";
-    EXPECT_LE(residentKb(), simRss + 2048) << "the simulator grew";
-    expectStablePeaks(peaks, 1024);
+    if (kFreedMemoryIsReused) {
+        EXPECT_LE(residentKb(), simRss + 2048) << "the simulator grew";
+    }
+    RecordProperty("pcscd_rss_kb_growth", static_cast<int>(residentKb(daemon) - daemonRss));
+    RecordProperty("simulator_rss_kb_growth", static_cast<int>(residentKb() - simRss));
+    RecordProperty("pcscd_open_files", openFiles(daemon));
+    expectStablePeaks(peaks);
     RecordProperty("runs", runs);
 }
 

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,7 +47,8 @@ MeasuredRun::MeasuredRun(const std::string& program, const std::vector<std::stri
     for (std::string& e : envStore) envp.push_back(&e[0]);
     envp.push_back(nullptr);
 
-    std::vector<std::string> argStore{program};
+    // Through the small launcher, so the peak is the program's own (see peak_rss_run.c).
+    std::vector<std::string> argStore{PEAK_RSS_RUN_PATH, dir_ + "/peak", program};
     argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argStore) argv.push_back(&a[0]);
@@ -61,7 +61,8 @@ MeasuredRun::MeasuredRun(const std::string& program, const std::vector<std::stri
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ + "/err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int rc =
+        posix_spawn(&pid_, PEAK_RSS_RUN_PATH, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         pid_ = -1;
@@ -76,19 +77,21 @@ MeasuredRun::~MeasuredRun() {
     }
     unlink((dir_ + "/out").c_str());
     unlink((dir_ + "/err").c_str());
+    unlink((dir_ + "/peak").c_str());
     rmdir(dir_.c_str());
 }
 
 MeasuredResult MeasuredRun::wait() {
     MeasuredResult result;
     int status = 0;
-    rusage usage{};
-    while (wait4(pid_, &status, 0, &usage) < 0) {
-        if (errno != EINTR) throw std::runtime_error("wait4 failed");
+    while (waitpid(pid_, &status, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error("waitpid failed");
     }
     pid_ = -1;
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.peakRssKb = usage.ru_maxrss;
+    // The launcher passes the exit status on; 128 and above: the program died of a signal.
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.exitStatus = code >= 125 ? -1 : code;
+    result.peakRssKb = std::strtol(readAll(dir_ + "/peak").c_str(), nullptr, 10);
     result.out = readAll(dir_ + "/out");
     result.err = readAll(dir_ + "/err");
     return result;

@@ -1,6 +1,6 @@
 // Runs a program as the service does (one request argument, standard output and error read
-// back) and measures it: its peak resident set from the kernel's accounting of the child. Runs
-// may overlap: start several, then wait for each.
+// back) and measures it: its peak resident set, taken by a small launcher (peak_rss_run.c) from
+// the kernel's accounting of the child. Runs may overlap: start several, then wait for each.
 #pragma once
 
 #include <sys/types.h>
@@ -13,7 +13,7 @@ namespace reliability {
 struct MeasuredResult {
     std::string out;
     std::string err;
-    int exitStatus = -1;  // -1: died of a signal
+    int exitStatus = -1;  // -1: died of a signal (or could not be started)
     long peakRssKb = 0;
 };
 

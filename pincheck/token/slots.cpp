@@ -33,8 +33,12 @@ extern "C" TokenResult GetSlotID(TokenContext* ctx, CK_SLOT_ID* slots, CK_ULONG*
     if (present > capacity) return kTextTooSmall;
     CK_ULONG filled = capacity;
     const CK_RV rv = GetSlotList(f, slots, &filled);
-    if (rv == CKR_OK) *count = filled;
-    return ckr(rv);
+    if (rv != CKR_OK) return ckr(rv);
+    // A module that claims more slots than the array holds cannot have written them all, and
+    // the caller would read its count of entries past the end of the array.
+    if (filled > capacity) return kTextTooSmall;
+    *count = filled;
+    return 0;
 }
 
 extern "C" TokenResult GetSlotDesc(TokenContext* ctx, CK_SLOT_ID slot, char* text,

@@ -17,7 +17,8 @@ namespace fuzzsupport {
 // Starts a run: the module answers from `source` until the next call of this function.
 void fakeModuleReset(ByteSource* source);
 
-// True while C_Initialize succeeded and no C_Finalize succeeded since.
+// True while the layer holds the module initialised: C_Initialize answered OK or "already
+// initialised", and no C_Finalize answered OK or "not initialised" since.
 bool fakeModuleInitialized();
 
 // Open search (C_FindObjectsInit without C_FindObjectsFinal) count, for the leak oracle.

@@ -33,7 +33,8 @@ bool stringMember(const Json::Value& root, const char* name, std::string& out) {
 // The parsed tree holds its own copy of the PIN; wipe it in place before the tree is freed.
 void wipePinInTree(Json::Value& root) {
     if (!root.isObject()) return;
-    const Json::Value* pin = root.find("UserPIN", "UserPIN" + 7);
+    static constexpr char kPinMember[] = "UserPIN";
+    const Json::Value* pin = root.find(kPinMember, kPinMember + sizeof kPinMember - 1);
     const char* begin = nullptr;
     const char* end = nullptr;
     if (pin && pin->isString() && pin->getString(&begin, &end) && begin) {

@@ -16,6 +16,8 @@ run_suite() {
 
 echo "== plain build"
 run_suite "$root/build/test-plain"
+echo "== fuzz targets, a short run each (clang, libFuzzer, ASan + UBSan)"
+bash "$root/scripts/reliability.sh" || status=1
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

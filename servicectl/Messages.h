@@ -1,5 +1,5 @@
 // The tool's message texts. Each text exists in English and in Traditional Chinese; the Chinese
-// texts are code page 950 bytes, shown through the ANSI message box on a Taiwan UI. The wording is
+// texts are code page 950 bytes, shown through the ANSI message box on a Traditional Chinese UI. The wording is
 // the product's own, odd spellings included, so users and support recognise it.
 #pragma once
 
@@ -7,15 +7,15 @@
 
 namespace servicectl {
 
-// User interface language that selects the Chinese texts (Traditional Chinese, Taiwan).
-constexpr std::uint16_t kTaiwanUiLanguage = 0x0404;
+// User interface language that selects the Chinese texts (Traditional Chinese).
+constexpr std::uint16_t kTraditionalChineseUiLanguage = 0x0404;
 
 struct Text {
     const char* english;
     const char* chinese;  // code page 950
 
     const char* in(std::uint16_t uiLanguage) const {
-        return uiLanguage == kTaiwanUiLanguage ? chinese : english;
+        return uiLanguage == kTraditionalChineseUiLanguage ? chinese : english;
     }
 };
 

@@ -299,7 +299,7 @@ TEST(TroubleshootingTest, EndDeletesAllThreeLogs) {
     EXPECT_EQ(platform.files, (std::map<std::string, std::string>{{"other", "o"}}));
 }
 
-TEST(LanguageTest, TaiwanUiComposesTheChineseReportTexts) {
+TEST(LanguageTest, TraditionalChineseUiComposesTheChineseReportTexts) {
     struct Case {
         const char* name;
         bool installed;

@@ -67,7 +67,7 @@ TEST(MessagesTest, ChineseTextsAreTheListedCharactersInCodePage950) {
     }
 }
 
-TEST(MessagesTest, LanguageTaiwanSelectsChineseEveryOtherEnglish) {
+TEST(MessagesTest, LanguageTraditionalChineseSelectsChineseEveryOtherEnglish) {
     const std::uint16_t otherLanguages[] = {0x0409, 0x0804, 0x0C04, 0x0411, 0x0000, 0x0405};
     EXPECT_STREQ(messages::kStopped.in(0x0404), messages::kStopped.chinese);
     for (std::uint16_t language : otherLanguages) {

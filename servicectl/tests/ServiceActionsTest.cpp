@@ -265,7 +265,7 @@ TEST(EndTroubleshootingTest, StopsDeletesTheLogsAndRestartsWithoutReportingTheSt
 }
 
 // Every box of the service actions in both languages; the captions never change.
-TEST(LanguageTest, TaiwanUiShowsTheChineseTextsWithTheSameCaptions) {
+TEST(LanguageTest, TraditionalChineseUiShowsTheChineseTextsWithTheSameCaptions) {
     struct Case {
         const char* tail;
         std::vector<FakeProcess> processes;

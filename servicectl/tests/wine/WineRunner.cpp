@@ -343,7 +343,7 @@ bool WinePrefix::setUp() {
     if (!makeDirectories(desktop)) return false;
     desktopWindows_ = "C:\\users\\" + user + "\\Desktop";
 
-    // Traditional Chinese (Taiwan) UI: Wine takes the language and code page from the locale.
+    // Traditional Chinese UI (zh_TW locale): Wine takes the language and code page from the locale.
     makeDirectories(localeDirectory());
     pid_t localedef =
         spawn({"localedef", "-i", "zh_TW", "-f", "UTF-8", localeDirectory() + "/zh_TW.UTF-8"}, {},

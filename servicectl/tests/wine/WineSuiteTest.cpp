@@ -477,7 +477,7 @@ TEST_F(ServicectlUnderWine, MissingServiceFolderShowsCodeTwoThenTheErrorBox) {
     EXPECT_TRUE(recordOf("start").empty());
 }
 
-TEST_F(ServicectlUnderWine, TaiwanUiShowsTheChineseTextsWithTheSameCaptions) {
+TEST_F(ServicectlUnderWine, TraditionalChineseUiShowsTheChineseTextsWithTheSameCaptions) {
     ASSERT_TRUE(fileExists(gPrefix->localeDirectory() + "/zh_TW.UTF-8"))
         << "localedef could not compile zh_TW.UTF-8";
     setInstalled(false);

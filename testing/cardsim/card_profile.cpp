@@ -120,6 +120,25 @@ Bytes buildIndex(const std::vector<IndexEntry>& entries) {
     return index;
 }
 
+CardProfile patternCard(CardKind kind, std::vector<IndexEntry> entries, int records) {
+    CardProfile p;
+    p.kind = kind;
+    p.entries = std::move(entries);
+    for (int r = 1; r <= records; ++r) p.records[r] = patternRecord(r);
+    return p;
+}
+
+Bytes dataSelectedBy(const CardProfile& card, std::uint8_t mask) {
+    Bytes out;
+    for (int bit = 0; bit < kMaxRecords; ++bit) {
+        if (!(mask & (1 << bit))) continue;
+        Bytes r = card.records.at(bit + 1);
+        r.resize(kRecordSize, 0);
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    return out;
+}
+
 Bytes patternRecord(int number, std::size_t size) {
     Bytes out;
     out.reserve(size);

@@ -75,6 +75,14 @@ Bytes buildIndex(const std::vector<IndexEntry>& entries);
 // Recognisable record content: "REC n " followed by the offset, repeated to `size` bytes.
 Bytes patternRecord(int number, std::size_t size = kRecordSize);
 
+// A card of the kind with the index entries and pattern records 1 to `records`.
+CardProfile patternCard(CardKind kind, std::vector<IndexEntry> entries, int records = kMaxRecords);
+
+// What a reader must get for the mask: the selected records in ascending bit order, each in a
+// 1000-byte slot; a record shorter than that leaves the rest of its slot zero (the caller's
+// buffer is zero-filled).
+Bytes dataSelectedBy(const CardProfile& card, std::uint8_t mask);
+
 // Options common to the program and its description files, beside the card itself.
 struct SimOptions {
     CardProfile card;

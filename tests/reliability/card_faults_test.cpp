@@ -32,7 +32,7 @@ TEST_F(CardFaults, CardPulledAfterEachCommandOfARead) {
         SCOPED_TRACE(k.name);
         CardProfile profile = cardWith(k.kind, "ABCD", k.mask);
         profile.records[1] = cardsim::patternRecord(1, k.firstRecordSize);
-        const std::string want = base64(expectedData(profile, k.mask));
+        const std::string want = base64(dataSelectedBy(profile, k.mask));
 
         std::size_t total = 0;
         {
@@ -178,7 +178,7 @@ TEST_F(CardFaults, CardAnswersThatDoNotAddUp) {
         const Reply reply = readReply(r);
         ASSERT_TRUE(reply.wellFormed) << describe(r);
         EXPECT_EQ(reply.code, c.code) << r.out;
-        EXPECT_EQ(reply.msg, c.code == 0 ? base64(expectedData(profile, 0x03)) : "") << r.out;
+        EXPECT_EQ(reply.msg, c.code == 0 ? base64(dataSelectedBy(profile, 0x03)) : "") << r.out;
     }
 }
 

@@ -18,6 +18,7 @@ namespace reliability {
 using cardsim::Bytes;
 using cardsim::CardKind;
 using cardsim::CardProfile;
+using cardsim::dataSelectedBy;
 
 inline std::string carddataRequest(const std::string& pin, const std::string& sno,
                                    const std::string& reader = "") {
@@ -27,24 +28,7 @@ inline std::string carddataRequest(const std::string& pin, const std::string& sn
 }
 
 inline CardProfile cardWith(CardKind kind, const std::string& key, std::uint8_t mask) {
-    CardProfile p;
-    p.kind = kind;
-    p.entries = {{"ZZZZ", 0x3F}, {key, mask}};
-    for (int r = 1; r <= cardsim::kMaxRecords; ++r) p.records[r] = cardsim::patternRecord(r);
-    return p;
-}
-
-// The card's records of the mask as the library lays them out, 1000 bytes each; a STARCOS
-// record shorter than that leaves the rest of its slot zero (carddata's buffer is zero-filled).
-inline Bytes expectedData(const CardProfile& card, std::uint8_t mask) {
-    Bytes out;
-    for (int bit = 0; bit < cardsim::kMaxRecords; ++bit) {
-        if (!(mask & (1 << bit))) continue;
-        Bytes r = card.records.at(bit + 1);
-        r.resize(cardsim::kRecordSize, 0);
-        out.insert(out.end(), r.begin(), r.end());
-    }
-    return out;
+    return cardsim::patternCard(kind, {{"ZZZZ", 0x3F}, {key, mask}});
 }
 
 // OpenSSL's encoder as the oracle for the program's own.

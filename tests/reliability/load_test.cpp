@@ -108,8 +108,8 @@ TEST_F(LoadOnCards, SequentialReadsOfBothCardKinds) {
     starcos.records[3] = cardsim::patternRecord(3, 300);
     pcsctest::CardInReader mainCard(pcscd(), main, 0);
     pcsctest::CardInReader starcosCard(pcscd(), starcos, 1);
-    const std::string wantMain = base64(expectedData(main, 0x03));
-    const std::string wantStarcos = base64(expectedData(starcos, 0x05));
+    const std::string wantMain = base64(dataSelectedBy(main, 0x03));
+    const std::string wantStarcos = base64(dataSelectedBy(starcos, 0x05));
 
     const std::string daemon = findProcess(pcscd().folder());
     ASSERT_FALSE(daemon.empty()) << "the private pcscd is not to be found";
@@ -156,8 +156,8 @@ TEST_F(LoadOnCards, TwoConcurrentReadsOnOneCard) {
     withSecond.entries.push_back({"WXYZ", 0x24});
     pcsctest::CardInReader inserted(pcscd(), withSecond, 0);
     const std::string reader = pcscd().readerName(0);
-    const std::string wantFirst = base64(expectedData(withSecond, 0x03));
-    const std::string wantSecond = base64(expectedData(withSecond, 0x24));
+    const std::string wantFirst = base64(dataSelectedBy(withSecond, 0x03));
+    const std::string wantSecond = base64(dataSelectedBy(withSecond, 0x24));
 
     int wrongReplies = 0;
     const std::vector<std::string> env = {"PCSCLITE_CSOCK_NAME=" + pcscd().socketPath()};

@@ -15,18 +15,18 @@ TEST_F(CardReplies, DataOfOneToSixRecordsInBase64) {
     const std::uint8_t masks[] = {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x05, 0x22, 0xFF};
     std::vector<cardsim::IndexEntry> entries;
     for (std::uint8_t m : masks) entries.push_back({"M" + cardsim::toHex({m}) + "x", m});
-    CardProfile profile = cardWith(CardKind::Main, entries);
+    CardProfile profile = patternCard(CardKind::Main, entries);
     pcsctest::CardInReader card(pcscd(), profile);
     for (const auto& e : entries) {
         SCOPED_TRACE(e.key);
         pcsctest::ProgramResult r = run({request("1234", e.key)});
-        expectReply(r, base64(recordsOf(profile, e.mask)), 0);
+        expectReply(r, base64(dataSelectedBy(profile, e.mask)), 0);
         EXPECT_EQ(r.out.find('\r'), std::string::npos);
     }
 }
 
 TEST_F(CardReplies, StarcosCardDataInBase64) {
-    CardProfile profile = cardWith(CardKind::Starcos, {{"ABCD", 0x06}});
+    CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x06}});
     profile.records[2] = cardsim::patternRecord(2, 300);  // the slot's rest stays zero
     pcsctest::CardInReader card(pcscd(), profile);
     Bytes expected = profile.records[2];
@@ -104,7 +104,7 @@ TEST_F(CardReplies, EachCardOutcomeMapsToItsReplyCode) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = cardWith(c.kind, {{"ABCD", 0x01}, {"NONE", 0x00}});
+        CardProfile profile = patternCard(c.kind, {{"ABCD", 0x01}, {"NONE", 0x00}});
         profile.atr = c.atr;
         profile.triesLeft = c.triesLeft;
         profile.faults = c.faults;
@@ -127,14 +127,14 @@ TEST_F(CardReplies, NoCardMapsToCardRemovedOrThePcscCode) {
 }
 
 TEST_F(CardReplies, TwoRunsAtOnceOnOneCardBothGetTheirOwnData) {
-    CardProfile profile = cardWith(CardKind::Main, {{"AAAA", 0x01}, {"BBBB", 0x3E}});
+    CardProfile profile = patternCard(CardKind::Main, {{"AAAA", 0x01}, {"BBBB", 0x3E}});
     // A slow card stretches each read over a few hundred commands' worth of time, so the two
     // runs overlap; without a transaction around each read session their SELECTs and READs
     // would interleave and one run would read the other's file.
     profile.answerDelayMs = 2;
     pcsctest::CardInReader card(pcscd(), profile);
-    const std::string a = replyLine(base64(recordsOf(profile, 0x01)), 0);
-    const std::string b = replyLine(base64(recordsOf(profile, 0x3E)), 0);
+    const std::string a = replyLine(base64(dataSelectedBy(profile, 0x01)), 0);
+    const std::string b = replyLine(base64(dataSelectedBy(profile, 0x3E)), 0);
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         auto first = std::async(std::launch::async, [&] { return run({request("1234", "AAAA")}); });

@@ -15,6 +15,8 @@ namespace carddatatest {
 using cardsim::Bytes;
 using cardsim::CardKind;
 using cardsim::CardProfile;
+using cardsim::dataSelectedBy;
+using cardsim::patternCard;
 
 // The compact reply line: msg, ret_code (signed decimal), version, one "\n".
 inline std::string replyLine(const std::string& msg, long long code) {
@@ -28,25 +30,6 @@ inline std::string base64(const Bytes& data) {
     int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]), data.data(),
                             static_cast<int>(data.size()));
     out.resize(static_cast<std::size_t>(n));
-    return out;
-}
-
-inline CardProfile cardWith(CardKind kind, std::vector<cardsim::IndexEntry> entries) {
-    CardProfile p;
-    p.kind = kind;
-    p.entries = std::move(entries);
-    for (int r = 1; r <= cardsim::kMaxRecords; ++r) p.records[r] = cardsim::patternRecord(r);
-    return p;
-}
-
-inline Bytes recordsOf(const CardProfile& card, std::uint8_t mask) {
-    Bytes out;
-    for (int bit = 0; bit < 6; ++bit)
-        if (mask & (1 << bit)) {
-            Bytes r = card.records.at(bit + 1);
-            r.resize(cardsim::kRecordSize);
-            out.insert(out.end(), r.begin(), r.end());
-        }
     return out;
 }
 

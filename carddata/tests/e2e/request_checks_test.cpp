@@ -73,10 +73,10 @@ TEST_F(RequestChecks, NonObjectTopLevelGetsOneReplyLine) {
 }
 
 TEST_F(RequestChecks, LimitsAndOptionalMembersReachTheCard) {
-    CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
     profile.pin = Bytes(10, '7');  // the card sees the first ten bytes of a 49-byte PIN
     pcsctest::CardInReader card(pcscd(), profile, 1);
-    const std::string ok = base64(recordsOf(profile, 0x01));
+    const std::string ok = base64(dataSelectedBy(profile, 0x01));
     const std::string pin49(49, '7');
     const std::string sno99 = "ABCD" + std::string(95, 'x');
     const struct {

@@ -23,7 +23,7 @@ TEST_F(MainCardRead, SizeQueryCountsSelectedRecordsAndSendsNoPin) {
         int size;
     } cases[] = {{"K001", 1000}, {"K005", 2000}, {"K03F", 6000},
                  {"KC0 ", 0},    {"KFF ", 6000}, {"K000", 0}};
-    pcsctest::CardInReader card(pcscd(), cardWith(CardKind::Main, entries));
+    pcsctest::CardInReader card(pcscd(), patternCard(CardKind::Main, entries));
     for (const auto& c : cases) {
         int length = -7;
         EXPECT_EQ(sizeQuery(reader().c_str(), "1234", c.key, length), 0) << c.key;
@@ -37,14 +37,14 @@ TEST_F(MainCardRead, ReadCopiesSelectedRecordsInBitOrder) {
     const std::uint8_t masks[] = {0x01, 0x03, 0x07, 0x0F, 0x1F, 0x3F, 0x05, 0x22, 0xC1, 0x00};
     std::vector<IndexEntry> entries;
     for (std::uint8_t m : masks) entries.push_back({"M" + toHex({m}) + "x", m});
-    CardProfile profile = cardWith(CardKind::Main, entries);
+    CardProfile profile = patternCard(CardKind::Main, entries);
     pcsctest::CardInReader card(pcscd(), profile);
     // One process reads all of them: after the first read the keys are already installed.
     for (const IndexEntry& e : entries) {
         SCOPED_TRACE(e.key);
         ReadOutcome r = readRecords(reader().c_str(), "1234", e.key.c_str());
         ASSERT_EQ(r.status, 0);
-        Bytes expected = expectedData(profile, e.mask);
+        Bytes expected = dataSelectedBy(profile, e.mask);
         EXPECT_EQ(r.length, static_cast<int>(expected.size()));
         ASSERT_EQ(r.data.size(), expected.size() * 4);
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), r.data.begin()));
@@ -61,7 +61,7 @@ TEST_F(MainCardRead, LogShowsTheExactCommandSequence) {
         (std::filesystem::temp_directory_path() / ("cardsim-" + std::to_string(getpid()) + ".log"))
             .string();
     std::filesystem::remove(log);
-    CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x05}});
+    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x05}});
     {
         pcsctest::CardInReader card(pcscd(), profile, 0, log);
         ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
@@ -119,7 +119,7 @@ TEST_F(MainCardRead, PinBlockIsFirstTenBytesPaddedWithFF) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sentPin);
-        CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
         profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
         pcsctest::CardInReader card(pcscd(), profile);
         EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, 0);
@@ -135,7 +135,7 @@ TEST_F(MainCardRead, WrongPinReturnsTheCardsRetryStatusAndIsSentOnce) {
     } cases[] = {{3, 0x63C2, 2}, {2, 0x63C1, 1}, {1, 0x63C0, 0}, {0, 0x6983, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.triesLeft);
-        CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x03}});
+        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
         profile.triesLeft = c.triesLeft;
         pcsctest::CardInReader card(pcscd(), profile);
         ReadOutcome r = readRecords(reader().c_str(), "9999", "ABCD");
@@ -155,7 +155,7 @@ TEST_F(MainCardRead, RecordKeyIsSearchedFromOffsetElevenOnly) {
     raw.resize(cardsim::kIndexSize - 4, '.');
     raw += "TAIL";
     Bytes index(raw.begin(), raw.end());
-    CardProfile profile = cardWith(CardKind::Main, {});
+    CardProfile profile = patternCard(CardKind::Main, {});
     profile.rawIndex = index;
     pcsctest::CardInReader card(pcscd(), profile);
     const struct {
@@ -172,7 +172,7 @@ TEST_F(MainCardRead, RecordKeyIsSearchedFromOffsetElevenOnly) {
 }
 
 TEST_F(MainCardRead, CapacityBelowTheDataSizeFailsBeforeThePin) {
-    pcsctest::CardInReader card(pcscd(), cardWith(CardKind::Main, {{"ABCD", 0x03}}));
+    pcsctest::CardInReader card(pcscd(), patternCard(CardKind::Main, {{"ABCD", 0x03}}));
     Bytes buffer(1999, 0);
     int length = 1999;
     const unsigned char pin[] = "1234";
@@ -182,7 +182,7 @@ TEST_F(MainCardRead, CapacityBelowTheDataSizeFailsBeforeThePin) {
 }
 
 TEST_F(MainCardRead, MissingArgumentsAreRefusedWithoutCardTraffic) {
-    pcsctest::CardInReader card(pcscd(), cardWith(CardKind::Main, {{"ABCD", 0x01}}));
+    pcsctest::CardInReader card(pcscd(), patternCard(CardKind::Main, {{"ABCD", 0x01}}));
     const unsigned char pin[] = "1234";
     int length = 0;
     EXPECT_EQ(readUserData(reader().c_str(), nullptr, 4, "ABCD", nullptr, &length), -1);
@@ -192,7 +192,7 @@ TEST_F(MainCardRead, MissingArgumentsAreRefusedWithoutCardTraffic) {
 }
 
 TEST_F(MainCardRead, PinContextFallsBackToDf5030) {
-    CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
     profile.pinDf = 0x5030;
     pcsctest::CardInReader card(pcscd(), profile);
     ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
@@ -219,7 +219,7 @@ TEST_F(MainCardRead, SecureMessagingAgainstTheCardsKeys) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
         if (c.otherKeyB) profile.keyB = otherKey;
         if (c.otherAuthKey) profile.authKey = otherKey;
         profile.verifyReply = c.reply;
@@ -262,7 +262,7 @@ TEST_F(MainCardRead, WrongAnswersGiveAnErrorNeverABufferOverrun) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x03}});
+        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
         profile.faults = {c.fault};
         pcsctest::CardInReader card(pcscd(), profile);
         EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, c.status);
@@ -270,7 +270,7 @@ TEST_F(MainCardRead, WrongAnswersGiveAnErrorNeverABufferOverrun) {
 }
 
 TEST_F(MainCardRead, CardPulledDuringTheReadFailsAndIsThenMissing) {
-    CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x03}});
+    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
     FaultRule pull;
     pull.prefix = {0x8C, 0x20};
     pull.action = FaultRule::Action::Drop;

@@ -15,29 +15,10 @@ namespace cardtest {
 using cardsim::Bytes;
 using cardsim::CardKind;
 using cardsim::CardProfile;
+using cardsim::dataSelectedBy;
+using cardsim::patternCard;
 
 constexpr int kRemovedCard = static_cast<int>(0x80100069u);
-
-inline CardProfile cardWith(CardKind kind, std::vector<cardsim::IndexEntry> entries,
-                            int records = cardsim::kMaxRecords) {
-    CardProfile p;
-    p.kind = kind;
-    p.entries = std::move(entries);
-    for (int r = 1; r <= records; ++r) p.records[r] = cardsim::patternRecord(r);
-    return p;
-}
-
-// The records a mask selects, back to back in ascending bit order.
-inline Bytes expectedData(const CardProfile& card, std::uint8_t mask) {
-    Bytes out;
-    for (int bit = 0; bit < 6; ++bit)
-        if (mask & (1 << bit)) {
-            Bytes r = card.records.at(bit + 1);
-            r.resize(cardsim::kRecordSize);
-            out.insert(out.end(), r.begin(), r.end());
-        }
-    return out;
-}
 
 struct ReadOutcome {
     int status = 0;

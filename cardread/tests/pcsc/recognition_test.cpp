@@ -28,7 +28,7 @@ TEST_F(Recognition, NoCardRecognisedIsTheRemovedCardCode) {
     // Without a reader name the first reader with a card is taken; there is none.
     EXPECT_EQ(sizeQuery(nullptr, "1234", "ABCD", length), kNoSmartcard);
     // A card in the other reader does not help the named one.
-    pcsctest::CardInReader card(pcscd(), cardWith(CardKind::Main, {{"ABCD", 0x01}}), 1);
+    pcsctest::CardInReader card(pcscd(), patternCard(CardKind::Main, {{"ABCD", 0x01}}), 1);
     EXPECT_EQ(sizeQuery(reader(0).c_str(), "1234", "ABCD", length), kRemovedCard);
     EXPECT_EQ(length, 0);
 }
@@ -63,7 +63,7 @@ TEST_F(Recognition, CardKindFollowsTheAtr) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = cardWith(c.kind, {{"ABCD", 0x01}});
+        CardProfile profile = patternCard(c.kind, {{"ABCD", 0x01}});
         profile.atr = c.atr;
         pcsctest::CardInReader card(pcscd(), profile);
         ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
@@ -78,8 +78,8 @@ TEST_F(Recognition, CardKindFollowsTheAtr) {
 
 TEST_F(Recognition, ReaderChoiceNamedOrFirstWithACard) {
     // The two cards hold different first records, so the data tells which was read.
-    CardProfile first = cardWith(CardKind::Main, {{"ABCD", 0x01}});
-    CardProfile second = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+    CardProfile first = patternCard(CardKind::Main, {{"ABCD", 0x01}});
+    CardProfile second = patternCard(CardKind::Main, {{"ABCD", 0x01}});
     second.records[1] = Bytes(1000, 'B');
     const struct {
         const char* name;
@@ -107,7 +107,7 @@ TEST_F(Recognition, ReaderChoiceNamedOrFirstWithACard) {
 }
 
 TEST_F(Recognition, CardTakenOutAndPutBackIsReadAgain) {
-    CardProfile profile = cardWith(CardKind::Main, {{"ABCD", 0x01}});
+    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
     pcsctest::CardInReader card(pcscd(), profile);
     EXPECT_EQ(readRecords(reader().c_str(), "9999", "ABCD").status, 0x63C2);
     card.pull();
@@ -123,10 +123,10 @@ TEST_F(Recognition, CardTakenOutAndPutBackIsReadAgain) {
 TEST_F(Recognition, CardChangedBetweenSizeQueryAndReadIsRecognisedAnew) {
     int length = 0;
     {
-        pcsctest::CardInReader card(pcscd(), cardWith(CardKind::Main, {{"ABCD", 0x01}}));
+        pcsctest::CardInReader card(pcscd(), patternCard(CardKind::Main, {{"ABCD", 0x01}}));
         ASSERT_EQ(sizeQuery(reader().c_str(), "1234", "ABCD", length), 0);
     }
-    CardProfile starcos = cardWith(CardKind::Starcos, {{"ABCD", 0x03}});
+    CardProfile starcos = patternCard(CardKind::Starcos, {{"ABCD", 0x03}});
     pcsctest::CardInReader card(pcscd(), starcos);
     Bytes buffer(static_cast<std::size_t>(length) * 4, 0);
     const unsigned char pin[] = "1234";

@@ -17,12 +17,12 @@ std::vector<std::string> hexLines(const std::vector<Bytes>& commands) {
 }
 
 TEST_F(StarcosCardRead, ReadsRecordsAfterPlainVerify) {
-    CardProfile profile = cardWith(CardKind::Starcos, {{"ABCD", 0x05}});
+    CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x05}});
     pcsctest::CardInReader card(pcscd(), profile);
     ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.length, 2000);
-    Bytes expected = expectedData(profile, 0x05);
+    Bytes expected = dataSelectedBy(profile, 0x05);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), r.data.begin()));
 
     const std::vector<std::string> index = {"00A4000C023F00", "00A4000002FE15", "00B0000000"};
@@ -51,7 +51,7 @@ TEST_F(StarcosCardRead, FileSizeDecidesTheChunks) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
-        CardProfile profile = cardWith(CardKind::Starcos, {{"ABCD", 0x01}});
+        CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x01}});
         profile.records[1] = cardsim::patternRecord(1, static_cast<std::size_t>(c.size));
         pcsctest::CardInReader card(pcscd(), profile);
         // The rest of the 1000-byte slot keeps what the caller had in it.
@@ -83,7 +83,7 @@ TEST_F(StarcosCardRead, PinBlockIsFirstEightBytesPaddedWithBlanks) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sentPin);
-        CardProfile profile = cardWith(CardKind::Starcos, {{"ABCD", 0x01}});
+        CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x01}});
         profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
         pcsctest::CardInReader card(pcscd(), profile);
         EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, c.status);
@@ -134,7 +134,7 @@ TEST_F(StarcosCardRead, OversizedOrShortFilesAreErrors) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = cardWith(CardKind::Starcos, {{"ABCD", 0x01}});
+        CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x01}});
         Bytes index = cardsim::buildIndex(profile.entries);
         index.resize(c.indexSize, 0);
         profile.rawIndex = index;

@@ -1,34 +1,16 @@
 // The Chinese texts are typed as code page 950 bytes; iconv, an independent converter, must turn
 // each back into exactly the characters the product shows (including its odd ones).
 #include <gtest/gtest.h>
-#include <iconv.h>
-
-#include <cerrno>
-#include <cstring>
 #include <string>
 
+#include "CodePage950.h"
 #include "Messages.h"
 #include "TextBuffer.h"
 
 namespace servicectl {
 namespace {
 
-std::string cp950ToUtf8(const std::string& input) {
-    iconv_t converter = iconv_open("UTF-8", "CP950");
-    if (converter == reinterpret_cast<iconv_t>(-1)) return "<iconv has no CP950>";
-    std::string in = input;
-    std::string out(in.size() * 4 + 16, '\0');
-    char* inPointer = &in[0];
-    char* outPointer = &out[0];
-    std::size_t inLeft = in.size();
-    std::size_t outLeft = out.size();
-    std::size_t result = iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft);
-    iconv_close(converter);
-    if (result == static_cast<std::size_t>(-1))
-        return std::string("<invalid: ") + strerror(errno) + ">";
-    out.resize(out.size() - outLeft);
-    return out;
-}
+using testtext::cp950ToUtf8;
 
 struct ChineseCase {
     const char* name;

@@ -1,7 +1,6 @@
 // The real Windows program under Wine: processes, registry, folders and message boxes through the
 // real Win32 calls, in a private prefix made once for the whole suite.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../CodePage950.h"
 #include "WineRunner.h"
 
 namespace servicectl {
@@ -50,21 +50,7 @@ std::string buildPath(const char* name) {
     return std::string(dir != nullptr ? dir : ".") + "/" + name;
 }
 
-std::string utf8ToCp950(const std::string& text) {
-    iconv_t converter = iconv_open("CP950", "UTF-8");
-    if (converter == reinterpret_cast<iconv_t>(-1)) return "<no CP950>";
-    std::string in = text;
-    std::string out(in.size() * 2 + 8, '\0');
-    char* inPointer = &in[0];
-    char* outPointer = &out[0];
-    std::size_t inLeft = in.size();
-    std::size_t outLeft = out.size();
-    std::size_t result = iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft);
-    iconv_close(converter);
-    if (result == static_cast<std::size_t>(-1)) return "<not convertible>";
-    out.resize(out.size() - outLeft);
-    return out;
-}
+using servicectl::testtext::utf8ToCp950;
 
 struct Box {
     std::string text;

@@ -13,7 +13,7 @@ command -v gcovr >/dev/null || {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends gcovr >/dev/null
 }
 
-cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DCARD_COVERAGE=ON >/dev/null
+cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARD_COVERAGE=ON >/dev/null
 cmake --build "$dir" -j "$(nproc)" >/dev/null
 find "$dir" -name '*.gcda' -delete
 (cd "$dir" && ctest -j "$(nproc)" --timeout 300 -LE 'windows|wine' --output-on-failure) ||

@@ -101,31 +101,46 @@ stamp_ok() {
 build_openssl() {
     local arch=$1 prefix=$cache/$1 src stamp want target dll build
     src=$(fetch_source openssl libssl3)
-    want="openssl $(basename "$src") ${openssl_options[*]}"
+    local options=("${openssl_options[@]}")
+    if [[ $arch == i686 ]]; then
+        target=mingw
+        # The 32-bit assembler modules use GOT relocations that the PE assembler cannot represent.
+        options+=(no-asm)
+    else
+        target=mingw64
+    fi
+    want="openssl $(basename "$src") ${options[*]}"
     stamp=$prefix/.openssl
     stamp_ok "$stamp" "$want" && return
-    [[ $arch == i686 ]] && target=mingw || target=mingw64
     build=$cache/build/$arch/openssl
     rm -rf "$build"
     mkdir -p "$build" "$prefix/include" "$prefix/lib" "$prefix/bin"
     echo "== openssl $arch ($(basename "$src"))"
+    # The compiler's chatter goes to a log, shown only when the build fails. The subshell runs
+    # on its own (not as a condition) so that its first failing command ends it.
+    local status=0
     (
         cd "$build"
-        "$src/Configure" "$target" "${openssl_options[@]}" \
-            --cross-compile-prefix="$arch-w64-mingw32-" --prefix="$prefix" >/dev/null
+        "$src/Configure" "$target" "${options[@]}" \
+            --cross-compile-prefix="$arch-w64-mingw32-" --prefix="$prefix"
         # Only the crypto DLL and its import library: neither libssl nor the static archive is
         # linked by anything here, and building them would double the compile time.
         dll=$(sed -n 's/^SHLIBS=.*\(libcrypto[^ ]*\.dll\).*/\1/p' Makefile)
         [[ -n $dll ]] || dll=$(awk '/^libcrypto.*\.dll:/ { sub(":.*", "", $1); print $1; exit }' Makefile)
-        make -s -j"$jobs" build_generated >/dev/null
-        make -s -j"$jobs" "$dll" >/dev/null
+        make -s -j"$jobs" build_generated
+        make -s -j"$jobs" "$dll"
         cp "$dll" "$prefix/bin/"
         cp libcrypto.dll.a "$prefix/lib/"
         rm -rf "$prefix/include/openssl"
         mkdir -p "$prefix/include/openssl"
         cp "$src"/include/openssl/*.h include/openssl/*.h "$prefix/include/openssl/"
-    )
-    rm -rf "$build"
+    ) >"$build.log" 2>&1 &
+    wait $! || status=$?
+    if ((status)); then
+        tail -n 40 "$build.log" >&2
+        return 1
+    fi
+    rm -rf "$build" "$build.log"
     echo "$want" >"$stamp"
 }
 

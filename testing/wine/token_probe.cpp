@@ -46,8 +46,8 @@ void check(const char* name, bool ok) {
 Bytes objectId(TokenContext* ctx, bool key, CK_ULONG index) {
     Bytes id(256);
     CK_ULONG length = static_cast<CK_ULONG>(id.size());
-    const TokenResult r = key ? GetKeyID(ctx, index, id.data(), &length)
-                              : GetCertID(ctx, index, id.data(), &length);
+    const TokenResult r =
+        key ? GetKeyID(ctx, index, id.data(), &length) : GetCertID(ctx, index, id.data(), &length);
     id.resize(r == 0 ? length : 0);
     return id;
 }

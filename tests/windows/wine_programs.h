@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "WineRunner.h"
+#include "wine_runner.h"
 
 namespace winetest {
 

@@ -1,7 +1,7 @@
 // The tool's platform operations on Windows.
 #pragma once
 
-#include "../Platform.h"
+#include "../platform.h"
 
 namespace servicectl {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ServiceControl.h"
+#include "service_control.h"
 
 namespace servicectl {
 namespace {

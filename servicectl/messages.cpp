@@ -1,4 +1,4 @@
-#include "Messages.h"
+#include "messages.h"
 
 namespace servicectl {
 namespace messages {

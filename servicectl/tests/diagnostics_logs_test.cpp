@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "FakePlatform.h"
-#include "Messages.h"
-#include "ServiceControl.h"
+#include "fake_platform.h"
+#include "messages.h"
+#include "service_control.h"
 
 namespace servicectl {
 namespace {

@@ -1,4 +1,4 @@
-#include "FakePlatform.h"
+#include "fake_platform.h"
 
 #include <algorithm>
 #include <cstring>

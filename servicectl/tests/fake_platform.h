@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform.h"
+#include "platform.h"
 
 namespace servicectl {
 namespace testing {

@@ -1,4 +1,4 @@
-#include "WineRunner.h"
+#include "wine_runner.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "Platform.h"
+#include "platform.h"
 
 namespace servicectl {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ServiceControl.h"
+#include "service_control.h"
 
 namespace servicectl {
 namespace {

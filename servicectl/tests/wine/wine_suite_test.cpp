@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "../CodePage950.h"
-#include "WineRunner.h"
+#include "../code_page_950.h"
+#include "wine_runner.h"
 
 namespace servicectl {
 namespace wine {

@@ -1,11 +1,13 @@
 // The Chinese texts are typed as code page 950 bytes; iconv, an independent converter, must turn
 // each back into exactly the characters the product shows (including its odd ones).
+#include "messages.h"
+
 #include <gtest/gtest.h>
+
 #include <string>
 
-#include "CodePage950.h"
-#include "Messages.h"
-#include "TextBuffer.h"
+#include "code_page_950.h"
+#include "text_buffer.h"
 
 namespace servicectl {
 namespace {

@@ -1,6 +1,6 @@
 // The tool's message texts. Each text exists in English and in Traditional Chinese; the Chinese
-// texts are code page 950 bytes, shown through the ANSI message box on a Traditional Chinese UI. The wording is
-// the product's own, odd spellings included, so users and support recognise it.
+// texts are code page 950 bytes, shown through the ANSI message box on a Traditional Chinese UI.
+// The wording is the product's own, odd spellings included, so users and support recognise it.
 #pragma once
 
 #include <cstdint>

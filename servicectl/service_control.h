@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "Messages.h"
-#include "Platform.h"
-#include "TextBuffer.h"
+#include "messages.h"
+#include "platform.h"
+#include "text_buffer.h"
 
 namespace servicectl {
 

@@ -2,8 +2,8 @@
 // shows no console; its only output is message boxes and the desktop logs.
 #include <windows.h>
 
-#include "../ServiceControl.h"
-#include "Win32Platform.h"
+#include "../service_control.h"
+#include "win32_platform.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
     servicectl::Win32Platform platform;

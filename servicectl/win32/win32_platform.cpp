@@ -1,4 +1,4 @@
-#include "Win32Platform.h"
+#include "win32_platform.h"
 
 #include <shlobj.h>
 #include <tlhelp32.h>

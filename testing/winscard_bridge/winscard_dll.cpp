@@ -5,12 +5,16 @@
 // reader list and SCardStatusA; everything Windows-specific about buffers (the length query,
 // SCARD_AUTOALLOCATE, multi-strings) is handled here, everything pcsc-lite-specific there.
 // Never shipped.
+
 // Defines the PCI records here instead of importing them (windows.h brings winscard.h in).
 #define WINSCARDDATA __declspec(dllexport)
-#include <windows.h>
-#include <winscard.h>
+// Winsock first: windows.h would bring the old winsock.h in otherwise.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+#include <winscard.h>
+// clang-format on
 
 #include <cstdlib>
 #include <cstring>

@@ -58,7 +58,7 @@ echo "== installed programs answer"
 # module (libcrypto loads from the folder, the module is missing on both).
 while IFS='|' read -r program linux request; do
     [[ -n $program ]] || continue
-    want=$("$linux" "$request" 2>&1; echo "exit=$?")
+    want=$(env -u LD_LIBRARY_PATH "$linux" "$request" 2>&1; echo "exit=$?")
     got=$(cd "$work" && wine "C:\\Program Files\\$folder_name\\$program" "$request" 2>&1
         echo "exit=$?")
     [[ $got == "$want" ]] || fail "$program answers [$got], the Linux build [$want]"
@@ -76,6 +76,9 @@ for _ in $(seq 1 600); do
     sleep 0.1
 done
 [[ ! -e $folder ]] || fail "left behind: $(cd "$folder" && find . | tr '\n' ' ')"
+# Nor anything else named after the product (the Start Menu folder with its uninstall link).
+left=$(find "$WINEPREFIX/drive_c" -iname "*$folder_name*")
+[[ -z $left ]] || fail "left behind: $left"
 if wine reg query "$key" >/dev/null 2>&1; then fail "the uninstall entry is still there"; fi
 
 if ((failures)); then

@@ -3,9 +3,9 @@
 # WinSCard bridge: winscard.dll beside the program, chosen over Wine's stub, hands every call to
 # winscard-bridge, which makes it with pcsc-lite against a private pcscd with a vpcd reader. For
 # each case the same card and request go to the Linux build first, then to the Windows one; the
-# reply must be the Linux one byte for byte (with the Windows C runtime's CR LF at its end), and
-# the card must have received the same commands, apart from the host's random block in the
-# protected VERIFY and the card authentication that answers the card's challenge.
+# reply must be the Linux one byte for byte, and the card must have received the same commands,
+# apart from the host's random block in the protected VERIFY and the card authentication that
+# answers the card's challenge.
 # Last, a request without a reader name goes through Wine's card dialog.
 #
 #   card-read-under-wine.sh CARDDATA CARDSIM BRIDGE WINDOWS_BIN WINSCARD_DLL WORK_DIR
@@ -113,7 +113,7 @@ while read -r name code pin sno card; do
     grep -q "^{\"msg\":\"[^\"]*\",\"ret_code\":$code,\"version\":\"1.0.4\"}\$" \
         "$work/$name.linux.out" || fail "$name: Linux reply is not ret_code $code"
     ((status == 0)) || fail "$name: carddata.exe exited with $status"
-    sed 's/$/\r/' "$work/$name.linux.out" | cmp -s - "$work/$name.windows.out" ||
+    cmp -s "$work/$name.linux.out" "$work/$name.windows.out" ||
         fail "$name: Windows reply differs: $(head -c 200 "$work/$name.windows.out")"
     [[ ! -s $work/$name.windows.err ]] ||
         fail "$name: Windows standard error: $(head -c 300 "$work/$name.windows.err")"

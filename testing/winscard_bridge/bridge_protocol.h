@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -104,8 +105,9 @@ class Reader {
     Bytes blob() {
         const std::uint32_t n = u32();
         if (!take(n)) return {};
-        return Bytes(data_.begin() + static_cast<std::ptrdiff_t>(at_ - n),
-                     data_.begin() + static_cast<std::ptrdiff_t>(at_));
+        Bytes out(n);
+        if (n) std::memcpy(out.data(), data_.data() + (at_ - n), n);
+        return out;
     }
     std::string text() {
         Bytes b = blob();

@@ -37,26 +37,25 @@ if ((failures == 0)); then
     grep -q "file format $format\$" <<<"$header" || fail "the setup program is not $format"
 
     want=$(printf '%s\n' README.md carddata.exe cardread.dll "$crypto" pincheck.exe \
-        servicectl.exe | sort)
-    # Files another part of the build installs for users (a DLL of its own) count too.
-    extra=$(unzip -Z1 "$base.zip" | sed -n 's|^[^/]*/\([^/]*\.dll\)$|\1|p' |
-        grep -vx -e cardread.dll -e "$crypto" || true)
-    want=$(printf '%s\n' $want $extra | sort)
-    got=$(unzip -Z1 "$base.zip" | grep -v '/$' | sort)
-    top=$(sed 's|/.*||' <<<"$got" | sort -u)
-    [[ $top == "card-programs-$version-$suffix" ]] || fail "the ZIP holds more than one folder"
-    got=$(sed 's|^[^/]*/||' <<<"$got")
-    [[ $got == "$want" ]] || fail "the ZIP holds [$(echo $got)], expected [$(echo $want)]"
+        servicectl.exe)
+    listed=$(unzip -Z1 "$base.zip" | grep -v '/$')
+    [[ $(cut -d/ -f1 <<<"$listed" | sort -u) == "card-programs-$version-$suffix" ]] ||
+        fail "the ZIP holds more than one folder"
+    got=$(cut -d/ -f2- <<<"$listed" | sort)
+    # DLLs that other parts of the build install for users (a library of their own) count too.
+    want=$( (echo "$want"; grep '\.dll$' <<<"$got") | sort -u)
+    [[ $got == "$want" ]] ||
+        fail "the ZIP holds [$(tr '\n' ' ' <<<"$got")], expected [$(tr '\n' ' ' <<<"$want")]"
 
     # Every DLL a packaged file imports is a Windows one or in the folder.
     rm -rf "$build/packages/unpacked" && mkdir -p "$build/packages/unpacked"
     unzip -q "$base.zip" -d "$build/packages/unpacked"
-    system="kernel32.dll msvcrt.dll user32.dll advapi32.dll shell32.dll ws2_32.dll bcrypt.dll
-        crypt32.dll winscard.dll scarddlg.dll"
+    system=" kernel32.dll msvcrt.dll user32.dll advapi32.dll shell32.dll ws2_32.dll bcrypt.dll \
+crypt32.dll winscard.dll scarddlg.dll "
     for file in "$build"/packages/unpacked/*/*.{exe,dll}; do
-        for dll in $("$objdump" -p "$file" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z'); do
-            [[ " $(echo $system) " == *" $dll "* ]] && continue
-            ls "$(dirname "$file")" | tr 'A-Z' 'a-z' | grep -qx "$dll" ||
+        for dll in $("$objdump" -p "$file" | sed -n 's/^\tDLL Name: //p'); do
+            [[ $system == *" ${dll,,} "* ]] && continue
+            [[ -n $(find "$(dirname "$file")" -maxdepth 1 -iname "$dll") ]] ||
                 fail "$(basename "$file") needs $dll, which is neither Windows' nor packaged"
         done
     done

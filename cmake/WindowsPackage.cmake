@@ -11,6 +11,11 @@ set(CPACK_GENERATOR NSIS ZIP)
 get_cmake_property(card_components COMPONENTS)
 list(REMOVE_ITEM card_components development)
 set(CPACK_COMPONENTS_ALL ${card_components})
+# The ZIP takes the same components, all in one archive (a plain archive would hold every
+# component), with the folder on top (set at package time: the setup must not get that folder).
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/WindowsPackageGenerator.cmake)
 
 set(CARD_WINDOWS_PRODUCT "Card Programs")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "${CARD_WINDOWS_PRODUCT}")

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "status.h"
+#include "cardread/status.h"
 
 namespace cardread {
 

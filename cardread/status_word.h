@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "status.h"
+#include "cardread/status.h"
 
 namespace cardread {
 

@@ -1,6 +1,7 @@
-// The library's status values. Success is 0 everywhere inside the library, as it is for PC/SC
-// and at the export; the card's 90 00 becomes 0 where its answer is read. PC/SC codes and the
-// card's other status words pass through unchanged.
+// The library's status values, for the library and for the programs that map readUserData's
+// results. Success is 0 everywhere inside the library, as it is for PC/SC and at the export;
+// the card's 90 00 becomes 0 where its answer is read. PC/SC codes and the card's other status
+// words pass through unchanged.
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "cardread/status.h"
+#include "common/version.h"
 
 namespace carddata {
 
@@ -40,7 +41,7 @@ std::string replyLine(std::int32_t code, const std::string& msg) {
     Json::Value reply(Json::objectValue);
     reply["msg"] = msg;
     reply["ret_code"] = Json::Value(static_cast<Json::Int>(mapReplyCode(code)));
-    reply["version"] = "1.0.4";
+    reply["version"] = common::kVersionText;
 
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";

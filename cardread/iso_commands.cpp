@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "common/secret.h"
 #include "status_word.h"
-#include "wipe.h"
 
 namespace cardread {
 namespace {
@@ -82,7 +82,7 @@ Status IsoCommands::readFileById(std::uint16_t fileId, std::uint8_t* destination
 
 Status IsoCommands::verifyPinPlain(std::uint8_t reference, const std::uint8_t* pin,
                                    std::size_t pinLength) {
-    WipedBytes<5 + kStarcosPinBlockSize> command;
+    common::SecretArray<5 + kStarcosPinBlockSize> command;
     const std::uint8_t header[] = {0x00, 0x20, 0x00, reference, kStarcosPinBlockSize};
     std::memcpy(command.data(), header, sizeof header);
     std::memset(command.data() + 5, 0x20, kStarcosPinBlockSize);

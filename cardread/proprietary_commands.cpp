@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "common/secret.h"
 #include "secure_messaging.h"
 #include "status_word.h"
-#include "wipe.h"
 
 namespace cardread {
 namespace {
@@ -88,7 +88,7 @@ Status ProprietaryCommands::externalAuthenticate(std::uint8_t keyReference, cons
 }
 
 Status ProprietaryCommands::verifyPinProtected(const std::uint8_t pinBlock[kMainPinBlockSize]) {
-    WipedBytes<kMaxCommandSize> command;
+    common::SecretArray<kMaxCommandSize> command;
     const std::uint8_t header[] = {kClassProprietary | kClassMac | kClassEncipher, 0x20, 0x00, 0x01,
                                    kMainPinBlockSize};
     std::memcpy(command.data(), header, sizeof header);

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/secret.h"
 #include "iso_commands.h"
 #include "proprietary_commands.h"
 #include "record_index.h"
-#include "wipe.h"
 
 namespace cardread {
 namespace {
@@ -57,7 +57,7 @@ Status readMainCard(CardChannel& channel, const KeyStore& keys, const std::uint8
     if ((rv = card.selectFile(0x0810)) != kStatusOk) return rv;
 
     {
-        WipedBytes<kMainPinBlockSize> pinBlock;
+        common::SecretArray<kMainPinBlockSize> pinBlock;
         std::memset(pinBlock.data(), 0xFF, pinBlock.size());
         const std::size_t used =
             std::min(static_cast<std::size_t>(request.pinLength), kMainPinBlockSize);

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "common/secret.h"
 #include "random_source.h"
 #include "status_word.h"
-#include "wipe.h"
 
 namespace cardread {
 namespace {
@@ -44,7 +44,7 @@ Status wrapCommand(std::uint8_t* command, std::size_t& length, std::size_t capac
     std::uint8_t* data = r + kDesBlockSize;
     std::memmove(data, r, dataLength);
     if (!fillRandom(r, kDesBlockSize)) {
-        wipe(command, capacity);
+        common::wipeBytes(command, capacity);
         return kStatusSecureMessaging;
     }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "messages.h"
-#include "secret_text.h"
+#include "common/secret.h"
 
 #ifndef PINCHECK_MODULE_NAME
 #error "PINCHECK_MODULE_NAME must name the card's PKCS#11 module file"
@@ -47,7 +47,7 @@ void TamrinCA::loginWithPin(const std::string& pin) {
     // Sized to the PIN, however long: the module, not this program, decides which lengths it
     // accepts, and a cut PIN could be checked as a different one.
     std::string pinBuffer(pin);
-    WipeOnExit wipePin(pinBuffer);
+    common::WipeOnExit wipePin(pinBuffer);
 
     if (!opened_) {
         openToken();

@@ -5,7 +5,9 @@
 #include "common/secret.h"
 #include "layer.h"
 
-using namespace token;
+// The exports are defined inside the layer's namespace; their C linkage keeps them the global C
+// names that token_api.h declares.
+namespace token {
 
 namespace {
 
@@ -92,3 +94,5 @@ extern "C" TokenResult LogoutToken(TokenContext* ctx) {
     ctx->session = nullptr;
     return 0;
 }
+
+}  // namespace token

@@ -38,13 +38,7 @@ Status IsoCommands::selectApplication(const std::uint8_t* aid, std::size_t aidLe
 
 Status IsoCommands::readFileById(std::uint16_t fileId, std::uint8_t* destination,
                                  std::size_t capacity, std::size_t& size) {
-    const std::uint8_t select[] = {0x00,
-                                   0xA4,
-                                   0x00,
-                                   0x00,
-                                   0x02,
-                                   static_cast<std::uint8_t>(fileId >> 8),
-                                   static_cast<std::uint8_t>(fileId)};
+    const std::uint8_t select[] = {0x00, 0xA4, 0x00, 0x00, 0x02, highByte(fileId), lowByte(fileId)};
     Status rv = transmit(select, sizeof select);
     if (rv != kStatusOk) return rv;
     if (response_.size() < kStatusWordSize + kFciSizeOffset + 2) return kStatusBadResponse;

@@ -21,13 +21,8 @@ Status ProprietaryCommands::transmit(const std::uint8_t* command, std::size_t le
 }
 
 Status ProprietaryCommands::selectFile(std::uint16_t fileId) {
-    const std::uint8_t command[] = {kClassProprietary,
-                                    0xA4,
-                                    0x00,
-                                    0x00,
-                                    0x02,
-                                    static_cast<std::uint8_t>(fileId >> 8),
-                                    static_cast<std::uint8_t>(fileId)};
+    const std::uint8_t command[] = {kClassProprietary, 0xA4,           0x00, 0x00, 0x02,
+                                    highByte(fileId),  lowByte(fileId)};
     std::vector<std::uint8_t> response;
     return transmit(command, sizeof command, kSelectReceiveSize, response);
 }

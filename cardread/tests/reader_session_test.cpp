@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "issuer_keys.h"
 #include "test_support.h"
@@ -24,6 +25,7 @@ class FakePcsc : public cardread::PcscApi {
     std::vector<std::string> calls;
     cardread::Status establishResult = 0;
     cardread::Status dialogResult = 0;
+    Bytes swappedIn;  // when set, the card that "Reader 0" holds after the first disconnect
     std::unique_ptr<cardtest::ScriptedChannel> channel;
     int openContexts = 0;
     int openCards = 0;
@@ -54,6 +56,7 @@ class FakePcsc : public cardread::PcscApi {
     }
     cardread::Status disconnect(cardread::PcscCard) override {
         calls.push_back("disconnect");
+        if (!swappedIn.empty()) readers["Reader 0"] = std::exchange(swappedIn, Bytes{});
         --openCards;
         return 0;
     }
@@ -263,6 +266,18 @@ TEST_F(ReaderSessionTest, StarcosCardIsReadWithTheIsoFamilyAndNoKeys) {
     int length = 0;
     EXPECT_EQ(0x6A82, read(nullptr, "1234", "A001", nullptr, &length));
     EXPECT_FALSE(state.keys.installed);
+    expectEverythingReleased();
+}
+
+// The card is swapped for one of the other kind between recognition and the session: the
+// commands are those of the card the session holds, not of the one recognised.
+TEST_F(ReaderSessionTest, CardSwappedAfterRecognitionIsReadAsTheKindItIs) {
+    pcsc.readers["Reader 0"] = kPelvoAtr;
+    pcsc.swappedIn = kStarcosAtr;
+    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(
+        std::vector<cardtest::Exchange>{cardtest::expect("00 A4 00 0C 02 3F 00", "6A 82")});
+    int length = 0;
+    EXPECT_EQ(0x6A82, read("Reader 0", "1234", "A001", nullptr, &length));
     expectEverythingReleased();
 }
 

@@ -36,7 +36,6 @@ class PcscOwner {
         return (pcsc->*Release)(handle_);
     }
     std::uintptr_t get() const { return handle_; }
-    explicit operator bool() const { return pcsc_ != nullptr; }
 
   private:
     PcscApi* pcsc_ = nullptr;

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "base64.h"
+#include "common/secret.h"
 #include "reply.h"
 #include "request.h"
-#include "wipe.h"
 
 namespace carddata {
 
@@ -18,11 +18,11 @@ std::string runCardData(int argumentCount, const char* const* arguments, ReadUse
     if (!fields.ok) return replyLine(fields.code, fields.message);
 
     // NUL-terminated copies: the library reads the PIN and SNO as C texts.
-    WipedBuffer pin(fields.pin.size() + 1);
+    common::SecretBytes pin(fields.pin.size() + 1);
     std::memcpy(pin.data(), fields.pin.data(), fields.pin.size());
-    WipedBuffer sno(fields.sno.size() + 1);
+    common::SecretBytes sno(fields.sno.size() + 1);
     std::memcpy(sno.data(), fields.sno.data(), fields.sno.size());
-    wipeString(fields.pin);
+    common::wipeText(fields.pin);
 
     const char* readerName = fields.readerName.empty() ? nullptr : fields.readerName.c_str();
     const int pinLength = static_cast<int>(std::strlen(reinterpret_cast<char*>(pin.data())));
@@ -35,11 +35,10 @@ std::string runCardData(int argumentCount, const char* const* arguments, ReadUse
     // Four times the reported size. A size of 0 still gets a real buffer, so the second call is
     // a read (the card still checks the PIN) and not another size query.
     const std::size_t capacity = length > 0 ? 4 * static_cast<std::size_t>(length) : 0;
-    WipedBuffer data(std::max<std::size_t>(capacity, 1));
+    common::SecretBytes data(std::max<std::size_t>(capacity, 1));
     rv = read(readerName, pin.data(), pinLength, recordKey, data.data(), &length);
     if (rv != 0) return replyLine(rv, "");
-    const std::size_t used =
-        length <= 0 ? 0 : std::min(static_cast<std::size_t>(length), capacity);
+    const std::size_t used = length <= 0 ? 0 : std::min(static_cast<std::size_t>(length), capacity);
     const std::string encoded = base64Encode(data.data(), used);
     if (encoded.empty()) return replyLine(kNoData, "");
     return replyLine(0, withoutLineBreaks(encoded));

@@ -4,6 +4,7 @@
 
 #include "card_data_command.h"
 #include "cardread/read_user_data.h"
+#include "common/version.h"
 
 int main(int argc, char** argv) {
     std::string reply;
@@ -11,7 +12,7 @@ int main(int argc, char** argv) {
         reply = carddata::runCardData(argc - 1, argv + 1, &readUserData);
     } catch (...) {
         // Only an allocation can fail here; the service still gets its one line.
-        reply = "{\"msg\":\"\",\"ret_code\":1979711500,\"version\":\"1.0.4\"}\n";
+        reply = "{\"msg\":\"\",\"ret_code\":1979711500,\"version\":\"" CARD_VERSION_TEXT "\"}\n";
     }
     std::fwrite(reply.data(), 1, reply.size(), stdout);
     std::fflush(stdout);

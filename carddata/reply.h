@@ -15,7 +15,7 @@ constexpr std::int32_t kNoData = 0x76600001;
 // The service's reply code for a code handed to the reply step; others pass unchanged.
 std::int32_t mapReplyCode(std::int32_t code);
 
-// {"msg":…,"ret_code":…,"version":"1.0.4"} and one "\n"; the code is mapped first.
+// {"msg":…,"ret_code":…,"version":…} and one "\n"; the code is mapped first.
 std::string replyLine(std::int32_t code, const std::string& msg);
 
 }  // namespace carddata

@@ -4,13 +4,13 @@
 
 #include <memory>
 
+#include "common/secret.h"
 #include "reply.h"
-#include "wipe.h"
 
 namespace carddata {
 
 RequestFields::~RequestFields() {
-    wipeString(pin);
+    common::wipeText(pin);
 }
 
 namespace {
@@ -38,7 +38,7 @@ void wipePinInTree(Json::Value& root) {
     const char* begin = nullptr;
     const char* end = nullptr;
     if (pin && pin->isString() && pin->getString(&begin, &end) && begin) {
-        wipeBytes(const_cast<char*>(begin), static_cast<std::size_t>(end - begin));
+        common::wipeBytes(const_cast<char*>(begin), static_cast<std::size_t>(end - begin));
     }
 }
 

@@ -6,12 +6,20 @@
 #include <cstdint>
 #include <vector>
 
-#include "status.h"
+#include "cardread/status.h"
 
 namespace cardread {
 
+// The bytes of a 16-bit file identifier or offset as commands carry them, high byte first.
+constexpr std::uint8_t highByte(std::uint16_t value) {
+    return static_cast<std::uint8_t>(value >> 8);
+}
+constexpr std::uint8_t lowByte(std::uint16_t value) {
+    return static_cast<std::uint8_t>(value);
+}
+
 class CardChannel {
-public:
+  public:
     virtual ~CardChannel() = default;
 
     // Sends `length` command bytes with T=1 protocol information. On 0 `response` holds the

@@ -4,6 +4,8 @@
 
 namespace cardread {
 
+// The ATR rows keep one card's bytes together.
+// clang-format off
 #define FF16 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, \
              0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF
 
@@ -62,6 +64,8 @@ const CardDatabaseEntry kCardDatabaseEntries[kCardDatabaseEntryCount] = {
     {"JCOP 31", &CardTypeTable[6]},
 };
 
+// clang-format on
+
 #undef FF16
 #undef ATR_32K
 #undef MASK_32K
@@ -87,8 +91,13 @@ bool isMainKindAtr(const std::uint8_t* atr, std::size_t length) {
 }
 
 bool isStarcosKindAtr(const std::uint8_t* atr, std::size_t length) {
-    return length == CardTypeTable[0].length &&
-           std::memcmp(atr, CardTypeTable[0].atr, length) == 0;
+    return length == CardTypeTable[0].length && std::memcmp(atr, CardTypeTable[0].atr, length) == 0;
+}
+
+CardKind readableKind(const std::uint8_t* atr, std::size_t length) {
+    if (isMainKindAtr(atr, length)) return CardKind::Main;
+    if (isStarcosKindAtr(atr, length)) return CardKind::Starcos;
+    return CardKind::Unreadable;
 }
 
 }  // namespace cardread

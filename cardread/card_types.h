@@ -12,7 +12,7 @@ constexpr std::size_t kCardTypeCount = 7;
 constexpr std::size_t kCardDatabaseEntryCount = 8;
 
 struct CardType {
-    const char* name;  // at most 31 characters
+    const char* name;               // at most 31 characters
     std::uint8_t atr[kMaxAtrSize];  // bytes under a 00 mask byte are stored as 00
     std::uint8_t mask[kMaxAtrSize];
     std::size_t length;
@@ -36,5 +36,10 @@ const CardType* matchCardType(const std::uint8_t* atr, std::size_t length);
 // The two kinds the library reads.
 bool isMainKindAtr(const std::uint8_t* atr, std::size_t length);     // row 3, masked
 bool isStarcosKindAtr(const std::uint8_t* atr, std::size_t length);  // row 1, exact
+
+// How a card is read: the kind its ATR is of, or none of the two (recognised cards of the
+// other rows included).
+enum class CardKind { Unreadable, Main, Starcos };
+CardKind readableKind(const std::uint8_t* atr, std::size_t length);
 
 }  // namespace cardread

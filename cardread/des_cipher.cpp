@@ -2,12 +2,14 @@
 
 #include <cstring>
 
-#include "wipe.h"
+#include "common/secret.h"
 
 namespace cardread {
 namespace {
 
 // The tables of the DES standard. Positions count from 1 at the most significant bit.
+// The rows keep the layout of the standard.
+// clang-format off
 constexpr std::uint8_t kInitialPermutation[64] = {
     58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4,
     62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8,
@@ -74,6 +76,7 @@ constexpr std::uint8_t kSBoxes[8][64] = {
      1,  15, 13, 8, 10, 3,  7,  4,  12, 5,  6,  11, 0,  14, 9,  2,
      7,  11, 4,  1, 9,  12, 14, 2,  0,  6,  10, 13, 15, 3,  5,  8,
      2,  1,  14, 7, 4,  10, 8,  13, 15, 12, 9,  0,  3,  5,  6,  11}};
+// clang-format on
 
 // Picks bits of a value `inWidth` bits wide into a new value, in table order.
 std::uint64_t permute(std::uint64_t in, unsigned inWidth, const std::uint8_t* table,
@@ -100,7 +103,7 @@ void store(std::uint64_t v, std::uint8_t* b) {
 
 struct Subkeys {
     std::uint64_t k[16];
-    ~Subkeys() { wipe(k, sizeof k); }
+    ~Subkeys() { common::wipeBytes(k, sizeof k); }
 };
 
 void makeSubkeys(const std::uint8_t key[kDesKeySize], Subkeys& sub) {
@@ -179,7 +182,7 @@ UnpaddedPlaintext ecbDecryptUnpad(const std::uint8_t* data, std::size_t n,
     UnpaddedPlaintext out;
     if (n % kDesBlockSize != 0 || (n > 0 && data == nullptr)) return out;
 
-    out.bytes = SecureBytes(n + kDesBlockSize);
+    out.bytes = common::SecretBytes(n + kDesBlockSize);
     std::uint8_t* plain = out.bytes.data();
 
     for (std::size_t off = 0; off < n; off += kDesBlockSize) {
@@ -197,8 +200,8 @@ UnpaddedPlaintext ecbDecryptUnpad(const std::uint8_t* data, std::size_t n,
     return out;
 }
 
-void cbcEncryptPadded(const std::uint8_t iv[kDesBlockSize], std::uint8_t* data,
-                      std::size_t& length, const std::uint8_t key[kTripleDesKeySize]) {
+void cbcEncryptPadded(const std::uint8_t iv[kDesBlockSize], std::uint8_t* data, std::size_t& length,
+                      const std::uint8_t key[kTripleDesKeySize]) {
     const std::size_t pad = kDesBlockSize - length % kDesBlockSize;
     std::memset(data + length, static_cast<int>(pad), pad);
     length += pad;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "wipe.h"
+#include "common/secret.h"
 
 namespace cardread {
 
@@ -26,7 +26,7 @@ void tripleDesDecryptBlock(std::uint8_t block[kDesBlockSize],
 // The plaintext of ecbDecryptUnpad: a buffer of n + 8 bytes, wiped when released, and the
 // length of the plaintext in it.
 struct UnpaddedPlaintext {
-    SecureBytes bytes;
+    common::SecretBytes bytes;
     long length = -1;  // -1: not a multiple of 8, or the 80 00.. padding is wrong
 };
 
@@ -36,8 +36,8 @@ UnpaddedPlaintext ecbDecryptUnpad(const std::uint8_t* data, std::size_t n,
 
 // Pads with p bytes of value p (1 to 8) and enciphers in CBC mode, in place. `data` must have
 // room for `length` rounded up to the next multiple of 8 above it; `length` becomes that size.
-void cbcEncryptPadded(const std::uint8_t iv[kDesBlockSize], std::uint8_t* data,
-                      std::size_t& length, const std::uint8_t key[kTripleDesKeySize]);
+void cbcEncryptPadded(const std::uint8_t iv[kDesBlockSize], std::uint8_t* data, std::size_t& length,
+                      const std::uint8_t key[kTripleDesKeySize]);
 
 // CBC decipherment in place; `length` must be a multiple of 8 (returns false otherwise and
 // leaves the data alone). The padding stays for the caller to remove.

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "wipe.h"
+#include "common/secret.h"
+#include "status_word.h"
 
 namespace cardread {
 namespace {
 
-constexpr std::size_t kStatusWordSize = 2;
 constexpr std::size_t kFciSizeOffset = 4;  // file size, most significant byte first
 constexpr std::size_t kMaxAidSize = 16;
 
@@ -16,14 +16,11 @@ constexpr std::size_t kMaxAidSize = 16;
 Status IsoCommands::transmit(const std::uint8_t* command, std::size_t length) {
     response_.clear();
     const Status rv = channel_.transmit(command, length, kIsoReceiveSize, response_);
-    if (rv != 0) return rv;
-    const std::size_t n = response_.size();
-    if (n < kStatusWordSize) return kStatusBadResponse;
+    if (rv != kStatusOk) return rv;
     // 61 xx announces more data; the commands here want none of it.
-    if (response_[n - 2] == 0x61) return kStatusOk;
-    const Status sw = (static_cast<Status>(response_[n - 2]) << 8) | response_[n - 1];
-    // 00 00 is no status word (SW1 is always 6x or 9x); passed on, it would read as success.
-    return sw == 0 ? kStatusBadResponse : sw;
+    const std::size_t n = response_.size();
+    if (n >= kStatusWordSize && response_[n - kStatusWordSize] == kMoreDataSw1) return kStatusOk;
+    return statusWordOf(response_);
 }
 
 Status IsoCommands::selectMasterFile() {
@@ -41,9 +38,7 @@ Status IsoCommands::selectApplication(const std::uint8_t* aid, std::size_t aidLe
 
 Status IsoCommands::readFileById(std::uint16_t fileId, std::uint8_t* destination,
                                  std::size_t capacity, std::size_t& size) {
-    const std::uint8_t select[] = {0x00, 0xA4, 0x00, 0x00, 0x02,
-                                   static_cast<std::uint8_t>(fileId >> 8),
-                                   static_cast<std::uint8_t>(fileId)};
+    const std::uint8_t select[] = {0x00, 0xA4, 0x00, 0x00, 0x02, highByte(fileId), lowByte(fileId)};
     Status rv = transmit(select, sizeof select);
     if (rv != kStatusOk) return rv;
     if (response_.size() < kStatusWordSize + kFciSizeOffset + 2) return kStatusBadResponse;
@@ -81,7 +76,7 @@ Status IsoCommands::readFileById(std::uint16_t fileId, std::uint8_t* destination
 
 Status IsoCommands::verifyPinPlain(std::uint8_t reference, const std::uint8_t* pin,
                                    std::size_t pinLength) {
-    WipedBytes<5 + kStarcosPinBlockSize> command;
+    common::SecretArray<5 + kStarcosPinBlockSize> command;
     const std::uint8_t header[] = {0x00, 0x20, 0x00, reference, kStarcosPinBlockSize};
     std::memcpy(command.data(), header, sizeof header);
     std::memset(command.data() + 5, 0x20, kStarcosPinBlockSize);

@@ -1,5 +1,5 @@
-// The ISO command family (class 00) of the STARCOS card kind. Results are 0x9000 on 90 00 or
-// 61 xx, the card's status word otherwise, or a PC/SC code.
+// The ISO command family (class 00) of the STARCOS card kind. Results are 0 on 90 00 or 61 xx,
+// the card's status word otherwise, or a PC/SC code.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,7 @@ constexpr std::size_t kStarcosPinBlockSize = 8;
 constexpr std::uint8_t kStarcosPinReference = 0x82;
 
 class IsoCommands {
-public:
+  public:
     explicit IsoCommands(CardChannel& channel) : channel_(channel) {}
 
     Status selectMasterFile();
@@ -31,7 +31,7 @@ public:
     // VERIFY with the first 8 PIN bytes, padded with blanks.
     Status verifyPinPlain(std::uint8_t reference, const std::uint8_t* pin, std::size_t pinLength);
 
-private:
+  private:
     Status transmit(const std::uint8_t* command, std::size_t length);
 
     CardChannel& channel_;

@@ -18,23 +18,22 @@ bool decipherKey(const std::uint8_t* block, std::size_t length,
 }  // namespace
 
 const IssuerSecrets& builtInIssuerSecrets() {
-    static const IssuerSecrets secrets{
-        issuerkeys::kKdkHalf1, issuerkeys::kKdkHalf2,
-        issuerkeys::kKeyBlockA, sizeof issuerkeys::kKeyBlockA,
-        issuerkeys::kKeyBlockB, sizeof issuerkeys::kKeyBlockB,
-        issuerkeys::kAuthKey,   sizeof issuerkeys::kAuthKey};
+    static const IssuerSecrets secrets{issuerkeys::kKdkHalf1,  issuerkeys::kKdkHalf2,
+                                       issuerkeys::kKeyBlockA, sizeof issuerkeys::kKeyBlockA,
+                                       issuerkeys::kKeyBlockB, sizeof issuerkeys::kKeyBlockB,
+                                       issuerkeys::kAuthKey,   sizeof issuerkeys::kAuthKey};
     return secrets;
 }
 
 int SetupKeys(KeyStore& store, const IssuerSecrets& secrets) {
     if (store.installed) return 0;
 
-    WipedBytes<kTripleDesKeySize> kdk;
+    common::SecretArray<kTripleDesKeySize> kdk;
     std::memcpy(kdk.data(), secrets.kdkHalf1, kDesKeySize);
     std::memcpy(kdk.data() + kDesKeySize, secrets.kdkHalf2, kDesKeySize);
 
-    WipedBytes<kTripleDesKeySize> keyA;
-    WipedBytes<kTripleDesKeySize> keyB;
+    common::SecretArray<kTripleDesKeySize> keyA;
+    common::SecretArray<kTripleDesKeySize> keyB;
     if (!decipherKey(secrets.keyBlockA, secrets.keyBlockALength, kdk.data(), keyA.data()) ||
         !decipherKey(secrets.keyBlockB, secrets.keyBlockBLength, kdk.data(), keyB.data())) {
         return -1;

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/secret.h"
 #include "des_cipher.h"
-#include "wipe.h"
 
 namespace cardread {
 
@@ -29,9 +29,9 @@ struct IssuerSecrets {
 const IssuerSecrets& builtInIssuerSecrets();
 
 struct KeyStore {
-    WipedBytes<kTripleDesKeySize> keyA;    // installed and checked; no command uses it
-    WipedBytes<kTripleDesKeySize> keyB;    // encipherment key of the protected VERIFY
-    WipedBytes<kTripleDesKeySize> macKey;  // copy of key B, the MAC key
+    common::SecretArray<kTripleDesKeySize> keyA;    // installed and checked; no command uses it
+    common::SecretArray<kTripleDesKeySize> keyB;    // encipherment key of the protected VERIFY
+    common::SecretArray<kTripleDesKeySize> macKey;  // copy of key B, the MAC key
     bool installed = false;
 };
 

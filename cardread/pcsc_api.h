@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "card_types.h"
-#include "status.h"
+#include "cardread/status.h"
 
 namespace cardread {
 

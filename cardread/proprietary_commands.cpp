@@ -2,37 +2,27 @@
 
 #include <cstring>
 
+#include "common/secret.h"
 #include "secure_messaging.h"
-#include "wipe.h"
+#include "status_word.h"
 
 namespace cardread {
 namespace {
 
-constexpr std::size_t kStatusWordSize = 2;
 constexpr std::size_t kMaxCommandSize = 5 + 255;
-
-Status statusWord(const std::vector<std::uint8_t>& response) {
-    const std::size_t n = response.size();
-    const Status sw = (static_cast<Status>(response[n - 2]) << 8) | response[n - 1];
-    // 00 00 is no status word (SW1 is always 6x or 9x); passed on, it would read as success.
-    if (sw == 0) return kStatusBadResponse;
-    return sw == 0x9000 ? 0 : sw;
-}
 
 }  // namespace
 
 Status ProprietaryCommands::transmit(const std::uint8_t* command, std::size_t length,
                                      std::size_t capacity, std::vector<std::uint8_t>& response) {
     const Status rv = channel_.transmit(command, length, capacity, response);
-    if (rv != 0) return rv;
-    if (response.size() < kStatusWordSize) return kStatusBadResponse;
-    return statusWord(response);
+    if (rv != kStatusOk) return rv;
+    return statusWordOf(response);
 }
 
 Status ProprietaryCommands::selectFile(std::uint16_t fileId) {
-    const std::uint8_t command[] = {kClassProprietary, 0xA4, 0x00, 0x00, 0x02,
-                                    static_cast<std::uint8_t>(fileId >> 8),
-                                    static_cast<std::uint8_t>(fileId)};
+    const std::uint8_t command[] = {kClassProprietary, 0xA4,           0x00, 0x00, 0x02,
+                                    highByte(fileId),  lowByte(fileId)};
     std::vector<std::uint8_t> response;
     return transmit(command, sizeof command, kSelectReceiveSize, response);
 }
@@ -44,67 +34,65 @@ Status ProprietaryCommands::readBinary(std::uint8_t classByte, std::uint16_t off
                                     static_cast<std::uint8_t>(offset), count};
     std::vector<std::uint8_t> response;
     Status rv = channel_.transmit(command, sizeof command, kOtherReceiveSize, response);
-    if (rv != 0) return rv;
+    if (rv != kStatusOk) return rv;
     rv = unwrapResponse(response, classByte, keys_.macKey.data(), keys_.keyB.data());
-    if (rv != 0) return rv;
-    if (response.size() < kStatusWordSize) return kStatusBadResponse;
-    rv = statusWord(response);
-    if (rv != 0) return rv;
+    if (rv != kStatusOk) return rv;
+    rv = statusWordOf(response);
+    if (rv != kStatusOk) return rv;
 
     const std::size_t dataLength = response.size() - kStatusWordSize;
     if (dataLength > count) return kStatusBufferTooSmall;
     if (dataLength > 0) std::memcpy(destination, response.data(), dataLength);
-    return 0;
+    return kStatusOk;
 }
 
 Status ProprietaryCommands::readBinaryChunked(std::uint8_t classByte, std::uint16_t offset,
                                               std::size_t count, std::uint8_t* destination) {
     for (std::size_t done = 0; done < count; done += kReadChunkSize) {
         const std::size_t chunk = count - done < kReadChunkSize ? count - done : kReadChunkSize;
-        const Status rv =
-            readBinary(classByte, static_cast<std::uint16_t>(offset + done),
-                       static_cast<std::uint8_t>(chunk), destination + done);
-        if (rv != 0) return rv;
+        const Status rv = readBinary(classByte, static_cast<std::uint16_t>(offset + done),
+                                     static_cast<std::uint8_t>(chunk), destination + done);
+        if (rv != kStatusOk) return rv;
     }
-    return 0;
+    return kStatusOk;
 }
 
 Status ProprietaryCommands::getChallenge(std::uint8_t challenge[kChallengeSize]) {
     const std::uint8_t command[] = {kClassProprietary, 0x84, 0x00, 0x00, kChallengeSize};
     std::vector<std::uint8_t> response;
     const Status rv = transmit(command, sizeof command, kOtherReceiveSize, response);
-    if (rv != 0) return rv;
+    if (rv != kStatusOk) return rv;
     const std::size_t dataLength = response.size() - kStatusWordSize;
     if (dataLength > kChallengeSize) return kStatusBufferTooSmall;
     // Fewer bytes would leave part of the challenge to chance, and the card would refuse.
     if (dataLength < kChallengeSize) return kStatusBadResponse;
     std::memcpy(challenge, response.data(), kChallengeSize);
-    return 0;
+    return kStatusOk;
 }
 
-Status ProprietaryCommands::externalAuthenticate(std::uint8_t keyReference,
-                                                 const std::uint8_t* key, std::size_t keyLength) {
+Status ProprietaryCommands::externalAuthenticate(std::uint8_t keyReference, const std::uint8_t* key,
+                                                 std::size_t keyLength) {
     if (keyLength != kTripleDesKeySize) return kStatusBadAuthKeyLength;
     std::uint8_t command[5 + kChallengeSize] = {kClassProprietary, 0x82, 0x01, keyReference,
                                                 kChallengeSize};
     Status rv = getChallenge(command + 5);
-    if (rv != 0) return rv;
+    if (rv != kStatusOk) return rv;
     tripleDesEncryptBlock(command + 5, key);
     std::vector<std::uint8_t> response;
     return transmit(command, sizeof command, kOtherReceiveSize, response);
 }
 
 Status ProprietaryCommands::verifyPinProtected(const std::uint8_t pinBlock[kMainPinBlockSize]) {
-    WipedBytes<kMaxCommandSize> command;
-    const std::uint8_t header[] = {kClassProprietary | kClassMac | kClassEncipher, 0x20, 0x00,
-                                   0x01, kMainPinBlockSize};
+    common::SecretArray<kMaxCommandSize> command;
+    const std::uint8_t header[] = {kClassProprietary | kClassMac | kClassEncipher, 0x20, 0x00, 0x01,
+                                   kMainPinBlockSize};
     std::memcpy(command.data(), header, sizeof header);
     std::memcpy(command.data() + sizeof header, pinBlock, kMainPinBlockSize);
     std::size_t length = sizeof header + kMainPinBlockSize;
 
-    Status rv = wrapCommand(command.data(), length, command.size(), keys_.macKey.data(),
-                            keys_.keyB.data());
-    if (rv != 0) return rv;
+    Status rv =
+        wrapCommand(command.data(), length, command.size(), keys_.macKey.data(), keys_.keyB.data());
+    if (rv != kStatusOk) return rv;
     // The answer's status is read as it stands; the card does not protect it.
     std::vector<std::uint8_t> response;
     return transmit(command.data(), length, kOtherReceiveSize, response);

@@ -21,7 +21,7 @@ constexpr std::size_t kMainPinBlockSize = 10;
 constexpr std::uint8_t kAuthKeyReference = 0x22;
 
 class ProprietaryCommands {
-public:
+  public:
     ProprietaryCommands(CardChannel& channel, const KeyStore& keys)
         : channel_(channel), keys_(keys) {}
 
@@ -43,7 +43,7 @@ public:
     // VERIFY of the 10-byte PIN block under key B (encipherment) and its copy (MAC).
     Status verifyPinProtected(const std::uint8_t pinBlock[kMainPinBlockSize]);
 
-private:
+  private:
     Status transmit(const std::uint8_t* command, std::size_t length, std::size_t capacity,
                     std::vector<std::uint8_t>& response);
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/secret.h"
 #include "iso_commands.h"
 #include "proprietary_commands.h"
 #include "record_index.h"
-#include "wipe.h"
 
 namespace cardread {
 namespace {
@@ -18,8 +18,8 @@ constexpr std::uint8_t kPkcs15Aid[] = {0xA0, 0x00, 0x00, 0x00, 0x63, 0x50,
 
 // Steps shared by both kinds once the index is read: find the key, answer a size query, and
 // refuse a buffer too small before the PIN is sent.
-Status selectRecords(const std::uint8_t* index, std::size_t indexLength,
-                     const ReadRequest& request, RecordSelection& selection, bool& sizeQuery) {
+Status selectRecords(const std::uint8_t* index, std::size_t indexLength, const ReadRequest& request,
+                     RecordSelection& selection, bool& sizeQuery) {
     const Status rv = findRecord(index, indexLength, request.recordKey, selection);
     if (rv != kStatusOk) return rv;
     sizeQuery = request.outBuffer == nullptr;
@@ -36,12 +36,13 @@ Status selectRecords(const std::uint8_t* index, std::size_t indexLength,
 Status readMainCard(CardChannel& channel, const KeyStore& keys, const std::uint8_t* authKey,
                     std::size_t authKeyLength, const ReadRequest& request) {
     ProprietaryCommands card(channel, keys);
-    Status rv = 0;
+    Status rv = kStatusOk;
     for (std::uint16_t file : {kMasterFile, std::uint16_t{0x0900}, std::uint16_t{0x0904}}) {
-        if ((rv = card.selectFile(file)) != 0) return rv;
+        if ((rv = card.selectFile(file)) != kStatusOk) return rv;
     }
     std::uint8_t index[kIndexSize] = {};
-    if ((rv = card.readBinaryChunked(kClassProprietary, 0, kIndexSize, index)) != 0) return rv;
+    if ((rv = card.readBinaryChunked(kClassProprietary, 0, kIndexSize, index)) != kStatusOk)
+        return rv;
 
     RecordSelection selection;
     bool sizeQuery = false;
@@ -52,22 +53,22 @@ Status readMainCard(CardChannel& channel, const KeyStore& keys, const std::uint8
 
     // The PIN context is DF 0800 on most cards, DF 5030 on those without it.
     card.selectFile(kMasterFile);
-    if (card.selectFile(0x0800) != 0) card.selectFile(0x5030);
-    if ((rv = card.selectFile(0x0810)) != 0) return rv;
+    if (card.selectFile(0x0800) != kStatusOk) card.selectFile(0x5030);
+    if ((rv = card.selectFile(0x0810)) != kStatusOk) return rv;
 
     {
-        WipedBytes<kMainPinBlockSize> pinBlock;
+        common::SecretArray<kMainPinBlockSize> pinBlock;
         std::memset(pinBlock.data(), 0xFF, pinBlock.size());
         const std::size_t used =
             std::min(static_cast<std::size_t>(request.pinLength), kMainPinBlockSize);
         std::memcpy(pinBlock.data(), request.pin, used);
-        if ((rv = card.verifyPinProtected(pinBlock.data())) != 0) return rv;
+        if ((rv = card.verifyPinProtected(pinBlock.data())) != kStatusOk) return rv;
     }
 
     for (std::uint16_t file : {kMasterFile, std::uint16_t{0x0900}, std::uint16_t{0x0910}}) {
-        if ((rv = card.selectFile(file)) != 0) return rv;
+        if ((rv = card.selectFile(file)) != kStatusOk) return rv;
     }
-    if ((rv = card.externalAuthenticate(kAuthKeyReference, authKey, authKeyLength)) != 0) {
+    if ((rv = card.externalAuthenticate(kAuthKeyReference, authKey, authKeyLength)) != kStatusOk) {
         return rv;
     }
 
@@ -75,11 +76,11 @@ Status readMainCard(CardChannel& channel, const KeyStore& keys, const std::uint8
     std::uint8_t record[kRecordSize];
     for (int bit = 0; bit < kMaxRecords; ++bit) {
         if (!(selection.mask & (1u << bit))) continue;
-        if ((rv = card.selectFile(static_cast<std::uint16_t>(kFirstDataFile + bit))) != 0) {
+        if ((rv = card.selectFile(static_cast<std::uint16_t>(kFirstDataFile + bit))) != kStatusOk) {
             return rv;
         }
         std::memset(record, 0, sizeof record);
-        if ((rv = card.readBinaryChunked(kClassProprietary, 0, kRecordSize, record)) != 0) {
+        if ((rv = card.readBinaryChunked(kClassProprietary, 0, kRecordSize, record)) != kStatusOk) {
             return rv;
         }
         std::memcpy(slot, record, kRecordSize);

@@ -20,11 +20,11 @@ struct ReadRequest {
 };
 
 // Main card kind: proprietary family, protected VERIFY under key B, card authentication with
-// `authKey`. 0x9000 or a status.
+// `authKey`. 0 or a status.
 Status readMainCard(CardChannel& channel, const KeyStore& keys, const std::uint8_t* authKey,
                     std::size_t authKeyLength, const ReadRequest& request);
 
-// STARCOS kind: ISO family, plain VERIFY in the PKCS#15 application. 0x9000 or a status.
+// STARCOS kind: ISO family, plain VERIFY in the PKCS#15 application. 0 or a status.
 Status readStarcosCard(CardChannel& channel, const ReadRequest& request);
 
 }  // namespace cardread

@@ -1,24 +1,23 @@
 #include "reader_session.h"
 
 #include <cstring>
+#include <utility>
 
 #include "read_procedures.h"
 
 namespace cardread {
 namespace {
 
-constexpr const char kStarcosTypeName[] = "STARCOS SPK 2.3";
-
 // The card commands reach the card through the session's handle.
 class PcscCardChannel : public CardChannel {
-public:
+  public:
     PcscCardChannel(PcscApi& pcsc, PcscCard card) : pcsc_(pcsc), card_(card) {}
     Status transmit(const std::uint8_t* command, std::size_t length, std::size_t receiveCapacity,
                     std::vector<std::uint8_t>& response) override {
         return pcsc_.transmit(card_, command, length, receiveCapacity, response);
     }
 
-private:
+  private:
     PcscApi& pcsc_;
     PcscCard card_;
 };
@@ -40,62 +39,52 @@ void ReaderSession::introduceCardTypes(PcscContext context) {
 }
 
 bool ReaderSession::recognise(PcscCard card, const char* readerName) {
-    if (pcsc_.beginTransaction(card) != 0) return false;
-    bool found = false;
+    TransactionOwner transaction;
+    if (beginTransaction(pcsc_, card, transaction) != kStatusOk) return false;
     std::uint8_t atr[kAtrBufferSize] = {};
     std::size_t atrLength = 0;
-    if (pcsc_.readAtr(card, atr, sizeof atr, atrLength) == 0 && atrLength <= sizeof atr) {
-        const CardType* type = matchCardType(atr, atrLength);
-        CardSession& slot = state_.slots[0];
-        // A reader name too long for the slot could only connect to another reader later.
-        if (type && copyText(slot.readerName, readerName)) {
-            copyText(slot.cardTypeName, type->name);
-            slot.connected = 0;
-            found = true;
-        }
+    if (pcsc_.readAtr(card, atr, sizeof atr, atrLength) != kStatusOk || atrLength > sizeof atr) {
+        return false;
     }
-    pcsc_.endTransaction(card);
-    return found;
+    const CardType* type = matchCardType(atr, atrLength);
+    CardSession& slot = state_.slots[0];
+    // A reader name too long for the slot could only connect to another reader later.
+    if (type == nullptr || !copyText(slot.readerName, readerName)) return false;
+    copyText(slot.cardTypeName, type->name);
+    slot.connected = 0;
+    return true;
 }
 
 Status ReaderSession::openNamedReader(const char* readerName) {
     state_.recognisedCount = 0;
-    PcscContext context = 0;
-    const Status rv = pcsc_.establishContext(context);
-    if (rv != 0) return rv;
-    introduceCardTypes(context);
+    ContextOwner context;
+    const Status rv = establishContext(pcsc_, context);
+    if (rv != kStatusOk) return rv;
+    introduceCardTypes(context.get());
 
-    bool found = false;
-    PcscCard card = 0;
     // No such reader, or no card in it, is not an error here: nothing is recognised.
-    if (pcsc_.connect(context, readerName, card) == 0) {
-        found = recognise(card, readerName);
-        pcsc_.disconnect(card);
+    CardOwner card;
+    if (connectCard(pcsc_, context.get(), readerName, card) == kStatusOk &&
+        recognise(card.get(), readerName)) {
+        state_.recognisedCount = 1;
     }
-    state_.recognisedCount = found ? 1 : 0;
-    pcsc_.releaseContext(context);
     return kStatusOk;
 }
 
 Status ReaderSession::chooseReader() {
     state_.recognisedCount = 0;
-    PcscContext context = 0;
-    Status rv = pcsc_.establishContext(context);
-    if (rv != 0) return rv;
-    introduceCardTypes(context);
+    ContextOwner context;
+    Status rv = establishContext(pcsc_, context);
+    if (rv != kStatusOk) return rv;
+    introduceCardTypes(context.get());
 
     char readerName[kReaderNameSize] = {};
-    PcscCard card = 0;
-    rv = pcsc_.chooseCard(context, readerName, sizeof readerName, card);
-    if (rv != 0) {
-        pcsc_.releaseContext(context);
-        return rv;
-    }
+    PcscCard chosen = 0;
+    rv = pcsc_.chooseCard(context.get(), readerName, sizeof readerName, chosen);
+    if (rv != kStatusOk) return rv;
+    const CardOwner card(pcsc_, chosen);
     readerName[kReaderNameSize - 1] = '\0';
-    const bool found = recognise(card, readerName);
-    pcsc_.disconnect(card);
-    pcsc_.releaseContext(context);
-    state_.recognisedCount = found ? 1 : 0;
+    if (recognise(card.get(), readerName)) state_.recognisedCount = 1;
     return kStatusOk;
 }
 
@@ -104,41 +93,33 @@ Status ReaderSession::connectSession(int slotNumber) {
         return kStatusBadSlot;
     }
     CardSession& slot = state_.slots[slotNumber - 1];
-    PcscContext context = 0;
-    Status rv = pcsc_.establishContext(context);
-    if (rv != 0) return rv;
-    PcscCard card = 0;
-    if ((rv = pcsc_.connect(context, slot.readerName, card)) != 0) {
-        pcsc_.releaseContext(context);
-        return rv;
-    }
+    ContextOwner context;
+    Status rv = establishContext(pcsc_, context);
+    if (rv != kStatusOk) return rv;
+    CardOwner card;
+    if ((rv = connectCard(pcsc_, context.get(), slot.readerName, card)) != kStatusOk) return rv;
     // The whole read runs inside one transaction: another process's commands cannot slip
     // between our SELECT and READ BINARY and change the file we read from.
-    if ((rv = pcsc_.beginTransaction(card)) != 0) {
-        pcsc_.disconnect(card);
-        pcsc_.releaseContext(context);
-        return rv;
-    }
-    auto fail = [&](Status status) {
-        pcsc_.endTransaction(card);
-        pcsc_.disconnect(card);
-        pcsc_.releaseContext(context);
-        return status;
-    };
+    TransactionOwner transaction;
+    if ((rv = beginTransaction(pcsc_, card.get(), transaction)) != kStatusOk) return rv;
 
     std::uint8_t atr[kAtrBufferSize] = {};
     std::size_t atrLength = 0;
-    if ((rv = pcsc_.readAtr(card, atr, sizeof atr, atrLength)) != 0) return fail(rv);
-    if (atrLength > sizeof atr) return fail(kPcscInsufficientBuffer);
+    if ((rv = pcsc_.readAtr(card.get(), atr, sizeof atr, atrLength)) != kStatusOk) return rv;
+    if (atrLength > sizeof atr) return kPcscInsufficientBuffer;
 
-    if (isMainKindAtr(atr, atrLength)) {
-        if (SetupKeys(state_.keys, secrets_) != 0) return fail(kStatusMissingArgument);
-    } else if (!isStarcosKindAtr(atr, atrLength)) {
-        return fail(kStatusMissingArgument);  // recognised, but not a kind this library reads
+    const CardKind kind = readableKind(atr, atrLength);
+    // Recognised, but not a kind this library reads; or the main kind's keys are bad.
+    if (kind == CardKind::Unreadable) return kStatusMissingArgument;
+    if (kind == CardKind::Main && SetupKeys(state_.keys, secrets_) != 0) {
+        return kStatusMissingArgument;
     }
+    slot.kind = kind;
+    // In the order that releases whatever the slot still held correctly.
+    slot.transaction = std::move(transaction);
+    slot.card = std::move(card);
+    slot.context = std::move(context);
     slot.connected = 1;
-    slot.card = card;
-    slot.context = context;
     return kStatusOk;
 }
 
@@ -146,15 +127,12 @@ Status ReaderSession::closeSession(int slotNumber) {
     if (slotNumber < 1 || slotNumber > kSessionSlots) return kStatusBadSlot;
     CardSession& slot = state_.slots[slotNumber - 1];
     if (!slot.connected) return kStatusOk;
-    pcsc_.endTransaction(slot.card);
-    // The context is released even when the disconnect fails, so nothing stays open.
-    Status rv = pcsc_.disconnect(slot.card);
-    const Status released = pcsc_.releaseContext(slot.context);
-    if (rv == 0) rv = released;
     slot.connected = 0;
-    slot.card = 0;
-    slot.context = 0;
-    return rv == 0 ? kStatusOk : rv;
+    slot.transaction.release();
+    // The context is released even when the disconnect fails, so nothing stays open.
+    const Status disconnected = slot.card.release();
+    const Status released = slot.context.release();
+    return disconnected != kStatusOk ? disconnected : released;
 }
 
 int ReaderSession::readUserData(const char* readerName, const std::uint8_t* pin, int pinLength,
@@ -175,15 +153,10 @@ int ReaderSession::readUserData(const char* readerName, const std::uint8_t* pin,
     } closer{*this};
 
     const CardSession& slot = state_.slots[0];
-    PcscCardChannel channel(pcsc_, slot.card);
+    PcscCardChannel channel(pcsc_, slot.card.get());
     const ReadRequest request{pin, pinLength, recordKey, outBuffer, ioLength};
-    if (std::strncmp(slot.cardTypeName, kStarcosTypeName, sizeof kStarcosTypeName - 1) == 0) {
-        rv = readStarcosCard(channel, request);
-    } else {
-        rv = readMainCard(channel, state_.keys, secrets_.authKey, secrets_.authKeyLength,
-                          request);
-    }
-    return rv == kStatusOk ? 0 : rv;
+    if (slot.kind == CardKind::Starcos) return readStarcosCard(channel, request);
+    return readMainCard(channel, state_.keys, secrets_.authKey, secrets_.authKeyLength, request);
 }
 
 }  // namespace cardread

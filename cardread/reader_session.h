@@ -7,6 +7,7 @@
 
 #include "key_store.h"
 #include "pcsc_api.h"
+#include "pcsc_handles.h"
 
 namespace cardread {
 
@@ -14,8 +15,12 @@ struct CardSession {
     char readerName[kReaderNameSize] = {};
     char cardTypeName[kReaderNameSize] = {};
     int connected = 0;
-    PcscCard card = 0;
-    PcscContext context = 0;
+    CardKind kind = CardKind::Unreadable;  // decided from the ATR when the session opens
+    // The open session. Members are destroyed in reverse order, so even without closeSession
+    // the transaction ends before the card is left and the card before the context goes.
+    ContextOwner context;
+    CardOwner card;
+    TransactionOwner transaction;
 };
 
 constexpr int kSessionSlots = 1;
@@ -28,7 +33,7 @@ struct LibraryState {
 };
 
 class ReaderSession {
-public:
+  public:
     ReaderSession(PcscApi& pcsc, LibraryState& state, const IssuerSecrets& secrets)
         : pcsc_(pcsc), state_(state), secrets_(secrets) {}
 
@@ -42,7 +47,7 @@ public:
     int readUserData(const char* readerName, const std::uint8_t* pin, int pinLength,
                      const char* recordKey, std::uint8_t* outBuffer, int* ioLength);
 
-private:
+  private:
     // Reads the ATR inside a transaction and fills slot 1 on a match; leaves the card.
     bool recognise(PcscCard card, const char* readerName);
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "status.h"
+#include "cardread/status.h"
 
 namespace cardread {
 
@@ -23,7 +23,7 @@ struct RecordSelection {
 };
 
 // Looks the first four characters of `recordKey` (fewer if a NUL comes first) up in the
-// `length` index bytes read from the card. 0x9000 with the selection, or 0x7412 when the key
+// `length` index bytes read from the card. 0 with the selection, or 0x7412 when the key
 // is empty, absent, or so near the end that its mask byte was not read.
 Status findRecord(const std::uint8_t* index, std::size_t length, const char* recordKey,
                   RecordSelection& selection);

@@ -2,16 +2,18 @@
 
 #include <cstring>
 
+#include "common/secret.h"
 #include "random_source.h"
-#include "wipe.h"
+#include "status_word.h"
 
 namespace cardread {
 namespace {
 
 constexpr std::size_t kMaxLc = 255;
-constexpr std::size_t kStatusWordSize = 2;
 
-bool protectedClass(std::uint8_t cla) { return (cla & (kClassMac | kClassEncipher)) != 0; }
+bool protectedClass(std::uint8_t cla) {
+    return (cla & (kClassMac | kClassEncipher)) != 0;
+}
 
 // Compares without an early exit, so the time taken says nothing about where a MAC differs.
 bool sameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
@@ -27,7 +29,7 @@ Status wrapCommand(std::uint8_t* command, std::size_t& length, std::size_t capac
                    const std::uint8_t encKey[kTripleDesKeySize]) {
     if (length < kApduHeaderSize) return kStatusSecureMessaging;
     const std::uint8_t cla = command[0];
-    if (!protectedClass(cla)) return 0;
+    if (!protectedClass(cla)) return kStatusOk;
 
     const std::size_t dataLength = command[4];
     if (length != kApduHeaderSize + dataLength) return kStatusSecureMessaging;
@@ -42,7 +44,7 @@ Status wrapCommand(std::uint8_t* command, std::size_t& length, std::size_t capac
     std::uint8_t* data = r + kDesBlockSize;
     std::memmove(data, r, dataLength);
     if (!fillRandom(r, kDesBlockSize)) {
-        wipe(command, capacity);
+        common::wipeBytes(command, capacity);
         return kStatusSecureMessaging;
     }
 
@@ -55,13 +57,13 @@ Status wrapCommand(std::uint8_t* command, std::size_t& length, std::size_t capac
 
     command[4] = static_cast<std::uint8_t>(kDesBlockSize + bodyLength);
     length = kApduHeaderSize + kDesBlockSize + bodyLength;
-    return 0;
+    return kStatusOk;
 }
 
 Status unwrapResponse(std::vector<std::uint8_t>& response, std::uint8_t classByte,
                       const std::uint8_t macKey[kTripleDesKeySize],
                       const std::uint8_t encKey[kTripleDesKeySize]) {
-    if (!protectedClass(classByte)) return 0;
+    if (!protectedClass(classByte)) return kStatusOk;
     if (response.size() < kDesBlockSize + kStatusWordSize) return kStatusSecureMessaging;
 
     const std::uint8_t sw1 = response[response.size() - 2];
@@ -92,7 +94,7 @@ Status unwrapResponse(std::vector<std::uint8_t>& response, std::uint8_t classByt
     response.resize(bodyLength);
     response.push_back(sw1);
     response.push_back(sw2);
-    return 0;
+    return kStatusOk;
 }
 
 }  // namespace cardread

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "des_cipher.h"
-#include "status.h"
+#include "cardread/status.h"
 
 namespace cardread {
 

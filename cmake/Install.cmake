@@ -4,7 +4,11 @@
 include(GNUInstallDirs)
 
 set(CARD_PACKAGE_NAME card-programs)
-set(CARD_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CARD_PACKAGE_NAME})
+if(WIN32)
+    set(CARD_DOC_DIR .)  # the README beside the programs
+else()
+    set(CARD_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CARD_PACKAGE_NAME})
+endif()
 
 set(card_installed_programs "")
 foreach(program pincheck carddata servicectl)
@@ -48,7 +52,7 @@ set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-    set(CPACK_GENERATOR ZIP)
+    include(WindowsPackage)
 else()
     set(CPACK_GENERATOR DEB TGZ)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -2,11 +2,11 @@
 
 #include <limits>
 
+#include "common/secret.h"
 #include "messages.h"
 #include "platform/text.h"
 #include "reply.h"
 #include "request_fields.h"
-#include "secret_text.h"
 #include "tamrin_ca.h"
 
 namespace pincheck {
@@ -18,11 +18,11 @@ constexpr std::uint32_t kFailureCode = 9988;
 
 // The one failure the program raises: it carries the reply's message text as is.
 class RequestFailure {
-public:
+  public:
     explicit RequestFailure(const char* text) : text_(text) {}
     const char* text() const { return text_; }
 
-private:
+  private:
     const char* text_;
 };
 
@@ -61,7 +61,7 @@ int runPinCheck(int argc, const char* const* argv) {
         RequestFields fields(argv[1]);
         functionName = fields.get("CA_Function");
         std::string pin = fields.get("sPin");
-        WipeOnExit wipePin(pin);
+        common::WipeOnExit wipePin(pin);
         const std::string slotText = fields.get("slotID");
 
         TamrinCA session;

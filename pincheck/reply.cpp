@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/hex.h"
+
 namespace pincheck {
 
 std::string formatUnsigned(std::uint32_t code) {
@@ -11,24 +13,37 @@ std::string formatUnsigned(std::uint32_t code) {
 }
 
 std::string escapeJsonText(const std::string& text) {
-    static const char kHex[] = "0123456789abcdef";
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
         const unsigned char byte = static_cast<unsigned char>(c);
         switch (byte) {
-            case '"': escaped += "\\\""; break;
-            case '\\': escaped += "\\\\"; break;
-            case '\b': escaped += "\\b"; break;
-            case '\f': escaped += "\\f"; break;
-            case '\n': escaped += "\\n"; break;
-            case '\r': escaped += "\\r"; break;
-            case '\t': escaped += "\\t"; break;
+            case '"':
+                escaped += "\\\"";
+                break;
+            case '\\':
+                escaped += "\\\\";
+                break;
+            case '\b':
+                escaped += "\\b";
+                break;
+            case '\f':
+                escaped += "\\f";
+                break;
+            case '\n':
+                escaped += "\\n";
+                break;
+            case '\r':
+                escaped += "\\r";
+                break;
+            case '\t':
+                escaped += "\\t";
+                break;
             default:
                 if (byte < 0x20) {
                     escaped += "\\u00";
-                    escaped += kHex[byte >> 4];
-                    escaped += kHex[byte & 0x0F];
+                    escaped += common::kHexDigitsLower[byte >> 4];
+                    escaped += common::kHexDigitsLower[byte & 0x0F];
                 } else {
                     escaped += c;
                 }

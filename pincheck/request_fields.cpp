@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "secret_text.h"
+#include "common/secret.h"
 
 namespace pincheck {
 
@@ -11,13 +11,13 @@ constexpr char kQuote = '"';
 }
 
 RequestFields::RequestFields(std::string request) {
-    WipeOnExit wipeRequest(request);
+    common::WipeOnExit wipeRequest(request);
     std::string name;
     std::string value;
     // Sized once so that no growing copy of a PIN is left behind in a freed block.
     name.reserve(request.size());
     value.reserve(request.size());
-    WipeOnExit wipeValue(value);
+    common::WipeOnExit wipeValue(value);
 
     // Position in the quote pattern "name" : "value": 1 inside a name, 2 between name and value,
     // 3 inside a value, 0 between pairs. A pair is entered on the first unquoted byte after its
@@ -42,7 +42,7 @@ RequestFields::RequestFields(std::string request) {
                     name.clear();
                     // Only the used bytes: the reserved block never moves, and a full wipe per
                     // pair would make long requests quadratic.
-                    wipeBytes(&value[0], value.size());
+                    common::wipeBytes(&value[0], value.size());
                     value.clear();
                 }
                 break;
@@ -54,9 +54,11 @@ RequestFields::RequestFields(std::string request) {
 }
 
 RequestFields::~RequestFields() {
-    for (auto& field : fields_) wipeText(field.second);
+    for (auto& field : fields_) common::wipeText(field.second);
 }
 
-const std::string& RequestFields::get(const std::string& name) { return fields_[name]; }
+const std::string& RequestFields::get(const std::string& name) {
+    return fields_[name];
+}
 
 }  // namespace pincheck

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "common/secret.h"
 #include "messages.h"
-#include "secret_text.h"
 
 #ifndef PINCHECK_MODULE_NAME
 #error "PINCHECK_MODULE_NAME must name the card's PKCS#11 module file"
@@ -47,7 +47,7 @@ void TamrinCA::loginWithPin(const std::string& pin) {
     // Sized to the PIN, however long: the module, not this program, decides which lengths it
     // accepts, and a cut PIN could be checked as a different one.
     std::string pinBuffer(pin);
-    WipeOnExit wipePin(pinBuffer);
+    common::WipeOnExit wipePin(pinBuffer);
 
     if (!opened_) {
         openToken();
@@ -56,7 +56,7 @@ void TamrinCA::loginWithPin(const std::string& pin) {
 
     // Stays 0 when the layer cannot read the session information; 0 matches no retry word.
     CK_ULONG deviceError = 0;
-    lastError_ = LoginToken(&token_, chosenSlot_, pinBuffer.c_str(), &deviceError);
+    lastError_ = LoginToken(token_.context(), chosenSlot_, pinBuffer.c_str(), &deviceError);
 
     if (lastError_ == kPinIncorrect) {
         if (deviceError == kTwoTriesLeft)
@@ -79,7 +79,7 @@ void TamrinCA::openToken() {
 
     // Each step's message is set before the step, so a failure leaves the right one.
     message_ = messages::kTable[messages::kInitLibraryFailed];
-    lastError_ = InitLibrary(kModuleName, &token_);
+    lastError_ = token_.bind(kModuleName);
     if (lastError_ != 0) return;
 
     // From here on a failed step leaves the module bound (opened_ stays false, so closeToken
@@ -87,7 +87,7 @@ void TamrinCA::openToken() {
     message_ = messages::kTable[messages::kReaderFailed];
     CK_SLOT_ID slots[kSlotCapacity] = {};
     CK_ULONG count = kSlotCapacity;
-    lastError_ = GetSlotID(&token_, slots, &count);
+    lastError_ = GetSlotID(token_.context(), slots, &count);
     if (lastError_ != 0) return;
     // Only the entries the module wrote are read, never past the array.
     const CK_ULONG listed = std::min(count, kSlotCapacity);
@@ -100,7 +100,8 @@ void TamrinCA::openToken() {
     if (requestedSlot_ == kScanAllSlots) {
         // An error code from the presence query counts as a card: the login then reports what
         // is wrong with the slot.
-        while (position < listed && IsTokenPresent(&token_, slots[position]) == 0) ++position;
+        while (position < listed && IsTokenPresent(token_.context(), slots[position]) == 0)
+            ++position;
         if (position == listed) {
             message_ = messages::kTable[messages::kCardNotInserted];
             lastError_ = kSessionFinding;
@@ -112,7 +113,7 @@ void TamrinCA::openToken() {
         return;
     } else {
         position = static_cast<CK_ULONG>(requestedSlot_);
-        if (IsTokenPresent(&token_, slots[position]) == 0) {
+        if (IsTokenPresent(token_.context(), slots[position]) == 0) {
             message_ = messages::kTable[messages::kCardNotInserted];
             lastError_ = kSessionFinding;
             return;
@@ -127,12 +128,12 @@ void TamrinCA::closeToken(bool setLogoutMessage) {
     if (!opened_) return;
     if (!loggedOut_) {
         if (setLogoutMessage) message_ = messages::kTable[messages::kLogoutError];
-        lastError_ = LogoutToken(&token_);
+        lastError_ = LogoutToken(token_.context());
         // Still logged in: the module stays bound so that a later logout can be tried.
         if (lastError_ != 0) return;
         loggedOut_ = true;
     }
-    CloseLibrary(&token_);
+    token_.release();
     opened_ = false;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "token/token_api.h"
+#include "token_binding.h"
 
 namespace pincheck {
 
@@ -17,12 +18,13 @@ constexpr TokenResult kSessionFinding = 1;
 constexpr CK_ULONG kSlotCapacity = 10;
 
 class TamrinCA {
-public:
+  public:
     // Scans all slots for the card unless a position in the slot list is asked for.
     static constexpr std::int32_t kScanAllSlots = -1;
 
     TamrinCA();
-    // Releases nothing of the module: checkPin does that on every path that can.
+    // Releases nothing of the module: checkPin does that on every path that can (see
+    // TokenBinding).
     ~TamrinCA() = default;
     TamrinCA(const TamrinCA&) = delete;
     TamrinCA& operator=(const TamrinCA&) = delete;
@@ -34,7 +36,7 @@ public:
     // The code for the reply, valid after checkPin: 0, a token layer code, or kSessionFinding.
     std::uint32_t resultCode() const { return resultCode_; }
 
-private:
+  private:
     void openToken();
     void loginWithPin(const std::string& pin);
     void closeToken(bool setLogoutMessage);
@@ -43,7 +45,7 @@ private:
     std::uint32_t resultCode_ = 0;
     bool opened_ = false;
     bool loggedOut_ = true;
-    TokenContext token_{};
+    TokenBinding token_;
     CK_SLOT_ID chosenSlot_ = 0;
     TokenResult lastError_ = 0;
     std::string message_;

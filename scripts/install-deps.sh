@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev
     pcscd vsmartcard-vpcd pcsc-tools
     softhsm2 opensc gnutls-bin
-    mingw-w64 wine64 wine locales
+    mingw-w64 wine64 wine locales nsis unzip
     clang libclang-rt-14-dev
     util-linux procps
     dpkg-dev

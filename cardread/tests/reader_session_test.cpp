@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
+#include <utility>
 
+#include "issuer_keys.h"
 #include "test_support.h"
 
 namespace {
@@ -20,11 +20,12 @@ using cardtest::toHex;
 
 // A PC/SC service with readers and cards of the test's making; it logs every call.
 class FakePcsc : public cardread::PcscApi {
-public:
+  public:
     std::map<std::string, Bytes> readers;  // reader name -> ATR of the card in it
     std::vector<std::string> calls;
     cardread::Status establishResult = 0;
     cardread::Status dialogResult = 0;
+    Bytes swappedIn;  // when set, the card that "Reader 0" holds after the first disconnect
     std::unique_ptr<cardtest::ScriptedChannel> channel;
     int openContexts = 0;
     int openCards = 0;
@@ -55,6 +56,7 @@ public:
     }
     cardread::Status disconnect(cardread::PcscCard) override {
         calls.push_back("disconnect");
+        if (!swappedIn.empty()) readers["Reader 0"] = std::exchange(swappedIn, Bytes{});
         --openCards;
         return 0;
     }
@@ -103,7 +105,7 @@ public:
 
     std::vector<std::string> introduced;
 
-private:
+  private:
     Bytes current_;
 };
 
@@ -114,19 +116,7 @@ const Bytes kZarqoAtr = hex("3B B8 13 00 81 31 FA 52 5A 61 72 71 6F 56 32 32 5C"
 // The test key file, read here on its own so a mismatch between its blocks and its clear keys
 // shows up.
 std::map<std::string, Bytes> testKeyFile() {
-    std::ifstream in(CARDREAD_TEST_KEY_FILE);
-    EXPECT_TRUE(in.good()) << CARDREAD_TEST_KEY_FILE;
-    std::map<std::string, Bytes> values;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string name = line.substr(0, eq);
-        name.erase(name.find_last_not_of(" \t") + 1);
-        values[name] = hex(line.substr(eq + 1));
-    }
-    return values;
+    return cardsim::readKeyFile(CARDREAD_TEST_KEY_FILE);
 }
 
 struct ReaderSessionTest : ::testing::Test {
@@ -136,7 +126,7 @@ struct ReaderSessionTest : ::testing::Test {
     cardread::IssuerSecrets secrets{};
 
     void SetUp() override {
-        secrets = cardread::IssuerSecrets{keys["kdk_half_1"].data(), keys["kdk_half_2"].data(),
+        secrets = cardread::IssuerSecrets{keys["kdk_half_1"].data(),  keys["kdk_half_2"].data(),
                                           keys["key_block_a"].data(), keys["key_block_a"].size(),
                                           keys["key_block_b"].data(), keys["key_block_b"].size(),
                                           keys["auth_key"].data(),    keys["auth_key"].size()};
@@ -212,10 +202,14 @@ TEST_F(ReaderSessionTest, RecognitionRegistersTheEightCardTypes) {
     pcsc.readers["Reader 0"] = {};
     int length = 0;
     read("Reader 0", "1234", "A001", nullptr, &length);
-    const std::vector<std::string> expected = {
-        "Setec SetCos 4.3",    "SafeSignCard",        "VEK Quenta Card 32K",
-        "VEK Pelvo Card 32K",  "Morvaxen Pendra 32K", "Morvaxen Zarqo GP PKI Card",
-        "JCOP 20",             "JCOP 31"};
+    const std::vector<std::string> expected = {"Setec SetCos 4.3",
+                                               "SafeSignCard",
+                                               "VEK Quenta Card 32K",
+                                               "VEK Pelvo Card 32K",
+                                               "Morvaxen Pendra 32K",
+                                               "Morvaxen Zarqo GP PKI Card",
+                                               "JCOP 20",
+                                               "JCOP 31"};
     EXPECT_EQ(expected, pcsc.introduced);
 }
 
@@ -223,8 +217,8 @@ TEST_F(ReaderSessionTest, RecognitionRegistersTheEightCardTypes) {
 // around the read, ends with nothing left open.
 TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
-    Bytes index = Bytes{'H', 'E', 'A', 'D', 'E', 'R', '.', '.', '.', '.', '.', 'A', '0', '0', '1',
-                        '-', 0x3F};
+    Bytes index =
+        Bytes{'H', 'E', 'A', 'D', 'E', 'R', '.', '.', '.', '.', '.', 'A', '0', '0', '1', '-', 0x3F};
     index.resize(140, 0);
     pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(std::vector<cardtest::Exchange>{
         cardtest::expect("80 A4 00 00 02 3F 00", "90 00"),
@@ -234,31 +228,56 @@ TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
     int length = 0;
     EXPECT_EQ(0, read("Reader 0", "1234", "A001", nullptr, &length));
     EXPECT_EQ(6000, length);
-    const std::vector<std::string> expected = {
-        "establish", "connect Reader 0", "begin", "atr", "end", "disconnect", "release",
-        "establish", "connect Reader 0", "begin", "atr",
-        "transmit",  "transmit",         "transmit", "transmit",
-        "end",       "disconnect",       "release"};
+    const std::vector<std::string> expected = {"establish",
+                                               "connect Reader 0",
+                                               "begin",
+                                               "atr",
+                                               "end",
+                                               "disconnect",
+                                               "release",
+                                               "establish",
+                                               "connect Reader 0",
+                                               "begin",
+                                               "atr",
+                                               "transmit",
+                                               "transmit",
+                                               "transmit",
+                                               "transmit",
+                                               "end",
+                                               "disconnect",
+                                               "release"};
     EXPECT_EQ(expected, pcsc.calls);
     expectEverythingReleased();
     EXPECT_TRUE(state.keys.installed);
     const auto keyFile = testKeyFile();
-    EXPECT_EQ(toHex(keyFile.at("key_a")), toHex(Bytes(state.keys.keyA.data(),
-                                                      state.keys.keyA.data() + 16)));
-    EXPECT_EQ(toHex(keyFile.at("key_b")), toHex(Bytes(state.keys.keyB.data(),
-                                                      state.keys.keyB.data() + 16)));
-    EXPECT_EQ(toHex(keyFile.at("key_b")), toHex(Bytes(state.keys.macKey.data(),
-                                                      state.keys.macKey.data() + 16)));
+    EXPECT_EQ(toHex(keyFile.at("key_a")),
+              toHex(Bytes(state.keys.keyA.data(), state.keys.keyA.data() + 16)));
+    EXPECT_EQ(toHex(keyFile.at("key_b")),
+              toHex(Bytes(state.keys.keyB.data(), state.keys.keyB.data() + 16)));
+    EXPECT_EQ(toHex(keyFile.at("key_b")),
+              toHex(Bytes(state.keys.macKey.data(), state.keys.macKey.data() + 16)));
 }
 
 TEST_F(ReaderSessionTest, StarcosCardIsReadWithTheIsoFamilyAndNoKeys) {
     pcsc.readers["Reader 0"] = kStarcosAtr;
-    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(std::vector<cardtest::Exchange>{
-        cardtest::expect("00 A4 00 0C 02 3F 00", "90 00"),
-        cardtest::expect("00 A4 00 00 02 FE 15", "6A 82")});
+    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(
+        std::vector<cardtest::Exchange>{cardtest::expect("00 A4 00 0C 02 3F 00", "90 00"),
+                                        cardtest::expect("00 A4 00 00 02 FE 15", "6A 82")});
     int length = 0;
     EXPECT_EQ(0x6A82, read(nullptr, "1234", "A001", nullptr, &length));
     EXPECT_FALSE(state.keys.installed);
+    expectEverythingReleased();
+}
+
+// The card is swapped for one of the other kind between recognition and the session: the
+// commands are those of the card the session holds, not of the one recognised.
+TEST_F(ReaderSessionTest, CardSwappedAfterRecognitionIsReadAsTheKindItIs) {
+    pcsc.readers["Reader 0"] = kPelvoAtr;
+    pcsc.swappedIn = kStarcosAtr;
+    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(
+        std::vector<cardtest::Exchange>{cardtest::expect("00 A4 00 0C 02 3F 00", "6A 82")});
+    int length = 0;
+    EXPECT_EQ(0x6A82, read("Reader 0", "1234", "A001", nullptr, &length));
     expectEverythingReleased();
 }
 

@@ -9,33 +9,22 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "card_channel.h"
+#include "common/hex.h"
 
 namespace cardtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// "80 A4 00 00" or "80A40000"; blanks are ignored.
+// "80 A4 00 00" or "80A40000".
 inline Bytes hex(const std::string& text) {
-    Bytes out;
-    int high = -1;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<std::uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    return out;
+    std::optional<Bytes> bytes = common::fromHex(text);
+    EXPECT_TRUE(bytes.has_value()) << "not hex: " << text;
+    return bytes.value_or(Bytes{});
 }
 
 inline Bytes operator+(Bytes a, const Bytes& b) {
@@ -46,30 +35,22 @@ inline Bytes operator+(Bytes a, const Bytes& b) {
 }
 
 inline std::string toHex(const Bytes& b) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (std::uint8_t v : b) {
-        if (!s.empty()) s += ' ';
-        s += digits[v >> 4];
-        s += digits[v & 15];
-    }
-    return s;
+    return common::toHex(b.data(), b.size(), ' ');
 }
 
 // Two-key triple DES through OpenSSL (des-ede), for checking our own cipher.
 inline Bytes openssl(const EVP_CIPHER* cipher, bool encrypt, const Bytes& key, const Bytes& iv,
                      const Bytes& data, bool pad) {
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                       EVP_CIPHER_CTX_free);
+                                                                        EVP_CIPHER_CTX_free);
     Bytes out(data.size() + 16);
     int n = 0, tail = 0;
-    const bool ok =
-        EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.empty() ? nullptr : iv.data(),
-                          encrypt ? 1 : 0) == 1 &&
-        EVP_CIPHER_CTX_set_padding(ctx.get(), pad ? 1 : 0) == 1 &&
-        EVP_CipherUpdate(ctx.get(), out.data(), &n, data.data(), static_cast<int>(data.size())) ==
-            1 &&
-        EVP_CipherFinal_ex(ctx.get(), out.data() + n, &tail) == 1;
+    const bool ok = EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(),
+                                      iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0) == 1 &&
+                    EVP_CIPHER_CTX_set_padding(ctx.get(), pad ? 1 : 0) == 1 &&
+                    EVP_CipherUpdate(ctx.get(), out.data(), &n, data.data(),
+                                     static_cast<int>(data.size())) == 1 &&
+                    EVP_CipherFinal_ex(ctx.get(), out.data() + n, &tail) == 1;
     EXPECT_TRUE(ok) << "OpenSSL refused the operation";
     out.resize(static_cast<std::size_t>(n + tail));
     return out;
@@ -100,12 +81,13 @@ inline Exchange expect(const std::string& command, const std::string& response) 
 }
 
 class ScriptedChannel : public cardread::CardChannel {
-public:
+  public:
     explicit ScriptedChannel(std::vector<Exchange> script)
         : script_(script.begin(), script.end()) {}
     ~ScriptedChannel() override {
-        EXPECT_TRUE(script_.empty()) << script_.size() << " scripted command(s) never sent; next: "
-                                     << toHex(script_.front().command);
+        EXPECT_TRUE(script_.empty())
+            << script_.size()
+            << " scripted command(s) never sent; next: " << toHex(script_.front().command);
     }
 
     void add(Exchange e) { script_.push_back(std::move(e)); }
@@ -134,7 +116,7 @@ public:
 
     const std::vector<Bytes>& sent() const { return sent_; }
 
-private:
+  private:
     std::deque<Exchange> script_;
     std::vector<Bytes> sent_;
 };

@@ -21,6 +21,7 @@
 
 #include "byte_source.h"
 #include "card_data_command.h"
+#include "common/version.h"
 
 namespace {
 
@@ -42,10 +43,22 @@ struct Library {
 Library g_library;
 
 int answerCode(ByteSource& in) {
-    static const int kCodes[] = {-1,     0x7101, 0x7301, 0x7302, 0x7303, 0x7401,
-                                 0x7411, 0x7412, 0x7413, 0x7414, 0x7415, 0x6A82,
-                                 0x63C2, static_cast<int>(0x80100069u),
-                                 static_cast<int>(0x8010001Du), 0x20100001};
+    static const int kCodes[] = {-1,
+                                 0x7101,
+                                 0x7301,
+                                 0x7302,
+                                 0x7303,
+                                 0x7401,
+                                 0x7411,
+                                 0x7412,
+                                 0x7413,
+                                 0x7414,
+                                 0x7415,
+                                 0x6A82,
+                                 0x63C2,
+                                 static_cast<int>(0x80100069u),
+                                 static_cast<int>(0x8010001Du),
+                                 0x20100001};
     const std::uint8_t b = in.byte();
     if (b < 0x80) return 0;
     const std::size_t i = b - 0x80u;
@@ -61,8 +74,8 @@ int answerSize(ByteSource& in) {
     return in.u16() % 8000;
 }
 
-int standIn(const char* readerName, const unsigned char* pin, int pinLength,
-            const char* recordKey, unsigned char* outBuffer, int* ioLength) {
+int standIn(const char* readerName, const unsigned char* pin, int pinLength, const char* recordKey,
+            unsigned char* outBuffer, int* ioLength) {
     Library& lib = g_library;
     ByteSource& in = *lib.in;
     ++lib.calls;
@@ -135,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(reader->parse(line.data(), line.data() + line.size() - 1, &reply, &errors),
             "reply is not JSON", line + errors);
     require(reply.isObject() && reply.size() == 3 && reply["msg"].isString() &&
-                reply["ret_code"].isInt() && reply["version"].asString() == "1.0.4",
+                reply["ret_code"].isInt() && reply["version"].asString() == common::kVersionText,
             "reply members wrong", line);
     const int code = reply["ret_code"].asInt();
     if (code == 0) {

@@ -2,7 +2,9 @@
 #include "bridge.h"
 #include "layer.h"
 
-using namespace token;
+// The exports are defined inside the layer's namespace; their C linkage keeps them the global C
+// names that token_api.h declares.
+namespace token {
 
 extern "C" TokenResult InitLibrary(const char* moduleName, TokenContext* ctx) {
     if (!ctx) return kBase | CKR_ARGUMENTS_BAD;
@@ -37,3 +39,5 @@ extern "C" TokenResult CloseLibrary(TokenContext* ctx) {
     ctx->session = nullptr;
     return ckr(rv);
 }
+
+}  // namespace token

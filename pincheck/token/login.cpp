@@ -1,12 +1,13 @@
 // Login and logout: one PKCS#11 session per context.
-#include <openssl/crypto.h>
-
 #include <cstring>
 
 #include "bridge.h"
+#include "common/secret.h"
 #include "layer.h"
 
-using namespace token;
+// The exports are defined inside the layer's namespace; their C linkage keeps them the global C
+// names that token_api.h declares.
+namespace token {
 
 namespace {
 
@@ -14,12 +15,6 @@ namespace {
 // reads it.
 constexpr std::size_t kMaxPinLength = 255;
 constexpr std::size_t kPinBufferSize = kMaxPinLength + 1;
-
-// The PIN's copy is wiped however the call ends.
-struct PinBuffer {
-    unsigned char bytes[kPinBufferSize];
-    ~PinBuffer() { OPENSSL_cleanse(bytes, sizeof bytes); }
-};
 
 }  // namespace
 
@@ -54,10 +49,11 @@ extern "C" TokenResult LoginToken(TokenContext* ctx, CK_SLOT_ID slot, const char
         return 0;
     }
 
-    PinBuffer buffer;
-    std::memcpy(buffer.bytes, pin, pinLength);
+    // The PIN's copy is wiped however the call ends.
+    common::SecretArray<kPinBufferSize> buffer;
+    std::memcpy(buffer.data(), pin, pinLength);
     buffer.bytes[pinLength] = '\0';
-    const CK_RV loginRv = Login(f, session, buffer.bytes, static_cast<CK_ULONG>(pinLength));
+    const CK_RV loginRv = Login(f, session, buffer.data(), static_cast<CK_ULONG>(pinLength));
 
     // The card's status word after the attempt (tries left after a wrong PIN) is only known to
     // the module's session information, so it is read on success and failure alike.
@@ -98,3 +94,5 @@ extern "C" TokenResult LogoutToken(TokenContext* ctx) {
     ctx->session = nullptr;
     return 0;
 }
+
+}  // namespace token

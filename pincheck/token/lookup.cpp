@@ -4,7 +4,6 @@
 
 #include <openssl/x509.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -29,13 +28,6 @@ namespace {
 
 constexpr TokenResult kBadArguments = kBase | CKR_ARGUMENTS_BAD;
 constexpr CK_ULONG kFirstListingCapacity = 10;
-
-struct LayerFree {
-    void operator()(void* p) const { layerFree(p); }
-};
-struct CFree {
-    void operator()(void* p) const { std::free(p); }
-};
 
 CK_RV listObjects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE s, KeyEntry* entries, CK_ULONG* count) {
     return ListTokenObjects(f, s, CKO_PRIVATE_KEY, entries, count);
@@ -70,8 +62,7 @@ TokenResult readObjectId(TokenContext* ctx, CK_ULONG index, unsigned char* id, C
     if (!length) return kBadArguments;
 
     CK_ULONG capacity = kFirstListingCapacity;
-    std::unique_ptr<Entry, LayerFree> entries(
-        static_cast<Entry*>(layerAlloc(capacity * sizeof(Entry))));
+    LayerPtr<Entry> entries(static_cast<Entry*>(layerAlloc(capacity * sizeof(Entry))));
     if (!entries) return kNoMemory;
 
     CK_ULONG found = capacity;
@@ -106,10 +97,8 @@ TokenResult readObjectId(TokenContext* ctx, CK_ULONG index, unsigned char* id, C
 }
 
 }  // namespace
-}  // namespace token
 
-using namespace token;
-
+// C linkage keeps these the global C names that token_api.h declares.
 extern "C" {
 
 TokenResult GetKeyNum(TokenContext* ctx, CK_ULONG* count) {
@@ -135,8 +124,7 @@ TokenResult GetCert(TokenContext* ctx, const unsigned char* id, CK_ULONG idLengt
     if (!cert) return kBadArguments;
     *cert = nullptr;
 
-    std::unique_ptr<CertEntry, CFree> entry(
-        static_cast<CertEntry*>(std::malloc(sizeof(CertEntry))));
+    LayerPtr<CertEntry> entry(static_cast<CertEntry*>(layerAlloc(sizeof(CertEntry))));
     if (!entry) return kNoMemory;
     bool found = false;
     CK_RV rv = FindObjectById(f, s, id, idLength, entry.get(), &found);
@@ -151,3 +139,5 @@ TokenResult GetCert(TokenContext* ctx, const unsigned char* id, CK_ULONG idLengt
 }
 
 }  // extern "C"
+
+}  // namespace token

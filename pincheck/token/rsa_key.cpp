@@ -16,7 +16,6 @@
 #include <openssl/x509.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -44,15 +43,12 @@ constexpr std::size_t kRsaComponentSize = 1024;
 constexpr int kPkcs1Overhead = 11;
 constexpr unsigned kMd5Sha1Length = 36;
 
-// Reasons of our own, next to the CKR values the token answered.
+// Reasons of our own, one per failure, next to the CKR values the token answered.
 constexpr int kReasonBadPadding = -2;
-constexpr int kReasonNoModulus = -2;
 constexpr int kReasonBadMd5Sha1 = -3;
 constexpr int kReasonDigestInfo = -4;
+constexpr int kReasonNoModulus = -5;
 
-struct CFree {
-    void operator()(void* p) const { std::free(p); }
-};
 struct BnFree {
     void operator()(BIGNUM* p) const { BN_free(p); }
 };
@@ -159,7 +155,7 @@ int tokenPrivDec(int flen, const unsigned char* from, unsigned char* to, RSA* rs
 // Returns its length in a buffer of `room` bytes, or 0 when it cannot be built or does not leave
 // room for the PKCS#1 framing.
 int encodeDigestInfo(int type, const unsigned char* m, unsigned int mLength, int k,
-                     std::unique_ptr<unsigned char, CFree>* out) {
+                     LayerPtr<unsigned char>* out) {
     const ASN1_OBJECT* algorithm = OBJ_nid2obj(type);
     if (!algorithm || OBJ_length(algorithm) == 0) return 0;
     std::unique_ptr<X509_SIG, SigFree> sig(X509_SIG_new());
@@ -171,7 +167,7 @@ int encodeDigestInfo(int type, const unsigned char* m, unsigned int mLength, int
     if (!ASN1_OCTET_STRING_set(digest, m, static_cast<int>(mLength))) return 0;
     const int length = i2d_X509_SIG(sig.get(), nullptr);
     if (length <= 0 || length + kPkcs1Overhead > k) return 0;
-    out->reset(static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(k))));
+    out->reset(static_cast<unsigned char*>(layerAlloc(static_cast<std::size_t>(k))));
     if (!*out) return 0;
     unsigned char* p = out->get();
     return i2d_X509_SIG(sig.get(), &p) == length ? length : 0;
@@ -187,7 +183,7 @@ int tokenSign(int type, const unsigned char* m, unsigned int mLength, unsigned c
     }
     const int k = (BN_num_bits(n) + 7) / 8;
 
-    std::unique_ptr<unsigned char, CFree> digestInfo;
+    LayerPtr<unsigned char> digestInfo;
     const unsigned char* data = m;
     int dataLength = static_cast<int>(mLength);
     if (type == NID_md5_sha1) {
@@ -214,7 +210,7 @@ int tokenSign(int type, const unsigned char* m, unsigned int mLength, unsigned c
 int (*defaultFinish)(RSA*) = nullptr;
 
 int tokenFinish(RSA* rsa) {
-    std::free(RSA_get_ex_data(rsa, kKeyRefIndex));
+    layerFree(RSA_get_ex_data(rsa, kKeyRefIndex));
     RSA_set_ex_data(rsa, kKeyRefIndex, nullptr);
     return defaultFinish ? defaultFinish(rsa) : 1;
 }
@@ -261,14 +257,14 @@ TokenResult openKey(TokenContext* ctx, const unsigned char* id, CK_ULONG idLengt
     if (!key) return kBase | CKR_ARGUMENTS_BAD;
     *key = nullptr;
 
-    std::unique_ptr<KeyEntry, CFree> entry(static_cast<KeyEntry*>(std::malloc(sizeof(KeyEntry))));
+    LayerPtr<KeyEntry> entry(static_cast<KeyEntry*>(layerAlloc(sizeof(KeyEntry))));
     if (!entry) return kNoMemory;
     bool found = false;
     CK_RV rv = FindObjectById(f, s, CKO_PRIVATE_KEY, id, idLength, entry.get(), &found);
     if (rv != CKR_OK) return ckr(rv);
     if (!found) return kNoSuchObject;
 
-    std::unique_ptr<KeyRef, CFree> ref(static_cast<KeyRef*>(std::malloc(sizeof(KeyRef))));
+    LayerPtr<KeyRef> ref(static_cast<KeyRef*>(layerAlloc(sizeof(KeyRef))));
     if (!ref) return kNoMemory;
     *ref = KeyRef{f, entry->session, entry->object};
 

@@ -3,7 +3,9 @@
 #include "copy_text.h"
 #include "layer.h"
 
-using namespace token;
+// The exports are defined inside the layer's namespace; their C linkage keeps them the global C
+// names that token_api.h declares.
+namespace token {
 
 namespace {
 
@@ -75,3 +77,5 @@ extern "C" TokenResult GetTokenSerialNumber(TokenContext* ctx, CK_SLOT_ID slot, 
     if (const CK_RV rv = GetTokenInfo(f, slot, &info)) return ckr(rv);
     return CopyPaddedText(info.serialNumber, sizeof info.serialNumber, text, length);
 }
+
+}  // namespace token

@@ -27,7 +27,7 @@ Bytes need(const std::map<std::string, Bytes>& values, const std::string& name, 
 
 }  // namespace
 
-CardKeys loadCardKeys(const std::string& path) {
+std::map<std::string, Bytes> readKeyFile(const std::string& path) {
     std::ifstream in(path);
     if (!in) throw std::runtime_error("cannot read key file " + path);
     std::map<std::string, Bytes> values;
@@ -41,6 +41,11 @@ CardKeys loadCardKeys(const std::string& path) {
         if (!value) throw std::runtime_error("key file: bad hex in line: " + line);
         values[trim(line.substr(0, eq))] = *value;
     }
+    return values;
+}
+
+CardKeys loadCardKeys(const std::string& path) {
+    std::map<std::string, Bytes> values = readKeyFile(path);
 
     Bytes kdk = need(values, "kdk_half_1", 8);
     Bytes half2 = need(values, "kdk_half_2", 8);

@@ -2,6 +2,7 @@
 // card and the library agree without either copying the other's values.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "bytes.h"
@@ -13,7 +14,12 @@ struct CardKeys {
     Bytes authKey;  // EXTERNAL AUTHENTICATE, key reference 22
 };
 
-// Reads `name = HEX` lines. Key B is deciphered from `key_block_b` under the key-deciphering
+// The `name = HEX` lines of a key file (format: cardread/keys/README.md); blank lines and
+// lines starting with # are skipped. Throws std::runtime_error on a missing file or a bad line.
+// The one reader of the format in C++: the simulator and the tests both use it.
+std::map<std::string, Bytes> readKeyFile(const std::string& path);
+
+// Reads the key file. Key B is deciphered from `key_block_b` under the key-deciphering
 // key with OpenSSL; where the file also lists `key_b` in clear the two must agree. Throws
 // std::runtime_error with a readable reason on a missing file, name or bad value.
 CardKeys loadCardKeys(const std::string& path);

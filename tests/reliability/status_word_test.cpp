@@ -18,8 +18,8 @@ using cardtest::ScriptedChannel;
 TEST(StatusWordZero, IsAMalformedAnswerInBothCommandFamilies) {
     const struct {
         const char* answer;
-        cardread::Status iso;          // selectMasterFile: 0x9000 is its success
-        cardread::Status proprietary;  // selectFile: 0 is its success
+        cardread::Status iso;          // selectMasterFile, where 61 xx is success too
+        cardread::Status proprietary;  // selectFile
     } cases[] = {
         {"0000", cardread::kStatusBadResponse, cardread::kStatusBadResponse},
         {"9000", cardread::kStatusOk, 0},

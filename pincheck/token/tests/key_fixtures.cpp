@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "common/hex.h"
+
 namespace keytest {
 namespace {
 
@@ -32,20 +34,11 @@ void writeBytes(const std::string& path, const unsigned char* data, std::size_t 
 }  // namespace
 
 Bytes fromHex(const std::string& hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return out;
+    return common::fromHex(hex).value();
 }
 
 std::string toHex(const Bytes& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
+    return common::toHex(bytes.data(), bytes.size(), '\0', true);
 }
 
 KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits) {

@@ -1,6 +1,7 @@
-// The library's status values. Between inner operations 0x9000 means success (the ISO family
-// and the procedures) and the proprietary commands answer 0 for 90 00; the export turns success
-// into 0. PC/SC codes and card status words pass through unchanged.
+// The library's status values, for the library and for the programs that map readUserData's
+// results. Success is 0 everywhere inside the library, as it is for PC/SC and at the export;
+// the card's 90 00 becomes 0 where its answer is read. PC/SC codes and the card's other status
+// words pass through unchanged.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@ namespace cardread {
 
 using Status = std::int32_t;
 
-constexpr Status kStatusOk = 0x9000;
+constexpr Status kStatusOk = 0;
 constexpr Status kStatusMissingArgument = -1;       // also: card kind not readable, bad key block
 constexpr Status kStatusBadSlot = 0x7303;           // slot outside 1..recognisedCount
 constexpr Status kStatusBufferTooSmall = 0x7401;    // data larger than the room for it
@@ -23,6 +24,11 @@ constexpr Status kPcscInsufficientBuffer = static_cast<Status>(0x80100008u);
 constexpr Status kPcscNoMemory = static_cast<Status>(0x80100006u);
 constexpr Status kPcscNoSmartcard = static_cast<Status>(0x8010000Cu);
 constexpr Status kPcscRemovedCard = static_cast<Status>(0x80100069u);
+
+// The card's own words for success: 90 00, and 61 xx (more data waiting) where a command
+// wants no data.
+constexpr Status kCardStatusOk = 0x9000;
+constexpr std::uint8_t kMoreDataSw1 = 0x61;
 
 // PC/SC return values are LONG (64 bits with pcsc-lite on LP64); their codes fit 32 bits.
 template <typename Long>

@@ -1,0 +1,45 @@
+# The Windows packages of the install tree: a setup program (NSIS, made with Debian's makensis as
+# well) and a ZIP of the same folder. Everything lands in one folder under Program Files: the
+# programs, the DLLs they load (cardread, libcrypto, and whatever else the runtime parts install)
+# and the README. The setup registers its uninstaller in Add/Remove Programs under the product's
+# name with the version; the uninstaller removes every file and that entry.
+# Included by Install.cmake after every install rule, before CPack.
+set(CPACK_GENERATOR NSIS ZIP)
+
+# What a user runs, not what a developer builds against: every install component but the
+# development one (headers, import libraries, package files).
+get_cmake_property(card_components COMPONENTS)
+list(REMOVE_ITEM card_components development)
+set(CPACK_COMPONENTS_ALL ${card_components})
+# The ZIP takes the same components, all in one archive (a plain archive would hold every
+# component), with the folder on top (set at package time: the setup must not get that folder).
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/WindowsPackageGenerator.cmake)
+
+set(CARD_WINDOWS_PRODUCT "Card Programs")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "${CARD_WINDOWS_PRODUCT}")
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "${CARD_WINDOWS_PRODUCT}")
+set(CPACK_NSIS_DISPLAY_NAME "${CARD_WINDOWS_PRODUCT}")
+set(CPACK_NSIS_PACKAGE_NAME "${CARD_WINDOWS_PRODUCT} ${PROJECT_VERSION}")
+set(CPACK_NSIS_CONTACT "${CARD_PACKAGE_CONTACT}")
+# No licence text of our own to show, and the default one is CMake's.
+set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
+# Console programs that the service starts: nothing to put on the PATH.
+set(CPACK_NSIS_MODIFY_PATH OFF)
+
+# The x64 setup is itself a 64-bit program: it installs under the 64-bit Program Files and writes
+# its entry into the 64-bit registry view, where Add/Remove Programs lists 64-bit software. The
+# script's target goes in on the compressor's line: the one global line CPack leaves to the
+# project whatever the components (it rewrites its defines line when there are components).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
+    set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+    set(card_windows_arch win64)
+else()
+    set(CPACK_NSIS_COMPRESSOR "lzma\n  Target x86-unicode")
+    set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES")
+    set(card_windows_arch win32)
+endif()
+set(CPACK_PACKAGE_FILE_NAME ${CARD_PACKAGE_NAME}-${PROJECT_VERSION}-${card_windows_arch})
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)

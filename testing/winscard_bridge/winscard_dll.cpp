@@ -1,0 +1,299 @@
+// A test-only winscard.dll for Windows programs under Wine, whose own is a stub. Placed beside
+// the program and chosen with WINEDLLOVERRIDES=winscard=n, it sends each call over a loopback
+// TCP connection (one per process, opened on first use) to the Linux helper winscard-bridge,
+// whose port WINSCARD_BRIDGE_PORT names. It covers the calls the card programs make, plus the
+// reader list and SCardStatusA; everything Windows-specific about buffers (the length query,
+// SCARD_AUTOALLOCATE, multi-strings) is handled here, everything pcsc-lite-specific there.
+// Never shipped.
+
+// Defines the PCI records here instead of importing them (windows.h brings winscard.h in).
+#define WINSCARDDATA __declspec(dllexport)
+// Winsock first: windows.h would bring the old winsock.h in otherwise.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <winscard.h>
+// clang-format on
+
+#include <cstdlib>
+#include <cstring>
+
+#include "bridge_protocol.h"
+
+using winscardbridge::Bytes;
+using winscardbridge::Op;
+using winscardbridge::Reader;
+using winscardbridge::Writer;
+
+extern "C" {
+const SCARD_IO_REQUEST g_rgSCardT0Pci = {SCARD_PROTOCOL_T0, sizeof(SCARD_IO_REQUEST)};
+const SCARD_IO_REQUEST g_rgSCardT1Pci = {SCARD_PROTOCOL_T1, sizeof(SCARD_IO_REQUEST)};
+const SCARD_IO_REQUEST g_rgSCardRawPci = {SCARD_PROTOCOL_RAW, sizeof(SCARD_IO_REQUEST)};
+}
+
+namespace {
+
+SRWLOCK channelLock = SRWLOCK_INIT;
+SOCKET channel = INVALID_SOCKET;
+bool winsockStarted = false;
+
+bool sendAll(const Bytes& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const int n = send(channel, reinterpret_cast<const char*>(data.data()) + done,
+                           static_cast<int>(data.size() - done), 0);
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool receiveAll(std::uint8_t* data, std::size_t length) {
+    while (length > 0) {
+        const int n = recv(channel, reinterpret_cast<char*>(data), static_cast<int>(length), 0);
+        if (n <= 0) return false;
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Connects on first use (not in DllMain: Winsock must not start under the loader lock).
+LONG openChannel() {
+    if (channel != INVALID_SOCKET) return SCARD_S_SUCCESS;
+    const char* portText = std::getenv("WINSCARD_BRIDGE_PORT");
+    const long port = portText ? std::strtol(portText, nullptr, 10) : 0;
+    if (port <= 0 || port > 65535) return SCARD_E_NO_SERVICE;
+    if (!winsockStarted) {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return SCARD_E_NO_SERVICE;
+        winsockStarted = true;
+    }
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return SCARD_E_NO_SERVICE;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        closesocket(s);
+        return SCARD_E_NO_SERVICE;
+    }
+    BOOL on = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    channel = s;
+    return SCARD_S_SUCCESS;
+}
+
+// One call: the request out, the reply in. `reply` holds the payload after the result. A lost
+// helper is a lost service: the next call connects again.
+LONG call(const Writer& request, Bytes& reply) {
+    AcquireSRWLockExclusive(&channelLock);
+    LONG rv = openChannel();
+    if (rv == SCARD_S_SUCCESS) {
+        std::uint8_t header[4];
+        std::uint32_t length = 0;
+        bool ok = sendAll(request.frame()) && receiveAll(header, sizeof header);
+        if (ok) {
+            length = winscardbridge::frameLength(header);
+            ok = length >= 4 && length <= winscardbridge::kMaxFrame;
+        }
+        Bytes payload(ok ? length : 0);
+        ok = ok && receiveAll(payload.data(), length);
+        if (ok) {
+            Reader in(payload);
+            rv = static_cast<LONG>(in.u32());
+            reply.assign(payload.begin() + 4, payload.end());
+        } else {
+            closesocket(channel);
+            channel = INVALID_SOCKET;
+            rv = SCARD_F_COMM_ERROR;
+        }
+    }
+    ReleaseSRWLockExclusive(&channelLock);
+    return rv;
+}
+
+Writer request(Op op) {
+    return Writer(static_cast<std::uint32_t>(op));
+}
+
+// Hands a variable-length answer to the caller the Windows way: no buffer asks for the length;
+// SCARD_AUTOALLOCATE makes `out` a pointer to a pointer that receives memory the caller frees
+// with SCardFreeMemory; otherwise the buffer must be large enough.
+LONG deliver(const Bytes& data, void* out, DWORD* outLength) {
+    if (outLength == nullptr) return SCARD_E_INVALID_PARAMETER;
+    const auto needed = static_cast<DWORD>(data.size());
+    if (out == nullptr) {
+        *outLength = needed;
+        return SCARD_S_SUCCESS;
+    }
+    if (*outLength == SCARD_AUTOALLOCATE) {
+        void* memory = HeapAlloc(GetProcessHeap(), 0, needed ? needed : 1);
+        if (memory == nullptr) return SCARD_E_NO_MEMORY;
+        if (needed) std::memcpy(memory, data.data(), needed);
+        *static_cast<void**>(out) = memory;
+        *outLength = needed;
+        return SCARD_S_SUCCESS;
+    }
+    if (*outLength < needed) {
+        *outLength = needed;
+        return SCARD_E_INSUFFICIENT_BUFFER;
+    }
+    if (needed) std::memcpy(out, data.data(), needed);
+    *outLength = needed;
+    return SCARD_S_SUCCESS;
+}
+
+// A call whose reply carries no fields.
+LONG simple(const Writer& w) {
+    Bytes reply;
+    return call(w, reply);
+}
+
+}  // namespace
+
+extern "C" {
+
+LONG WINAPI SCardEstablishContext(DWORD scope, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
+    if (context == nullptr) return SCARD_E_INVALID_PARAMETER;
+    Writer w = request(Op::EstablishContext);
+    w.u32(scope);
+    Bytes reply;
+    const LONG rv = call(w, reply);
+    if (rv == SCARD_S_SUCCESS) *context = static_cast<SCARDCONTEXT>(Reader(reply).u64());
+    return rv;
+}
+
+LONG WINAPI SCardReleaseContext(SCARDCONTEXT context) {
+    Writer w = request(Op::ReleaseContext);
+    w.u64(context);
+    return simple(w);
+}
+
+LONG WINAPI SCardIsValidContext(SCARDCONTEXT context) {
+    Writer w = request(Op::IsValidContext);
+    w.u64(context);
+    return simple(w);
+}
+
+LONG WINAPI SCardFreeMemory(SCARDCONTEXT, LPCVOID memory) {
+    if (memory) HeapFree(GetProcessHeap(), 0, const_cast<LPVOID>(memory));
+    return SCARD_S_SUCCESS;
+}
+
+// Reader groups are not kept apart: every group lists every reader.
+LONG WINAPI SCardListReadersA(SCARDCONTEXT context, LPCSTR, LPSTR readers, LPDWORD length) {
+    Writer w = request(Op::ListReaders);
+    w.u64(context);
+    Bytes reply;
+    const LONG rv = call(w, reply);
+    if (rv != SCARD_S_SUCCESS) return rv;
+    return deliver(Reader(reply).blob(), readers, length);
+}
+
+LONG WINAPI SCardConnectA(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWORD protocols,
+                          LPSCARDHANDLE card, LPDWORD active) {
+    if (reader == nullptr || card == nullptr || active == nullptr) return SCARD_E_INVALID_PARAMETER;
+    Writer w = request(Op::Connect);
+    w.u64(context);
+    w.blob(reader, std::strlen(reader));
+    w.u32(share);
+    w.u32(protocols);
+    Bytes reply;
+    const LONG rv = call(w, reply);
+    if (rv == SCARD_S_SUCCESS) {
+        Reader in(reply);
+        *card = static_cast<SCARDHANDLE>(in.u64());
+        *active = in.u32();
+    }
+    return rv;
+}
+
+LONG WINAPI SCardDisconnect(SCARDHANDLE card, DWORD disposition) {
+    Writer w = request(Op::Disconnect);
+    w.u64(card);
+    w.u32(disposition);
+    return simple(w);
+}
+
+LONG WINAPI SCardBeginTransaction(SCARDHANDLE card) {
+    Writer w = request(Op::BeginTransaction);
+    w.u64(card);
+    return simple(w);
+}
+
+LONG WINAPI SCardEndTransaction(SCARDHANDLE card, DWORD disposition) {
+    Writer w = request(Op::EndTransaction);
+    w.u64(card);
+    w.u32(disposition);
+    return simple(w);
+}
+
+LONG WINAPI SCardStatusA(SCARDHANDLE card, LPSTR readerNames, LPDWORD readerLength, LPDWORD state,
+                         LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
+    Writer w = request(Op::Status);
+    w.u64(card);
+    Bytes reply;
+    LONG rv = call(w, reply);
+    if (rv != SCARD_S_SUCCESS) return rv;
+    Reader in(reply);
+    const Bytes names = in.blob();
+    const DWORD cardState = in.u32();
+    const DWORD cardProtocol = in.u32();
+    const Bytes atrBytes = in.blob();
+    if (state) *state = cardState;
+    if (protocol) *protocol = cardProtocol;
+    if (readerLength && (rv = deliver(names, readerNames, readerLength)) != SCARD_S_SUCCESS)
+        return rv;
+    if (atrLength) rv = deliver(atrBytes, atr, atrLength);
+    return rv;
+}
+
+LONG WINAPI SCardGetAttrib(SCARDHANDLE card, DWORD attribute, LPBYTE value, LPDWORD length) {
+    Writer w = request(Op::GetAttrib);
+    w.u64(card);
+    w.u32(attribute);
+    Bytes reply;
+    const LONG rv = call(w, reply);
+    if (rv != SCARD_S_SUCCESS) return rv;
+    return deliver(Reader(reply).blob(), value, length);
+}
+
+LONG WINAPI SCardTransmit(SCARDHANDLE card, LPCSCARD_IO_REQUEST sendPci, LPCBYTE command,
+                          DWORD commandLength, LPSCARD_IO_REQUEST receivePci, LPBYTE response,
+                          LPDWORD responseLength) {
+    if (sendPci == nullptr || command == nullptr || response == nullptr ||
+        responseLength == nullptr)
+        return SCARD_E_INVALID_PARAMETER;
+    Writer w = request(Op::Transmit);
+    w.u64(card);
+    w.u32(sendPci->dwProtocol);
+    w.blob(command, commandLength);
+    w.u32(*responseLength);
+    Bytes reply;
+    const LONG rv = call(w, reply);
+    if (rv != SCARD_S_SUCCESS) return rv;
+    Reader in(reply);
+    const DWORD protocol = in.u32();
+    const Bytes answer = in.blob();
+    if (answer.size() > *responseLength) return SCARD_E_INSUFFICIENT_BUFFER;
+    if (!answer.empty()) std::memcpy(response, answer.data(), answer.size());
+    *responseLength = static_cast<DWORD>(answer.size());
+    if (receivePci) receivePci->dwProtocol = protocol;
+    return SCARD_S_SUCCESS;
+}
+
+LONG WINAPI SCardIntroduceCardTypeA(SCARDCONTEXT context, LPCSTR name, LPCGUID, LPCGUID, DWORD,
+                                    LPCBYTE atr, LPCBYTE mask, DWORD atrLength) {
+    if (name == nullptr || atr == nullptr || mask == nullptr) return SCARD_E_INVALID_PARAMETER;
+    Writer w = request(Op::IntroduceCardType);
+    w.u64(context);
+    w.blob(name, std::strlen(name));
+    w.blob(atr, atrLength);
+    w.blob(mask, atrLength);
+    return simple(w);
+}
+
+}  // extern "C"

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The x86_64 setup program under Wine, in a prefix of its own: a silent install puts exactly the
+# files of the ZIP package into one folder under Program Files and registers the uninstaller
+# with the version; the installed carddata.exe and pincheck.exe answer requests from that folder
+# as the Linux builds do; a silent uninstall removes every file and the registry entry.
+#
+#   installer-under-wine.sh SETUP_EXE ZIP LINUX_CARDDATA LINUX_PINCHECK WORK_DIR
+set -euo pipefail
+(($# == 5)) || {
+    sed -n '7p' "$0" >&2
+    exit 2
+}
+setup=$1 zip=$2 carddata=$3 pincheck=$4
+rm -rf "$5" && mkdir -p "$5"
+work=$(cd "$5" && pwd)
+
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
+wineboot -i >/dev/null 2>&1
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+folder_name="Card Programs"
+folder=$WINEPREFIX/drive_c/Program\ Files/$folder_name
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Card Programs'
+
+# What the ZIP holds under its one top folder: the files the setup must install.
+mapfile -t packaged < <(unzip -Z1 "$zip" | grep -v '/$' | sed 's|^[^/]*/||' | sort)
+((${#packaged[@]} > 0)) || fail "the ZIP package is empty"
+for file in pincheck.exe carddata.exe cardread.dll servicectl.exe README.md; do
+    printf '%s\n' "${packaged[@]}" | grep -qx "$file" || fail "the package lacks $file"
+done
+printf '%s\n' "${packaged[@]}" | grep -qx 'libcrypto-3.*\.dll' || fail "the package lacks libcrypto"
+
+echo "== silent install"
+cp "$setup" "$work/setup.exe"
+(cd "$work" && wine setup.exe /S) || fail "setup.exe /S exited with $?"
+installed=$(cd "$folder" 2>/dev/null && find . -type f | sed 's|^\./||' | sort) || true
+expected=$(printf '%s\n' "${packaged[@]}" Uninstall.exe | sort)
+[[ $installed == "$expected" ]] ||
+    fail "installed files differ from the package: $(diff <(echo "$expected") <(echo "$installed") | tr '\n' ' ')"
+
+echo "== uninstall entry"
+entry=$(wine reg query "$key" 2>/dev/null | tr -d '\r') || fail "no uninstall entry $key"
+grep -Eq '^ +DisplayVersion +REG_SZ +1\.0\.4$' <<<"$entry" || fail "DisplayVersion is not 1.0.4"
+grep -Eq '^ +UninstallString +REG_SZ +.*Uninstall\.exe' <<<"$entry" || fail "no UninstallString"
+
+echo "== installed programs answer"
+# The same request to the installed Windows program and to the Linux build must give the same
+# reply: carddata without a PIN (cardread.dll loads from the folder), pincheck without the card
+# module (libcrypto loads from the folder, the module is missing on both).
+while IFS='|' read -r program linux request; do
+    [[ -n $program ]] || continue
+    want=$(env -u LD_LIBRARY_PATH "$linux" "$request" 2>&1; echo "exit=$?")
+    got=$(cd "$work" && wine "C:\\Program Files\\$folder_name\\$program" "$request" 2>&1
+        echo "exit=$?")
+    [[ $got == "$want" ]] || fail "$program answers [$got], the Linux build [$want]"
+done <<EOF
+carddata.exe|$carddata|{"SNO":"ABCD"}
+pincheck.exe|$pincheck|{"CA_Function":"checkPin","sPin":"1234","slotID":"-1"}
+EOF
+
+echo "== silent uninstall"
+# The uninstaller copies itself away and returns at once; its copy does the work.
+(cd "$work" && wine "C:\\Program Files\\$folder_name\\Uninstall.exe" /S) ||
+    fail "Uninstall.exe /S exited with $?"
+for _ in $(seq 1 600); do
+    [[ -e $folder ]] || break
+    sleep 0.1
+done
+[[ ! -e $folder ]] || fail "left behind: $(cd "$folder" && find . | tr '\n' ' ')"
+# Nor anything else named after the product (the Start Menu folder with its uninstall link).
+left=$(find "$WINEPREFIX/drive_c" -iname "*$folder_name*")
+[[ -z $left ]] || fail "left behind: $left"
+if wine reg query "$key" >/dev/null 2>&1; then fail "the uninstall entry is still there"; fi
+
+if ((failures)); then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"

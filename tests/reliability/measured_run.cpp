@@ -1,19 +1,10 @@
 #include "measured_run.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
-
-extern char** environ;
 
 namespace reliability {
 namespace {
@@ -25,77 +16,24 @@ std::string readAll(const std::string& path) {
     return s.str();
 }
 
-std::string nameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+testsupport::ProcessOptions measuredOptions(const std::vector<std::string>& env) {
+    testsupport::ProcessOptions options;
+    options.measurePeakMemory = true;
+    for (const std::string& entry : env) {
+        const std::size_t equals = entry.find('=');
+        if (equals + 1 == entry.size())
+            options.unset.push_back(entry.substr(0, equals));
+        else
+            options.env.push_back(entry);
+    }
+    return options;
+}
 
 }  // namespace
 
 MeasuredRun::MeasuredRun(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env) {
-    char folder[] = "/tmp/reliab-run-XXXXXX";
-    if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp failed");
-    dir_ = folder;
-
-    std::vector<std::string> envStore;
-    for (char** e = environ; *e; ++e) {
-        bool replaced = false;
-        for (const std::string& add : env) replaced = replaced || nameOf(add) == nameOf(*e);
-        if (!replaced) envStore.emplace_back(*e);
-    }
-    for (const std::string& add : env)
-        if (add.size() > nameOf(add).size() + 1) envStore.push_back(add);
-    std::vector<char*> envp;
-    for (std::string& e : envStore) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-
-    // Through the small launcher, so the peak is the program's own (see peak_rss_run.c).
-    std::vector<std::string> argStore{PEAK_RSS_RUN_PATH, dir_ + "/peak", program};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argStore) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir_ + "/out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir_ + "/err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int rc =
-        posix_spawn(&pid_, PEAK_RSS_RUN_PATH, &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        pid_ = -1;
-        throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
-    }
-}
-
-MeasuredRun::~MeasuredRun() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    unlink((dir_ + "/out").c_str());
-    unlink((dir_ + "/err").c_str());
-    unlink((dir_ + "/peak").c_str());
-    rmdir(dir_.c_str());
-}
-
-MeasuredResult MeasuredRun::wait() {
-    MeasuredResult result;
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0) {
-        if (errno != EINTR) throw std::runtime_error("waitpid failed");
-    }
-    pid_ = -1;
-    // The launcher passes the exit status on; 128 and above: the program died of a signal.
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.exitStatus = code >= 125 ? -1 : code;
-    result.peakRssKb = std::strtol(readAll(dir_ + "/peak").c_str(), nullptr, 10);
-    result.out = readAll(dir_ + "/out");
-    result.err = readAll(dir_ + "/err");
-    return result;
-}
+                         const std::vector<std::string>& env)
+    : process_(program, args, measuredOptions(env)) {}
 
 int openFiles(const std::string& pid) {
     DIR* d = opendir(("/proc/" + pid + "/fd").c_str());

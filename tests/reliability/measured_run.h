@@ -1,37 +1,28 @@
 // Runs a program as the service does (one request argument, standard output and error read
-// back) and measures it: its peak resident set, taken by a small launcher (peak_rss_run.c) from
-// the kernel's accounting of the child. Runs may overlap: start several, then wait for each.
+// back) and measures its peak resident set. Runs may overlap: start several, then wait for each.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "process.h"
+
 namespace reliability {
 
-struct MeasuredResult {
-    std::string out;
-    std::string err;
-    int exitStatus = -1;  // -1: died of a signal (or could not be started)
-    long peakRssKb = 0;
-};
+using MeasuredResult = testsupport::ProcessResult;
 
+// A run through the shared runner with its peak memory measured.
 class MeasuredRun {
-public:
+  public:
     // `env` entries ("NAME=value") are added to, or replace those of, this process's environment;
     // a "NAME=" entry with nothing after the sign removes NAME.
     MeasuredRun(const std::string& program, const std::vector<std::string>& args,
                 const std::vector<std::string>& env = {});
-    ~MeasuredRun();
-    MeasuredRun(const MeasuredRun&) = delete;
-    MeasuredRun& operator=(const MeasuredRun&) = delete;
 
-    MeasuredResult wait();
+    MeasuredResult wait() { return process_.wait(); }
 
-private:
-    std::string dir_;
-    pid_t pid_ = -1;
+  private:
+    testsupport::Process process_;
 };
 
 inline MeasuredResult runMeasured(const std::string& program, const std::vector<std::string>& args,

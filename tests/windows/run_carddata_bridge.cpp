@@ -6,9 +6,6 @@
 // card dialog, which Wine lacks (its path is covered by card-read-under-wine.sh). So a request
 // without a reader name gets the first reader's, where the table's cards sit.
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,9 +13,8 @@
 #include <thread>
 
 #include "carddata_run.h"
+#include "process.h"
 #include "wine_programs.h"
-
-extern char** environ;
 
 namespace carddatatest {
 namespace {
@@ -27,35 +23,30 @@ namespace {
 // process ends (and by its own lifetime if the process dies first).
 class BridgeHelper {
   public:
-    BridgeHelper() {
-        pcsctest::PrivatePcscd::shared();
-        const std::string portFile = winetest::prefix().root() + "/bridge.port";
-        std::remove(portFile.c_str());
-        std::vector<std::string> args = {WINSCARD_BRIDGE_PATH, "--port-file", portFile,
-                                         "--lifetime", "900"};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        for (int i = 0; pid_ > 0 && i < 100 && port_.empty(); ++i) {
+    BridgeHelper() : bridge_(start()) {
+        for (int i = 0; i < 100 && port_.empty(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            std::ifstream in(portFile);
+            std::ifstream in(portFile());
             std::getline(in, port_);
         }
         EXPECT_FALSE(port_.empty()) << "winscard-bridge did not come up";
     }
-    ~BridgeHelper() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
+    ~BridgeHelper() { bridge_.stop(SIGTERM); }
     BridgeHelper(const BridgeHelper&) = delete;
     BridgeHelper& operator=(const BridgeHelper&) = delete;
 
     const std::string& port() const { return port_; }
 
   private:
-    pid_t pid_ = -1;
+    static std::string portFile() { return winetest::prefix().root() + "/bridge.port"; }
+    static testsupport::Process start() {
+        pcsctest::PrivatePcscd::shared();
+        std::remove(portFile().c_str());
+        return testsupport::Process(WINSCARD_BRIDGE_PATH,
+                                    {"--port-file", portFile(), "--lifetime", "900"});
+    }
+
+    testsupport::Process bridge_;
     std::string port_;
 };
 

@@ -183,13 +183,10 @@ WinePrefix::WinePrefix() {
 }
 
 WinePrefix::~WinePrefix() {
-    for (auto& entry : outputs_) ::kill(entry.first, SIGKILL);
-    for (auto& entry : outputs_) waitpid(entry.first, nullptr, 0);
+    running_.clear();
     if (serverStarted_) {
-        pid_t pid = spawn({"wineserver", "-k"}, {}, "/dev/null", "/dev/null");
-        if (pid > 0) waitpid(pid, nullptr, 0);
-        pid = spawn({"wineserver", "-w"}, {}, "/dev/null", "/dev/null");
-        if (pid > 0) waitpid(pid, nullptr, 0);
+        run({"wineserver", "-k"});
+        run({"wineserver", "-w"});
     }
     if (!root_.empty()) removeTree(root_);
 }
@@ -216,33 +213,23 @@ Environment WinePrefix::baseEnvironment() const {
     return env;
 }
 
-pid_t WinePrefix::spawn(const std::vector<std::string>& argv, const Environment& env,
-                        const std::string& outPath, const std::string& errPath) {
+testsupport::ProcessResult WinePrefix::run(const std::vector<std::string>& argv,
+                                           const Environment& env) {
+    return starter(argv, env)->wait();
+}
+
+std::unique_ptr<testsupport::Process> WinePrefix::starter(const std::vector<std::string>& argv,
+                                                          const Environment& env) const {
     Environment full = baseEnvironment();
     for (const auto& entry : env) full[entry.first] = entry.second;
-    std::vector<std::string> envText;
-    for (const auto& entry : full) envText.push_back(entry.first + "=" + entry.second);
-    std::vector<char*> envp;
-    for (std::string& text : envText) envp.push_back(&text[0]);
-    envp.push_back(nullptr);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (std::string& arg : args) argp.push_back(&arg[0]);
-    argp.push_back(nullptr);
-
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    // Child: its own process group, so a stuck run can be ended as a whole.
-    setpgid(0, 0);
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    execvpe(argp[0], argp.data(), envp.data());
-    _exit(127);
+    testsupport::ProcessOptions options;
+    options.inheritEnvironment = false;
+    for (const auto& entry : full) options.env.push_back(entry.first + "=" + entry.second);
+    options.searchPath = true;
+    // A group of its own, so a stuck run is ended with everything Wine started for it.
+    options.ownProcessGroup = true;
+    return std::make_unique<testsupport::Process>(
+        argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()), options);
 }
 
 RunResult WinePrefix::wine(const std::vector<std::string>& args, const Environment& env,
@@ -253,46 +240,27 @@ RunResult WinePrefix::wine(const std::vector<std::string>& args, const Environme
 pid_t WinePrefix::startWine(const std::vector<std::string>& args, const Environment& env) {
     std::vector<std::string> argv = {"wine"};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::string base = root_ + "/runs/" + std::to_string(++runs_);
-    pid_t pid = spawn(argv, env, base + ".out", base + ".err");
-    if (pid > 0) outputs_[pid] = {base + ".out", base + ".err"};
+    std::unique_ptr<testsupport::Process> process = starter(argv, env);
+    const pid_t pid = process->pid();
+    running_[pid] = std::move(process);
     return pid;
 }
 
 RunResult WinePrefix::waitFor(pid_t pid, int limitSeconds) {
     RunResult result;
-    if (pid <= 0) return result;
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
-    for (;;) {
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            result.finished = true;
-            result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            break;
-        }
-        if (done < 0 || std::chrono::steady_clock::now() > deadline) {
-            ::kill(-pid, SIGKILL);
-            ::kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    auto found = outputs_.find(pid);
-    if (found != outputs_.end()) {
-        result.out = readFile(found->second.first);
-        result.err = readFile(found->second.second);
-        outputs_.erase(found);
-    }
+    auto found = running_.find(pid);
+    if (found == running_.end()) return result;
+    const testsupport::ProcessResult run = found->second->wait(limitSeconds);
+    running_.erase(found);
+    result.finished = run.finished;
+    result.exitStatus = run.exitStatus;
+    result.out = run.out;
+    result.err = run.err;
     return result;
 }
 
 void WinePrefix::kill(pid_t pid) {
-    if (pid <= 0) return;
-    ::kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    outputs_.erase(pid);
+    running_.erase(pid);
 }
 
 std::string WinePrefix::unixPath(const std::string& windowsPath) const {
@@ -305,7 +273,7 @@ std::string WinePrefix::unixPath(const std::string& windowsPath) const {
 }
 
 bool WinePrefix::setUp() {
-    if (!makeDirectories(root_ + "/runs") || !makeDirectories(root_ + "/home")) return false;
+    if (!makeDirectories(root_ + "/home")) return false;
     if (!wine({"wineboot", "-i"}, {}, 240).finished) {
         error_ = "wineboot -i did not finish";
         return false;
@@ -313,9 +281,8 @@ bool WinePrefix::setUp() {
     // A persistent server keeps the prefix's services up between the cases, which makes each run
     // quick; the destructor stops it, and should the suite die it still ends half a minute after
     // the last program of the prefix.
-    pid_t server = spawn({"wineserver", "-p30"}, {}, "/dev/null", "/dev/null");
+    run({"wineserver", "-p30"});
     serverStarted_ = true;
-    if (server > 0) waitpid(server, nullptr, 0);
 
     RunResult relay = wine({"reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/t",
                             "REG_SZ", "/d", kRelayInclude, "/f"});
@@ -345,11 +312,7 @@ bool WinePrefix::setUp() {
 
     // Traditional Chinese UI (zh_TW locale): Wine takes the language and code page from the locale.
     makeDirectories(localeDirectory());
-    pid_t localedef =
-        spawn({"localedef", "-i", "zh_TW", "-f", "UTF-8", localeDirectory() + "/zh_TW.UTF-8"}, {},
-              "/dev/null", root_ + "/localedef.err");
-    int status = 0;
-    if (localedef > 0) waitpid(localedef, &status, 0);
+    run({"localedef", "-i", "zh_TW", "-f", "UTF-8", localeDirectory() + "/zh_TW.UTF-8"});
     return true;
 }
 

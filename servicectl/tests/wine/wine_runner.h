@@ -5,8 +5,11 @@
 #include <sys/types.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "process.h"
 
 namespace servicectl {
 namespace wine {
@@ -63,8 +66,11 @@ class WinePrefix {
 
   private:
     Environment baseEnvironment() const;
-    pid_t spawn(const std::vector<std::string>& argv, const Environment& env,
-                const std::string& outPath, const std::string& errPath);
+    // Runs a Linux program (wineserver, localedef) in the prefix's environment to its end.
+    testsupport::ProcessResult run(const std::vector<std::string>& argv,
+                                   const Environment& env = {});
+    std::unique_ptr<testsupport::Process> starter(const std::vector<std::string>& argv,
+                                                  const Environment& env) const;
     bool setUp();
 
     std::string root_;
@@ -72,8 +78,7 @@ class WinePrefix {
     std::string desktopWindows_;
     std::string error_;
     bool serverStarted_ = false;
-    int runs_ = 0;
-    std::map<pid_t, std::pair<std::string, std::string>> outputs_;
+    std::map<pid_t, std::unique_ptr<testsupport::Process>> running_;
 };
 
 std::string readFile(const std::string& path);

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "module_link.h"
+
 namespace testsupport {
 
 const char* p11mockPath() {

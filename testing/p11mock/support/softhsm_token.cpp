@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "module_link.h"
+
 namespace testsupport {
 
 namespace {

@@ -1,6 +1,5 @@
 // A private temporary folder for one test, removed with everything in it when the owner ends.
-#ifndef TESTING_P11MOCK_SUPPORT_TEMP_DIR_H
-#define TESTING_P11MOCK_SUPPORT_TEMP_DIR_H
+#pragma once
 
 #include <string>
 
@@ -25,10 +24,5 @@ class TempDir {
 void writeFile(const std::string& path, const std::string& bytes);
 // The whole file, or an empty text when it does not exist.
 std::string readFile(const std::string& path);
-// Makes `folder`/`name` a symbolic link to `target` (replacing an old one); returns its path.
-std::string linkModule(const std::string& folder, const std::string& target,
-                       const std::string& name = "ZarqoPKCS11.so");
 
 }  // namespace testsupport
-
-#endif

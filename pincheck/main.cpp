@@ -1,3 +1,21 @@
-#include "entry.h"
+#include <string>
 
-int main(int argc, char** argv) { return pincheck::runPinCheck(argc, argv); }
+#include "entry.h"
+#include "process_guard.h"
+#include "secret_text.h"
+
+int main(int argc, char** argv) {
+    // Before the request is read: no core file and no debugger of the same user sees the PIN.
+    cardplatform::keepMemoryPrivate();
+
+    // The request is taken out of the command line before anything talks to the module, whose
+    // login can take seconds on a real card; argv[1] then points at the program's own copy.
+    std::string request;
+    pincheck::WipeOnExit wipeRequest(request);
+    if (argc >= 2 && argv[1] != nullptr) {
+        request = argv[1];
+        cardplatform::eraseArgument(argv[1]);
+        argv[1] = &request[0];
+    }
+    return pincheck::runPinCheck(argc, argv);
+}

@@ -13,6 +13,8 @@ class RequestChecks : public CarddataRun {};
 
 TEST_F(RequestChecks, RepliesToEachRequestFault) {
     const std::string pin49(49, '7'), pin50(50, '7'), sno100(100, 'S');
+    // Past the reader's nesting limit, which it signals by throwing instead of by an error.
+    const std::string deep = std::string(50000, '[') + std::string(50000, ']');
     const struct {
         const char* name;
         std::vector<std::string> args;
@@ -26,6 +28,11 @@ TEST_F(RequestChecks, RepliesToEachRequestFault) {
          kInputParameterError},
         {"not JSON", {"UserPIN=1234"}, "JSON Format Error", kJsonFormatError},
         {"cut-off JSON", {"{\"UserPIN\":\"1234\""}, "JSON Format Error", kJsonFormatError},
+        {"nested too deep", {deep}, "JSON Format Error", kJsonFormatError},
+        {"good request with a member nested too deep",
+         {request("1234", "ABCD", ",\"Extra\":" + deep)},
+         "JSON Format Error",
+         kJsonFormatError},
         {"empty object", {"{}"}, " UserPIN Is Null", kUserPinIsNull},
         {"JSON null document", {"null"}, " UserPIN Is Null", kUserPinIsNull},
         {"PIN as a number",

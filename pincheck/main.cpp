@@ -1,3 +1,4 @@
+#include <new>
 #include <string>
 
 #include "entry.h"
@@ -13,7 +14,11 @@ int main(int argc, char** argv) {
     std::string request;
     pincheck::WipeOnExit wipeRequest(request);
     if (argc >= 2 && argv[1] != nullptr) {
-        request = argv[1];
+        try {
+            request = argv[1];
+        } catch (const std::bad_alloc&) {
+            return pincheck::writeOutOfMemoryReply();
+        }
         cardplatform::eraseArgument(argv[1]);
         argv[1] = &request[0];
     }

@@ -8,9 +8,9 @@ namespace cardplatform {
 
 // Keeps this process's memory from other processes of the same user: no core file is written
 // and no debugger can attach. Called first thing, before the request is read. Linux: the
-// process becomes non-dumpable, which also makes its /proc files belong to root. Windows: does
-// nothing; there the same user's processes are kept out only by the process's access rights,
-// which the programs leave as the system sets them.
+// process becomes non-dumpable, which also makes its /proc files belong to root, and its core
+// file size limit becomes 0. Windows: does nothing; there the same user's processes are kept
+// out only by the process's access rights, which the programs leave as the system sets them.
 void keepMemoryPrivate();
 
 // Overwrites a command-line argument in place, once the program holds its own copy: its bytes

@@ -76,6 +76,8 @@ TEST(PincheckPrivacy, SameUserCannotAttachDuringTheLogin) {
 
     uid_t owner = uid;
     int attachError = 0;
+    bool noCore = false;
+    const pcsctest::CoreFilesAllowed coreFiles;
     bool alive = false;
     pcsctest::RunOptions options;
     options.uid = uid;
@@ -84,6 +86,7 @@ TEST(PincheckPrivacy, SameUserCannotAttachDuringTheLogin) {
         if (!pcsctest::waitUntil([&] { return loginStarted(dir.file("calls.log")); })) return;
         owner = pcsctest::procFilesOwner(pid);
         attachError = pcsctest::attachErrorAs(uid, gid, pid);
+        noCore = pcsctest::coreFilesRefused(pid);
         // An exited program has an empty command line: the looks above were at the running one.
         alive = !pcsctest::commandLineOf(pid).empty();
     };
@@ -95,6 +98,7 @@ TEST(PincheckPrivacy, SameUserCannotAttachDuringTheLogin) {
     EXPECT_TRUE(alive);
     EXPECT_EQ(owner, 0u);
     EXPECT_EQ(attachError, EPERM);
+    EXPECT_TRUE(noCore);
     EXPECT_EQ(r.out, reply("0", ""));
     EXPECT_EQ(r.err, "");
 }

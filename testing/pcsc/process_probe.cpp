@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <thread>
 
 namespace pcsctest {
@@ -19,6 +20,24 @@ namespace pcsctest {
 std::string commandLineOf(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+CoreFilesAllowed::CoreFilesAllowed() {
+    getrlimit(RLIMIT_CORE, &saved_);
+    const rlimit raised = {saved_.rlim_max, saved_.rlim_max};
+    setrlimit(RLIMIT_CORE, &raised);
+}
+
+CoreFilesAllowed::~CoreFilesAllowed() {
+    setrlimit(RLIMIT_CORE, &saved_);
+}
+
+bool coreFilesRefused(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/limits");
+    const std::regex noCore(R"(^Max core file size\s+0\s+0\s)");
+    for (std::string line; std::getline(in, line);)
+        if (std::regex_search(line, noCore)) return true;
+    return false;
 }
 
 uid_t procFilesOwner(pid_t pid) {

@@ -2,6 +2,7 @@
 // files, and whether a process of the same user can attach to it as a debugger.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -12,6 +13,22 @@ namespace pcsctest {
 // /proc/<pid>/cmdline as the kernel gives it: the argument bytes, each ending in a NUL. Empty
 // once the process has exited.
 std::string commandLineOf(pid_t pid);
+
+// Raises this process's core file size limit to its hard limit while it lives, so that programs
+// started meanwhile inherit one above 0 and a limit of 0 seen in them is their own doing.
+class CoreFilesAllowed {
+  public:
+    CoreFilesAllowed();
+    ~CoreFilesAllowed();
+    CoreFilesAllowed(const CoreFilesAllowed&) = delete;
+    CoreFilesAllowed& operator=(const CoreFilesAllowed&) = delete;
+
+  private:
+    rlimit saved_{};
+};
+
+// True when /proc/<pid>/limits gives the process a core file size limit of 0 (soft and hard).
+bool coreFilesRefused(pid_t pid);
 
 // Owner of /proc/<pid>/status: the process's user, or root while the process is not dumpable.
 uid_t procFilesOwner(pid_t pid);

@@ -103,6 +103,8 @@ TEST(CarddataPrivacyAsUser, SameUserCannotAttachWhileItWaits) {
 
     uid_t owner = uid;
     int attachError = 0;
+    bool noCore = false;
+    const pcsctest::CoreFilesAllowed coreFiles;
     bool alive = false;
     pcsctest::RunOptions options;
     options.uid = uid;
@@ -111,6 +113,7 @@ TEST(CarddataPrivacyAsUser, SameUserCannotAttachWhileItWaits) {
         if (!service.takeCall()) return;
         owner = pcsctest::procFilesOwner(pid);
         attachError = pcsctest::attachErrorAs(uid, gid, pid);
+        noCore = pcsctest::coreFilesRefused(pid);
         // An exited program has an empty command line: the looks above were at the running one.
         alive = !pcsctest::commandLineOf(pid).empty();
         service.hangUp();
@@ -122,6 +125,7 @@ TEST(CarddataPrivacyAsUser, SameUserCannotAttachWhileItWaits) {
     EXPECT_TRUE(alive);
     EXPECT_EQ(owner, 0u);
     EXPECT_EQ(attachError, EPERM);
+    EXPECT_TRUE(noCore);
     // The service's failure comes back as a PC/SC code; the run ends normally.
     EXPECT_EQ(r.out.rfind("{\"msg\":\"\",\"ret_code\":-", 0), 0u) << r.out;
     EXPECT_EQ(r.err, "");

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
+#include <sstream>
 #include <thread>
 
 namespace pcsctest {
@@ -34,9 +34,14 @@ CoreFilesAllowed::~CoreFilesAllowed() {
 
 bool coreFilesRefused(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/limits");
-    const std::regex noCore(R"(^Max core file size\s+0\s+0\s)");
-    for (std::string line; std::getline(in, line);)
-        if (std::regex_search(line, noCore)) return true;
+    const std::string label = "Max core file size";
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(label, 0) != 0) continue;
+        std::istringstream limits(line.substr(label.size()));
+        std::string soft, hard;
+        limits >> soft >> hard;
+        return soft == "0" && hard == "0";
+    }
     return false;
 }
 

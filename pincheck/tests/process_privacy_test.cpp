@@ -74,31 +74,24 @@ TEST(PincheckPrivacy, SameUserCannotAttachDuringTheLogin) {
     chmod(dir.file("script").c_str(), 0644);
     chmod(dir.file("calls.log").c_str(), 0666);
 
-    uid_t owner = uid;
-    int attachError = 0;
-    bool noCore = false;
     const pcsctest::CoreFilesAllowed coreFiles;
-    bool alive = false;
+    pcsctest::OutsideView view;
     pcsctest::RunOptions options;
     options.uid = uid;
     options.gid = gid;
     options.whileRunning = [&](pid_t pid) {
-        if (!pcsctest::waitUntil([&] { return loginStarted(dir.file("calls.log")); })) return;
-        owner = pcsctest::procFilesOwner(pid);
-        attachError = pcsctest::attachErrorAs(uid, gid, pid);
-        noCore = pcsctest::coreFilesRefused(pid);
-        // An exited program has an empty command line: the looks above were at the running one.
-        alive = !pcsctest::commandLineOf(pid).empty();
+        if (pcsctest::waitUntil([&] { return loginStarted(dir.file("calls.log")); }))
+            view = pcsctest::lookAs(uid, gid, pid);
     };
     const auto r = pcsctest::runProgram(
         program, {request("1234")},
         {"LD_LIBRARY_PATH=" + dir.path(), "P11MOCK_SCRIPT=" + dir.file("script"),
          "P11MOCK_LOG=" + dir.file("calls.log")},
         options);
-    EXPECT_TRUE(alive);
-    EXPECT_EQ(owner, 0u);
-    EXPECT_EQ(attachError, EPERM);
-    EXPECT_TRUE(noCore);
+    EXPECT_TRUE(view.running);
+    EXPECT_EQ(view.filesOwner, 0u);
+    EXPECT_EQ(view.attachError, EPERM);
+    EXPECT_TRUE(view.coreFilesRefused);
     EXPECT_EQ(r.out, reply("0", ""));
     EXPECT_EQ(r.err, "");
 }

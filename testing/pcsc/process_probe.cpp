@@ -32,6 +32,8 @@ CoreFilesAllowed::~CoreFilesAllowed() {
     setrlimit(RLIMIT_CORE, &saved_);
 }
 
+namespace {
+
 bool coreFilesRefused(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/limits");
     const std::string label = "Max core file size";
@@ -64,6 +66,18 @@ int attachErrorAs(uid_t uid, gid_t gid, pid_t pid) {
     while (waitpid(probe, &status, 0) < 0)
         if (errno != EINTR) return errno;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+}
+
+}  // namespace
+
+OutsideView lookAs(uid_t uid, gid_t gid, pid_t pid) {
+    OutsideView view;
+    view.filesOwner = procFilesOwner(pid);
+    view.attachError = attachErrorAs(uid, gid, pid);
+    view.coreFilesRefused = coreFilesRefused(pid);
+    // An exited program has an empty command line.
+    view.running = !commandLineOf(pid).empty();
+    return view;
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {

@@ -27,16 +27,21 @@ class CoreFilesAllowed {
     rlimit saved_{};
 };
 
-// True when /proc/<pid>/limits gives the process a core file size limit of 0 (soft and hard).
-bool coreFilesRefused(pid_t pid);
+// What a process of another user finds of a running program.
+struct OutsideView {
+    // The program still ran after the looks below.
+    bool running = false;
+    // Owner of /proc/<pid>/status: root while the program is not dumpable.
+    uid_t filesOwner = static_cast<uid_t>(-1);
+    // errno of a debugger attach; 0: it attached.
+    int attachError = 0;
+    // Its core file size limit is 0, soft and hard.
+    bool coreFilesRefused = false;
+};
 
-// Owner of /proc/<pid>/status: the process's user, or root while the process is not dumpable.
-uid_t procFilesOwner(pid_t pid);
-
-// Tries to attach to the process as a debugger from a process of the given user and group
-// (needs root to switch); the attach leaves the target running and ends with the probe. Returns
-// 0 when the attach succeeded, else its errno.
-int attachErrorAs(uid_t uid, gid_t gid, pid_t pid);
+// Looks at the program from a process of the given user and group (needs root to switch). The
+// attach does not stop the program and ends with the looking process.
+OutsideView lookAs(uid_t uid, gid_t gid, pid_t pid);
 
 // Polls the condition every few milliseconds; false if it does not hold within `timeoutMs`.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);

@@ -101,31 +101,24 @@ TEST(CarddataPrivacyAsUser, SameUserCannotAttachWhileItWaits) {
     pcsctest::copyForAnyUser(CARDREAD_PATH, dir.path(), "libcardread.so");
     SilentService service(dir.file("pcscd.comm"));
 
-    uid_t owner = uid;
-    int attachError = 0;
-    bool noCore = false;
     const pcsctest::CoreFilesAllowed coreFiles;
-    bool alive = false;
+    pcsctest::OutsideView view;
     pcsctest::RunOptions options;
     options.uid = uid;
     options.gid = gid;
     options.whileRunning = [&](pid_t pid) {
         if (!service.takeCall()) return;
-        owner = pcsctest::procFilesOwner(pid);
-        attachError = pcsctest::attachErrorAs(uid, gid, pid);
-        noCore = pcsctest::coreFilesRefused(pid);
-        // An exited program has an empty command line: the looks above were at the running one.
-        alive = !pcsctest::commandLineOf(pid).empty();
+        view = pcsctest::lookAs(uid, gid, pid);
         service.hangUp();
     };
     const auto r = pcsctest::runProgram(
         program, {request("1234", "ABCD")},
         {"LD_LIBRARY_PATH=" + dir.path(), "PCSCLITE_CSOCK_NAME=" + dir.file("pcscd.comm")},
         options);
-    EXPECT_TRUE(alive);
-    EXPECT_EQ(owner, 0u);
-    EXPECT_EQ(attachError, EPERM);
-    EXPECT_TRUE(noCore);
+    EXPECT_TRUE(view.running);
+    EXPECT_EQ(view.filesOwner, 0u);
+    EXPECT_EQ(view.attachError, EPERM);
+    EXPECT_TRUE(view.coreFilesRefused);
     // The service's failure comes back as a PC/SC code; the run ends normally.
     EXPECT_EQ(r.out.rfind("{\"msg\":\"\",\"ret_code\":-", 0), 0u) << r.out;
     EXPECT_EQ(r.err, "");

@@ -52,4 +52,17 @@ TEST(PincheckPrivacyUnderWine, RequestIsGoneFromTheCommandLineDuringTheLogin) {
     EXPECT_EQ(r.out, "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n");
 }
 
+// The erasing on its own, in a probe started the same way: argv[1], the texts of GetCommandLineA
+// and GetCommandLineW and the process parameters hold the PIN before and none of it after, and
+// both texts still name the program.
+TEST(PincheckPrivacyUnderWine, ArgumentAndBothCommandLineTextsAreErased) {
+    const std::string probe = winetest::stage("erase-probe", {"tools/erase_argument_probe.exe"}) +
+                              "/erase_argument_probe.exe";
+    const winetest::RunResult r = winetest::launch(
+        probe, {"{\"CA_Function\":\"checkPin\",\"sPin\":\"7351\",\"slotID\":\"0\"}"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ok: no PIN in the process parameters after"), std::string::npos) << r.out;
+}
+
 }  // namespace

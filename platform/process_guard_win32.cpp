@@ -9,10 +9,20 @@ namespace cardplatform {
 
 namespace {
 
-// The first token of a command line is the program name: a double quote toggles quoting, and
-// a blank or tab outside quotes ends it (no backslash escapes there, unlike the arguments).
+std::size_t textLength(const char* text) {
+    return std::strlen(text);
+}
+std::size_t textLength(const wchar_t* text) {
+    return std::wcslen(text);
+}
+
+// The first token of a command line is the program name: a double quote toggles quoting, and a
+// blank or tab outside quotes ends it (no backslash escapes there, unlike the arguments). All
+// after it is overwritten; the text keeps its length, since the process parameters record it
+// and other processes read that many characters.
 template <typename Char>
-Char* afterProgramName(Char* line) {
+void eraseAfterProgramName(Char* line) {
+    if (line == nullptr) return;
     bool quoted = false;
     for (; *line != 0; ++line) {
         if (*line == '"')
@@ -20,16 +30,7 @@ Char* afterProgramName(Char* line) {
         else if (!quoted && (*line == ' ' || *line == '\t'))
             break;
     }
-    return line;
-}
-
-template <typename Char>
-void eraseAfterProgramName(Char* line, std::size_t (*length)(const Char*)) {
-    if (line == nullptr) return;
-    Char* tail = afterProgramName(line);
-    // The text keeps its length: the process parameters record it, and other processes read
-    // that many characters.
-    SecureZeroMemory(tail, length(tail) * sizeof(Char));
+    SecureZeroMemory(line, textLength(line) * sizeof(Char));
 }
 
 }  // namespace
@@ -38,8 +39,8 @@ void keepMemoryPrivate() {}
 
 void eraseArgument(char* argument) {
     if (argument != nullptr) SecureZeroMemory(argument, std::strlen(argument));
-    eraseAfterProgramName<char>(GetCommandLineA(), &std::strlen);
-    eraseAfterProgramName<wchar_t>(GetCommandLineW(), &std::wcslen);
+    eraseAfterProgramName(GetCommandLineA());
+    eraseAfterProgramName(GetCommandLineW());
 }
 
 }  // namespace cardplatform

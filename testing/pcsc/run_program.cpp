@@ -1,6 +1,7 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +15,7 @@ extern char** environ;
 namespace pcsctest {
 
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env) {
+                         const std::vector<std::string>& env, const RunOptions& options) {
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
@@ -43,11 +44,15 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
         dup2(errPipe[1], STDERR_FILENO);
         int devnull = open("/dev/null", O_RDONLY);
         if (devnull >= 0) dup2(devnull, STDIN_FILENO);
+        if (options.uid != static_cast<uid_t>(-1) &&
+            (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0 || setuid(options.uid) != 0))
+            _exit(126);
         execve(path.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    if (options.whileRunning) options.whileRunning(pid);
 
     ProgramResult result;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};

@@ -57,7 +57,15 @@ void checkRequest(const std::string& text, RequestFields& fields) {
     Json::Value root;
     TreeWiper wiper{root};
     std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+    bool parsed = false;
+    try {
+        parsed = reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+    } catch (const Json::Exception&) {
+        // The reader throws instead of reporting an error for a text nested deeper than its
+        // stack limit (1000 levels): as malformed a request as any other.
+        parsed = false;
+    }
+    if (!parsed) {
         fail(fields, kJsonFormatError, "JSON Format Error");
         return;
     }

@@ -1,6 +1,8 @@
 #include "entry.h"
 
+#include <cstdio>
 #include <limits>
+#include <new>
 
 #include "common/secret.h"
 #include "messages.h"
@@ -53,6 +55,13 @@ std::int32_t slotFromText(const std::string& text) {
     return static_cast<std::int32_t>(value);
 }
 
+int writeOutOfMemoryReply() {
+    static constexpr char kLine[] = "{\"func\":\"\",\"ret_code\":9988,\"message\":\"\"}\n";
+    std::fwrite(kLine, 1, sizeof kLine - 1, stderr);
+    std::fflush(stderr);
+    return 1;
+}
+
 int runPinCheck(int argc, const char* const* argv) {
     std::string functionName;
     try {
@@ -75,6 +84,10 @@ int runPinCheck(int argc, const char* const* argv) {
         // The failure's text goes out unconverted, as the service has always received it.
         writeReply(buildReply(functionName, kFailureCode, failure.text()), false);
         return 1;
+    } catch (const std::bad_alloc&) {
+        // No request needs more than a few copies of itself, so only a system out of memory
+        // gets here; the service still gets one line instead of a crashed process.
+        return writeOutOfMemoryReply();
     }
 }
 

@@ -1,3 +1,26 @@
-#include "entry.h"
+#include <new>
+#include <string>
 
-int main(int argc, char** argv) { return pincheck::runPinCheck(argc, argv); }
+#include "entry.h"
+#include "process_guard.h"
+#include "common/secret.h"
+
+int main(int argc, char** argv) {
+    // Before the request is read: no core file and no debugger of the same user sees the PIN.
+    cardplatform::keepMemoryPrivate();
+
+    // The request is taken out of the command line before anything talks to the module, whose
+    // login can take seconds on a real card; argv[1] then points at the program's own copy.
+    std::string request;
+    common::WipeOnExit wipeRequest(request);
+    if (argc >= 2 && argv[1] != nullptr) {
+        try {
+            request = argv[1];
+        } catch (const std::bad_alloc&) {
+            return pincheck::writeOutOfMemoryReply();
+        }
+        cardplatform::eraseArgument(argv[1]);
+        argv[1] = &request[0];
+    }
+    return pincheck::runPinCheck(argc, argv);
+}

@@ -107,9 +107,11 @@ cardread_calls="winscard.dll:SCardEstablishContext winscard.dll:SCardReleaseCont
     winscard.dll:SCardEndTransaction winscard.dll:SCardGetAttrib winscard.dll:SCardTransmit
     winscard.dll:g_rgSCardT1Pci winscard.dll:SCardIntroduceCardTypeA
     scarddlg.dll:GetOpenCardNameA"
+# Both programs erase the request from the process's command-line texts.
+erase_calls="kernel32.dll:GetCommandLineA kernel32.dll:GetCommandLineW"
 pincheck_calls="kernel32.dll:LoadLibraryA kernel32.dll:GetProcAddress kernel32.dll:FreeLibrary
     kernel32.dll:MultiByteToWideChar kernel32.dll:WideCharToMultiByte
-    libcrypto:d2i_X509 libcrypto:RSA_set_method libcrypto:EVP_PKEY_free libcrypto:CRYPTO_malloc"
+    $erase_calls libcrypto:d2i_X509 libcrypto:RSA_set_method libcrypto:EVP_PKEY_free libcrypto:CRYPTO_malloc"
 servicectl_calls="kernel32.dll:CreateToolhelp32Snapshot kernel32.dll:Process32First
     kernel32.dll:Process32Next kernel32.dll:OpenProcess kernel32.dll:TerminateProcess
     kernel32.dll:CreateProcessA kernel32.dll:WaitForSingleObject kernel32.dll:CloseHandle
@@ -137,7 +139,7 @@ check() {
 
         check_header "$bin/carddata.exe" 3 no
         check_exports "$bin/carddata.exe" ""
-        check_imports "$bin/carddata.exe" "$runtime cardread.dll" "cardread.dll:readUserData"
+        check_imports "$bin/carddata.exe" "$runtime cardread.dll" "cardread.dll:readUserData $erase_calls"
 
         check_header "$bin/cardread.dll" 3 yes
         check_exports "$bin/cardread.dll" readUserData

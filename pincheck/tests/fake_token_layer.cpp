@@ -1,6 +1,7 @@
 #include "fake_token_layer.h"
 
 #include <cstring>
+#include <new>
 
 namespace faketoken {
 
@@ -76,6 +77,7 @@ TokenResult IsTokenPresent(TokenContext*, CK_SLOT_ID slot) {
 TokenResult LoginToken(TokenContext*, CK_SLOT_ID slot, const char* pin, CK_ULONG* deviceError) {
     gRecord.calls.push_back({"LoginToken", slot});
     gRecord.pin = pin ? pin : "<null>";
+    if (gScript.loginRunsOutOfMemory) throw std::bad_alloc();
     if (gScript.writeDeviceError) *deviceError = gScript.deviceError;
     return gScript.loginResult;
 }

@@ -18,6 +18,7 @@ struct Script {
     std::vector<std::pair<CK_SLOT_ID, TokenResult>> presence;
     TokenResult loginResult = 0;
     bool writeDeviceError = true;
+    bool loginRunsOutOfMemory = false;  // stands for an allocation failing during the check
     CK_ULONG deviceError = 0;
     // Answers of successive LogoutToken calls; 0 once the list is used up.
     std::vector<TokenResult> logoutResults;

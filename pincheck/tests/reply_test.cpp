@@ -8,6 +8,7 @@
 #include <string>
 
 #include "entry.h"
+#include "fake_token_layer.h"
 #include "reply.h"
 
 namespace {
@@ -82,6 +83,22 @@ TEST(SlotText, OutOfRangeValuesAreHeldAtTheEnds) {
                  {"-2147483649", -2147483647 - 1},
                  {"-99999999999999999999999", -2147483647 - 1}};
     for (const auto& c : cases) EXPECT_EQ(pincheck::slotFromText(c.text), c.value) << c.text;
+}
+
+TEST(Entry, RunningOutOfMemoryGivesOneFailureLine) {
+    faketoken::Script script;
+    script.slots = {7};
+    script.presence = {{7, 1}};
+    script.loginRunsOutOfMemory = true;
+    faketoken::reset(script);
+    const char* argv[] = {"pincheck", "{\"CA_Function\":\"x\",\"sPin\":\"1234\",\"slotID\":\"0\"}"};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int status = pincheck::runPinCheck(2, argv);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "{\"func\":\"\",\"ret_code\":9988,\"message\":\"\"}\n");
+    EXPECT_EQ(status, 1);
 }
 
 }  // namespace

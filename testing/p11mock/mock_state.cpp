@@ -205,6 +205,11 @@ struct Loader {
                 return fail(line, "pin-length takes MIN MAX");
             return true;
         }
+        if (line.command == "login-delay") {
+            if (line.words.size() != 1 || !parseNumber(line.words[0], s.loginDelayMs))
+                return fail(line, "login-delay takes milliseconds");
+            return true;
+        }
         if (line.command == "device-error") {
             for (const auto& w : line.words) {
                 CK_ULONG v = 0;

@@ -80,7 +80,8 @@ struct ModuleState {
     std::vector<SlotState> slots;
     std::vector<CK_ULONG> deviceErrors;  // reported after the 1st, 2nd, ... login attempt
     CK_ULONG loginAttempts = 0;
-    CK_ULONG deviceError = 0;  // what C_GetSessionInfo reports now
+    CK_ULONG deviceError = 0;   // what C_GetSessionInfo reports now
+    CK_ULONG loginDelayMs = 0;  // each C_Login takes this long, as a real card's VERIFY does
     std::vector<FailRule> failRules;
     std::map<std::string, CK_ULONG> callCounts;
     std::map<CK_SESSION_HANDLE, SessionState> sessions;

@@ -1,6 +1,8 @@
 // Sessions and login of the test module. Login state belongs to the token, as PKCS#11 has it:
 // it ends with C_Logout or when the token's last session closes.
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "entries.h"
 #include "mock_state.h"
@@ -110,6 +112,8 @@ CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, C
         Call call("C_Login");
         call.arg("session", session).arg("user", user).arg("length", length);
         call.arg("pin", pin, pin ? length : 0);
+        if (s.loginDelayMs != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(s.loginDelayMs));
         // Every attempt moves the card's status word on, as a card answers each VERIFY.
         ++s.loginAttempts;
         if (!s.deviceErrors.empty()) {

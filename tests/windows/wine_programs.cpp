@@ -77,14 +77,19 @@ Environment codePageEnvironment() {
 
 RunResult launch(const std::string& program, const std::vector<std::string>& args,
                  const Environment& env) {
+    RunResult result = prefix().waitFor(startLaunch(program, args, env), 120);
+    EXPECT_TRUE(result.finished) << program << " did not end";
+    return result;
+}
+
+pid_t startLaunch(const std::string& program, const std::vector<std::string>& args,
+                  const Environment& env) {
     std::vector<std::string> argv = {stage("launcher", {"tools/launch.exe"}) + "/launch.exe",
                                      windowsPath(program)};
     for (const std::string& arg : args) argv.push_back(hex(arg));
     Environment all = codePageEnvironment();
     for (const auto& entry : env) all[entry.first] = entry.second;
-    RunResult result = prefix().wine(argv, all, 120);
-    EXPECT_TRUE(result.finished) << program << " did not end";
-    return result;
+    return prefix().startWine(argv, all);
 }
 
 }  // namespace winetest

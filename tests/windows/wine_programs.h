@@ -33,5 +33,8 @@ Environment codePageEnvironment();
 // the launcher, as the service starts it.
 RunResult launch(const std::string& program, const std::vector<std::string>& args,
                  const Environment& env = {});
+// The same, but returns once the program is started; prefix().waitFor collects it.
+pid_t startLaunch(const std::string& program, const std::vector<std::string>& args,
+                  const Environment& env = {});
 
 }  // namespace winetest

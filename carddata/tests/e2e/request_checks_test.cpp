@@ -13,6 +13,9 @@ class RequestChecks : public CarddataRun {};
 
 TEST_F(RequestChecks, RepliesToEachRequestFault) {
     const std::string pin49(49, '7'), pin50(50, '7'), sno100(100, 'S');
+    // Five times the reader's nesting limit (1000), which it signals by throwing instead of by an
+    // error; short enough for a Windows command line (32 767 characters).
+    const std::string deep = std::string(5000, '[') + std::string(5000, ']');
     const struct {
         const char* name;
         std::vector<std::string> args;
@@ -26,6 +29,11 @@ TEST_F(RequestChecks, RepliesToEachRequestFault) {
          kInputParameterError},
         {"not JSON", {"UserPIN=1234"}, "JSON Format Error", kJsonFormatError},
         {"cut-off JSON", {"{\"UserPIN\":\"1234\""}, "JSON Format Error", kJsonFormatError},
+        {"nested too deep", {deep}, "JSON Format Error", kJsonFormatError},
+        {"good request with a member nested too deep",
+         {request("1234", "ABCD", ",\"Extra\":" + deep)},
+         "JSON Format Error",
+         kJsonFormatError},
         {"empty object", {"{}"}, " UserPIN Is Null", kUserPinIsNull},
         {"JSON null document", {"null"}, " UserPIN Is Null", kUserPinIsNull},
         {"PIN as a number",

@@ -1,0 +1,75 @@
+// Run under Windows (Wine) with a request holding the PIN 7351 as its one argument: erases the
+// argument as the programs do and reports, line by line, what is left of the PIN in argv and in
+// the process's two command-line texts (the wide one is what other processes read). Exit
+// status 0 only when no PIN byte is left and the program name still stands in both texts.
+#include <windows.h>
+#include <winternl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "process_guard.h"
+
+namespace {
+
+int failures = 0;
+
+void check(bool ok, const char* what) {
+    std::printf("%s: %s\n", ok ? "ok" : "FAIL", what);
+    if (!ok) ++failures;
+}
+
+// The text over its length before the erase, NULs included, so that an erased part does not
+// end the search early.
+template <typename Char>
+std::basic_string<Char> sameLength(const Char* text, std::size_t length) {
+    return std::basic_string<Char>(text, length);
+}
+
+// The command line as other processes find it: through the process's basic information to its
+// PEB, then the process parameters, over the length recorded there.
+std::wstring parametersCommandLine() {
+    PROCESS_BASIC_INFORMATION info{};
+    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof info,
+                                  nullptr) != 0)
+        return L"";
+    const UNICODE_STRING& line = info.PebBaseAddress->ProcessParameters->CommandLine;
+    return std::wstring(line.Buffer, line.Length / sizeof(wchar_t));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::printf("usage: erase_argument_probe REQUEST\n");
+        return 2;
+    }
+    const std::size_t argumentLength = std::strlen(argv[1]);
+    const std::size_t lengthA = std::strlen(GetCommandLineA());
+    const std::size_t lengthW = std::wcslen(GetCommandLineW());
+    check(std::string(argv[1]).find("7351") != std::string::npos, "the PIN is in argv[1] before");
+    check(sameLength(GetCommandLineA(), lengthA).find("7351") != std::string::npos,
+          "the PIN is in GetCommandLineA before");
+    check(sameLength(GetCommandLineW(), lengthW).find(L"7351") != std::wstring::npos,
+          "the PIN is in GetCommandLineW before");
+    check(parametersCommandLine().find(L"7351") != std::wstring::npos,
+          "the PIN is in the process parameters before");
+
+    cardplatform::eraseArgument(argv[1]);
+
+    check(sameLength(argv[1], argumentLength) == std::string(argumentLength, '\0'),
+          "argv[1] is all NULs after");
+    check(sameLength(GetCommandLineA(), lengthA).find("7351") == std::string::npos,
+          "no PIN in GetCommandLineA after");
+    check(sameLength(GetCommandLineW(), lengthW).find(L"7351") == std::wstring::npos,
+          "no PIN in GetCommandLineW after");
+    check(parametersCommandLine().find(L"7351") == std::wstring::npos,
+          "no PIN in the process parameters after");
+    check(std::strstr(GetCommandLineA(), "erase_argument_probe") != nullptr,
+          "GetCommandLineA still names the program");
+    check(std::wcsstr(GetCommandLineW(), L"erase_argument_probe") != nullptr,
+          "GetCommandLineW still names the program");
+    std::printf("GetCommandLineA after: [%s]\n", GetCommandLineA());
+    return failures == 0 ? 0 : 1;
+}

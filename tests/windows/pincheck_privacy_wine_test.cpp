@@ -1,0 +1,68 @@
+// pincheck.exe under Wine, started as the service starts it: while the test module's login takes
+// its time, another process reads the program's command line from its process parameters and
+// finds the program's name but not the PIN.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "mock_module.h"
+#include "wine_programs.h"
+
+namespace {
+
+// Text as its UTF-16LE bytes in hex, the way command_line_of prints a command line.
+std::string utf16Hex(const std::string& ascii) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : ascii) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+        hex += "00";
+    }
+    return hex;
+}
+
+TEST(PincheckPrivacyUnderWine, RequestIsGoneFromTheCommandLineDuringTheLogin) {
+    testsupport::MockModule module("slot 1 pin=\"7351\"\nlogin-delay 3000\n");
+    const std::string folder = winetest::stage(
+        "pincheck", {"pincheck.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"});
+    winetest::Environment env;
+    for (const char* name : {"P11MOCK_SCRIPT", "P11MOCK_LOG"})
+        env[name] = winetest::windowsPath(std::getenv(name));
+    const pid_t run = winetest::startLaunch(
+        folder + "/pincheck.exe",
+        {"{\"CA_Function\":\"checkPin\",\"sPin\":\"7351\",\"slotID\":\"0\"}"}, env);
+
+    // The module logs C_OpenSession just before the login, which then takes its time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (module.count("C_OpenSession") == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string reader =
+        winetest::stage("command-line", {"tools/command_line_of.exe"}) + "/command_line_of.exe";
+    const winetest::RunResult seen = winetest::prefix().wine({reader, "pincheck.exe"}, {}, 60);
+    const winetest::RunResult r = winetest::prefix().waitFor(run, 120);
+
+    EXPECT_EQ(module.count("C_Login"), 1);
+    EXPECT_EQ(seen.exitStatus, 0) << seen.err;
+    EXPECT_NE(seen.out.find(utf16Hex("pincheck.exe")), std::string::npos) << seen.out;
+    EXPECT_EQ(seen.out.find(utf16Hex("7351")), std::string::npos) << seen.out;
+    EXPECT_EQ(r.out, "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n");
+}
+
+// The erasing on its own, in a probe started the same way: argv[1], the texts of GetCommandLineA
+// and GetCommandLineW and the process parameters hold the PIN before and none of it after, and
+// both texts still name the program.
+TEST(PincheckPrivacyUnderWine, ArgumentAndBothCommandLineTextsAreErased) {
+    const std::string probe = winetest::stage("erase-probe", {"tools/erase_argument_probe.exe"}) +
+                              "/erase_argument_probe.exe";
+    const winetest::RunResult r = winetest::launch(
+        probe, {"{\"CA_Function\":\"checkPin\",\"sPin\":\"7351\",\"slotID\":\"0\"}"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ok: no PIN in the process parameters after"), std::string::npos) << r.out;
+}
+
+}  // namespace

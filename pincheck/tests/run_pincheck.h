@@ -1,7 +1,6 @@
 // Runs the built pincheck binary as the service does: one request argument, standard output and
 // standard error captured separately, the exit status read back.
-#ifndef PINCHECK_TESTS_RUN_PINCHECK_H
-#define PINCHECK_TESTS_RUN_PINCHECK_H
+#pragma once
 
 #include <string>
 #include <vector>
@@ -23,5 +22,3 @@ RunResult runPincheck(const std::vector<std::string>& args, const std::string& l
                       bool moduleStaysBound = false);
 
 }  // namespace pinchecktest
-
-#endif

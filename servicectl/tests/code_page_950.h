@@ -1,7 +1,6 @@
 // Converting between UTF-8 and code page 950 with iconv, an independent converter, so tests can
 // compare the program's typed byte strings with the characters they must show.
-#ifndef SERVICECTL_TESTS_CODEPAGE950_H
-#define SERVICECTL_TESTS_CODEPAGE950_H
+#pragma once
 
 #include <iconv.h>
 
@@ -41,5 +40,3 @@ inline std::string utf8ToCp950(const std::string& text) {
 
 }  // namespace testtext
 }  // namespace servicectl
-
-#endif

@@ -2,8 +2,7 @@
 // folder, P11MOCK_SCRIPT and P11MOCK_LOG point at it (the module reads them at load), and the
 // folder holds the module under the plain name ZarqoPKCS11.so, ready for LD_LIBRARY_PATH.
 // The environment is restored when the object ends. Script format: testing/p11mock/README.md.
-#ifndef TESTING_P11MOCK_SUPPORT_MOCK_MODULE_H
-#define TESTING_P11MOCK_SUPPORT_MOCK_MODULE_H
+#pragma once
 
 #include <string>
 #include <vector>
@@ -43,5 +42,3 @@ class MockModule {
 };
 
 }  // namespace testsupport
-
-#endif

@@ -2,8 +2,7 @@
 // configuration (SOFTHSM2_CONF points at it while the object lives) with tokens made by
 // softhsm2-util. SoftHSM always lists one slot more than it has tokens: the last slot holds an
 // uninitialised token that reports CKF_TOKEN_PRESENT but cannot be opened.
-#ifndef TESTING_P11MOCK_SUPPORT_SOFTHSM_TOKEN_H
-#define TESTING_P11MOCK_SUPPORT_SOFTHSM_TOKEN_H
+#pragma once
 
 #include <string>
 
@@ -41,5 +40,3 @@ class SoftHsmToken {
 };
 
 }  // namespace testsupport
-
-#endif

@@ -32,6 +32,51 @@ if(NOT WIN32 AND TARGET carddata)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CARD_DOC_DIR} COMPONENT programs)
 
+# The token access API for other programs. Component runtime: the shared library (on Windows the
+# DLL goes to bin, beside the programs that load it). Component development: the header, the link
+# files (libtokenapi.so, the import library), the pkg-config file and the CMake package.
+if(TARGET tokenapi)
+    include(CMakePackageConfigHelpers)
+    get_target_property(tokenapi_version tokenapi VERSION)
+    set(tokenapi_include_dir ${CMAKE_INSTALL_INCLUDEDIR}/tokenapi)
+    set(tokenapi_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/TokenApi)
+    set(tokenapi_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+    install(TARGETS tokenapi EXPORT TokenApiTargets
+            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                    NAMELINK_COMPONENT development
+            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+            INCLUDES DESTINATION ${tokenapi_include_dir})
+    install(FILES ${PROJECT_SOURCE_DIR}/pincheck/token/token_api.h
+            DESTINATION ${tokenapi_include_dir} COMPONENT development)
+    if(WIN32)
+        # Windows has no system copy of the standard PKCS#11 header that token_api.h includes.
+        install(FILES ${PKCS11_INCLUDE_DIR}/p11-kit/pkcs11.h
+                DESTINATION ${tokenapi_include_dir}/p11-kit COMPONENT development)
+        set(tokenapi_pc_private "")
+        set(tokenapi_pc_cflags " -DTOKEN_API_IMPORTS")
+    else()
+        set(tokenapi_pc_private "p11-kit-1")
+        set(tokenapi_pc_cflags "")
+    endif()
+    install(EXPORT TokenApiTargets NAMESPACE TokenApi:: DESTINATION ${tokenapi_cmake_dir}
+            COMPONENT development)
+    configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/TokenApiConfig.cmake.in
+        ${CMAKE_CURRENT_BINARY_DIR}/TokenApiConfig.cmake INSTALL_DESTINATION ${tokenapi_cmake_dir})
+    write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/TokenApiConfigVersion.cmake
+        VERSION ${tokenapi_version} COMPATIBILITY SameMajorVersion)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/TokenApiConfig.cmake
+                  ${CMAKE_CURRENT_BINARY_DIR}/TokenApiConfigVersion.cmake
+            DESTINATION ${tokenapi_cmake_dir} COMPONENT development)
+    # The .pc file finds the prefix from its own place, so the tree works wherever it is put.
+    file(RELATIVE_PATH tokenapi_pc_to_prefix /prefix/${tokenapi_pc_dir} /prefix)
+    string(REGEX REPLACE "/$" "" tokenapi_pc_to_prefix ${tokenapi_pc_to_prefix})
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/tokenapi.pc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/tokenapi.pc @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tokenapi.pc DESTINATION ${tokenapi_pc_dir}
+            COMPONENT development)
+endif()
+
 set(CPACK_PACKAGE_NAME ${CARD_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Card programs developers")

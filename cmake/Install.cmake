@@ -102,7 +102,31 @@ else()
     # runtime) into the package's dependencies, with the versions this build was made against.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     # pcsc-lite's client library reaches cards only through its daemon.
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pcscd)
+    set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS pcscd)
+    if(TARGET tokenapi)
+        # One package per component, as Debian splits a library: the programs, the token API's
+        # shared library (named after its SONAME), and its development files.
+        set(CPACK_DEB_COMPONENT_INSTALL ON)
+        set(CPACK_COMPONENTS_ALL programs runtime development)
+        set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME ${CARD_PACKAGE_NAME})
+        set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtokenapi1)
+        set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+        set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
+            "libtokenapi: the token access API of pincheck as a shared library for other \
+programs. Seventeen functions with C linkage bind a PKCS#11 module, list its slots and tokens, log \
+in, and open keys and certificates as OpenSSL objects.")
+        # The shlibs file lets packages built against the library depend on it (libcardread has
+        # no SONAME and is left out of it).
+        set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+        set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libtokenapi-dev)
+        set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+        set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+            "Development files of libtokenapi: the header token_api.h, the link file, a \
+pkg-config file (tokenapi) and a CMake package (find_package(TokenApi)).")
+        # The header includes the standard PKCS#11 header and hands out OpenSSL objects.
+        set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
+            "libtokenapi1 (= ${PROJECT_VERSION}), libssl-dev, libp11-kit-dev")
+    endif()
 endif()
 include(CPack)
 

@@ -3,6 +3,7 @@
 // open files and loaded modules must stay where they were; in the sanitizer build LeakSanitizer
 // also checks at exit that nothing was lost.
 #include <dirent.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <link.h>
 #include <malloc.h>
@@ -61,14 +62,20 @@ std::multiset<std::string> loadedModules() {
 TEST(TokenApiLongLived, ThousandCyclesKeepMemoryFilesAndModulesFlat) {
     apitest::SoftHsmKeyToken token;
     constexpr int kCycles = 1000;
-    // The crypto library's caches grow over the first few hundred bindings of a module that uses
-    // it (about 20 KB), then only now and then by a few hundred bytes.
+    // The crypto library's caches grow over the first few hundred cycles (about 20 KB), then only
+    // now and then by a few hundred bytes.
     constexpr int kWarmUp = 500;
     // Lost memory makes nearly every cycle end on a new heap high; the caches, a few.
     constexpr int kMostNewHighs = (kCycles - kWarmUp) / 4;
 
     const auto filesAtStart = openFiles();
     const auto modulesAtStart = loadedModules();
+    // The test holds a handle of its own on the module through the cycles: loading a module costs
+    // the sanitizer runtime about 450 bytes of bookkeeping each time (measured with a bare dlopen
+    // and dlclose), which is not the layer's. Once that handle is dropped the module must be gone,
+    // so the layer kept none.
+    void* heldModule = dlopen(token.hsm.kModule, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(heldModule, nullptr) << dlerror();
     std::size_t heapAfterWarmUp = 0;
     std::size_t high = 0;
     int newHighs = 0;
@@ -83,9 +90,9 @@ TEST(TokenApiLongLived, ThousandCyclesKeepMemoryFilesAndModulesFlat) {
         }
         if (i == 1) {
             EXPECT_EQ(openFiles(), filesAtStart) << "after the first cycle";
-            EXPECT_EQ(loadedModules(), modulesAtStart) << "after the first cycle";
         }
     }
+    dlclose(heldModule);
     EXPECT_EQ(openFiles(), filesAtStart);
     EXPECT_EQ(loadedModules(), modulesAtStart);
     EXPECT_LE(newHighs, kMostNewHighs) << "heap after cycle " << kWarmUp << ": " << heapAfterWarmUp

@@ -1,30 +1,40 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows side with Debian's MinGW compilers (i686 and x86_64) and checks the
-# PE files: cardread.dll exports readUserData and nothing else and imports only the platform
-# libraries it is meant to reach; servicectl.exe (built elsewhere, given by path) is a GUI
-# program without exports that calls the Windows services of its design.
+# Cross-builds the whole tree for Windows with Debian's MinGW compilers, x86 (i686) and x64
+# (x86_64), and checks the PE files of the four deliverables:
+#   - pincheck.exe exports exactly the seventeen names of the token API, cardread.dll only
+#     readUserData, carddata.exe and servicectl.exe nothing;
+#   - each file imports only the DLLs and calls its design uses;
+#   - no file needs a DLL beside it but cardread.dll (carddata.exe) and the libcrypto DLL
+#     (pincheck.exe): no MinGW runtime DLL anywhere.
+# OpenSSL and JsonCpp come from scripts/mingw-deps.sh (cached outside the tree).
 #
-#   check-windows.sh build DIR                 configure and build into DIR/<arch>
-#   check-windows.sh check DIR [ARCH=EXE ...]  check DIR/<arch> and the servicectl.exe files
-#   check-windows.sh DIR [ARCH=EXE ...]        both
+#   check-windows.sh DIR                  all of it: deps, build both, check
+#   check-windows.sh deps                 cross-build the dependencies (or find them cached)
+#   check-windows.sh build DIR [ARCH...]  configure and build into DIR/<arch>
+#   check-windows.sh check DIR            check DIR/<arch>/bin of both architectures
+#
+# Files land in DIR/<arch>/bin (the deliverables and the libcrypto DLL) and DIR/<arch>/tools (the
+# Windows programs and test module of the Wine tests).
 set -euo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
 arches=(i686 x86_64)
+jobs=${CARD_JOBS:-2}
 
 usage() {
-    sed -n '2,10p' "$0" >&2
+    sed -n '2,16p' "$0" >&2
     exit 2
 }
 
 build() {
     local dir=$1 arch
-    for arch in "${arches[@]}"; do
+    shift
+    (($#)) || set -- "${arches[@]}"
+    for arch in "$@"; do
         echo "== cross build $arch"
-        cmake -S "$root/packaging/windows" -B "$dir/$arch" \
-            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_CXX_FLAGS=-Werror >/dev/null
-        cmake --build "$dir/$arch" -j 2 >/dev/null
+        cmake -S "$root" -B "$dir/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
+            -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-Werror -DCARD_WINE_TOOLS=ON >/dev/null
+        cmake --build "$dir/$arch" -j "$jobs" >/dev/null
     done
 }
 
@@ -69,8 +79,9 @@ check_imports() {
     done
 }
 
+# File format, subsystem (2 GUI, 3 console) and whether it is a DLL.
 check_header() {
-    local file=$1 format=$2 subsystem=$3 header
+    local file=$1 subsystem=$2 dll=$3 header
     header=$("$objdump" -p "$file" 2>&1) || {
         fail "$file: not a PE file for $objdump"
         return 1
@@ -78,13 +89,27 @@ check_header() {
     grep -q "file format $format\$" <<<"$header" || fail "$file is not $format"
     grep -qE "^Subsystem[[:space:]]+0000000${subsystem}[[:space:]]" <<<"$header" ||
         fail "$file: subsystem is not $subsystem"
+    if [[ $dll == yes ]]; then
+        grep -q $'^\tDLL$' <<<"$header" || fail "$file is not marked as a DLL"
+    else
+        grep -q $'^\tDLL$' <<<"$header" && fail "$file is marked as a DLL"
+    fi
+    return 0
 }
 
-cardread_pcsc="winscard.dll:SCardEstablishContext winscard.dll:SCardReleaseContext
+# What every program may take from the system besides its own calls: the C runtime and the
+# kernel, which the statically linked MinGW runtime uses.
+runtime="kernel32.dll msvcrt.dll"
+token_exports=$(sed -n 's/^ *\([A-Za-z]*\);.*/\1/p' "$root/pincheck/token/token_exports.list" |
+    sort | tr '\n' ' ' | sed 's/ $//')
+cardread_calls="winscard.dll:SCardEstablishContext winscard.dll:SCardReleaseContext
     winscard.dll:SCardConnectA winscard.dll:SCardDisconnect winscard.dll:SCardBeginTransaction
     winscard.dll:SCardEndTransaction winscard.dll:SCardGetAttrib winscard.dll:SCardTransmit
     winscard.dll:g_rgSCardT1Pci winscard.dll:SCardIntroduceCardTypeA
     scarddlg.dll:GetOpenCardNameA"
+pincheck_calls="kernel32.dll:LoadLibraryA kernel32.dll:GetProcAddress kernel32.dll:FreeLibrary
+    kernel32.dll:MultiByteToWideChar kernel32.dll:WideCharToMultiByte
+    libcrypto:d2i_X509 libcrypto:RSA_set_method libcrypto:EVP_PKEY_free libcrypto:CRYPTO_malloc"
 servicectl_calls="kernel32.dll:CreateToolhelp32Snapshot kernel32.dll:Process32First
     kernel32.dll:Process32Next kernel32.dll:OpenProcess kernel32.dll:TerminateProcess
     kernel32.dll:CreateProcessA kernel32.dll:WaitForSingleObject kernel32.dll:CloseHandle
@@ -94,44 +119,39 @@ servicectl_calls="kernel32.dll:CreateToolhelp32Snapshot kernel32.dll:Process32Fi
     user32.dll:MessageBoxA"
 
 check() {
-    local dir=$1 arch format entry exe header
-    shift
+    local dir=$1 arch bin crypto file
     for arch in "${arches[@]}"; do
         objdump=$arch-w64-mingw32-objdump
         [[ $arch == i686 ]] && format=pei-i386 || format=pei-x86-64
-        local dll=$dir/$arch/cardread/cardread.dll
+        [[ $arch == i686 ]] && crypto=libcrypto-3.dll || crypto=libcrypto-3-x64.dll
+        bin=$dir/$arch/bin
         echo "== checks $arch"
-        if [[ ! -f $dll ]]; then
-            fail "$dll missing"
-            continue
-        fi
-        # Read whole before matching: grep -q leaving early would fail the pipe.
-        header=$("$objdump" -p "$dll" 2>&1) || {
-            fail "$dll: not a PE file for $objdump"
-            continue
-        }
-        grep -q "file format $format\$" <<<"$header" || fail "$dll is not $format"
-        grep -q $'^\tDLL$' <<<"$header" || fail "$dll is not marked as a DLL"
-        check_exports "$dll" readUserData
-        # The MinGW C++ runtime is linked in; no lib*.dll of the toolchain may be needed.
-        check_imports "$dll" "winscard.dll scarddlg.dll kernel32.dll msvcrt.dll bcrypt.dll" \
-            "$cardread_pcsc"
-        check_header "$dir/$arch/readuserdata_probe.exe" "$format" 3 || true
-    done
-    for entry in "$@"; do
-        arch=${entry%%=*}
-        exe=${entry#*=}
-        objdump=$arch-w64-mingw32-objdump
-        [[ $arch == i686 ]] && format=pei-i386 || format=pei-x86-64
-        echo "== checks servicectl $arch"
-        if [[ ! -f $exe ]]; then
-            fail "$exe missing"
-            continue
-        fi
-        check_header "$exe" "$format" 2 || continue
-        check_exports "$exe" ""
-        check_imports "$exe" "kernel32.dll user32.dll shell32.dll advapi32.dll msvcrt.dll" \
+        for file in pincheck.exe carddata.exe cardread.dll servicectl.exe $crypto; do
+            [[ -f $bin/$file ]] || fail "$bin/$file missing"
+        done
+        ((failures == 0)) || continue
+
+        check_header "$bin/pincheck.exe" 3 no
+        check_exports "$bin/pincheck.exe" "$token_exports"
+        check_imports "$bin/pincheck.exe" "$runtime $crypto" "${pincheck_calls//libcrypto/$crypto}"
+
+        check_header "$bin/carddata.exe" 3 no
+        check_exports "$bin/carddata.exe" ""
+        check_imports "$bin/carddata.exe" "$runtime cardread.dll" "cardread.dll:readUserData"
+
+        check_header "$bin/cardread.dll" 3 yes
+        check_exports "$bin/cardread.dll" readUserData
+        # bcrypt: the random bytes of secure messaging.
+        check_imports "$bin/cardread.dll" "$runtime winscard.dll scarddlg.dll bcrypt.dll" \
+            "$cardread_calls"
+
+        check_header "$bin/servicectl.exe" 2 no
+        check_exports "$bin/servicectl.exe" ""
+        check_imports "$bin/servicectl.exe" "$runtime user32.dll shell32.dll advapi32.dll" \
             "$servicectl_calls"
+
+        # The crypto DLL itself needs only system DLLs.
+        check_imports "$bin/$crypto" "$runtime advapi32.dll user32.dll ws2_32.dll crypt32.dll" ""
     done
     if ((failures)); then
         echo "$failures check(s) failed"
@@ -142,18 +162,24 @@ check() {
 
 (($# >= 1)) || usage
 case $1 in
-    build)
-        (($# == 2)) || usage
-        build "$2"
+    deps)
+        (($# == 1)) || usage
+        bash "$root/scripts/mingw-deps.sh" "${arches[@]}"
         ;;
-    check)
+    build)
         (($# >= 2)) || usage
         shift
-        check "$@"
+        build "$@"
+        ;;
+    check)
+        (($# == 2)) || usage
+        check "$2"
         ;;
     -*) usage ;;
     *)
+        (($# == 1)) || usage
+        bash "$root/scripts/mingw-deps.sh" "${arches[@]}"
         build "$1"
-        check "$@"
+        check "$1"
         ;;
 esac

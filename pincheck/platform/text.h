@@ -6,9 +6,9 @@
 
 namespace pincheck {
 
-// Converts a NUL-terminated text of the system's ANSI code page to UTF-8. Where the system has
-// no ANSI code page the text is read as code page 950 (Big5), the encoding of all the program's
-// messages. A byte sequence the code page does not define becomes U+FFFD.
+// Converts a NUL-terminated Big5 text (code page 950, the encoding of all the program's messages)
+// to UTF-8, whatever the system's ANSI code page is. A byte sequence Big5 does not define becomes
+// U+FFFD.
 std::string toUtf8(const char* text);
 
 }  // namespace pincheck

@@ -126,6 +126,15 @@ std::vector<MockCase> mockCases() {
          reply("", "3657433250", "密碼長度不足"),
          {},
          {"C_OpenSession slot=1 ", "length=0"}},
+        // The quote after the backslash ends the name (the parser counts quotes), so the name
+        // is a\ and the PIN is lost to the shifted pairing; on Windows the request also has to
+        // survive the command line's quoting whole.
+        {"FunctionNameWithBackslashAndQuote",
+         "slot 1\n",
+         request("1234", "0", "a\\\"b"),
+         reply("a\\\\", "3657433250", "密碼長度不足"),
+         {},
+         {"length=0"}},
         {"UnknownFunctionEchoed",
          "slot 1\n",
          request("1234", "0", "foo"),

@@ -355,7 +355,8 @@ void fillText(unsigned char* field, std::size_t width, const std::string& text, 
 void logLine(const std::string& line) {
     const char* path = std::getenv("P11MOCK_LOG");
     if (!path || !*path) return;
-    if (FILE* f = std::fopen(path, "a")) {
+    // Binary: on Windows too the log reads back with LF line ends.
+    if (FILE* f = std::fopen(path, "ab")) {
         std::fprintf(f, "%s\n", line.c_str());
         std::fclose(f);
     }

@@ -38,15 +38,16 @@ inline std::string request(const std::string& pin, const std::string& sno,
     return "{\"UserPIN\":\"" + pin + "\",\"SNO\":\"" + sno + "\"" + readerMember + "}";
 }
 
+// Runs the built carddata with these arguments: on Linux against the process's private pcscd
+// (run_carddata.cpp), the Windows build under Wine (tests/windows).
+pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args);
+
 class CarddataRun : public ::testing::Test {
   protected:
     pcsctest::PrivatePcscd& pcscd() { return pcsctest::PrivatePcscd::shared(); }
     std::string reader(int index = 0) { return pcscd().readerName(index); }
 
-    pcsctest::ProgramResult run(const std::vector<std::string>& args) {
-        return pcsctest::runProgram(CARDDATA_PATH, args,
-                                    {"PCSCLITE_CSOCK_NAME=" + pcscd().socketPath()});
-    }
+    pcsctest::ProgramResult run(const std::vector<std::string>& args) { return runCarddata(args); }
 
     // Every run must print exactly the reply on standard output, nothing on standard error,
     // and exit with 0.

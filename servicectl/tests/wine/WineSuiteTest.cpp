@@ -101,10 +101,10 @@ class ServicectlUnderWine : public ::testing::Test {
                                 "C:\\elsewhere", "C:\\standin"}) {
             ASSERT_EQ(std::system(("mkdir -p '" + p.unixPath(dir) + "'").c_str()), 0);
         }
-        copy(buildPath("servicectl.exe"), kToolWindows);
-        copy(buildPath("tests/wine/tools/servicectl_standin.exe"), kServiceNodeWindows);
-        copy(buildPath("tests/wine/tools/servicectl_standin.exe"), kOtherNodeWindows);
-        copy(buildPath("tests/wine/tools/servicectl_rawlaunch.exe"), "C:\\tools\\rawlaunch.exe");
+        copy(buildPath("bin/servicectl.exe"), kToolWindows);
+        copy(buildPath("tools/servicectl_standin.exe"), kServiceNodeWindows);
+        copy(buildPath("tools/servicectl_standin.exe"), kOtherNodeWindows);
+        copy(buildPath("tools/servicectl_rawlaunch.exe"), "C:\\tools\\rawlaunch.exe");
         writeFile(p.unixPath(kRecordWindows), "");
         for (const char* log : {"debug", "exceptions", "systemstatus"}) {
             std::remove(desktopLog(log).c_str());
@@ -548,7 +548,7 @@ TEST(WindowsBuildTest, BothArchitecturesAreSelfContainedGuiPrograms) {
     };
     const char* win32 = std::getenv("SERVICECTL_WIN32_EXE");
     ASSERT_NE(win32, nullptr);
-    const Case cases[] = {{buildPath("servicectl.exe"), 0x8664}, {win32, 0x14c}};
+    const Case cases[] = {{buildPath("bin/servicectl.exe"), 0x8664}, {win32, 0x14c}};
     const std::set<std::string> systemDlls = {"kernel32.dll", "user32.dll", "advapi32.dll",
                                               "shell32.dll", "msvcrt.dll"};
     for (const Case& c : cases) {

@@ -18,7 +18,7 @@ cross=$1
 mkdir -p "$2/bin"
 work=$(cd "$2" && pwd)
 
-cp "$cross/cardread/cardread.dll" "$cross/readuserdata_probe.exe" "$work/bin/"
+cp "$cross/bin/cardread.dll" "$cross/tools/readuserdata_probe.exe" "$work/bin/"
 
 # A prefix of this test's own; no display, so nothing can wait for a user.
 export WINEPREFIX=$work/prefix

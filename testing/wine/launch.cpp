@@ -1,0 +1,92 @@
+// Starts a console program the way the local service does on Windows: its process spawner builds
+// one UTF-16 command line, quoting each argument by the Microsoft C runtime rules, and hands it to
+// CreateProcessW. The program then parses argv itself, so what it sees depends on that quoting.
+//
+//   launch.exe PROGRAM [HEX ...]
+//
+// Each HEX is one argument's bytes in hexadecimal (bytes of the ANSI code page), so that Wine's
+// own conversion of the launcher's command line cannot change them. The program inherits the
+// standard handles; the launcher exits with its exit code (255 when it cannot start it).
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string fromHex(const char* hex) {
+    std::string bytes;
+    for (const char* p = hex; p[0] != '\0' && p[1] != '\0'; p += 2) {
+        unsigned value = 0;
+        std::sscanf(p, "%2x", &value);
+        bytes += static_cast<char>(value);
+    }
+    return bytes;
+}
+
+std::wstring widen(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int size =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+    return wide;
+}
+
+// The spawner's quoting: an argument without blank, tab or quote goes as it is; otherwise it is
+// put in double quotes, each quote inside written as \" and the backslashes in front of a quote
+// (or of the closing quote) doubled, so the C runtime reads back the same text.
+std::wstring quote(const std::wstring& arg) {
+    if (arg.empty()) return L"\"\"";
+    if (arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    if (arg.find_first_of(L"\"\\") == std::wstring::npos) return L"\"" + arg + L"\"";
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') {
+            quoted.append(backslashes * 2 + 1, L'\\');
+        } else {
+            quoted.append(backslashes, L'\\');
+        }
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: launch.exe PROGRAM [HEX ...]\n");
+        return 255;
+    }
+    const std::wstring program = widen(argv[1]);
+    std::wstring commandLine = quote(program);
+    for (int i = 2; i < argc; ++i) commandLine += L" " + quote(widen(fromHex(argv[i])));
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+        std::fprintf(stderr, "launch.exe: CreateProcessW failed: %lu\n", GetLastError());
+        return 255;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 255;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(exitCode);
+}

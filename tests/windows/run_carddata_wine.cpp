@@ -1,0 +1,18 @@
+// runCarddata for the Windows build: carddata.exe with cardread.dll beside it under Wine, started
+// as the service starts it. Wine's smart-card service is a stub, so no card is ever reached.
+#include "carddata_run.h"
+#include "wine_programs.h"
+
+namespace carddatatest {
+
+pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args) {
+    const std::string folder = winetest::stage("carddata", {"carddata.exe", "cardread.dll"});
+    const winetest::RunResult run = winetest::launch(folder + "/carddata.exe", args);
+    pcsctest::ProgramResult result;
+    result.out = run.out;
+    result.err = run.err;
+    result.exitStatus = run.finished ? run.exitStatus : -1;
+    return result;
+}
+
+}  // namespace carddatatest

@@ -1,0 +1,33 @@
+// runPincheck for the Windows build: pincheck.exe under Wine, started through the launcher as the
+// service starts it, in a folder where the DLL search order finds what ships beside it. The
+// Linux build's table (pincheck_e2e_test.cpp) runs unchanged on top of it.
+#include <cstdlib>
+
+#include "run_pincheck.h"
+#include "wine_programs.h"
+
+namespace pinchecktest {
+
+RunResult runPincheck(const std::vector<std::string>& args, const std::string& libraryPath,
+                      bool /*moduleStaysBound*/) {
+    // The Linux tests hand over the folder of the module under its plain name, or one without
+    // it; the Windows program finds the test module's DLL beside itself, or nothing.
+    const bool withModule = servicectl::wine::fileExists(libraryPath + "/ZarqoPKCS11.so");
+    const std::string folder =
+        withModule ? winetest::stage("pincheck", {"pincheck.exe", "libcrypto-3-x64.dll",
+                                                  "tools/ZarqoPKCS11.dll"})
+                   : winetest::stage("pincheck-alone", {"pincheck.exe", "libcrypto-3-x64.dll"});
+    winetest::Environment env;
+    for (const char* name : {"P11MOCK_SCRIPT", "P11MOCK_LOG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr) env[name] = winetest::windowsPath(value);
+    }
+    const winetest::RunResult run = winetest::launch(folder + "/pincheck.exe", args, env);
+    RunResult result;
+    result.out = run.out;
+    result.err = run.err;
+    result.status = run.finished ? run.exitStatus : -1;
+    return result;
+}
+
+}  // namespace pinchecktest

@@ -1,0 +1,61 @@
+// The token API called from a Windows program (testing/wine/token_probe.cpp) through the test
+// module's DLL: keys and certificates listed, a signature and a decryption made on the token and
+// checked against the certificate in the shared libcrypto DLL, both objects handed back.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "key_fixtures.h"
+#include "mock_module.h"
+#include "wine_programs.h"
+
+namespace {
+
+std::string withoutCarriageReturns(std::string text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r') out += c;
+    return out;
+}
+
+TEST(TokenProbeUnderWine, KeysAndCertificatesWorkThroughTheLibcryptoDll) {
+    testsupport::TempDir files;
+    const keytest::KeyPair pair = keytest::makeKeyPair(files.path(), "probe");
+    // Forward slashes: the script's bare words keep them, and Windows reads them as separators.
+    testsupport::MockModule module(
+        "slot 1 label=\"probe\"\nkey slot=1 id=0a0b label=\"k\" pem=Z:" + pair.pemPath +
+        "\ncert slot=1 id=0a0b der=Z:" + pair.certDerPath + "\n");
+    const std::string folder = winetest::stage(
+        "token", {"tools/token_probe.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"});
+    winetest::Environment env = winetest::codePageEnvironment();
+    env["P11MOCK_SCRIPT"] = winetest::windowsPath(std::getenv("P11MOCK_SCRIPT"));
+    env["P11MOCK_LOG"] = winetest::windowsPath(module.logPath());
+    const winetest::RunResult run =
+        winetest::prefix().wine({folder + "/token_probe.exe", "ZarqoPKCS11.dll", "1234"}, env);
+
+    EXPECT_EQ(withoutCarriageReturns(run.out),
+              "InitLibrary 0x00000000\n"
+              "GetSlotID 0x00000000\n"
+              "LoginToken 0x00000000\n"
+              "GetKeyNum 0x00000000\n"
+              "GetCertNum 0x00000000\n"
+              "keys 1 certs 1\n"
+              "key 0a0b\n"
+              "GetCert 0x00000000\n"
+              "GetKey 0x00000000\n"
+              "sign-verify ok\n"
+              "encrypt-decrypt ok\n"
+              "FreeKey 0x00000000\n"
+              "cert 0a0b\n"
+              "LogoutToken 0x00000000\n"
+              "CloseLibrary 0x00000000\n"
+              "all steps passed\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitStatus, 0);
+    // The private operations ran in the module, not in software.
+    EXPECT_EQ(module.count("C_Sign"), 1);
+    EXPECT_EQ(module.count("C_Decrypt"), 1);
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+// The x64 Windows build under Wine for the end-to-end tests: one prefix per test process, folders
+// laid out as they ship (the programs with the DLLs they load beside them), and the service's way
+// of starting a program (testing/wine/launch.cpp). The builds come from CARD_WIN64_BIN (the
+// deliverables) and CARD_WIN64_TOOLS (test programs and the test module); CARD_WINE_CODEPAGE
+// picks the ANSI code page Wine runs them under: cp1252 (LANG=C, the default) or cp950 (zh_TW).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "WineRunner.h"
+
+namespace winetest {
+
+using servicectl::wine::Environment;
+using servicectl::wine::RunResult;
+
+// The prefix of this process, made at first use; fails the calling test if Wine cannot start.
+servicectl::wine::WinePrefix& prefix();
+
+// "Z:\a\b" for "/a/b": Wine's drive Z: is the Unix root.
+std::string windowsPath(const std::string& unixPath);
+
+// A folder of the prefix named `name`, holding copies of `files` (paths relative to the bin
+// folder, or "tools/NAME" for the tools folder, optionally "SOURCE=TARGET" to rename). Made once
+// per process; returns its Unix path.
+std::string stage(const std::string& name, const std::vector<std::string>& files);
+
+// The locale variables for the chosen code page.
+Environment codePageEnvironment();
+
+// Runs `program` (a Unix path in a staged folder) with the arguments given byte for byte through
+// the launcher, as the service starts it.
+RunResult launch(const std::string& program, const std::vector<std::string>& args,
+                 const Environment& env = {});
+
+}  // namespace winetest

@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Installs the token API library from a built tree into a private prefix (its two components
-# only) and builds the caller program of caller/ against that installation twice, as other
-# programs would: once with pkg-config and the C compiler, once with CMake's find_package.
-# Leaves WORK_DIR/caller-pkg-config and WORK_DIR/caller-find-package; checks that both load the
-# installed library.
+# only) and builds the caller program of caller/ against that installation, as other programs
+# would: with pkg-config and the C compiler (WORK_DIR/caller-pkg-config) and with CMake's
+# find_package (WORK_DIR/caller-find-package); checks that both load the installed library.
+# Given a MinGW toolchain file, the tree is a Windows cross build: the caller is built with
+# find_package only (the cross-built crypto library comes without a pkg-config file) into
+# WORK_DIR/caller-find-package.exe, which must import tokenapi.dll.
 #
-#   build-callers.sh BUILD_DIR WORK_DIR [COMPILER_FLAGS]
+#   build-callers.sh [--toolchain FILE] BUILD_DIR WORK_DIR [COMPILER_FLAGS]
 set -euo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
+toolchain=""
+if [[ ${1:-} == --toolchain ]]; then
+    toolchain=$2
+    shift 2
+fi
 (($# == 2 || $# == 3)) || {
-    echo "usage: $0 BUILD_DIR WORK_DIR [COMPILER_FLAGS]" >&2
+    echo "usage: $0 [--toolchain FILE] BUILD_DIR WORK_DIR [COMPILER_FLAGS]" >&2
     exit 2
 }
 build=$1
@@ -23,6 +30,24 @@ prefix=$work/prefix
 for component in runtime development; do
     cmake --install "$build" --prefix "$prefix" --component "$component" >/dev/null
 done
+
+if [[ -n $toolchain ]]; then
+    cmake -S "$here/caller" -B "$work/cmake-build" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$prefix" \
+        -DCMAKE_EXE_LINKER_FLAGS=-static >"$work/cmake.log" 2>&1 &&
+        cmake --build "$work/cmake-build" >>"$work/cmake.log" 2>&1 || {
+        cat "$work/cmake.log"
+        exit 1
+    }
+    cp "$work/cmake-build/token_api_caller.exe" "$work/caller-find-package.exe"
+    objdump=$(sed -n 's/.*CMAKE_C_COMPILER *\([a-z0-9_-]*\)-gcc.*/\1/p' "$toolchain")-objdump
+    [[ $("$objdump" -p "$work/caller-find-package.exe") == *"DLL Name: tokenapi.dll"* ]] || {
+        echo "FAIL: caller-find-package.exe does not import tokenapi.dll"
+        exit 1
+    }
+    echo "Windows caller built against $prefix"
+    exit 0
+fi
 
 pc=$(find "$prefix" -name tokenapi.pc)
 [[ -n $pc ]] || {

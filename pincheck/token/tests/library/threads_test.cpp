@@ -1,6 +1,6 @@
-// The threading rule of token_api.h, as a caller with threads meets it: a context and its key
-// pass from thread to thread between calls, and contexts bound to different modules are used
-// from two threads at the same time.
+// The threading rule of token_api.h, as a caller with threads meets it: a context, its key and
+// its certificate pass from thread to thread between calls, the certificate outlives the module,
+// and contexts bound to different modules are used from two threads at the same time.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -35,8 +35,18 @@ TEST(TokenApiThreads, EveryStepOnAnotherThread) {
                                            steps.signature));
         EXPECT_EQ(onNewThread([&] { return steps.freeKey(); }), 0u);
     }
+    X509* rawCert = nullptr;
+    const keytest::Bytes id = keytest::fromHex(apitest::kKeyIdHex);
+    EXPECT_EQ(onNewThread([&] { return GetCert(&steps.ctx, id.data(), id.size(), &rawCert); }), 0u);
+    keytest::X509Ptr cert(rawCert);
     EXPECT_EQ(onNewThread([&] { return steps.logout(); }), 0u);
     EXPECT_EQ(onNewThread([&] { return steps.close(); }), 0u);
+    // The certificate is the caller's own crypto-library object: it outlives the module.
+    ASSERT_NE(cert, nullptr);
+    EXPECT_TRUE(onNewThread([&] {
+        return keytest::verifyMessage(X509_get0_pubkey(cert.get()), EVP_sha256(), message,
+                                      steps.signature);
+    }));
 }
 
 TEST(TokenApiThreads, ContextsOnDifferentModulesRunAtOnce) {

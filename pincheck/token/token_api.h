@@ -12,8 +12,9 @@
  * belong to the caller (FreeKey).
  *
  * Order of release: FreeKey every key, LogoutToken, then CloseLibrary. A key reaches the module
- * through the session that found it; after CloseLibrary the module may be unloaded, and a private
- * operation of a key still held would call into it.
+ * through the session that found it and keeps the module loaded until FreeKey: used after
+ * LogoutToken or CloseLibrary, its private operations fail with the module's answer (for a
+ * finalised module CKR_CRYPTOKI_NOT_INITIALIZED) in the crypto library's error queue.
  *
  * Threads. The layer keeps no per-thread state and takes no locks of its own. It initialises the
  * module without locking callbacks, which under PKCS#11 tells the module that it is never entered

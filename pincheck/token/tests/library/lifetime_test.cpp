@@ -1,12 +1,13 @@
 // A long-lived caller of the shared library, unlike pincheck: a thousand requests in one process,
 // each binding the module, logging in, signing with a token key and releasing everything. Memory,
 // open files and loaded modules must stay where they were; in the sanitizer build LeakSanitizer
-// also checks at exit that nothing was lost.
+// also checks at exit that nothing was lost. And a key kept past the module's release.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <link.h>
 #include <malloc.h>
+#include <openssl/err.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -99,6 +100,28 @@ TEST(TokenApiLongLived, ThousandCyclesKeepMemoryFilesAndModulesFlat) {
                                        << " bytes, highest since: " << high << " bytes";
     std::printf("heap after cycle %d: %zu bytes, highest after: %zu bytes in %d steps\n", kWarmUp,
                 heapAfterWarmUp, high, newHighs);
+}
+
+// A caller that keeps a key past CloseLibrary: the key still holds the module, so its signing
+// reaches the finalised module, which refuses, and FreeKey lets the module go.
+TEST(TokenApiLongLived, KeyKeptPastCloseLibraryIsRefusedByTheModule) {
+    apitest::SoftHsmKeyToken token;
+    const auto modulesAtStart = loadedModules();
+    apitest::CycleSteps steps;
+    ASSERT_EQ(steps.bind(token.hsm.kModule), 0u);
+    ASSERT_EQ(steps.login(), 0u);
+    ASSERT_EQ(steps.openKey(), 0u);
+    EXPECT_EQ(steps.logout(), 0u);
+    EXPECT_EQ(steps.close(), 0u);
+
+    ERR_clear_error();
+    EXPECT_FALSE(steps.sign("after the release"));
+    EXPECT_EQ(ERR_GET_LIB(ERR_peek_error()), ERR_LIB_USER);
+    EXPECT_EQ(ERR_GET_REASON(ERR_peek_error()), static_cast<int>(CKR_CRYPTOKI_NOT_INITIALIZED));
+    ERR_clear_error();
+    EXPECT_NE(loadedModules(), modulesAtStart);
+    EXPECT_EQ(steps.freeKey(), 0u);
+    EXPECT_EQ(loadedModules(), modulesAtStart);
 }
 
 }  // namespace

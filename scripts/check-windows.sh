@@ -164,7 +164,7 @@ check() {
     done
     if ((failures)); then
         echo "$failures check(s) failed"
-        return 1
+        exit 1
     fi
     echo "all checks passed"
 }

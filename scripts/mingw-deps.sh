@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Cross-builds the two libraries the Windows programs link, OpenSSL's libcrypto (a DLL: the token
 # API hands its caller OpenSSL objects, so caller and pincheck.exe must share one crypto library)
-# and JsonCpp (static), for i686 and x86_64 from Debian's own source packages, the versions the
-# Linux build links. They land in a cache outside the source tree, one prefix per architecture:
+# and JsonCpp (static), for i686 and x86_64 from Debian's own source packages: the version the
+# Linux build links while the archive still delivers it, else the newest one it does. They land in
+# a cache outside the source tree, one prefix per architecture:
 #
 #   ${CARD_MINGW_DEPS:-/var/cache/card-programs/mingw}/<arch>/{include,lib,bin}
 #
-#   mingw-deps.sh [ARCH ...]     build what is missing (default: i686 x86_64); prints nothing
-#                                to build when the cache is complete
+#   mingw-deps.sh [ARCH ...]     build what is missing (default: i686 x86_64); silent when the
+#                                cache is complete
 #
 # A second run rebuilds nothing: each library has a stamp naming its source version and build
 # options. Several worktrees may call this at once; one lock on the cache serialises them, and

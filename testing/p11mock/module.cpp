@@ -241,8 +241,7 @@ CK_FUNCTION_LIST makeFunctionList() {
 }  // namespace
 }  // namespace p11mock
 
-extern "C" P11MOCK_EXPORT CK_RV C_GetFunctionList(
-    CK_FUNCTION_LIST_PTR_PTR list) {
+extern "C" P11MOCK_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
     using namespace p11mock;
     return guarded([&] {
         ModuleState& s = state();

@@ -42,15 +42,13 @@ void check(const char* name, bool ok) {
     if (!ok) ++failures;
 }
 
+// The ID at the index; IDs are at most 256 bytes long (the layer's field size).
 Bytes objectId(TokenContext* ctx, bool key, CK_ULONG index) {
-    CK_ULONG length = 0;
-    TokenResult r =
-        key ? GetKeyID(ctx, index, nullptr, &length) : GetCertID(ctx, index, nullptr, &length);
-    Bytes id(length);
-    if (r == 0 && length > 0)
-        r = key ? GetKeyID(ctx, index, id.data(), &length)
-                : GetCertID(ctx, index, id.data(), &length);
-    if (r != 0) id.clear();
+    Bytes id(256);
+    CK_ULONG length = static_cast<CK_ULONG>(id.size());
+    const TokenResult r =
+        key ? GetKeyID(ctx, index, id.data(), &length) : GetCertID(ctx, index, id.data(), &length);
+    id.resize(r == 0 ? length : 0);
     return id;
 }
 

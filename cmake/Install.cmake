@@ -36,6 +36,51 @@ if(NOT WIN32 AND TARGET carddata)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CARD_DOC_DIR} COMPONENT programs)
 
+# The token access API for other programs. Component runtime: the shared library (on Windows the
+# DLL goes to bin, beside the programs that load it). Component development: the header, the link
+# files (libtokenapi.so, the import library), the pkg-config file and the CMake package.
+if(TARGET tokenapi)
+    include(CMakePackageConfigHelpers)
+    get_target_property(tokenapi_version tokenapi VERSION)
+    set(tokenapi_include_dir ${CMAKE_INSTALL_INCLUDEDIR}/tokenapi)
+    set(tokenapi_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/TokenApi)
+    set(tokenapi_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+    install(TARGETS tokenapi EXPORT TokenApiTargets
+            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                    NAMELINK_COMPONENT development
+            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+            INCLUDES DESTINATION ${tokenapi_include_dir})
+    install(FILES ${PROJECT_SOURCE_DIR}/pincheck/token/token_api.h
+            DESTINATION ${tokenapi_include_dir} COMPONENT development)
+    if(WIN32)
+        # Windows has no system copy of the standard PKCS#11 header that token_api.h includes.
+        install(FILES ${PKCS11_INCLUDE_DIR}/p11-kit/pkcs11.h
+                DESTINATION ${tokenapi_include_dir}/p11-kit COMPONENT development)
+        set(tokenapi_pc_private "")
+        set(tokenapi_pc_cflags " -DTOKEN_API_IMPORTS")
+    else()
+        set(tokenapi_pc_private "p11-kit-1")
+        set(tokenapi_pc_cflags "")
+    endif()
+    install(EXPORT TokenApiTargets NAMESPACE TokenApi:: DESTINATION ${tokenapi_cmake_dir}
+            COMPONENT development)
+    configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/TokenApiConfig.cmake.in
+        ${CMAKE_CURRENT_BINARY_DIR}/TokenApiConfig.cmake INSTALL_DESTINATION ${tokenapi_cmake_dir})
+    write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/TokenApiConfigVersion.cmake
+        VERSION ${tokenapi_version} COMPATIBILITY SameMajorVersion)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/TokenApiConfig.cmake
+                  ${CMAKE_CURRENT_BINARY_DIR}/TokenApiConfigVersion.cmake
+            DESTINATION ${tokenapi_cmake_dir} COMPONENT development)
+    # The .pc file finds the prefix from its own place, so the tree works wherever it is put.
+    file(RELATIVE_PATH tokenapi_pc_to_prefix /prefix/${tokenapi_pc_dir} /prefix)
+    string(REGEX REPLACE "/$" "" tokenapi_pc_to_prefix ${tokenapi_pc_to_prefix})
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/tokenapi.pc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/tokenapi.pc @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tokenapi.pc DESTINATION ${tokenapi_pc_dir}
+            COMPONENT development)
+endif()
+
 set(CPACK_PACKAGE_NAME ${CARD_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Card programs developers")
@@ -61,7 +106,31 @@ else()
     # runtime) into the package's dependencies, with the versions this build was made against.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     # pcsc-lite's client library reaches cards only through its daemon.
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pcscd)
+    set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS pcscd)
+    if(TARGET tokenapi)
+        # One package per component, as Debian splits a library: the programs, the token API's
+        # shared library (named after its SONAME), and its development files.
+        set(CPACK_DEB_COMPONENT_INSTALL ON)
+        set(CPACK_COMPONENTS_ALL programs runtime development)
+        set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME ${CARD_PACKAGE_NAME})
+        set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtokenapi1)
+        set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+        set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
+            "libtokenapi: the token access API of pincheck as a shared library for other \
+programs. Seventeen functions with C linkage bind a PKCS#11 module, list its slots and tokens, log \
+in, and open keys and certificates as OpenSSL objects.")
+        # The shlibs file lets packages built against the library depend on it (libcardread has
+        # no SONAME and is left out of it).
+        set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+        set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libtokenapi-dev)
+        set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+        set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+            "Development files of libtokenapi: the header token_api.h, the link file, a \
+pkg-config file (tokenapi) and a CMake package (find_package(TokenApi)).")
+        # The header includes the standard PKCS#11 header and hands out OpenSSL objects.
+        set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
+            "libtokenapi1 (= ${PROJECT_VERSION}), libssl-dev, libp11-kit-dev")
+    endif()
 endif()
 include(CPack)
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Cross-builds the whole tree for Windows with Debian's MinGW compilers, x86 (i686) and x64
 # (x86_64), and checks the PE files of the four deliverables:
-#   - pincheck.exe exports exactly the seventeen names of the token API, cardread.dll only
-#     readUserData, carddata.exe and servicectl.exe nothing;
+#   - pincheck.exe and tokenapi.dll export exactly the seventeen names of the token API,
+#     cardread.dll only readUserData, carddata.exe and servicectl.exe nothing;
 #   - each file imports only the DLLs and calls its design uses;
 #   - no file needs a DLL beside it but cardread.dll (carddata.exe) and the libcrypto DLL
-#     (pincheck.exe): no MinGW runtime DLL anywhere.
+#     (pincheck.exe, tokenapi.dll): no MinGW runtime DLL anywhere.
 # OpenSSL and JsonCpp come from scripts/mingw-deps.sh (cached outside the tree).
 #
 #   check-windows.sh DIR                  all of it: deps, build both, check
@@ -112,6 +112,8 @@ erase_calls="kernel32.dll:GetCommandLineA kernel32.dll:GetCommandLineW"
 pincheck_calls="kernel32.dll:LoadLibraryA kernel32.dll:GetProcAddress kernel32.dll:FreeLibrary
     kernel32.dll:MultiByteToWideChar kernel32.dll:WideCharToMultiByte
     $erase_calls libcrypto:d2i_X509 libcrypto:RSA_set_method libcrypto:EVP_PKEY_free libcrypto:CRYPTO_malloc"
+tokenapi_calls="kernel32.dll:LoadLibraryA kernel32.dll:GetProcAddress kernel32.dll:FreeLibrary
+    libcrypto:d2i_X509 libcrypto:RSA_set_method libcrypto:EVP_PKEY_free libcrypto:CRYPTO_malloc"
 servicectl_calls="kernel32.dll:CreateToolhelp32Snapshot kernel32.dll:Process32First
     kernel32.dll:Process32Next kernel32.dll:OpenProcess kernel32.dll:TerminateProcess
     kernel32.dll:CreateProcessA kernel32.dll:WaitForSingleObject kernel32.dll:CloseHandle
@@ -128,7 +130,7 @@ check() {
         [[ $arch == i686 ]] && crypto=libcrypto-3.dll || crypto=libcrypto-3-x64.dll
         bin=$dir/$arch/bin
         echo "== checks $arch"
-        for file in pincheck.exe carddata.exe cardread.dll servicectl.exe $crypto; do
+        for file in pincheck.exe carddata.exe cardread.dll tokenapi.dll servicectl.exe $crypto; do
             [[ -f $bin/$file ]] || fail "$bin/$file missing"
         done
         ((failures == 0)) || continue
@@ -136,6 +138,13 @@ check() {
         check_header "$bin/pincheck.exe" 3 no
         check_exports "$bin/pincheck.exe" "$token_exports"
         check_imports "$bin/pincheck.exe" "$runtime $crypto" "${pincheck_calls//libcrypto/$crypto}"
+
+        # The token API for other programs: the same seventeen names, the same crypto DLL.
+        check_header "$bin/tokenapi.dll" 3 yes
+        check_exports "$bin/tokenapi.dll" "$token_exports"
+        check_imports "$bin/tokenapi.dll" "$runtime $crypto" "${tokenapi_calls//libcrypto/$crypto}"
+        [[ -f $dir/$arch/pincheck/token/libtokenapi.dll.a ]] ||
+            fail "$dir/$arch: no import library of tokenapi.dll"
 
         check_header "$bin/carddata.exe" 3 no
         check_exports "$bin/carddata.exe" ""

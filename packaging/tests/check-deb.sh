@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a built tree with CPack and checks it without installing it:
-#   - it holds the two programs, the library and the README in the usual places, and nothing else;
-#   - it depends on the package of every shared library the programs and the library need, as
-#     the dynamic loader resolves them on this machine (an oracle apart from dpkg-shlibdeps);
-#   - unpacked anywhere, carddata finds the packaged libcardread and runs, pincheck runs;
-#   - stripping kept the exports: libcardread exports readUserData only, pincheck its API list.
+# Builds the Debian packages from a built tree with CPack and checks them without installing them:
+#   - card-programs holds the two programs, libcardread and the README; libtokenapi1 the token
+#     API's shared library; libtokenapi-dev its header, link file, pkg-config file and CMake
+#     package; each in the usual places and nothing else;
+#   - each depends on the package of every shared library its binaries need, as the dynamic
+#     loader resolves them on this machine (an oracle apart from dpkg-shlibdeps); the -dev
+#     package on the library of the same version and on the headers its header includes;
+#   - unpacked anywhere, carddata finds the packaged libcardread and runs, pincheck runs, and
+#     pkg-config finds the packaged token API in the unpacked tree;
+#   - stripping kept the exports: libcardread exports readUserData only, pincheck its API list,
+#     libtokenapi exactly its API list.
 #
 #   check-deb.sh BUILD_DIR WORK_DIR
 set -euo pipefail
@@ -32,65 +37,93 @@ cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2
 }
 shopt -s nullglob
 debs=("$work"/*.deb)
-if ((${#debs[@]} != 1)); then
-    echo "FAIL: expected one .deb in $work, found ${#debs[@]}"
+if ((${#debs[@]} != 3)); then
+    echo "FAIL: expected three .deb files in $work, found ${#debs[@]}"
     exit 1
 fi
-deb=${debs[0]}
-echo "package: $(basename "$deb")"
-
-field() { dpkg-deb -f "$deb" "$1"; }
-[[ $(field Package) == card-programs ]] || fail "package name $(field Package)"
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 version=$(sed -n 's/^project(CardPrograms VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-[[ $(field Version) == "$version" ]] || fail "version $(field Version), project says $version"
-[[ $(field Architecture) == "$(dpkg --print-architecture)" ]] ||
-    fail "architecture $(field Architecture)"
-[[ -n $(field Maintainer) ]] || fail "no maintainer"
-[[ -n $(field Description) ]] || fail "no description"
-depends=$(field Depends)
-echo "Depends: $depends"
-# The package names alone, one per line (versions and alternatives cut).
-depended=$(tr ',|' '\n' <<<"$depends" | awk '{ print $1 }')
-[[ $(field Recommends) == *pcscd* ]] || fail "pcscd not recommended"
+unpacked=$work/root
 
-# Regular files only; directories come with them.
-files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
-expected=$(printf '%s\n' ./usr/bin/carddata ./usr/bin/pincheck ./usr/lib/libcardread.so \
-    ./usr/share/doc/card-programs/README.md | sort)
-[[ $files == "$expected" ]] || fail "package files:
+# The package names alone, one per line (versions and alternatives cut).
+names() { tr ',|' '\n' <<<"$1" | awk '{ print $1 }'; }
+
+# check_package NAME EXPECTED_FILES...: control fields, exact file list, and a Depends entry for
+# every library its ELF files need (other than the ones it or a sibling package ships).
+check_package() {
+    local name=$1 deb field_value depends files expected elf needed path owner
+    shift
+    deb=$(printf '%s\n' "${debs[@]}" | grep "/${name}_" || true)
+    if [[ -z $deb ]]; then
+        fail "no package $name"
+        return
+    fi
+    echo "package: $(basename "$deb")"
+    field() { dpkg-deb -f "$deb" "$1"; }
+    [[ $(field Package) == "$name" ]] || fail "package name $(field Package)"
+    [[ $(field Version) == "$version" ]] || fail "$name: version $(field Version), project says $version"
+    [[ $(field Architecture) == "$(dpkg --print-architecture)" ]] ||
+        fail "$name: architecture $(field Architecture)"
+    [[ -n $(field Maintainer) ]] || fail "$name: no maintainer"
+    [[ -n $(field Description) ]] || fail "$name: no description"
+    depends=$(field Depends)
+    echo "  Depends: $depends"
+    depended=$(names "$depends")
+
+    # Regular files and links only; directories come with them.
+    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+    expected=$(printf '%s\n' "$@" | sort)
+    [[ $files == "$expected" ]] || fail "$name files:
 $files
 expected:
 $expected"
+    dpkg-deb -x "$deb" "$unpacked"
 
-unpacked=$work/root
-dpkg-deb -x "$deb" "$unpacked"
+    for elf in $files; do
+        elf=$unpacked/${elf#./}
+        [[ -f $elf && ! -L $elf && $(file -b "$elf") == ELF* ]] || continue
+        for needed in $(readelf -d "$elf" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+            [[ $needed == libcardread.so ]] && continue
+            # awk reads to the end: a reader that quits early would break the pipe under pipefail.
+            path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib && !found { print $NF; found = 1 }')
+            if [[ -z $path ]]; then
+                fail "$(basename "$elf") needs $needed, which this machine does not have"
+                continue
+            fi
+            owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | sed -n '1s/:.*//p') || owner=""
+            if [[ -z $owner ]]; then
+                owner=$(dpkg -S "$path" 2>/dev/null | sed -n '1s/:.*//p') || owner=""
+            fi
+            if [[ -z $owner ]]; then
+                fail "no Debian package owns $path ($needed)"
+            elif ! grep -qxF "$owner" <<<"$depended"; then
+                fail "$(basename "$elf") needs $needed from $owner, not in Depends"
+            fi
+        done
+    done
+    package_depends[$name]=$depends
+}
+declare -A package_depends
+
+check_package card-programs ./usr/bin/carddata ./usr/bin/pincheck ./usr/lib/libcardread.so \
+    ./usr/share/doc/card-programs/README.md
+[[ $(dpkg-deb -f "$work/card-programs_${version}_"*.deb Recommends) == *pcscd* ]] ||
+    fail "pcscd not recommended"
+check_package libtokenapi1 ./usr/lib/libtokenapi.so.1 ./usr/lib/libtokenapi.so.1.0.0
+check_package libtokenapi-dev ./usr/include/tokenapi/token_api.h ./usr/lib/libtokenapi.so \
+    ./usr/lib/pkgconfig/tokenapi.pc ./usr/lib/cmake/TokenApi/TokenApiConfig.cmake \
+    ./usr/lib/cmake/TokenApi/TokenApiConfigVersion.cmake \
+    ./usr/lib/cmake/TokenApi/TokenApiTargets.cmake \
+    ./usr/lib/cmake/TokenApi/TokenApiTargets-"$(tr '[:upper:]' '[:lower:]' <<<"${build_type:-noconfig}")".cmake
+dev_depends=$(names "${package_depends[libtokenapi-dev]:-}")
+for dependency in libtokenapi1 libssl-dev libp11-kit-dev; do
+    grep -qxF "$dependency" <<<"$dev_depends" || fail "libtokenapi-dev does not depend on $dependency"
+done
+[[ ${package_depends[libtokenapi-dev]:-} == *"libtokenapi1 (= $version)"* ]] ||
+    fail "libtokenapi-dev does not depend on libtokenapi1 of its own version"
+
 cmp -s "$unpacked/usr/share/doc/card-programs/README.md" "$root/README.md" ||
     fail "packaged README differs from the project's"
-
-# Every library the packaged binaries need must come from a declared dependency, except the
-# package's own libcardread.
-for elf in "$unpacked/usr/bin/carddata" "$unpacked/usr/bin/pincheck" \
-    "$unpacked/usr/lib/libcardread.so"; do
-    [[ -f $elf ]] || continue
-    for needed in $(readelf -d "$elf" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-        [[ $needed == libcardread.so ]] && continue
-        # awk reads to the end: a reader that quits early would break the pipe under pipefail.
-        path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib && !found { print $NF; found = 1 }')
-        if [[ -z $path ]]; then
-            fail "$(basename "$elf") needs $needed, which this machine does not have"
-            continue
-        fi
-        owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | sed -n '1s/:.*//p') || owner=""
-        if [[ -z $owner ]]; then
-            owner=$(dpkg -S "$path" 2>/dev/null | sed -n '1s/:.*//p') || owner=""
-        fi
-        if [[ -z $owner ]]; then
-            fail "no Debian package owns $path ($needed)"
-        elif ! grep -qxF "$owner" <<<"$depended"; then
-            fail "$(basename "$elf") needs $needed from $owner, not in Depends"
-        fi
-    done
-done
 
 carddata=$unpacked/usr/bin/carddata
 if [[ -x $carddata ]]; then
@@ -122,6 +155,17 @@ api=$(sed -n 's/^ *\([A-Za-z]*\);.*/\1/p' "$root/pincheck/token/token_exports.li
 program_exports=$(nm -D --defined-only "$pincheck" | awk '$2 == "T" { print $3 }' | sort)
 missing=$(comm -23 <(echo "$api") <(echo "$program_exports") | tr '\n' ' ')
 [[ -z $missing ]] || fail "packaged pincheck lost exports: $missing"
+
+library_exports=$(nm -D --defined-only "$unpacked/usr/lib/libtokenapi.so.1" |
+    awk '$2 == "T" { print $3 }' | sort)
+expected_exports=$(sed 's/$/@@TOKENAPI_1/' <<<"$api")
+[[ $library_exports == "$expected_exports" ]] ||
+    fail "libtokenapi.so.1 exports [$library_exports], expected [$expected_exports]"
+# The .pc file finds its prefix from its own place: the unpacked tree, not /usr.
+flags=$(PKG_CONFIG_PATH=$unpacked/usr/lib/pkgconfig pkg-config --cflags --libs tokenapi) ||
+    fail "pkg-config does not find the packaged tokenapi"
+[[ $(readlink -f "$(sed -n 's/.*-L\([^ ]*\).*/\1/p' <<<"$flags")") == "$unpacked/usr/lib" ]] ||
+    fail "pkg-config flags [$flags] do not point into the unpacked package"
 
 if ((failures)); then
     echo "$failures check(s) failed"

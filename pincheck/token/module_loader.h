@@ -11,6 +11,9 @@ void* loadModule(const char* name);
 void* findModuleSymbol(void* module, const char* symbol);
 // False when the platform refuses to unload.
 bool unloadModule(void* module);
+// One more reference on the loaded library that holds `address` (its function list, say), released
+// with unloadModule: it stays mapped while the holder lives. Null when the platform cannot tell.
+void* referenceModuleAt(const void* address);
 
 }  // namespace token
 

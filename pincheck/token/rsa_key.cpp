@@ -22,16 +22,20 @@
 #include "bridge_objects.h"
 #include "layer.h"
 #include "lookup.h"
+#include "module_loader.h"
 
 namespace token {
 namespace {
 
 // What a token key needs to reach its object: hung on the RSA key as application data and freed
-// by the method's finish when the key goes.
+// by the method's finish when the key goes. The key holds its own reference on the module, so a
+// key still held after CloseLibrary reaches a finalised module, which refuses, instead of
+// unmapped code.
 struct KeyRef {
     CK_FUNCTION_LIST_PTR functions;
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE key;
+    void* module;  // the loader's reference, or null where the platform gave none
 };
 
 constexpr int kKeyRefIndex = 0;  // the application-data slot of an RSA key
@@ -210,7 +214,9 @@ int tokenSign(int type, const unsigned char* m, unsigned int mLength, unsigned c
 int (*defaultFinish)(RSA*) = nullptr;
 
 int tokenFinish(RSA* rsa) {
-    layerFree(RSA_get_ex_data(rsa, kKeyRefIndex));
+    auto* ref = static_cast<KeyRef*>(RSA_get_ex_data(rsa, kKeyRefIndex));
+    if (ref && ref->module) unloadModule(ref->module);
+    layerFree(ref);
     RSA_set_ex_data(rsa, kKeyRefIndex, nullptr);
     return defaultFinish ? defaultFinish(rsa) : 1;
 }
@@ -266,7 +272,7 @@ TokenResult openKey(TokenContext* ctx, const unsigned char* id, CK_ULONG idLengt
 
     LayerPtr<KeyRef> ref(static_cast<KeyRef*>(layerAlloc(sizeof(KeyRef))));
     if (!ref) return kNoMemory;
-    *ref = KeyRef{f, entry->session, entry->object};
+    *ref = KeyRef{f, entry->session, entry->object, nullptr};
 
     std::unique_ptr<EVP_PKEY, PkeyFree> pkey(EVP_PKEY_new());
     std::unique_ptr<RSA, RsaFree> rsa(RSA_new());
@@ -284,7 +290,8 @@ TokenResult openKey(TokenContext* ctx, const unsigned char* id, CK_ULONG idLengt
     if (!method || !RSA_set_method(rsa.get(), method)) return kNoCryptoObject;
     // From here the method's finish owns the reference.
     if (!RSA_set_ex_data(rsa.get(), kKeyRefIndex, ref.get())) return kNoMemory;
-    ref.release();
+    KeyRef* held = ref.release();
+    held->module = referenceModuleAt(f);
 
     if (!EVP_PKEY_set1_RSA(pkey.get(), rsa.get())) return kNoCryptoObject;
     *key = pkey.release();

@@ -1,11 +1,38 @@
 /*
- * Token access API: a PKCS#11 module behind seventeen plain functions with C linkage, exported by
- * name from the pincheck program.
+ * Token access API: a PKCS#11 module behind seventeen plain functions with C linkage. The pincheck
+ * program exports them by name and uses them itself; other programs link the shared library
+ * (libtokenapi.so.1, tokenapi.dll) that is built from the same sources and exports exactly these
+ * names. Find it with `pkg-config --cflags --libs tokenapi` or CMake's find_package(TokenApi)
+ * (target TokenApi::tokenapi); both also bring the crypto library (libcrypto) whose X509_free and
+ * EVP_PKEY functions work on what GetCert and GetKey return.
  *
  * Ownership: the caller owns the TokenContext, slot arrays and every buffer it passes. The layer
  * owns what it hangs on the context (module binding, session record) and frees it in CloseLibrary
  * and LogoutToken. Certificates from GetCert belong to the caller (X509_free); keys from GetKey
  * belong to the caller (FreeKey).
+ *
+ * Order of release: FreeKey every key, LogoutToken, then CloseLibrary. A key reaches the module
+ * through the session that found it and keeps the module loaded until FreeKey: used after
+ * LogoutToken or CloseLibrary, its private operations fail with the module's answer (for a
+ * finalised module CKR_CRYPTOKI_NOT_INITIALIZED) in the crypto library's error queue.
+ *
+ * Threads. The layer keeps no per-thread state and takes no locks of its own. It initialises the
+ * module without locking callbacks, which under PKCS#11 tells the module that it is never entered
+ * from two threads at once. So:
+ *   - Calls that reach one module must not overlap: every function below on a context bound to
+ *     that module, and every private operation (sign, decrypt) of a key that GetKey opened from
+ *     it. The caller serialises them, for example with one mutex per module held around each
+ *     call.
+ *   - Any thread may make these calls one after another: a context, its session and its keys may
+ *     pass from thread to thread; nothing is tied to the thread that bound the module.
+ *   - Contexts bound to different modules share nothing of the layer and may be used from
+ *     different threads at the same time.
+ *   - Bind a module in one context at a time. A second context on the same module shares its
+ *     state: under PKCS#11 a login belongs to the token, not to a session, and CloseLibrary
+ *     finalises the module for every context.
+ *   - Certificates from GetCert are plain crypto-library objects, independent of the module.
+ *     The public half of a key from GetKey (verify, encrypt) is computed by the crypto library
+ *     without the module.
  *
  * Result codes (32-bit, 0 is success):
  *   0xDA000000 | CKR   the module or the bridge answered that CKR value (0xDA0000A0 wrong PIN,
@@ -27,15 +54,19 @@
 #ifndef PINCHECK_TOKEN_TOKEN_API_H
 #define PINCHECK_TOKEN_TOKEN_API_H
 
-#include <stdint.h>
-
 #include <p11-kit/pkcs11.h>
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#if defined(_WIN32)
+/* On Windows the layer's own build (pincheck, tokenapi.dll) exports the names; a caller of the
+ * DLL gets them imported when TOKEN_API_IMPORTS is defined, as pkg-config and find_package do.
+ * Without it a call still links, through the import library's stub. */
+#if defined(_WIN32) && defined(TOKEN_API_IMPORTS)
+#define TOKEN_API __declspec(dllimport)
+#elif defined(_WIN32)
 #define TOKEN_API __declspec(dllexport)
 #else
 #define TOKEN_API __attribute__((visibility("default")))
@@ -62,8 +93,7 @@ TOKEN_API TokenResult GetLibraryDesc(TokenContext* ctx, char* text, CK_ULONG* le
 /* IDs of all slots, with or without a token; *count holds the array's capacity on entry. */
 TOKEN_API TokenResult GetSlotID(TokenContext* ctx, CK_SLOT_ID* slots, CK_ULONG* count);
 /* CK_SLOT_INFO.slotDescription (64 characters). */
-TOKEN_API TokenResult GetSlotDesc(TokenContext* ctx, CK_SLOT_ID slot, char* text,
-                                  CK_ULONG* length);
+TOKEN_API TokenResult GetSlotDesc(TokenContext* ctx, CK_SLOT_ID slot, char* text, CK_ULONG* length);
 /* 1 if the slot holds a token, 0 if not, otherwise an error code. */
 TOKEN_API TokenResult IsTokenPresent(TokenContext* ctx, CK_SLOT_ID slot);
 /* CK_TOKEN_INFO.label (32 characters). */

@@ -18,4 +18,11 @@ bool unloadModule(void* module) {
     return dlclose(module) == 0;
 }
 
+// RTLD_NOLOAD: only the library already mapped there gets the reference, nothing is loaded.
+void* referenceModuleAt(const void* address) {
+    Dl_info info;
+    if (dladdr(address, &info) == 0 || !info.dli_fname) return nullptr;
+    return dlopen(info.dli_fname, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+}
+
 }  // namespace token

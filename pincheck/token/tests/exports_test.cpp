@@ -1,4 +1,5 @@
-// The pincheck program exports exactly the token API's seventeen functions by name.
+// The pincheck program and the shared library libtokenapi export exactly the token API's
+// seventeen functions by name; the library's carry its version node.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,30 +8,53 @@
 
 namespace {
 
-TEST(PincheckExports, ExactlyTheSeventeenApiFunctions) {
-    const std::string program = PINCHECK_PATH;
-    if (program.empty()) GTEST_SKIP() << "the pincheck program is not part of this build";
-    const std::string command = "nm -D --defined-only '" + program + "' 2>&1";
+const std::set<std::string> kApi = {
+    "InitLibrary",    "CloseLibrary",  "GetLibraryDesc",       "GetSlotID",  "GetSlotDesc",
+    "IsTokenPresent", "GetTokenLabel", "GetTokenSerialNumber", "LoginToken", "LogoutToken",
+    "GetKeyNum",      "GetKeyID",      "GetCertNum",           "GetCertID",  "GetCert",
+    "GetKey",         "FreeKey"};
+
+// The defined functions of the dynamic symbol table, with their version suffix ("@@NODE") if any.
+std::set<std::string> dynamicFunctions(const std::string& file, std::string* output) {
+    const std::string command = "nm -D --defined-only '" + file + "' 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
     std::set<std::string> functions;
-    std::string output;
+    if (!pipe) return functions;
     char line[512];
     while (std::fgets(line, sizeof line, pipe)) {
-        output += line;
+        *output += line;
         char type = 0;
         char name[400];
         // "0000000000012345 T InitLibrary"
         if (std::sscanf(line, "%*s %c %399s", &type, name) == 2 && (type == 'T' || type == 'W'))
             functions.insert(name);
     }
-    ASSERT_EQ(pclose(pipe), 0) << output;
-    const std::set<std::string> expected = {
-        "InitLibrary",    "CloseLibrary",  "GetLibraryDesc",       "GetSlotID",  "GetSlotDesc",
-        "IsTokenPresent", "GetTokenLabel", "GetTokenSerialNumber", "LoginToken", "LogoutToken",
-        "GetKeyNum",      "GetKeyID",      "GetCertNum",           "GetCertID",  "GetCert",
-        "GetKey",         "FreeKey"};
-    EXPECT_EQ(functions, expected) << output;
+    if (pclose(pipe) != 0) *output += "(nm failed)";
+    return functions;
+}
+
+TEST(TokenApiExports, ExactlyTheSeventeenApiFunctions) {
+    struct Case {
+        const char* what;
+        std::string file;
+        std::string suffix;
+    };
+    const Case cases[] = {
+        {"pincheck", PINCHECK_PATH, ""},
+        {"libtokenapi", TOKENAPI_PATH, "@@TOKENAPI_1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.file.empty()) {
+            ADD_FAILURE() << c.what << " is not part of this build";
+            continue;
+        }
+        std::string output;
+        const std::set<std::string> functions = dynamicFunctions(c.file, &output);
+        std::set<std::string> expected;
+        for (const std::string& name : kApi) expected.insert(name + c.suffix);
+        EXPECT_EQ(functions, expected) << output;
+    }
 }
 
 }  // namespace

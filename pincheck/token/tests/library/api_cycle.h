@@ -1,0 +1,51 @@
+// What the library's callers do over and over: one request from binding the module to releasing
+// it, every answer checked, and the tokens they do it on.
+#ifndef PINCHECK_TOKEN_TESTS_LIBRARY_API_CYCLE_H
+#define PINCHECK_TOKEN_TESTS_LIBRARY_API_CYCLE_H
+
+#include <string>
+
+#include "key_fixtures.h"
+#include "softhsm_token.h"
+#include "temp_dir.h"
+
+namespace apitest {
+
+constexpr const char* kPin = "1234";
+constexpr const char* kKeyIdHex = "a1b2";
+
+// A SoftHSM2 token (PIN kPin) holding one RSA key pair and its certificate under kKeyIdHex.
+struct SoftHsmKeyToken {
+    SoftHsmKeyToken();
+    testsupport::SoftHsmToken hsm;
+    testsupport::TempDir dir;
+    keytest::KeyPair pair;
+};
+
+// A script for the test module: one slot whose token (PIN kPin) holds the same kind of key pair.
+std::string mockKeyScript(const keytest::KeyPair& pair);
+
+// InitLibrary, LoginToken on the first slot with a token, GetKey, a SHA-256 signature that must
+// verify with `publicKey`, FreeKey, LogoutToken, CloseLibrary. Empty text when every step
+// answered as it should, otherwise the failed step and its code. Releases what it took also when
+// a step fails.
+std::string runCycle(const std::string& module, EVP_PKEY* publicKey);
+
+// The steps of one cycle, for callers that spread them over threads. Each returns 0 or the code.
+struct CycleSteps {
+    TokenContext ctx{};
+    EVP_PKEY* key = nullptr;
+    keytest::Bytes signature;
+
+    TokenResult bind(const std::string& module);
+    TokenResult login();
+    TokenResult openKey();
+    bool sign(const std::string& message);
+    TokenResult freeKey();
+    TokenResult logout();
+    TokenResult close();
+};
+
+}  // namespace apitest
+
+#endif

@@ -1,0 +1,61 @@
+// The caller program of caller/, built outside this tree against the installed library (once
+// through pkg-config, once through find_package), runs the API against SoftHSM2: bind, slots,
+// login, keys, certificates, a signature verified with the certificate, a decryption, logout and
+// release.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "api_cycle.h"
+
+namespace {
+
+struct CallerRun {
+    int status = -1;
+    std::string output;
+};
+
+CallerRun runCaller(const std::string& program, const std::string& module, const std::string& pin) {
+    CallerRun run;
+    const std::string command = "'" + program + "' '" + module + "' '" + pin + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) run.output += buffer;
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(TokenApiCaller, InstalledLibraryServesAProgramBuiltAgainstIt) {
+    apitest::SoftHsmKeyToken token;
+    const std::string callers = CALLER_DIR;
+    struct Case {
+        const char* build;
+        const char* pin;
+        int status;
+        std::string output;  // a part of the output, in this order
+    };
+    const std::string walk = std::string("slots: 2\ntoken: test token\n");
+    const std::string work = std::string("keys: 1\nkey id: ") + apitest::kKeyIdHex +
+                             "\ncertificates: 1\nsignature verified with the certificate\n"
+                             "decrypted what the certificate encrypted\ndone\n";
+    const Case cases[] = {
+        {"pkg-config", apitest::kPin, 0, work},
+        {"find-package", apitest::kPin, 0, work},
+        {"find-package", "0000", 1, "slots: 2\nFAIL: no slot accepted the PIN: 0x00000000\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.build) + " PIN " + c.pin);
+        const CallerRun run = runCaller(callers + "/caller-" + c.build, token.hsm.kModule, c.pin);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        if (c.status == 0) {
+            EXPECT_NE(run.output.find(walk), std::string::npos) << run.output;
+        }
+        EXPECT_NE(run.output.find(c.output), std::string::npos) << run.output;
+    }
+}
+
+}  // namespace

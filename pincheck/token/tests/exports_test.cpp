@@ -4,7 +4,10 @@
 
 #include <cstdio>
 #include <set>
+#include <sstream>
 #include <string>
+
+#include "process.h"
 
 namespace {
 
@@ -16,20 +19,23 @@ const std::set<std::string> kApi = {
 
 // The defined functions of the dynamic symbol table, with their version suffix ("@@NODE") if any.
 std::set<std::string> dynamicFunctions(const std::string& file, std::string* output) {
-    const std::string command = "nm -D --defined-only '" + file + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
+    testsupport::ProcessOptions options;
+    options.searchPath = true;
+    const testsupport::ProcessResult run =
+        testsupport::runProcess("nm", {"-D", "--defined-only", file}, options);
+    *output += run.out + run.err;
     std::set<std::string> functions;
-    if (!pipe) return functions;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe)) {
-        *output += line;
+    std::istringstream lines(run.out);
+    std::string line;
+    while (std::getline(lines, line)) {
         char type = 0;
         char name[400];
         // "0000000000012345 T InitLibrary"
-        if (std::sscanf(line, "%*s %c %399s", &type, name) == 2 && (type == 'T' || type == 'W'))
+        if (std::sscanf(line.c_str(), "%*s %c %399s", &type, name) == 2 &&
+            (type == 'T' || type == 'W'))
             functions.insert(name);
     }
-    if (pclose(pipe) != 0) *output += "(nm failed)";
+    if (run.exitStatus != 0) *output += "(nm failed)";
     return functions;
 }
 

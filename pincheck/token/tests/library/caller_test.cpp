@@ -3,12 +3,11 @@
 // login, keys, certificates, a signature verified with the certificate, a decryption, logout and
 // release.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "api_cycle.h"
+#include "process.h"
 
 namespace {
 
@@ -17,16 +16,11 @@ struct CallerRun {
     std::string output;
 };
 
+// The caller flushes its steps before it reports a failure, so the two streams in a row read as
+// the program wrote them.
 CallerRun runCaller(const std::string& program, const std::string& module, const std::string& pin) {
-    CallerRun run;
-    const std::string command = "'" + program + "' '" + module + "' '" + pin + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe)) run.output += buffer;
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const testsupport::ProcessResult run = testsupport::runProcess(program, {module, pin});
+    return {run.exitStatus, run.out + run.err};
 }
 
 TEST(TokenApiCaller, InstalledLibraryServesAProgramBuiltAgainstIt) {

@@ -49,7 +49,7 @@ cc "${cflags[@]}" -o "$bin/harness" "$root/bench/harness.c"
 cc "${cflags[@]}" -o "$bin/trivial" "$root/bench/floor/trivial.c"
 cc "${cflags[@]}" -I/usr/include/p11-kit-1 -o "$bin/p11floor" "$root/bench/floor/p11floor.c" -ldl
 # shellcheck disable=SC2046
-cc "${cflags[@]}" -I"$root/bench/floor" $(pkg-config --cflags libpcsclite) -o "$bin/apdufloor" \
+cc "${cflags[@]}" -I"$root/bench/floor" -I"$root/cardread" $(pkg-config --cflags libpcsclite) -o "$bin/apdufloor" \
     "$root/bench/floor/apdufloor.c" "$root/bench/floor/des_block.c" $(pkg-config --libs libpcsclite)
 
 pincheck="$build/pincheck/pincheck"
@@ -73,29 +73,23 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # --- pin: a SoftHSM2 token under the card module's plain file name ---------------------------
 pin=246810
-mkdir -p "$work/softhsm/tokens" "$work/module"
-cat >"$work/softhsm/softhsm2.conf" <<CONF
-directories.tokendir = $work/softhsm/tokens
-objectstore.backend = file
-log.level = ERROR
-CONF
-export SOFTHSM2_CONF="$work/softhsm/softhsm2.conf"
-softhsm2-util --init-token --free --label "bench card" --pin "$pin" --so-pin 13579111 >/dev/null
-ln -s "$softhsm" "$work/module/ZarqoPKCS11.so"
+# shellcheck source=../testing/softhsm-token.sh
+source "$root/testing/softhsm-token.sh"
+softhsm_token "$work/softhsm" "bench card" "$pin"
 
 pin_request="{\"CA_Function\":\"checkPin\",\"sPin\":\"$pin\",\"slotID\":\"-1\"}"
-reply=$(LD_LIBRARY_PATH="$work/module" "$pincheck" "$pin_request")
+reply=$(LD_LIBRARY_PATH="$work/softhsm/module" "$pincheck" "$pin_request")
 [[ $reply == '{"func":"checkPin","ret_code":0,"message":""}' ]] ||
     { echo "pincheck did not accept the PIN: $reply" >&2; exit 1; }
-LD_LIBRARY_PATH="$work/module" "$bin/p11floor" ZarqoPKCS11.so "$pin"
-"$p11tool" --module "$work/module/ZarqoPKCS11.so" --login --pin "$pin" --test >/dev/null 2>&1 ||
+LD_LIBRARY_PATH="$work/softhsm/module" "$bin/p11floor" ZarqoPKCS11.so "$pin"
+"$p11tool" --module "$work/softhsm/module/ZarqoPKCS11.so" --login --pin "$pin" --test >/dev/null 2>&1 ||
     { echo "pkcs11-tool --test failed on the token" >&2; exit 1; }
 
 tab=$'\t'
 cat >"$work/pin.cases" <<CASES
-pincheck${tab}@LD_LIBRARY_PATH=$work/module${tab}$pincheck${tab}$pin_request
-pkcs11-tool${tab}$p11tool${tab}--module${tab}$work/module/ZarqoPKCS11.so${tab}--login${tab}--pin${tab}$pin${tab}--test
-p11floor${tab}@LD_LIBRARY_PATH=$work/module${tab}$bin/p11floor${tab}ZarqoPKCS11.so${tab}$pin
+pincheck${tab}@LD_LIBRARY_PATH=$work/softhsm/module${tab}$pincheck${tab}$pin_request
+pkcs11-tool${tab}$p11tool${tab}--module${tab}$work/softhsm/module/ZarqoPKCS11.so${tab}--login${tab}--pin${tab}$pin${tab}--test
+p11floor${tab}@LD_LIBRARY_PATH=$work/softhsm/module${tab}$bin/p11floor${tab}ZarqoPKCS11.so${tab}$pin
 CASES
 
 # --- card: private pcscd, vpcd reader, simulated main-kind card with three records ---------

@@ -13,8 +13,11 @@ namespace carddata {
 std::string runCardData(int argumentCount, const char* const* arguments, ReadUserDataFn read) {
     if (argumentCount != 1) return replyLine(kInputParameterError, "Input Parameter Error");
 
+    // The request holds the PIN: a named copy, so that it is wiped rather than freed as is.
+    std::string request = arguments[0];
+    common::WipeOnExit wipeRequest(request);
     RequestFields fields;
-    checkRequest(arguments[0], fields);
+    checkRequest(request, fields);
     if (!fields.ok) return replyLine(fields.code, fields.message);
 
     // NUL-terminated copies: the library reads the PIN and SNO as C texts.

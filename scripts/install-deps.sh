@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config clang-format
     libssl-dev libjsoncpp-dev libpcsclite-dev libp11-kit-dev
     libgtest-dev libgmock-dev
     pcscd vsmartcard-vpcd pcsc-tools

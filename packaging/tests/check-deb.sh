@@ -42,7 +42,7 @@ if ((${#debs[@]} != 3)); then
     exit 1
 fi
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
-version=$(sed -n 's/^project(CardPrograms VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+version=$(sed -n 's/^#define CARD_VERSION_TEXT "\([0-9.]*\)".*/\1/p' "$root/common/include/common/version.h")
 unpacked=$work/root
 
 # The package names alone, one per line (versions and alternatives cut).

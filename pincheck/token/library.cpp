@@ -3,10 +3,11 @@
 #include "layer.h"
 
 // The exports are defined inside the layer's namespace; their C linkage keeps them the global C
-// names that token_api.h declares.
+// names that token_api.h declares. Each definition repeats TOKEN_API: inside a namespace it does
+// not take over the export attribute of the header's declaration (MinGW then exports nothing).
 namespace token {
 
-extern "C" TokenResult InitLibrary(const char* moduleName, TokenContext* ctx) {
+extern "C" TOKEN_API TokenResult InitLibrary(const char* moduleName, TokenContext* ctx) {
     if (!ctx) return kBase | CKR_ARGUMENTS_BAD;
     // The context is not examined: whatever it held before is forgotten, not released.
     ctx->library = nullptr;
@@ -27,7 +28,7 @@ extern "C" TokenResult InitLibrary(const char* moduleName, TokenContext* ctx) {
     return 0;
 }
 
-extern "C" TokenResult CloseLibrary(TokenContext* ctx) {
+extern "C" TOKEN_API TokenResult CloseLibrary(TokenContext* ctx) {
     if (!ctx || !boundLibrary(ctx)) return 0;
     LibraryBinding* binding = boundLibrary(ctx);
     const CK_RV rv = ReleaseModule(&binding->module, &binding->functions);

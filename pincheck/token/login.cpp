@@ -18,7 +18,7 @@ constexpr std::size_t kPinBufferSize = kMaxPinLength + 1;
 
 }  // namespace
 
-extern "C" TokenResult LoginToken(TokenContext* ctx, CK_SLOT_ID slot, const char* pin,
+extern "C" TOKEN_API TokenResult LoginToken(TokenContext* ctx, CK_SLOT_ID slot, const char* pin,
                                   CK_ULONG* deviceError) {
     const LibraryBinding* binding = ctx ? boundLibrary(ctx) : nullptr;
     if (!binding) return kNoModule;
@@ -73,7 +73,7 @@ extern "C" TokenResult LoginToken(TokenContext* ctx, CK_SLOT_ID slot, const char
     return 0;
 }
 
-extern "C" TokenResult LogoutToken(TokenContext* ctx) {
+extern "C" TOKEN_API TokenResult LogoutToken(TokenContext* ctx) {
     const LibraryBinding* binding = ctx ? boundLibrary(ctx) : nullptr;
     if (!binding) return kNoModule;
     SessionRecord* record = heldSession(ctx);

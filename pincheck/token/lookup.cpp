@@ -101,23 +101,23 @@ TokenResult readObjectId(TokenContext* ctx, CK_ULONG index, unsigned char* id, C
 // C linkage keeps these the global C names that token_api.h declares.
 extern "C" {
 
-TokenResult GetKeyNum(TokenContext* ctx, CK_ULONG* count) {
+TOKEN_API TokenResult GetKeyNum(TokenContext* ctx, CK_ULONG* count) {
     return countObjects<KeyEntry>(ctx, count);
 }
 
-TokenResult GetCertNum(TokenContext* ctx, CK_ULONG* count) {
+TOKEN_API TokenResult GetCertNum(TokenContext* ctx, CK_ULONG* count) {
     return countObjects<CertEntry>(ctx, count);
 }
 
-TokenResult GetKeyID(TokenContext* ctx, CK_ULONG index, unsigned char* id, CK_ULONG* length) {
+TOKEN_API TokenResult GetKeyID(TokenContext* ctx, CK_ULONG index, unsigned char* id, CK_ULONG* length) {
     return readObjectId<KeyEntry>(ctx, index, id, length);
 }
 
-TokenResult GetCertID(TokenContext* ctx, CK_ULONG index, unsigned char* id, CK_ULONG* length) {
+TOKEN_API TokenResult GetCertID(TokenContext* ctx, CK_ULONG index, unsigned char* id, CK_ULONG* length) {
     return readObjectId<CertEntry>(ctx, index, id, length);
 }
 
-TokenResult GetCert(TokenContext* ctx, const unsigned char* id, CK_ULONG idLength, X509** cert) {
+TOKEN_API TokenResult GetCert(TokenContext* ctx, const unsigned char* id, CK_ULONG idLength, X509** cert) {
     CK_FUNCTION_LIST_PTR f = nullptr;
     CK_SESSION_HANDLE s = 0;
     if (TokenResult r = requireSession(ctx, &f, &s)) return r;

@@ -4,7 +4,8 @@
 #include "layer.h"
 
 // The exports are defined inside the layer's namespace; their C linkage keeps them the global C
-// names that token_api.h declares.
+// names that token_api.h declares. Each definition repeats TOKEN_API: inside a namespace it does
+// not take over the export attribute of the header's declaration (MinGW then exports nothing).
 namespace token {
 
 namespace {
@@ -16,7 +17,7 @@ CK_FUNCTION_LIST_PTR functionsOf(const TokenContext* ctx) {
 
 }  // namespace
 
-extern "C" TokenResult GetLibraryDesc(TokenContext* ctx, char* text, CK_ULONG* length) {
+extern "C" TOKEN_API TokenResult GetLibraryDesc(TokenContext* ctx, char* text, CK_ULONG* length) {
     CK_FUNCTION_LIST_PTR f = functionsOf(ctx);
     if (!f) return kNoModule;
     CK_INFO info = {};
@@ -24,7 +25,7 @@ extern "C" TokenResult GetLibraryDesc(TokenContext* ctx, char* text, CK_ULONG* l
     return CopyPaddedText(info.libraryDescription, sizeof info.libraryDescription, text, length);
 }
 
-extern "C" TokenResult GetSlotID(TokenContext* ctx, CK_SLOT_ID* slots, CK_ULONG* count) {
+extern "C" TOKEN_API TokenResult GetSlotID(TokenContext* ctx, CK_SLOT_ID* slots, CK_ULONG* count) {
     CK_FUNCTION_LIST_PTR f = functionsOf(ctx);
     if (!f) return kNoModule;
     if (!count) return kBase | CKR_ARGUMENTS_BAD;
@@ -43,7 +44,7 @@ extern "C" TokenResult GetSlotID(TokenContext* ctx, CK_SLOT_ID* slots, CK_ULONG*
     return 0;
 }
 
-extern "C" TokenResult GetSlotDesc(TokenContext* ctx, CK_SLOT_ID slot, char* text,
+extern "C" TOKEN_API TokenResult GetSlotDesc(TokenContext* ctx, CK_SLOT_ID slot, char* text,
                                    CK_ULONG* length) {
     CK_FUNCTION_LIST_PTR f = functionsOf(ctx);
     if (!f) return kNoModule;
@@ -52,7 +53,7 @@ extern "C" TokenResult GetSlotDesc(TokenContext* ctx, CK_SLOT_ID slot, char* tex
     return CopyPaddedText(info.slotDescription, sizeof info.slotDescription, text, length);
 }
 
-extern "C" TokenResult IsTokenPresent(TokenContext* ctx, CK_SLOT_ID slot) {
+extern "C" TOKEN_API TokenResult IsTokenPresent(TokenContext* ctx, CK_SLOT_ID slot) {
     CK_FUNCTION_LIST_PTR f = functionsOf(ctx);
     if (!f) return kNoModule;
     CK_SLOT_INFO info = {};
@@ -60,7 +61,7 @@ extern "C" TokenResult IsTokenPresent(TokenContext* ctx, CK_SLOT_ID slot) {
     return (info.flags & CKF_TOKEN_PRESENT) ? 1 : 0;
 }
 
-extern "C" TokenResult GetTokenLabel(TokenContext* ctx, CK_SLOT_ID slot, char* text,
+extern "C" TOKEN_API TokenResult GetTokenLabel(TokenContext* ctx, CK_SLOT_ID slot, char* text,
                                      CK_ULONG* length) {
     CK_FUNCTION_LIST_PTR f = functionsOf(ctx);
     if (!f) return kNoModule;
@@ -69,7 +70,7 @@ extern "C" TokenResult GetTokenLabel(TokenContext* ctx, CK_SLOT_ID slot, char* t
     return CopyPaddedText(info.label, sizeof info.label, text, length);
 }
 
-extern "C" TokenResult GetTokenSerialNumber(TokenContext* ctx, CK_SLOT_ID slot, char* text,
+extern "C" TOKEN_API TokenResult GetTokenSerialNumber(TokenContext* ctx, CK_SLOT_ID slot, char* text,
                                             CK_ULONG* length) {
     CK_FUNCTION_LIST_PTR f = functionsOf(ctx);
     if (!f) return kNoModule;

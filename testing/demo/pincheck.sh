@@ -15,15 +15,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/pincheck-demo.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 # A SoftHSM2 token with the PIN 246810, in a private token folder.
-mkdir -p "$work/softhsm/tokens" "$work/softhsm/module"
-cat >"$work/softhsm/softhsm2.conf" <<CONF
-directories.tokendir = $work/softhsm/tokens
-objectstore.backend = file
-log.level = ERROR
-CONF
-export SOFTHSM2_CONF="$work/softhsm/softhsm2.conf"
-softhsm2-util --init-token --free --label "demo card" --pin 246810 --so-pin 13579111 >/dev/null
-ln -s "$softhsm" "$work/softhsm/module/ZarqoPKCS11.so"
+# shellcheck source=../softhsm-token.sh
+source "$(dirname "$0")/../softhsm-token.sh"
+softhsm_token "$work/softhsm" "demo card" 246810
 
 # The test module: a reader with a card that reports two tries left after a wrong PIN, and a
 # reader with no card in it.

@@ -100,44 +100,43 @@ CK_RV getSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count
     });
 }
 
-CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
+// C_GetSlotInfo and C_GetTokenInfo check alike; `fill` then answers for the slot found.
+template <typename Fill>
+CK_RV slotQuery(const char* name, CK_SLOT_ID id, const void* out, Fill fill) {
     return guarded([&] {
-        ModuleState& s = state();
-        Call call("C_GetSlotInfo");
+        Call call(name);
         call.arg("slot", id);
         if (call.injected()) return call.done(call.injected());
-        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
-        if (!info) return call.done(CKR_ARGUMENTS_BAD);
+        if (!state().initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
+        if (!out) return call.done(CKR_ARGUMENTS_BAD);
         const SlotState* slot = findSlot(id);
         if (!slot) return call.done(CKR_SLOT_ID_INVALID);
+        return call.done(fill(*slot));
+    });
+}
+
+CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
+    return slotQuery("C_GetSlotInfo", id, info, [&](const SlotState& slot) {
         std::memset(info, 0, sizeof *info);
-        fillText(info->slotDescription, kSlotTextWidth, slot->description, slot->pad);
-        fillText(info->manufacturerID, kTokenTextWidth, slot->manufacturer, slot->pad);
+        fillText(info->slotDescription, kSlotTextWidth, slot.description, slot.pad);
+        fillText(info->manufacturerID, kTokenTextWidth, slot.manufacturer, slot.pad);
         info->flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
-        if (slot->tokenPresent) info->flags |= CKF_TOKEN_PRESENT;
+        if (slot.tokenPresent) info->flags |= CKF_TOKEN_PRESENT;
         versionOf(info->hardwareVersion, 1, 0);
         versionOf(info->firmwareVersion, 1, 0);
-        return call.done(CKR_OK);
+        return CK_RV(CKR_OK);
     });
 }
 
 CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
-    return guarded([&] {
-        ModuleState& s = state();
-        Call call("C_GetTokenInfo");
-        call.arg("slot", id);
-        if (call.injected()) return call.done(call.injected());
-        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
-        if (!info) return call.done(CKR_ARGUMENTS_BAD);
-        const SlotState* slot = findSlot(id);
-        if (!slot) return call.done(CKR_SLOT_ID_INVALID);
-        if (!slot->tokenPresent) return call.done(CKR_TOKEN_NOT_PRESENT);
-        const TokenState& t = slot->token;
+    return slotQuery("C_GetTokenInfo", id, info, [&](const SlotState& slot) {
+        if (!slot.tokenPresent) return CK_RV(CKR_TOKEN_NOT_PRESENT);
+        const TokenState& t = slot.token;
         std::memset(info, 0, sizeof *info);
-        fillText(info->label, kTokenTextWidth, t.label, slot->pad);
-        fillText(info->manufacturerID, kTokenTextWidth, t.manufacturer, slot->pad);
-        fillText(info->model, kSerialWidth, t.model, slot->pad);
-        fillText(info->serialNumber, kSerialWidth, t.serial, slot->pad);
+        fillText(info->label, kTokenTextWidth, t.label, slot.pad);
+        fillText(info->manufacturerID, kTokenTextWidth, t.manufacturer, slot.pad);
+        fillText(info->model, kSerialWidth, t.model, slot.pad);
+        fillText(info->serialNumber, kSerialWidth, t.serial, slot.pad);
         info->flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED;
         info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
         info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
@@ -151,7 +150,7 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
         info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
         versionOf(info->hardwareVersion, 1, 0);
         versionOf(info->firmwareVersion, 1, 0);
-        return call.done(CKR_OK);
+        return CK_RV(CKR_OK);
     });
 }
 

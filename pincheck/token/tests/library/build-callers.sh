@@ -40,7 +40,7 @@ if [[ -n $toolchain ]]; then
         exit 1
     }
     cp "$work/cmake-build/token_api_caller.exe" "$work/caller-find-package.exe"
-    objdump=$(sed -n 's/.*CMAKE_C_COMPILER *\([a-z0-9_-]*\)-gcc.*/\1/p' "$toolchain")-objdump
+    objdump=$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' "$work/cmake-build/CMakeCache.txt")
     [[ $("$objdump" -p "$work/caller-find-package.exe") == *"DLL Name: tokenapi.dll"* ]] || {
         echo "FAIL: caller-find-package.exe does not import tokenapi.dll"
         exit 1

@@ -1,6 +1,6 @@
 // The C runtime opens the standard streams in text mode on Windows and would end the reply line
 // with CR LF. The service reads the same bytes from every platform: one line ending in LF. This
-// runs before main (the file is part of the program itself, not of a library, so it is linked).
+// runs before main (the file is compiled into each program, not archived, so it is linked).
 #include <fcntl.h>
 #include <io.h>
 

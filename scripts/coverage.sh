@@ -16,7 +16,10 @@ command -v gcovr >/dev/null || {
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARD_COVERAGE=ON >/dev/null
 cmake --build "$dir" -j "$(nproc)" >/dev/null
 find "$dir" -name '*.gcda' -delete
-(cd "$dir" && ctest -j "$(nproc)" --timeout 300 -LE 'windows|wine' --output-on-failure) ||
+# The tests that run a program as another user are left out: an instrumented program cannot
+# write its counts into this tree then, and says so on standard error, which those tests read.
+(cd "$dir" && ctest -j "$(nproc)" --timeout 300 -LE 'windows|wine|style' -E 'CannotAttach' \
+    --output-on-failure) ||
     echo "(some tests failed; the figures below still count what ran)"
 
 # Gcov's throw and unreachable branches are the compiler's, not decisions in the code.

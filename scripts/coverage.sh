@@ -30,7 +30,7 @@ mkdir -p "$dir/coverage"
 printf '%-12s %8s %8s\n' deliverable lines branches
 for part in pincheck cardread carddata servicectl common; do
     [[ -d $root/$part ]] || continue
-    summary=$(gcovr "${common[@]}" --filter "$root/$part/" --print-summary -o /dev/null 2>/dev/null)
+    summary=$(gcovr "${common[@]}" --filter "$root/$part/" --print-summary -o "$dir/coverage/$part.txt")
     lines=$(awk '/^lines:/ { print $2 }' <<<"$summary")
     branches=$(awk '/^branches:/ { print $2 }' <<<"$summary")
     printf '%-12s %8s %8s\n' "$part" "$lines" "$branches"

@@ -16,7 +16,10 @@ command -v gcovr >/dev/null || {
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARD_COVERAGE=ON >/dev/null
 cmake --build "$dir" -j "$(nproc)" >/dev/null
 find "$dir" -name '*.gcda' -delete
-(cd "$dir" && ctest -j "$(nproc)" --timeout 300 -LE 'windows|wine' --output-on-failure) ||
+# The tests that run a program as another user are left out: an instrumented program cannot
+# write its counts into this tree then, and says so on standard error, which those tests read.
+(cd "$dir" && ctest -j "$(nproc)" --timeout 300 -LE 'windows|wine|style' -E 'CannotAttach' \
+    --output-on-failure) ||
     echo "(some tests failed; the figures below still count what ran)"
 
 # Gcov's throw and unreachable branches are the compiler's, not decisions in the code.
@@ -27,7 +30,7 @@ mkdir -p "$dir/coverage"
 printf '%-12s %8s %8s\n' deliverable lines branches
 for part in pincheck cardread carddata servicectl common; do
     [[ -d $root/$part ]] || continue
-    summary=$(gcovr "${common[@]}" --filter "$root/$part/" --print-summary -o /dev/null 2>/dev/null)
+    summary=$(gcovr "${common[@]}" --filter "$root/$part/" --print-summary -o "$dir/coverage/$part.txt")
     lines=$(awk '/^lines:/ { print $2 }' <<<"$summary")
     branches=$(awk '/^branches:/ { print $2 }' <<<"$summary")
     printf '%-12s %8s %8s\n' "$part" "$lines" "$branches"

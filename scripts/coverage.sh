@@ -28,13 +28,13 @@ common=(-r "$root" --object-directory "$dir" --exclude-throw-branches
         --exclude '.*/fuzz/.*' --exclude '.*/build[^/]*/.*')
 mkdir -p "$dir/coverage"
 printf '%-12s %8s %8s\n' deliverable lines branches
-for part in pincheck cardread carddata servicectl common; do
+for part in pincheck cardread carddata servicectl common platform; do
     [[ -d $root/$part ]] || continue
     summary=$(gcovr "${common[@]}" --filter "$root/$part/" --print-summary -o "$dir/coverage/$part.txt")
     lines=$(awk '/^lines:/ { print $2 }' <<<"$summary")
     branches=$(awk '/^branches:/ { print $2 }' <<<"$summary")
     printf '%-12s %8s %8s\n' "$part" "$lines" "$branches"
 done
-gcovr "${common[@]}" --filter "$root/(pincheck|cardread|carddata|servicectl|common)/" \
+gcovr "${common[@]}" --filter "$root/(pincheck|cardread|carddata|servicectl|common|platform)/" \
     --print-summary --html-details "$dir/coverage/index.html" | tail -n 3
 echo "per-line report: $dir/coverage/index.html"

@@ -87,7 +87,7 @@ static int loadCases(const char* path, struct Case* cases) {
         memset(c, 0, sizeof *c);
         char* settings[kMaxFields];
         int nset = 0, nargs = 0, field = 0;
-        for (char* save = NULL, *tok = strtok_r(line, "\t", &save); tok;
+        for (char *save = NULL, *tok = strtok_r(line, "\t", &save); tok;
              tok = strtok_r(NULL, "\t", &save), ++field) {
             char* copy = strdup(tok);
             if (!copy) die("out of memory");
@@ -227,12 +227,13 @@ int main(int argc, char** argv) {
         qsort(c->wall, (size_t)c->runs, sizeof(long), compareLong);
         qsort(c->cpu, (size_t)c->runs, sizeof(long), compareLong);
         qsort(c->rss, (size_t)c->runs, sizeof(long), compareLong);
-        printf("case %s runs %d fail %d wall_median %ld wall_q1 %ld wall_q3 %ld wall_min %ld "
-               "rss_median %ld rss_max %ld cpu_median %ld\n",
-               c->name, c->runs, c->failures, quantile(c->wall, c->runs, 0.5),
-               quantile(c->wall, c->runs, 0.25), quantile(c->wall, c->runs, 0.75),
-               c->runs ? c->wall[0] : -1, quantile(c->rss, c->runs, 0.5),
-               c->runs ? c->rss[c->runs - 1] : -1, quantile(c->cpu, c->runs, 0.5));
+        printf(
+            "case %s runs %d fail %d wall_median %ld wall_q1 %ld wall_q3 %ld wall_min %ld "
+            "rss_median %ld rss_max %ld cpu_median %ld\n",
+            c->name, c->runs, c->failures, quantile(c->wall, c->runs, 0.5),
+            quantile(c->wall, c->runs, 0.25), quantile(c->wall, c->runs, 0.75),
+            c->runs ? c->wall[0] : -1, quantile(c->rss, c->runs, 0.5),
+            c->runs ? c->rss[c->runs - 1] : -1, quantile(c->cpu, c->runs, 0.5));
     }
     struct rusage self;
     getrusage(RUSAGE_SELF, &self);

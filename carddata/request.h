@@ -11,8 +11,8 @@ constexpr std::size_t kMaxSnoBytes = 99;
 
 struct RequestFields {
     bool ok = false;
-    std::int32_t code = 0;  // the failure reply's code when !ok
-    std::string message;    // the failure reply's text when !ok
+    std::int32_t code = 0;   // the failure reply's code when !ok
+    std::string message;     // the failure reply's text when !ok
     std::string readerName;  // empty: none
     std::string pin;         // bytes as decoded, may hold a NUL
     std::string sno;

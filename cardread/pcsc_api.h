@@ -18,7 +18,7 @@ constexpr std::size_t kAtrBufferSize = 64;
 constexpr std::size_t kReaderNameSize = 256;  // 255 characters and NUL
 
 class PcscApi {
-public:
+  public:
     virtual ~PcscApi() = default;
 
     virtual Status establishContext(PcscContext& context) = 0;  // system scope

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "des_cipher.h"
 #include "cardread/status.h"
+#include "des_cipher.h"
 
 namespace cardread {
 

@@ -1,9 +1,9 @@
 #include <new>
 #include <string>
 
+#include "common/secret.h"
 #include "entry.h"
 #include "process_guard.h"
-#include "common/secret.h"
 
 int main(int argc, char** argv) {
     // Before the request is read: no core file and no debugger of the same user sees the PIN.

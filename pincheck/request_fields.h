@@ -10,7 +10,7 @@
 namespace pincheck {
 
 class RequestFields {
-public:
+  public:
     // Never fails: any text, empty or malformed, gives a table, possibly empty.
     explicit RequestFields(std::string request);
     // The values may hold the PIN; they are wiped.
@@ -22,7 +22,7 @@ public:
     // hold reads as empty text, and from then on is held with that empty value.
     const std::string& get(const std::string& name);
 
-private:
+  private:
     std::map<std::string, std::string> fields_;
 };
 

@@ -15,11 +15,10 @@
  *
  * Exit status 0 when every command was answered 90 00, 1 otherwise.
  */
+#include <PCSC/winscard.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include <PCSC/winscard.h>
 
 #include "des_block.h"
 
@@ -121,7 +120,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const char* reader = argv[1];
-    const int perCall = argc == 5;                          /* a transaction and status per call */
+    const int perCall = argc == 5;                         /* a transaction and status per call */
     const int recognise = strcmp(mode, "--per-call") == 0; /* plus a recognition connection */
     unsigned char authKey[16];
     if (parseHex(argv[3], authKey, sizeof authKey) != 16) return fail("AUTHKEY is not 16 bytes", 0);

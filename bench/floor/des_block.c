@@ -1,8 +1,9 @@
 /* Plain table-driven DES (FIPS 46-3 tables); speed does not matter here, one block per run. */
 #include "des_block.h"
-#include "des_tables.h"
 
 #include <stdint.h>
+
+#include "des_tables.h"
 
 /* Picks bits of `in` (numbered 1 = most significant of `inBits`) into a value of `n` bits. */
 static uint64_t permute(uint64_t in, int inBits, const unsigned char* table, int n) {

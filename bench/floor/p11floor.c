@@ -7,10 +7,9 @@
  * Exit status 0 when every call succeeded, 1 on the first failure (named on standard error).
  */
 #include <dlfcn.h>
+#include <p11-kit/pkcs11.h>
 #include <stdio.h>
 #include <string.h>
-
-#include <p11-kit/pkcs11.h>
 
 enum { kSlotCapacity = 10 };
 

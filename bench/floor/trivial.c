@@ -1,2 +1,4 @@
 /* The start-up reference: a process that does nothing. */
-int main(void) { return 0; }
+int main(void) {
+    return 0;
+}

@@ -13,7 +13,9 @@ using cardtest::operator+;
 using cardtest::Bytes;
 using cardtest::hex;
 
-Bytes ascii(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes ascii(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
     struct Case {
@@ -30,20 +32,17 @@ TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
          nullptr},
         {"main kind", hex("3B B8 13 00 81 31 FA 52") + ascii("VEKLUNDA") + hex("5C"),
          "VEK Pelvo Card 32K"},
-        {"main kind, other TA1 TB1 TCK", hex("3B B8 96 11 81 31 FA 52") + ascii("VEKLUNDA") +
-                                             hex("00"),
-         "VEK Pelvo Card 32K"},
-        {"main kind, other historical byte", hex("3B B8 13 00 81 31 FA 52") + ascii("VEKLUNDB") +
-                                                 hex("5C"),
-         nullptr},
+        {"main kind, other TA1 TB1 TCK",
+         hex("3B B8 96 11 81 31 FA 52") + ascii("VEKLUNDA") + hex("00"), "VEK Pelvo Card 32K"},
+        {"main kind, other historical byte",
+         hex("3B B8 13 00 81 31 FA 52") + ascii("VEKLUNDB") + hex("5C"), nullptr},
         {"Zarqo 32K", hex("3B B8 13 00 81 31 FA 52") + ascii("ZarqoV22") + hex("77"), "Zarqo 32K"},
         {"Quenta", hex("3B B8 13 00 81 31 FA 52") + ascii("VEKTESRA") + hex("77"),
          "VEK Quenta Card 32K"},
         {"Java card", hex("3B FF 18 00 FF 00") + ascii("ZarqoPKICard") + hex("01 02 03"),
          "QV Java Card"},
         {"JCOP 20", hex("3B F6 18 00 FF 81 31 FE 45 4A 43 4F 50 32 30 0E"), "JCOP 20"},
-        {"JCOP 31", hex("3B EB 00 00 81 31 20 45 4A 43 4F 50 33 31 33 36 47 44 54 78"),
-         "JCOP 31"},
+        {"JCOP 31", hex("3B EB 00 00 81 31 20 45 4A 43 4F 50 33 31 33 36 47 44 54 78"), "JCOP 31"},
         {"unknown", hex("3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A"), nullptr},
         {"empty", Bytes{}, nullptr},
     };

@@ -141,8 +141,8 @@ TEST(DesCipher, EcbDecryptUnpadStripsOnlyTheEightyZeroPadding) {
         long expectedLength;
     };
     const Case cases[] = {
-        {"sixteen bytes, 80, seven 00", cardtest::randomBytes(16, 1) + hex("80 00 00 00 00 00 00 00"),
-         16},
+        {"sixteen bytes, 80, seven 00",
+         cardtest::randomBytes(16, 1) + hex("80 00 00 00 00 00 00 00"), 16},
         {"80 as the last byte", hex("01 02 03 04 05 06 07 80"), 7},
         {"80 alone", hex("80 00 00 00 00 00 00 00"), 0},
         {"ends in 01", hex("01 02 03 04 05 06 07 01"), -1},

@@ -1,11 +1,11 @@
 #include "read_procedures.h"
-#include "proprietary_commands.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "proprietary_commands.h"
 #include "test_support.h"
 
 namespace {
@@ -22,7 +22,9 @@ const Bytes kKeyB = hex("544553544B4559422D4E4F542D495353");
 const Bytes kAuthKey = hex("54455354415554482D4E4F542D495353");
 const Bytes kChallenge = hex("0102030405060708");
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // 11 header bytes, then "A001" with mask `mask` and "B002" with mask 3F.
 Bytes mainIndex(std::uint8_t mask) {
@@ -31,9 +33,13 @@ Bytes mainIndex(std::uint8_t mask) {
     return index;
 }
 
-Bytes record(int file) { return cardtest::randomBytes(1000, static_cast<unsigned>(file)); }
+Bytes record(int file) {
+    return cardtest::randomBytes(1000, static_cast<unsigned>(file));
+}
 
-std::string selectMain(const char* fid) { return std::string("80 A4 00 00 02 ") + fid; }
+std::string selectMain(const char* fid) {
+    return std::string("80 A4 00 00 02 ") + fid;
+}
 
 void addIndexRead(std::vector<Exchange>& s, std::uint8_t mask) {
     s.push_back(expect(selectMain("3F 00"), "90 00"));
@@ -53,8 +59,8 @@ Exchange protectedVerify(const Bytes& expectedPinBlock, const std::string& answe
                                               Bytes(sent.begin() + 13, sent.end()), true);
         ASSERT_EQ(18u, plain.size());
         EXPECT_EQ(toHex(expectedPinBlock), toHex(Bytes(plain.begin(), plain.begin() + 10)));
-        const Bytes mac = cardtest::openssl(EVP_des_ede_cbc(), true, kKeyB, r, expectedPinBlock,
-                                            true);
+        const Bytes mac =
+            cardtest::openssl(EVP_des_ede_cbc(), true, kKeyB, r, expectedPinBlock, true);
         EXPECT_EQ(toHex(Bytes(mac.end() - 8, mac.end())),
                   toHex(Bytes(plain.begin() + 10, plain.end())));
     };
@@ -199,8 +205,8 @@ TEST_F(MainCardRead, FailuresStopTheReadWithTheirStatus) {
         std::vector<Exchange> s;
         addIndexRead(s, 0x05);
         s.back().response = Bytes(400, 0x41) + hex("90 00");  // beyond the 300-byte buffer
-        cases.push_back({"answer beyond the receive buffer", s, 6000,
-                         cardread::kPcscInsufficientBuffer});
+        cases.push_back(
+            {"answer beyond the receive buffer", s, 6000, cardread::kPcscInsufficientBuffer});
     }
     {
         std::vector<Exchange> s;
@@ -248,8 +254,8 @@ TEST_F(MainCardRead, AuthenticationKeyOfWrongLengthIsRefused) {
 // STARCOS kind ------------------------------------------------------------------------------
 
 Bytes fci(std::size_t size) {
-    return hex("62 0A 80 02") + Bytes{static_cast<std::uint8_t>(size >> 8),
-                                      static_cast<std::uint8_t>(size)} +
+    return hex("62 0A 80 02") +
+           Bytes{static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)} +
            hex("82 01 01 83 02 00 00 90 00");
 }
 
@@ -329,34 +335,36 @@ TEST(StarcosCardRead, SizeAndFileChecksGiveStatusesNotOverruns) {
     };
     const Case cases[] = {
         {"index file above 140 bytes",
-         {selectMf, Exchange{hex("00 A4 00 00 02 FE 15"), nullptr, fci(141)}}, "A001",
+         {selectMf, Exchange{hex("00 A4 00 00 02 FE 15"), nullptr, fci(141)}},
+         "A001",
          cardread::kStatusBufferTooSmall},
         {"FCI of five bytes",
          {selectMf, Exchange{hex("00 A4 00 00 02 FE 15"), nullptr, hex("62 03 80 01 00 90 00")}},
-         "A001", cardread::kStatusBadResponse},
+         "A001",
+         cardread::kStatusBadResponse},
         {"index shorter than its FCI says",
          {selectMf, selectIndex, Exchange{hex("00 B0 00 00 00"), nullptr, hex("41 42 90 00")}},
-         "A001", cardread::kStatusBadResponse},
-        {"index file missing", {selectMf, expect("00 A4 00 00 02 FE 15", "6A 82")}, "A001",
-         0x6A82},
-        {"key only in the first 11 bytes", tail.size() ? std::vector<Exchange>(tail.begin(),
-                                                                               tail.begin() + 3)
-                                                       : std::vector<Exchange>{},
+         "A001",
+         cardread::kStatusBadResponse},
+        {"index file missing", {selectMf, expect("00 A4 00 00 02 FE 15", "6A 82")}, "A001", 0x6A82},
+        {"key only in the first 11 bytes",
+         tail.size() ? std::vector<Exchange>(tail.begin(), tail.begin() + 3)
+                     : std::vector<Exchange>{},
          "STAR", cardread::kStatusRecordNotFound},
         {"data file above 1000 bytes", withFile(fci(1001), {}), "A001",
          cardread::kStatusBufferTooSmall},
         {"chunk longer than asked",
-         withFile(fci(300), {Exchange{hex("00 B0 00 00 FC"), nullptr,
-                                      Bytes(253, 0x41) + hex("90 00")}}),
+         withFile(fci(300),
+                  {Exchange{hex("00 B0 00 00 FC"), nullptr, Bytes(253, 0x41) + hex("90 00")}}),
          "A001", cardread::kStatusBufferTooSmall},
         {"chunk shorter than asked",
-         withFile(fci(300), {Exchange{hex("00 B0 00 00 FC"), nullptr,
-                                      Bytes(100, 0x41) + hex("90 00")}}),
+         withFile(fci(300),
+                  {Exchange{hex("00 B0 00 00 FC"), nullptr, Bytes(100, 0x41) + hex("90 00")}}),
          "A001", cardread::kStatusBadResponse},
         {"second chunk refused",
-         withFile(fci(300), {Exchange{hex("00 B0 00 00 FC"), nullptr,
-                                      Bytes(252, 0x41) + hex("90 00")},
-                             expect("00 B0 00 FC 30", "6B 00")}),
+         withFile(fci(300),
+                  {Exchange{hex("00 B0 00 00 FC"), nullptr, Bytes(252, 0x41) + hex("90 00")},
+                   expect("00 B0 00 FC 30", "6B 00")}),
          "A001", 0x6B00},
     };
     for (const Case& c : cases) {

@@ -21,7 +21,9 @@ cardtest::Bytes index(const std::string& header, const cardtest::Bytes& entries,
     return b;
 }
 
-cardtest::Bytes text(const std::string& s) { return cardtest::Bytes(s.begin(), s.end()); }
+cardtest::Bytes text(const std::string& s) {
+    return cardtest::Bytes(s.begin(), s.end());
+}
 
 TEST(RecordIndex, FindsTheKeyAndReadsTheMaskFiveBytesOn) {
     struct Case {
@@ -37,21 +39,21 @@ TEST(RecordIndex, FindsTheKeyAndReadsTheMaskFiveBytesOn) {
     const Case cases[] = {
         {"key at offset 11", index("HEADER", text("A001-") + cardtest::Bytes{0x05}), n, "A001",
          cardread::kStatusOk, 0x05, 2000},
-        {"second entry", index("", text("A001-") + cardtest::Bytes{0x01} + text("B002-") +
-                                       cardtest::Bytes{0x3F}), n, "B002", cardread::kStatusOk,
-         0x3F, 6000},
+        {"second entry",
+         index("", text("A001-") + cardtest::Bytes{0x01} + text("B002-") + cardtest::Bytes{0x3F}),
+         n, "B002", cardread::kStatusOk, 0x3F, 6000},
         {"bits 6 and 7 ignored", index("", text("A001-") + cardtest::Bytes{0xC0}), n, "A001",
          cardread::kStatusOk, 0x00, 0},
         {"mask 00 (text ends at it)", index("", text("A001-") + cardtest::Bytes{0x00}), n, "A001",
          cardread::kStatusOk, 0x00, 0},
         {"only the first four characters count", index("", text("A001-") + cardtest::Bytes{0x02}),
          n, "A001XYZ", cardread::kStatusOk, 0x02, 1000},
-        {"a NUL shortens the key", index("", text("A0-x-") + cardtest::Bytes{0x21}), n,
-         "A0\0Q", cardread::kStatusOk, 0x21, 2000},
+        {"a NUL shortens the key", index("", text("A0-x-") + cardtest::Bytes{0x21}), n, "A0\0Q",
+         cardread::kStatusOk, 0x21, 2000},
         {"key only in the header", index("xxA001-\x05", text("B002-") + cardtest::Bytes{0x01}), n,
          "A001", cardread::kStatusRecordNotFound, 0, 0},
-        {"key after the first NUL", index("", text("B002-") + cardtest::Bytes{0x00} +
-                                                  text("A001-") + cardtest::Bytes{0x01}),
+        {"key after the first NUL",
+         index("", text("B002-") + cardtest::Bytes{0x00} + text("A001-") + cardtest::Bytes{0x01}),
          n, "A001", cardread::kStatusRecordNotFound, 0, 0},
         {"absent", index("", text("B002-") + cardtest::Bytes{0x01}), n, "A001",
          cardread::kStatusRecordNotFound, 0, 0},
@@ -60,9 +62,9 @@ TEST(RecordIndex, FindsTheKeyAndReadsTheMaskFiveBytesOn) {
         // 140 bytes without a NUL, the key in the last four: its mask would be byte 140.
         {"mask byte past the 140 bytes", index("", cardtest::Bytes(124, 'z') + text("A001x")), n,
          "A001", cardread::kStatusRecordNotFound, 0, 0},
-        {"mask byte exactly the last byte", index("", cardtest::Bytes(123, 'z') + text("A001x") +
-                                                          cardtest::Bytes{0x04}), n,
-         "A001", cardread::kStatusOk, 0x04, 1000},
+        {"mask byte exactly the last byte",
+         index("", cardtest::Bytes(123, 'z') + text("A001x") + cardtest::Bytes{0x04}), n, "A001",
+         cardread::kStatusOk, 0x04, 1000},
         {"mask byte past a short index file", index("", text("A001-") + cardtest::Bytes{0x01}, 20),
          15, "A001", cardread::kStatusRecordNotFound, 0, 0},
     };

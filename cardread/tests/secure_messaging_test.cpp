@@ -34,7 +34,8 @@ TEST(SecureMessaging, WrapOfTheProtectedVerifyEnciphersPinBlockAndMac) {
     ASSERT_EQ(18u, plain.size());
     EXPECT_EQ(toHex(pinBlock), toHex(Bytes(plain.begin(), plain.begin() + 10)));
     const Bytes macCbc = cardtest::openssl(EVP_des_ede_cbc(), true, kMacKey, r, pinBlock, true);
-    EXPECT_EQ(toHex(Bytes(macCbc.end() - 8, macCbc.end())), toHex(Bytes(plain.begin() + 10, plain.end())));
+    EXPECT_EQ(toHex(Bytes(macCbc.end() - 8, macCbc.end())),
+              toHex(Bytes(plain.begin() + 10, plain.end())));
 }
 
 TEST(SecureMessaging, TwoWrapsUseDifferentRandomBytes) {
@@ -45,7 +46,8 @@ TEST(SecureMessaging, TwoWrapsUseDifferentRandomBytes) {
     std::size_t la = 7, lb = 7;
     ASSERT_EQ(0, cardread::wrapCommand(a.data(), la, a.size(), kMacKey.data(), kKey.data()));
     ASSERT_EQ(0, cardread::wrapCommand(b.data(), lb, b.size(), kMacKey.data(), kKey.data()));
-    EXPECT_NE(toHex(Bytes(a.begin() + 5, a.begin() + 13)), toHex(Bytes(b.begin() + 5, b.begin() + 13)));
+    EXPECT_NE(toHex(Bytes(a.begin() + 5, a.begin() + 13)),
+              toHex(Bytes(b.begin() + 5, b.begin() + 13)));
 }
 
 TEST(SecureMessaging, WrapLengthsFollowTheClassBits) {
@@ -55,11 +57,11 @@ TEST(SecureMessaging, WrapLengthsFollowTheClassBits) {
         std::size_t expectedLc;
     };
     const Case cases[] = {
-        {0x80, 10, 10},              // unprotected: unchanged
-        {0x84, 10, 8 + 10 + 8},      // R, data, MAC
-        {0x88, 10, 8 + 16},          // R, enciphered data padded to 16
-        {0x88, 16, 8 + 24},          // a full padding block
-        {0x8C, 10, 8 + 24},          // R, enciphered data and MAC
+        {0x80, 10, 10},          // unprotected: unchanged
+        {0x84, 10, 8 + 10 + 8},  // R, data, MAC
+        {0x88, 10, 8 + 16},      // R, enciphered data padded to 16
+        {0x88, 16, 8 + 24},      // a full padding block
+        {0x8C, 10, 8 + 24},      // R, enciphered data and MAC
     };
     for (const Case& c : cases) {
         Bytes command = hex("00 20 00 01") + Bytes{static_cast<std::uint8_t>(c.dataLength)} +
@@ -78,9 +80,9 @@ TEST(SecureMessaging, WrapRefusesWhatWouldNotFit) {
     Bytes command = hex("8C 20 00 01 0A") + Bytes(10, 0x31);
     std::size_t length = command.size();
     command.resize(36);  // one byte short of the 37 the protected command needs
-    EXPECT_EQ(cardread::kStatusSecureMessaging,
-              cardread::wrapCommand(command.data(), length, command.size(), kMacKey.data(),
-                                    kKey.data()));
+    EXPECT_EQ(
+        cardread::kStatusSecureMessaging,
+        cardread::wrapCommand(command.data(), length, command.size(), kMacKey.data(), kKey.data()));
 
     Bytes big = hex("8C 20 00 01 F0") + Bytes(0xF0, 0x31);  // Lc would pass 255
     big.resize(600);
@@ -111,13 +113,16 @@ TEST(SecureMessaging, UnwrapRecoversDataAndChecksTheMac) {
         cardread::Status expected;
     };
     const Case cases[] = {
-        {0x84, false, 0}, {0x88, false, 0}, {0x8C, false, 0},
+        {0x84, false, 0},
+        {0x88, false, 0},
+        {0x8C, false, 0},
         {0x84, true, cardread::kStatusSecureMessaging},
         {0x8C, true, cardread::kStatusSecureMessaging},
     };
     for (const Case& c : cases) {
         Bytes response = protectedResponse(c.cla, data, r, c.spoilMac);
-        EXPECT_EQ(c.expected, cardread::unwrapResponse(response, c.cla, kMacKey.data(), kKey.data()))
+        EXPECT_EQ(c.expected,
+                  cardread::unwrapResponse(response, c.cla, kMacKey.data(), kKey.data()))
             << std::hex << int(c.cla);
         if (c.expected == 0) {
             EXPECT_EQ(toHex(data + hex("90 00")), toHex(response));
@@ -129,8 +134,8 @@ TEST(SecureMessaging, UnwrapRefusesMalformedAnswersWithoutReadingPastThem) {
     const Bytes r = hex("1111111111111111");
     // A last deciphered byte (pad count) of 0x40 in a 16-byte body.
     Bytes plain = Bytes(15, 0x55) + hex("40");
-    const Bytes hugePad = r + cardtest::openssl(EVP_des_ede_cbc(), true, kKey, r, plain, false) +
-                          hex("90 00");
+    const Bytes hugePad =
+        r + cardtest::openssl(EVP_des_ede_cbc(), true, kKey, r, plain, false) + hex("90 00");
     // Enciphered body of 8 bytes that unpads to 2: too short for an 8-byte MAC.
     Bytes shortPlain = hex("AA BB 06 06 06 06 06 06");
     const Bytes noRoomForMac =

@@ -12,7 +12,7 @@
 namespace fuzzsupport {
 
 class ByteSource {
-public:
+  public:
     ByteSource() = default;
     ByteSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
@@ -51,7 +51,7 @@ public:
         return text;
     }
 
-private:
+  private:
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t pos_ = 0;

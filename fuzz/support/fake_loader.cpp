@@ -10,16 +10,22 @@ namespace {
 int g_handle;  // its address is the one module handle
 }
 
-void* loadModule(const char* name) { return name ? &g_handle : nullptr; }
+void* loadModule(const char* name) {
+    return name ? &g_handle : nullptr;
+}
 
 void* findModuleSymbol(void* module, const char* symbol) {
     if (module != &g_handle || std::strcmp(symbol, "C_GetFunctionList") != 0) return nullptr;
     return reinterpret_cast<void*>(&fuzzsupport::fakeGetFunctionList);
 }
 
-bool unloadModule(void* module) { return module == &g_handle; }
+bool unloadModule(void* module) {
+    return module == &g_handle;
+}
 
 // The fake module lives in the fuzzer's own image: there is nothing to keep mapped.
-void* referenceModuleAt(const void*) { return nullptr; }
+void* referenceModuleAt(const void*) {
+    return nullptr;
+}
 
 }  // namespace token

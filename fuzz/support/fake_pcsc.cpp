@@ -23,8 +23,8 @@ ByteSource& src() {
 // A service failure, when the input asks for one.
 LONG serviceAnswer() {
     if (!g_card.serviceFaults) return SCARD_S_SUCCESS;
-    static const LONG kFailures[] = {SCARD_E_NO_SERVICE, SCARD_E_NO_SMARTCARD,
-                                     SCARD_W_REMOVED_CARD, SCARD_E_SHARING_VIOLATION,
+    static const LONG kFailures[] = {SCARD_E_NO_SERVICE,     SCARD_E_NO_SMARTCARD,
+                                     SCARD_W_REMOVED_CARD,   SCARD_E_SHARING_VIOLATION,
                                      SCARD_E_UNKNOWN_READER, SCARD_E_TIMEOUT,
                                      SCARD_F_INTERNAL_ERROR, SCARD_E_NO_MEMORY};
     const std::uint8_t b = src().byte();
@@ -89,7 +89,9 @@ void fakePcscReset(ByteSource* source, const FakeCard& card) {
     g_counters = PcscCounters{};
 }
 
-const PcscCounters& fakePcscCounters() { return g_counters; }
+const PcscCounters& fakePcscCounters() {
+    return g_counters;
+}
 
 }  // namespace fuzzsupport
 

@@ -18,13 +18,27 @@ ByteSource& src() {
 // survive, vendor codes with the top bit set included.
 CK_RV answer() {
     static const CK_RV kFailures[] = {
-        CKR_GENERAL_ERROR,      CKR_FUNCTION_FAILED,         CKR_BUFFER_TOO_SMALL,
-        CKR_PIN_INCORRECT,      CKR_PIN_LEN_RANGE,           CKR_PIN_LOCKED,
-        CKR_CRYPTOKI_ALREADY_INITIALIZED, CKR_CRYPTOKI_NOT_INITIALIZED, CKR_SLOT_ID_INVALID,
-        CKR_TOKEN_NOT_PRESENT,  CKR_SESSION_HANDLE_INVALID,  CKR_USER_NOT_LOGGED_IN,
-        CKR_ATTRIBUTE_SENSITIVE, CKR_ATTRIBUTE_TYPE_INVALID, CKR_DEVICE_ERROR,
-        CKR_USER_ALREADY_LOGGED_IN, CKR_OPERATION_ACTIVE,    0x80000001UL,
-        0xFFFFFFFFUL,           CKR_ARGUMENTS_BAD,           CKR_DEVICE_REMOVED,
+        CKR_GENERAL_ERROR,
+        CKR_FUNCTION_FAILED,
+        CKR_BUFFER_TOO_SMALL,
+        CKR_PIN_INCORRECT,
+        CKR_PIN_LEN_RANGE,
+        CKR_PIN_LOCKED,
+        CKR_CRYPTOKI_ALREADY_INITIALIZED,
+        CKR_CRYPTOKI_NOT_INITIALIZED,
+        CKR_SLOT_ID_INVALID,
+        CKR_TOKEN_NOT_PRESENT,
+        CKR_SESSION_HANDLE_INVALID,
+        CKR_USER_NOT_LOGGED_IN,
+        CKR_ATTRIBUTE_SENSITIVE,
+        CKR_ATTRIBUTE_TYPE_INVALID,
+        CKR_DEVICE_ERROR,
+        CKR_USER_ALREADY_LOGGED_IN,
+        CKR_OPERATION_ACTIVE,
+        0x80000001UL,
+        0xFFFFFFFFUL,
+        CKR_ARGUMENTS_BAD,
+        CKR_DEVICE_REMOVED,
     };
     const std::uint8_t b = src().byte();
     if (b < 0xC0) return CKR_OK;
@@ -38,11 +52,16 @@ CK_ULONG reportedCount(CK_ULONG honest) {
     const std::uint8_t b = src().byte();
     if (b < 0xE0) return b;
     switch (b) {
-        case 0xE0: return honest;
-        case 0xE1: return honest + 1;
-        case 0xE2: return CK_UNAVAILABLE_INFORMATION;
-        case 0xE3: return 0x7FFFFFFFUL;
-        default: return src().u16();
+        case 0xE0:
+            return honest;
+        case 0xE1:
+            return honest + 1;
+        case 0xE2:
+            return CK_UNAVAILABLE_INFORMATION;
+        case 0xE3:
+            return 0x7FFFFFFFUL;
+        default:
+            return src().u16();
     }
 }
 
@@ -111,7 +130,9 @@ CK_RV openSession(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDL
     return answer();
 }
 
-CK_RV closeSession(CK_SESSION_HANDLE) { return answer(); }
+CK_RV closeSession(CK_SESSION_HANDLE) {
+    return answer();
+}
 
 CK_RV getSessionInfo(CK_SESSION_HANDLE, CK_SESSION_INFO_PTR info) {
     if (!info) return CKR_ARGUMENTS_BAD;
@@ -124,7 +145,9 @@ CK_RV login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR pin, CK_ULONG lengt
     return answer();
 }
 
-CK_RV logout(CK_SESSION_HANDLE) { return answer(); }
+CK_RV logout(CK_SESSION_HANDLE) {
+    return answer();
+}
 
 CK_RV findObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
     for (CK_ULONG i = 0; templ && i < count; ++i) touch(templ[i].pValue, templ[i].ulValueLen);
@@ -216,9 +239,13 @@ void fakeModuleReset(ByteSource* source) {
     g_openSearches = 0;
 }
 
-bool fakeModuleInitialized() { return g_initialized; }
+bool fakeModuleInitialized() {
+    return g_initialized;
+}
 
-int fakeModuleOpenSearches() { return g_openSearches; }
+int fakeModuleOpenSearches() {
+    return g_openSearches;
+}
 
 CK_RV fakeGetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
     static CK_FUNCTION_LIST functions = makeList();

@@ -16,7 +16,9 @@ std::unordered_set<void*>& blocks() {
     return *set;
 }
 
-bool isLayer(const char* file) { return file && std::strcmp(file, kLayerTag) == 0; }
+bool isLayer(const char* file) {
+    return file && std::strcmp(file, kLayerTag) == 0;
+}
 
 void* trackedMalloc(std::size_t n, const char* file, int) {
     void* p = std::malloc(n ? n : 1);
@@ -27,8 +29,10 @@ void* trackedMalloc(std::size_t n, const char* file, int) {
 void* trackedRealloc(void* old, std::size_t n, const char* file, int) {
     const bool tracked = old && blocks().erase(old) > 0;
     void* p = std::realloc(old, n ? n : 1);
-    if (p && (tracked || isLayer(file))) blocks().insert(p);
-    else if (!p && tracked) blocks().insert(old);
+    if (p && (tracked || isLayer(file)))
+        blocks().insert(p);
+    else if (!p && tracked)
+        blocks().insert(old);
     return p;
 }
 
@@ -43,7 +47,9 @@ bool trackLayerBlocks() {
     return CRYPTO_set_mem_functions(trackedMalloc, trackedRealloc, trackedFree) == 1;
 }
 
-std::size_t liveLayerBlocks() { return blocks().size(); }
+std::size_t liveLayerBlocks() {
+    return blocks().size();
+}
 
 void releaseLayerBlocks() {
     for (void* p : blocks()) std::free(p);

@@ -37,11 +37,11 @@ Bytes openssl(bool encrypt, bool cbc, const std::uint8_t key[16], const std::uin
     Bytes out(in.size() + 16);
     int n = 0;
     int tail = 0;
-    const bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, key, iv, encrypt ? 1 : 0) == 1 &&
-                    EVP_CIPHER_CTX_set_padding(ctx, pkcs7 ? 1 : 0) == 1 &&
-                    EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size())) ==
-                        1 &&
-                    EVP_CipherFinal_ex(ctx, out.data() + n, &tail) == 1;
+    const bool ok =
+        EVP_CipherInit_ex(ctx, cipher, nullptr, key, iv, encrypt ? 1 : 0) == 1 &&
+        EVP_CIPHER_CTX_set_padding(ctx, pkcs7 ? 1 : 0) == 1 &&
+        EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size())) == 1 &&
+        EVP_CipherFinal_ex(ctx, out.data() + n, &tail) == 1;
     EVP_CIPHER_CTX_free(ctx);
     require(ok, "OpenSSL refused the oracle operation");
     out.resize(static_cast<std::size_t>(n + tail));
@@ -56,7 +56,8 @@ Bytes take(ByteSource& in, std::size_t n) {
 
 void unpadCase(ByteSource& in, const std::uint8_t key[16]) {
     const Bytes data = take(in, in.byte() % 80);
-    const cardread::UnpaddedPlaintext plain = cardread::ecbDecryptUnpad(data.data(), data.size(), key);
+    const cardread::UnpaddedPlaintext plain =
+        cardread::ecbDecryptUnpad(data.data(), data.size(), key);
     if (data.size() % 8 != 0) {
         require(plain.length == -1, "length not a multiple of 8 accepted");
         return;
@@ -85,8 +86,10 @@ void setupKeysCase(ByteSource& in, const std::uint8_t kdk[16]) {
                                           auth,          sizeof auth};
     cardread::KeyStore store;
     const int rv = cardread::SetupKeys(store, secrets);
-    const cardread::UnpaddedPlaintext a = cardread::ecbDecryptUnpad(blockA.data(), blockA.size(), kdk);
-    const cardread::UnpaddedPlaintext b = cardread::ecbDecryptUnpad(blockB.data(), blockB.size(), kdk);
+    const cardread::UnpaddedPlaintext a =
+        cardread::ecbDecryptUnpad(blockA.data(), blockA.size(), kdk);
+    const cardread::UnpaddedPlaintext b =
+        cardread::ecbDecryptUnpad(blockB.data(), blockB.size(), kdk);
     const bool good = a.length == 16 && b.length == 16;
     require((rv == 0) == good && store.installed == good, "keys installed from bad blocks");
     if (good) {
@@ -139,14 +142,16 @@ void roundTripCase(ByteSource& in, const std::uint8_t key[16]) {
     response.insert(response.end(), enciphered.begin(), enciphered.end());
     response.push_back(0x90);
     response.push_back(0x00);
-    if (flip != 0) response[8 + enciphered.size() - 8 + flip % 8] ^= static_cast<std::uint8_t>(1u << (flip % 7));
+    if (flip != 0)
+        response[8 + enciphered.size() - 8 + flip % 8] ^=
+            static_cast<std::uint8_t>(1u << (flip % 7));
 
     const Bytes sent = response;
     const cardread::Status rv = cardread::unwrapResponse(response, 0x8C, key, key);
     // FUZZ_TRACE=1 shows the protected answer of a replayed input and what it unwrapped to.
     if (std::getenv("FUZZ_TRACE")) {
-        std::fprintf(stderr, "data %zu, answer %zu, flip %u, rv 0x%X, unwrapped %zu\n",
-                     data.size(), sent.size(), flip, static_cast<unsigned>(rv), response.size());
+        std::fprintf(stderr, "data %zu, answer %zu, flip %u, rv 0x%X, unwrapped %zu\n", data.size(),
+                     sent.size(), flip, static_cast<unsigned>(rv), response.size());
     }
     if (flip == 0) {
         Bytes expect = data;
@@ -183,11 +188,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint8_t key[16];
     in.bytes(key, sizeof key);
     switch (which % 5) {
-        case 0: unpadCase(in, key); break;
-        case 1: setupKeysCase(in, key); break;
-        case 2: unwrapCase(in, key); break;
-        case 3: roundTripCase(in, key); break;
-        default: wrapCase(in, key); break;
+        case 0:
+            unpadCase(in, key);
+            break;
+        case 1:
+            setupKeysCase(in, key);
+            break;
+        case 2:
+            unwrapCase(in, key);
+            break;
+        case 3:
+            roundTripCase(in, key);
+            break;
+        default:
+            wrapCase(in, key);
+            break;
     }
     return 0;
 }

@@ -46,15 +46,21 @@ FakeCard cardFrom(ByteSource& in, std::uint8_t flags) {
     card.serviceFaults = (flags & 4) != 0;
     const std::uint8_t kind = in.byte();
     switch (kind) {
-        case 0: card.atr.assign(std::begin(kMainAtr), std::end(kMainAtr)); break;
-        case 1: card.atr.assign(std::begin(kStarcosAtr), std::end(kStarcosAtr)); break;
+        case 0:
+            card.atr.assign(std::begin(kMainAtr), std::end(kMainAtr));
+            break;
+        case 1:
+            card.atr.assign(std::begin(kStarcosAtr), std::end(kStarcosAtr));
+            break;
         case 2:
         case 3:
             card.atr.resize(in.byte() % 72);
             in.bytes(card.atr.data(), card.atr.size());
             card.atrLengthLies = kind == 3;
             break;
-        default: card.atr.assign(std::begin(kJcop20Atr), std::end(kJcop20Atr)); break;
+        default:
+            card.atr.assign(std::begin(kJcop20Atr), std::end(kJcop20Atr));
+            break;
     }
     return card;
 }

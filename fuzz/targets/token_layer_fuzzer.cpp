@@ -145,8 +145,10 @@ void apiSequence(ByteSource& in) {
             case 9:
             case 10: {
                 CK_ULONG count = 0;
-                if (op == 9) GetKeyNum(&ctx, &count);
-                else GetCertNum(&ctx, &count);
+                if (op == 9)
+                    GetKeyNum(&ctx, &count);
+                else
+                    GetCertNum(&ctx, &count);
                 break;
             }
             case 11:

@@ -10,7 +10,7 @@ namespace pincheck {
 namespace {
 
 class Converter {
-public:
+  public:
     Converter() {
         handle_ = iconv_open("UTF-8", "CP950");
         // Plain Big5 covers every message text, should a C library lack the code page name.
@@ -25,7 +25,7 @@ public:
     bool usable() const { return handle_ != kInvalid; }
     iconv_t handle() const { return handle_; }
 
-private:
+  private:
     static inline const iconv_t kInvalid = reinterpret_cast<iconv_t>(-1);
     iconv_t handle_;
 };

@@ -18,7 +18,9 @@ void reset(const Script& script) {
     gLogoutCalls = 0;
 }
 
-const Record& record() { return gRecord; }
+const Record& record() {
+    return gRecord;
+}
 
 std::vector<std::string> callNames() {
     std::vector<std::string> names;

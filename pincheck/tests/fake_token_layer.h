@@ -31,8 +31,8 @@ struct Call {
 
 struct Record {
     std::vector<Call> calls;
-    std::string pin;          // the text LoginToken received
-    std::string moduleName;   // the name InitLibrary received
+    std::string pin;            // the text LoginToken received
+    std::string moduleName;     // the name InitLibrary received
     CK_ULONG slotCapacity = 0;  // the count GetSlotID received
 };
 

@@ -1,5 +1,7 @@
 // The reply line and the slot text: decoded with an independent JSON reader and compared with
 // the C library's atoi where that is defined.
+#include "reply.h"
+
 #include <gtest/gtest.h>
 #include <json/json.h>
 
@@ -9,7 +11,6 @@
 
 #include "entry.h"
 #include "fake_token_layer.h"
-#include "reply.h"
 
 namespace {
 
@@ -44,9 +45,19 @@ TEST(Reply, CodesAreUnsignedDecimal) {
 }
 
 TEST(Reply, FunctionNameDecodesBackToTheBytesThatArrived) {
-    const std::string names[] = {
-        "", "foo", "a\\b", "C:\\dir\\", "line\nbreak", "tab\there", "cr\rlf\n", "\x01\x1f\x7f",
-        std::string("nul\0inside", 10), "quote\"inside", "\\u0041", "/slash/", "\b\f"};
+    const std::string names[] = {"",
+                                 "foo",
+                                 "a\\b",
+                                 "C:\\dir\\",
+                                 "line\nbreak",
+                                 "tab\there",
+                                 "cr\rlf\n",
+                                 "\x01\x1f\x7f",
+                                 std::string("nul\0inside", 10),
+                                 "quote\"inside",
+                                 "\\u0041",
+                                 "/slash/",
+                                 "\b\f"};
     for (const std::string& name : names) {
         const std::string line = pincheck::buildReply(name, 3657433248u, "msg");
         EXPECT_EQ(line.find('\n'), std::string::npos) << "line break in reply for " << name;
@@ -67,9 +78,10 @@ TEST(Reply, OnlyTheFunctionNameIsEscaped) {
 }
 
 TEST(SlotText, ReadsLikeAtoiWhereAtoiIsDefined) {
-    const char* texts[] = {"",    "0",    "-1",   "2",  " 2",    "\t\n\v\f\r 3", "2x",   "abc",
-                           "+5",  "-0",   "--1",  "+-1", "- 1",  "007",          "12 34", "x1",
-                           "-12", "1e3",  "0x10", "2147483647", "-2147483648", "\xA4\x40"};
+    const char* texts[] = {"",     "0",          "-1",          "2",       " 2",  "\t\n\v\f\r 3",
+                           "2x",   "abc",        "+5",          "-0",      "--1", "+-1",
+                           "- 1",  "007",        "12 34",       "x1",      "-12", "1e3",
+                           "0x10", "2147483647", "-2147483648", "\xA4\x40"};
     for (const char* text : texts)
         EXPECT_EQ(pincheck::slotFromText(text), std::atoi(text)) << "text \"" << text << "\"";
 }

@@ -1,9 +1,9 @@
 // The quote-counting reader of the request, through the three fields the program reads.
+#include "request_fields.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "request_fields.h"
 
 namespace {
 
@@ -17,8 +17,8 @@ struct ParseCase {
 
 const ParseCase kParseCases[] = {
     {"FullRequest", R"({"CA_Function":"x","sPin":"1234","slotID":"0"})", "x", "1234", "0"},
-    {"NoClosingBraceDropsLastPair", R"({"CA_Function":"x","sPin":"1234","slotID":"0")", "x",
-     "1234", ""},
+    {"NoClosingBraceDropsLastPair", R"({"CA_Function":"x","sPin":"1234","slotID":"0")", "x", "1234",
+     ""},
     {"BlanksAndLineBreaks", "{ \"CA_Function\" :\n \"x\" ,\r\n\t\"sPin\"  :  \"1234\" }", "x",
      "1234", ""},
     {"AnyBytesSeparateNameAndValue", R"({"sPin" = "1234", "slotID"xx"5"})", "", "1234", "5"},
@@ -38,7 +38,9 @@ const ParseCase kParseCases[] = {
     {"NestedObjectValueShifts", R"({"o":{"sPin":"1"},"sPin":"2"})", "", "", ""},
 };
 
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RequestParse : public ::testing::TestWithParam<ParseCase> {};
 
@@ -80,7 +82,8 @@ TEST(RequestFieldsGet, LongRequestWithManyPairs) {
     request += "\"sPin\":\"" + std::string(5000, '5') + "\"}";
     pincheck::RequestFields fields(request);
     for (int i = 0; i < 2000; i += 97)
-        EXPECT_EQ(fields.get("n" + std::to_string(i)), std::string(i % 37, 'v') + std::to_string(i));
+        EXPECT_EQ(fields.get("n" + std::to_string(i)),
+                  std::string(i % 37, 'v') + std::to_string(i));
     EXPECT_EQ(fields.get("sPin"), std::string(5000, '5'));
 }
 

@@ -1,5 +1,7 @@
 // The PIN check session against a scripted token layer: which calls it makes, in which order, and
 // the code and message it leaves for each answer of the layer.
+#include "tamrin_ca.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,6 @@
 
 #include "fake_token_layer.h"
 #include "platform/text.h"
-#include "tamrin_ca.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ Script withSlots(std::vector<CK_SLOT_ID> slots,
     return s;
 }
 
-const std::vector<std::string> kAcceptedCalls = {"InitLibrary", "GetSlotID", "IsTokenPresent:7",
+const std::vector<std::string> kAcceptedCalls = {"InitLibrary",  "GetSlotID",   "IsTokenPresent:7",
                                                  "LoginToken:7", "LogoutToken", "CloseLibrary"};
 const std::vector<std::string> kRefusedCalls = {"InitLibrary", "GetSlotID", "IsTokenPresent:7",
                                                 "LoginToken:7", "CloseLibrary"};
@@ -83,51 +84,97 @@ std::vector<SessionCase> sessionCases() {
     {
         Script s = oneCard();
         s.initResult = 0xDA000006u;
-        cases.push_back({"ModuleNotLoadable", s, -1, 3657433094u, "初始化函式庫失敗!!!",
-                         {"InitLibrary"}});
+        cases.push_back(
+            {"ModuleNotLoadable", s, -1, 3657433094u, "初始化函式庫失敗!!!", {"InitLibrary"}});
     }
     {
         Script s = oneCard();
         s.slotListResult = kBase | CKR_DEVICE_ERROR;
-        cases.push_back({"SlotListingFails", s, -1, kBase | CKR_DEVICE_ERROR, "取得讀卡機失敗!!!",
+        cases.push_back({"SlotListingFails",
+                         s,
+                         -1,
+                         kBase | CKR_DEVICE_ERROR,
+                         "取得讀卡機失敗!!!",
                          {"InitLibrary", "GetSlotID"}});
     }
-    cases.push_back({"ElevenSlots", withSlots({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, {{1, 1}}), -1,
-                     3657433424u, "取得讀卡機失敗!!!", {"InitLibrary", "GetSlotID"}});
-    cases.push_back({"NoSlots", withSlots({}, {}), -1, 1, "取得讀卡機失敗!!!",
+    cases.push_back({"ElevenSlots",
+                     withSlots({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, {{1, 1}}),
+                     -1,
+                     3657433424u,
+                     "取得讀卡機失敗!!!",
                      {"InitLibrary", "GetSlotID"}});
-    cases.push_back({"TenSlotsCardInLast",
-                     withSlots({10, 11, 12, 13, 14, 15, 16, 17, 18, 19}, {{19, 1}}), -1, 0, "",
-                     {"InitLibrary", "GetSlotID", "IsTokenPresent:10", "IsTokenPresent:11",
-                      "IsTokenPresent:12", "IsTokenPresent:13", "IsTokenPresent:14",
-                      "IsTokenPresent:15", "IsTokenPresent:16", "IsTokenPresent:17",
-                      "IsTokenPresent:18", "IsTokenPresent:19", "LoginToken:19", "LogoutToken",
-                      "CloseLibrary"}});
-    cases.push_back({"ScanStopsAtFirstCard", withSlots({3, 4, 5}, {{4, 1}, {5, 1}}), -1, 0, "",
+    cases.push_back(
+        {"NoSlots", withSlots({}, {}), -1, 1, "取得讀卡機失敗!!!", {"InitLibrary", "GetSlotID"}});
+    cases.push_back(
+        {"TenSlotsCardInLast",
+         withSlots({10, 11, 12, 13, 14, 15, 16, 17, 18, 19}, {{19, 1}}),
+         -1,
+         0,
+         "",
+         {"InitLibrary", "GetSlotID", "IsTokenPresent:10", "IsTokenPresent:11", "IsTokenPresent:12",
+          "IsTokenPresent:13", "IsTokenPresent:14", "IsTokenPresent:15", "IsTokenPresent:16",
+          "IsTokenPresent:17", "IsTokenPresent:18", "IsTokenPresent:19", "LoginToken:19",
+          "LogoutToken", "CloseLibrary"}});
+    cases.push_back({"ScanStopsAtFirstCard",
+                     withSlots({3, 4, 5}, {{4, 1}, {5, 1}}),
+                     -1,
+                     0,
+                     "",
                      {"InitLibrary", "GetSlotID", "IsTokenPresent:3", "IsTokenPresent:4",
                       "LoginToken:4", "LogoutToken", "CloseLibrary"}});
-    cases.push_back({"ScanFindsNoCard", withSlots({3, 4}, {}), -1, 1, "卡片未插入",
+    cases.push_back({"ScanFindsNoCard",
+                     withSlots({3, 4}, {}),
+                     -1,
+                     1,
+                     "卡片未插入",
                      {"InitLibrary", "GetSlotID", "IsTokenPresent:3", "IsTokenPresent:4"}});
     cases.push_back({"PresenceErrorCountsAsCard",
-                     withSlots({3, 4}, {{3, kBase | CKR_SLOT_ID_INVALID}}), -1, 0, "",
-                     {"InitLibrary", "GetSlotID", "IsTokenPresent:3", "LoginToken:3",
-                      "LogoutToken", "CloseLibrary"}});
-    cases.push_back({"RequestedSlotEmptyOthersNotAsked", withSlots({3, 4}, {{4, 1}}), 0, 1,
-                     "卡片未插入", {"InitLibrary", "GetSlotID", "IsTokenPresent:3"}});
-    cases.push_back({"RequestedSecondSlot", withSlots({3, 4, 5}, {{3, 1}, {4, 1}}), 1, 0, "",
-                     {"InitLibrary", "GetSlotID", "IsTokenPresent:4", "LoginToken:4",
-                      "LogoutToken", "CloseLibrary"}});
-    cases.push_back({"RequestedPositionPastList", withSlots({3, 4}, {{3, 1}, {4, 1}}), 2, 1,
-                     "取得讀卡機失敗!!!", {"InitLibrary", "GetSlotID"}});
-    cases.push_back({"RequestedNegativePosition", withSlots({3, 4}, {{3, 1}}), -2, 1,
-                     "取得讀卡機失敗!!!", {"InitLibrary", "GetSlotID"}});
-    cases.push_back({"RequestedHugePosition", withSlots({3}, {{3, 1}}), 2147483647, 1,
-                     "取得讀卡機失敗!!!", {"InitLibrary", "GetSlotID"}});
+                     withSlots({3, 4}, {{3, kBase | CKR_SLOT_ID_INVALID}}),
+                     -1,
+                     0,
+                     "",
+                     {"InitLibrary", "GetSlotID", "IsTokenPresent:3", "LoginToken:3", "LogoutToken",
+                      "CloseLibrary"}});
+    cases.push_back({"RequestedSlotEmptyOthersNotAsked",
+                     withSlots({3, 4}, {{4, 1}}),
+                     0,
+                     1,
+                     "卡片未插入",
+                     {"InitLibrary", "GetSlotID", "IsTokenPresent:3"}});
+    cases.push_back({"RequestedSecondSlot",
+                     withSlots({3, 4, 5}, {{3, 1}, {4, 1}}),
+                     1,
+                     0,
+                     "",
+                     {"InitLibrary", "GetSlotID", "IsTokenPresent:4", "LoginToken:4", "LogoutToken",
+                      "CloseLibrary"}});
+    cases.push_back({"RequestedPositionPastList",
+                     withSlots({3, 4}, {{3, 1}, {4, 1}}),
+                     2,
+                     1,
+                     "取得讀卡機失敗!!!",
+                     {"InitLibrary", "GetSlotID"}});
+    cases.push_back({"RequestedNegativePosition",
+                     withSlots({3, 4}, {{3, 1}}),
+                     -2,
+                     1,
+                     "取得讀卡機失敗!!!",
+                     {"InitLibrary", "GetSlotID"}});
+    cases.push_back({"RequestedHugePosition",
+                     withSlots({3}, {{3, 1}}),
+                     2147483647,
+                     1,
+                     "取得讀卡機失敗!!!",
+                     {"InitLibrary", "GetSlotID"}});
     {
         // The second logout, after the reply's code is fixed, succeeds and frees the module.
         Script s = oneCard();
         s.logoutResults = {kBase | CKR_DEVICE_ERROR};
-        cases.push_back({"LogoutRefusedOnce", s, -1, kBase | CKR_DEVICE_ERROR, "登出錯誤",
+        cases.push_back({"LogoutRefusedOnce",
+                         s,
+                         -1,
+                         kBase | CKR_DEVICE_ERROR,
+                         "登出錯誤",
                          {"InitLibrary", "GetSlotID", "IsTokenPresent:7", "LoginToken:7",
                           "LogoutToken", "LogoutToken", "CloseLibrary"}});
     }
@@ -136,7 +183,11 @@ std::vector<SessionCase> sessionCases() {
         // the reply keeps the first refusal.
         Script s = oneCard();
         s.logoutResults = {kBase | CKR_DEVICE_ERROR, kBase | CKR_FUNCTION_FAILED};
-        cases.push_back({"LogoutRefusedTwice", s, -1, kBase | CKR_DEVICE_ERROR, "登出錯誤",
+        cases.push_back({"LogoutRefusedTwice",
+                         s,
+                         -1,
+                         kBase | CKR_DEVICE_ERROR,
+                         "登出錯誤",
                          {"InitLibrary", "GetSlotID", "IsTokenPresent:7", "LoginToken:7",
                           "LogoutToken", "LogoutToken"}});
     }
@@ -144,7 +195,9 @@ std::vector<SessionCase> sessionCases() {
 }
 
 // Names the case instead of dumping its bytes in test listings.
-void PrintTo(const SessionCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SessionCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SessionOutcome : public ::testing::TestWithParam<SessionCase> {};
 
@@ -172,8 +225,12 @@ INSTANTIATE_TEST_SUITE_P(Table, SessionOutcome, ::testing::ValuesIn(sessionCases
                          });
 
 TEST(SessionPin, IsPassedWholeWhateverItsLength) {
-    const std::vector<std::string> pins = {"", "1", std::string(19, '7'), std::string(20, '8'),
-                                           std::string(300, '9'), "\xB1\x4B\xBD\x58"};
+    const std::vector<std::string> pins = {"",
+                                           "1",
+                                           std::string(19, '7'),
+                                           std::string(20, '8'),
+                                           std::string(300, '9'),
+                                           "\xB1\x4B\xBD\x58"};
     for (const std::string& pin : pins) {
         faketoken::reset(oneCard());
         pincheck::TamrinCA session;

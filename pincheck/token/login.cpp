@@ -19,7 +19,7 @@ constexpr std::size_t kPinBufferSize = kMaxPinLength + 1;
 }  // namespace
 
 extern "C" TOKEN_API TokenResult LoginToken(TokenContext* ctx, CK_SLOT_ID slot, const char* pin,
-                                  CK_ULONG* deviceError) {
+                                            CK_ULONG* deviceError) {
     const LibraryBinding* binding = ctx ? boundLibrary(ctx) : nullptr;
     if (!binding) return kNoModule;
     if (heldSession(ctx)) return kSessionHeld;

@@ -109,15 +109,18 @@ TOKEN_API TokenResult GetCertNum(TokenContext* ctx, CK_ULONG* count) {
     return countObjects<CertEntry>(ctx, count);
 }
 
-TOKEN_API TokenResult GetKeyID(TokenContext* ctx, CK_ULONG index, unsigned char* id, CK_ULONG* length) {
+TOKEN_API TokenResult GetKeyID(TokenContext* ctx, CK_ULONG index, unsigned char* id,
+                               CK_ULONG* length) {
     return readObjectId<KeyEntry>(ctx, index, id, length);
 }
 
-TOKEN_API TokenResult GetCertID(TokenContext* ctx, CK_ULONG index, unsigned char* id, CK_ULONG* length) {
+TOKEN_API TokenResult GetCertID(TokenContext* ctx, CK_ULONG index, unsigned char* id,
+                                CK_ULONG* length) {
     return readObjectId<CertEntry>(ctx, index, id, length);
 }
 
-TOKEN_API TokenResult GetCert(TokenContext* ctx, const unsigned char* id, CK_ULONG idLength, X509** cert) {
+TOKEN_API TokenResult GetCert(TokenContext* ctx, const unsigned char* id, CK_ULONG idLength,
+                              X509** cert) {
     CK_FUNCTION_LIST_PTR f = nullptr;
     CK_SESSION_HANDLE s = 0;
     if (TokenResult r = requireSession(ctx, &f, &s)) return r;

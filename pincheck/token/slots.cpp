@@ -45,7 +45,7 @@ extern "C" TOKEN_API TokenResult GetSlotID(TokenContext* ctx, CK_SLOT_ID* slots,
 }
 
 extern "C" TOKEN_API TokenResult GetSlotDesc(TokenContext* ctx, CK_SLOT_ID slot, char* text,
-                                   CK_ULONG* length) {
+                                             CK_ULONG* length) {
     CK_FUNCTION_LIST_PTR f = functionsOf(ctx);
     if (!f) return kNoModule;
     CK_SLOT_INFO info = {};
@@ -62,7 +62,7 @@ extern "C" TOKEN_API TokenResult IsTokenPresent(TokenContext* ctx, CK_SLOT_ID sl
 }
 
 extern "C" TOKEN_API TokenResult GetTokenLabel(TokenContext* ctx, CK_SLOT_ID slot, char* text,
-                                     CK_ULONG* length) {
+                                               CK_ULONG* length) {
     CK_FUNCTION_LIST_PTR f = functionsOf(ctx);
     if (!f) return kNoModule;
     CK_TOKEN_INFO info = {};
@@ -70,8 +70,8 @@ extern "C" TOKEN_API TokenResult GetTokenLabel(TokenContext* ctx, CK_SLOT_ID slo
     return CopyPaddedText(info.label, sizeof info.label, text, length);
 }
 
-extern "C" TOKEN_API TokenResult GetTokenSerialNumber(TokenContext* ctx, CK_SLOT_ID slot, char* text,
-                                            CK_ULONG* length) {
+extern "C" TOKEN_API TokenResult GetTokenSerialNumber(TokenContext* ctx, CK_SLOT_ID slot,
+                                                      char* text, CK_ULONG* length) {
     CK_FUNCTION_LIST_PTR f = functionsOf(ctx);
     if (!f) return kNoModule;
     CK_TOKEN_INFO info = {};

@@ -57,8 +57,9 @@ TEST_F(CardFaults, CardPulledAfterEachCommandOfARead) {
             EXPECT_TRUE(reply.wellFormed) << describe(r);
             EXPECT_NE(reply.code, 0) << r.out;
             EXPECT_EQ(reply.msg, "") << r.out;
-            RecordProperty("positions_" + std::string(k.kind == CardKind::Main ? "main" : "starcos"),
-                           static_cast<int>(n));
+            RecordProperty(
+                "positions_" + std::string(k.kind == CardKind::Main ? "main" : "starcos"),
+                static_cast<int>(n));
         }
 
         // Nothing the faults left behind keeps the next card from being read.
@@ -71,8 +72,7 @@ TEST_F(CardFaults, CardPulledAfterEachCommandOfARead) {
 }
 
 TEST_F(CardFaults, NoCardInTheReaderGivesTheRemovedCardCode) {
-    const MeasuredResult r =
-        runCarddata(carddataRequest("1234", "ABCD", pcscd().readerName(0)));
+    const MeasuredResult r = runCarddata(carddataRequest("1234", "ABCD", pcscd().readerName(0)));
     const Reply reply = readReply(r);
     ASSERT_TRUE(reply.wellFormed) << describe(r);
     EXPECT_EQ(reply.code, 0x76000006);  // SCARD_W_REMOVED_CARD as the service knows it
@@ -83,8 +83,9 @@ TEST(PcscServiceFaults, NoPcscdGivesACleanReplyWithThePcscCode) {
     const std::string socket = "/tmp/reliab-no-pcscd-" + std::to_string(getpid()) + "/pcscd.comm";
     for (const std::string& reader : {std::string(), std::string("Sim Reader 00 00")}) {
         SCOPED_TRACE(reader.empty() ? "reader chosen" : "reader named");
-        const MeasuredResult r = runMeasured(CARDDATA_PATH, {carddataRequest("1234", "ABCD", reader)},
-                                             {"PCSCLITE_CSOCK_NAME=" + socket});
+        const MeasuredResult r =
+            runMeasured(CARDDATA_PATH, {carddataRequest("1234", "ABCD", reader)},
+                        {"PCSCLITE_CSOCK_NAME=" + socket});
         const Reply reply = readReply(r);
         ASSERT_TRUE(reply.wellFormed) << describe(r);
         EXPECT_EQ(reply.code, static_cast<std::int32_t>(0x8010001Du)) << r.out;  // no service
@@ -131,41 +132,104 @@ TEST_F(CardFaults, CardAnswersThatDoNotAddUp) {
         cardsim::VerifyReply verifyReply;
         long long code;  // 0: the read succeeds with the right data
     } cases[] = {
-        {"main: index file not found", CardKind::Main, {statusRule("80A40000020904", 0x6A82)}, {},
-         cardsim::VerifyReply::Plain, 0x6A82},
-        {"main: index answer longer than asked", CardKind::Main,
-         {sizedRule("80B0", A::Extend, 10, 1)}, {}, cardsim::VerifyReply::Plain, kTooLarge},
-        {"main: answer without a status word", CardKind::Main, {rawRule("80A40000020900", "90")},
-         {}, cardsim::VerifyReply::Plain, kTooShort},
-        {"main: challenge too short", CardKind::Main, {sizedRule("8084", A::Truncate, 3)}, {},
-         cardsim::VerifyReply::Plain, kTooShort},
-        {"main: challenge too long", CardKind::Main, {sizedRule("8084", A::Extend, 1)}, {},
-         cardsim::VerifyReply::Plain, kTooLarge},
-        {"main: record chunk with a warning status", CardKind::Main,
-         {statusRule("80B00190", 0x6282)}, {}, cardsim::VerifyReply::Plain, 0x6282},
-        {"main: authentication refused", CardKind::Main, {statusRule("8082", 0x6982)}, {},
-         cardsim::VerifyReply::Plain, 0x6982},
+        {"main: index file not found",
+         CardKind::Main,
+         {statusRule("80A40000020904", 0x6A82)},
+         {},
+         cardsim::VerifyReply::Plain,
+         0x6A82},
+        {"main: index answer longer than asked",
+         CardKind::Main,
+         {sizedRule("80B0", A::Extend, 10, 1)},
+         {},
+         cardsim::VerifyReply::Plain,
+         kTooLarge},
+        {"main: answer without a status word",
+         CardKind::Main,
+         {rawRule("80A40000020900", "90")},
+         {},
+         cardsim::VerifyReply::Plain,
+         kTooShort},
+        {"main: challenge too short",
+         CardKind::Main,
+         {sizedRule("8084", A::Truncate, 3)},
+         {},
+         cardsim::VerifyReply::Plain,
+         kTooShort},
+        {"main: challenge too long",
+         CardKind::Main,
+         {sizedRule("8084", A::Extend, 1)},
+         {},
+         cardsim::VerifyReply::Plain,
+         kTooLarge},
+        {"main: record chunk with a warning status",
+         CardKind::Main,
+         {statusRule("80B00190", 0x6282)},
+         {},
+         cardsim::VerifyReply::Plain,
+         0x6282},
+        {"main: authentication refused",
+         CardKind::Main,
+         {statusRule("8082", 0x6982)},
+         {},
+         cardsim::VerifyReply::Plain,
+         0x6982},
         // The status of the protected VERIFY is read from its last two bytes; the answer's MAC
         // is not checked, so a bad one changes nothing.
-        {"main: protected VERIFY answer with a bad MAC", CardKind::Main, {}, {},
-         cardsim::VerifyReply::ProtectedBadMac, 0},
-        {"STARCOS: FCI too short for a size", CardKind::Starcos,
-         {rawRule("00A4000002FE15", "62029000")}, {}, cardsim::VerifyReply::Plain, kTooShort},
-        {"STARCOS: garbage FCI declaring 65535 bytes", CardKind::Starcos,
-         {rawRule("00A4000002FE15", "FFFFFFFFFFFF9000")}, {}, cardsim::VerifyReply::Plain,
+        {"main: protected VERIFY answer with a bad MAC",
+         CardKind::Main,
+         {},
+         {},
+         cardsim::VerifyReply::ProtectedBadMac,
+         0},
+        {"STARCOS: FCI too short for a size",
+         CardKind::Starcos,
+         {rawRule("00A4000002FE15", "62029000")},
+         {},
+         cardsim::VerifyReply::Plain,
+         kTooShort},
+        {"STARCOS: garbage FCI declaring 65535 bytes",
+         CardKind::Starcos,
+         {rawRule("00A4000002FE15", "FFFFFFFFFFFF9000")},
+         {},
+         cardsim::VerifyReply::Plain,
          kTooLarge},
-        {"STARCOS: index declared one byte too large", CardKind::Starcos, {}, {{0xFE15, 141}},
-         cardsim::VerifyReply::Plain, kTooLarge},
-        {"STARCOS: data file declared above 1000 bytes", CardKind::Starcos, {}, {{0xAC01, 1001}},
-         cardsim::VerifyReply::Plain, kTooLarge},
-        {"STARCOS: data chunk cut short", CardKind::Starcos, {sizedRule("00B0", A::Truncate, 7, 3)},
-         {}, cardsim::VerifyReply::Plain, kTooShort},
-        {"STARCOS: data chunk too long", CardKind::Starcos, {sizedRule("00B0", A::Extend, 7, 3)},
-         {}, cardsim::VerifyReply::Plain, kTooLarge},
-        {"STARCOS: PIN refused, one try left", CardKind::Starcos, {statusRule("0020", 0x63C1)}, {},
-         cardsim::VerifyReply::Plain, 0x63C1},
-        {"STARCOS: application missing", CardKind::Starcos, {statusRule("00A4040C", 0x6A82)}, {},
-         cardsim::VerifyReply::Plain, 0x6A82},
+        {"STARCOS: index declared one byte too large",
+         CardKind::Starcos,
+         {},
+         {{0xFE15, 141}},
+         cardsim::VerifyReply::Plain,
+         kTooLarge},
+        {"STARCOS: data file declared above 1000 bytes",
+         CardKind::Starcos,
+         {},
+         {{0xAC01, 1001}},
+         cardsim::VerifyReply::Plain,
+         kTooLarge},
+        {"STARCOS: data chunk cut short",
+         CardKind::Starcos,
+         {sizedRule("00B0", A::Truncate, 7, 3)},
+         {},
+         cardsim::VerifyReply::Plain,
+         kTooShort},
+        {"STARCOS: data chunk too long",
+         CardKind::Starcos,
+         {sizedRule("00B0", A::Extend, 7, 3)},
+         {},
+         cardsim::VerifyReply::Plain,
+         kTooLarge},
+        {"STARCOS: PIN refused, one try left",
+         CardKind::Starcos,
+         {statusRule("0020", 0x63C1)},
+         {},
+         cardsim::VerifyReply::Plain,
+         0x63C1},
+        {"STARCOS: application missing",
+         CardKind::Starcos,
+         {statusRule("00A4040C", 0x6A82)},
+         {},
+         cardsim::VerifyReply::Plain,
+         0x6A82},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

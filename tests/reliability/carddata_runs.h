@@ -74,7 +74,7 @@ inline std::string describe(const MeasuredResult& r) {
 }
 
 class CarddataFixture : public ::testing::Test {
-protected:
+  protected:
     pcsctest::PrivatePcscd& pcscd() { return pcsctest::PrivatePcscd::shared(); }
 
     MeasuredResult runCarddata(const std::string& request) {

@@ -39,8 +39,8 @@ long median(std::vector<long> v) {
 void expectStablePeaks(const std::vector<long>& peaks) {
     ASSERT_GE(peaks.size(), 8u);
     const std::size_t q = peaks.size() / 4;
-    const long early = median({peaks.begin() + static_cast<long>(q),
-                               peaks.begin() + static_cast<long>(2 * q)});
+    const long early =
+        median({peaks.begin() + static_cast<long>(q), peaks.begin() + static_cast<long>(2 * q)});
     const long late = median({peaks.end() - static_cast<long>(q), peaks.end()});
     EXPECT_LE(late, early + std::max(512L, early / 20))
         << "median peak of the second quarter " << early << " kB, of the last " << late << " kB";
@@ -86,8 +86,8 @@ TEST(Load, SequentialPinChecksAgainstSoftHsm) {
         const bool wrongPin = i % 10 == 9;
         const std::string request = std::string("{\"CA_Function\":\"load\",\"sPin\":\"") +
                                     (wrongPin ? "0000" : "1234") + "\",\"slotID\":\"0\"}";
-        const MeasuredResult r = runMeasured(PINCHECK_PATH, {request},
-                                             {"LD_LIBRARY_PATH=" + folder});
+        const MeasuredResult r =
+            runMeasured(PINCHECK_PATH, {request}, {"LD_LIBRARY_PATH=" + folder});
         const bool ok = r.exitStatus == 0 && r.err.empty() && r.out == (wrongPin ? wrong : right);
         if (!ok) {
             ++wrongReplies;
@@ -125,7 +125,8 @@ TEST_F(LoadOnCards, SequentialReadsOfBothCardKinds) {
         const MeasuredResult r = runCarddata(
             carddataRequest("1234", onMain ? "ABCD" : "EFGH", pcscd().readerName(onMain ? 0 : 1)));
         const Reply reply = readReply(r);
-        if (!reply.wellFormed || reply.code != 0 || reply.msg != (onMain ? wantMain : wantStarcos)) {
+        if (!reply.wellFormed || reply.code != 0 ||
+            reply.msg != (onMain ? wantMain : wantStarcos)) {
             ++wrongReplies;
             ADD_FAILURE() << "run " << i << ": " << describe(r);
         }

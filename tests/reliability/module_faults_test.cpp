@@ -33,13 +33,13 @@ const std::map<std::string, Outcome>& expectedOutcomes() {
         {"C_GetFunctionList", {kBase | 0x06, false}},  // not loadable: CKR_FUNCTION_FAILED
         {"C_Initialize", {kBase | kDeviceError, false}},
         {"C_GetSlotList", {kBase | kDeviceError, false}},  // kept bound after a slot step
-        {"C_GetSlotInfo", {0, true}},       // an error counts as a card present; login decides
+        {"C_GetSlotInfo", {0, true}},  // an error counts as a card present; login decides
         {"C_OpenSession", {kBase | kDeviceError, true}},
         {"C_Login", {kBase | kDeviceError, true}},
-        {"C_GetSessionInfo", {0, true}},    // only the retry word is missing
-        {"C_Logout", {kBase | kDeviceError, true}},        // second logout succeeds, then release
+        {"C_GetSessionInfo", {0, true}},             // only the retry word is missing
+        {"C_Logout", {kBase | kDeviceError, true}},  // second logout succeeds, then release
         {"C_CloseSession", {kBase | kDeviceError, true}},
-        {"C_Finalize", {0, true}},          // the release's own result is not reported
+        {"C_Finalize", {0, true}},  // the release's own result is not reported
     };
     return table;
 }
@@ -98,8 +98,8 @@ TEST(ModuleFaults, EachCallOfAPinCheckFailedInTurn) {
         const auto expected = expectedOutcomes().find(name);
         ASSERT_NE(expected, expectedOutcomes().end()) << "a call the check did not make before";
 
-        testsupport::MockModule module(std::string(kScript) + "fail " + name + " 0x30 nth=" +
-                                       std::to_string(nth) + "\n");
+        testsupport::MockModule module(std::string(kScript) + "fail " + name +
+                                       " 0x30 nth=" + std::to_string(nth) + "\n");
         const bool keeps = name == "C_GetSlotList";
         const MeasuredResult r = runPincheck(module, keeps);
         const PinReply reply = readPinReply(r);

@@ -1,10 +1,10 @@
 // The bridge's answers without a function list: the query and login calls report a module that
 // is not initialised, the binding and release calls a bad argument.
+#include "bridge.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
-
-#include "bridge.h"
 
 namespace {
 

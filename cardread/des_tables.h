@@ -1,8 +1,7 @@
 /* The tables of the DES standard, shared by the reader library's cipher and the benchmark's
  * plain-C floor program (so it is C as well as C++). Positions count from 1 at the most
  * significant bit. */
-#ifndef CARDREAD_DES_TABLES_H
-#define CARDREAD_DES_TABLES_H
+#pragma once
 
 /* The rows keep the layout of the standard. */
 /* clang-format off */
@@ -73,5 +72,3 @@ static const unsigned char kSBoxes[8][64] = {
      7,  11, 4,  1, 9,  12, 14, 2,  0,  6,  10, 13, 15, 3,  5,  8,
      2,  1,  14, 7, 4,  10, 8,  13, 15, 12, 9,  0,  3,  5,  6,  11}};
 /* clang-format on */
-
-#endif

@@ -1,6 +1,5 @@
 // The program's entry: request in, one reply line out.
-#ifndef PINCHECK_ENTRY_H
-#define PINCHECK_ENTRY_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -22,5 +21,3 @@ int writeOutOfMemoryReply();
 int runPinCheck(int argc, const char* const* argv);
 
 }  // namespace pincheck
-
-#endif

@@ -1,7 +1,6 @@
 // The texts of the PIN check, as the service shows them to the user: Traditional Chinese in
 // code page 950 (Big5), written here byte for byte. The reply converts them to UTF-8.
-#ifndef PINCHECK_MESSAGES_H
-#define PINCHECK_MESSAGES_H
+#pragma once
 
 #include <cstddef>
 
@@ -56,5 +55,3 @@ inline constexpr const char kDataError[] = "\xB8\xEA\xAE\xC6\xBF\xF9\xBB\x7E";
 
 }  // namespace messages
 }  // namespace pincheck
-
-#endif

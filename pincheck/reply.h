@@ -1,6 +1,5 @@
 // The one line a run of pincheck prints: {"func":"...","ret_code":N,"message":"..."}.
-#ifndef PINCHECK_REPLY_H
-#define PINCHECK_REPLY_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -24,5 +23,3 @@ std::string buildReply(const std::string& functionName, std::uint32_t code,
 void writeReply(const std::string& line, bool toStdout);
 
 }  // namespace pincheck
-
-#endif

@@ -1,8 +1,7 @@
 // The request of a PIN check arrives as one JSON-shaped text. The service always writes the
 // fields the program reads as quoted name/value pairs, so the reader only counts double quotes:
 // it decodes no escapes and understands no numbers, literals or nesting.
-#ifndef PINCHECK_REQUEST_FIELDS_H
-#define PINCHECK_REQUEST_FIELDS_H
+#pragma once
 
 #include <map>
 #include <string>
@@ -27,5 +26,3 @@ class RequestFields {
 };
 
 }  // namespace pincheck
-
-#endif

@@ -1,8 +1,7 @@
 // The PIN check session: binds the card's PKCS#11 module, finds the slot holding the card, logs
 // in with the PIN to check it, logs out and releases the module. It leaves a result code and a
 // Big5 message for the reply; nothing on the card is read or changed beyond login and logout.
-#ifndef PINCHECK_TAMRIN_CA_H
-#define PINCHECK_TAMRIN_CA_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -52,5 +51,3 @@ class TamrinCA {
 };
 
 }  // namespace pincheck
-
-#endif

@@ -1,6 +1,5 @@
 // The token layer's context of the PIN check session, with the module binding it holds.
-#ifndef PINCHECK_TOKEN_BINDING_H
-#define PINCHECK_TOKEN_BINDING_H
+#pragma once
 
 #include "token/token_api.h"
 
@@ -35,5 +34,3 @@ class TokenBinding {
 };
 
 }  // namespace pincheck
-
-#endif

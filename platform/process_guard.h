@@ -1,8 +1,7 @@
 // What the programs do about the PIN as a process: the request, PIN included, arrives in the
 // command line, which other processes can read, and the PIN then lives in this process's memory,
 // which a core file or a debugger could show.
-#ifndef PLATFORM_PROCESS_GUARD_H
-#define PLATFORM_PROCESS_GUARD_H
+#pragma once
 
 namespace cardplatform {
 
@@ -22,5 +21,3 @@ void keepMemoryPrivate();
 void eraseArgument(char* argument);
 
 }  // namespace cardplatform
-
-#endif

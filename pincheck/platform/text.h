@@ -1,6 +1,5 @@
 // Conversion of the program's Big5 texts for the reply, which the service reads as UTF-8.
-#ifndef PINCHECK_PLATFORM_TEXT_H
-#define PINCHECK_PLATFORM_TEXT_H
+#pragma once
 
 #include <string>
 
@@ -12,5 +11,3 @@ namespace pincheck {
 std::string toUtf8(const char* text);
 
 }  // namespace pincheck
-
-#endif

@@ -1,7 +1,6 @@
 // A stand-in for the token access layer, for the session's unit tests: each test scripts the
 // answers of the six calls the session makes and reads back the calls it received, in order.
-#ifndef PINCHECK_TESTS_FAKE_TOKEN_LAYER_H
-#define PINCHECK_TESTS_FAKE_TOKEN_LAYER_H
+#pragma once
 
 #include <string>
 #include <vector>
@@ -44,5 +43,3 @@ std::vector<std::string> callNames();
 int countOf(const std::string& name);
 
 }  // namespace faketoken
-
-#endif

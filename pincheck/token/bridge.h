@@ -4,8 +4,7 @@
 //
 // Without a function list the query and login functions answer CKR_CRYPTOKI_NOT_INITIALIZED,
 // the binding and release functions CKR_ARGUMENTS_BAD.
-#ifndef PINCHECK_TOKEN_BRIDGE_H
-#define PINCHECK_TOKEN_BRIDGE_H
+#pragma once
 
 #include <p11-kit/pkcs11.h>
 
@@ -41,5 +40,3 @@ CK_RV Login(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session, unsigned 
 CK_RV Logout(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session);
 
 }  // namespace token
-
-#endif

@@ -1,8 +1,7 @@
 // PKCS#11 bridge for token objects: searching for keys and certificates, reading their
 // attributes, and the private-key operations. Each function takes the module's function list and
 // the handles it needs and answers the bare CKR value; none knows of TokenContext.
-#ifndef PINCHECK_TOKEN_BRIDGE_OBJECTS_H
-#define PINCHECK_TOKEN_BRIDGE_OBJECTS_H
+#pragma once
 
 #include <p11-kit/pkcs11.h>
 
@@ -79,5 +78,3 @@ CK_RV Decrypt(CK_FUNCTION_LIST_PTR functions, CK_SESSION_HANDLE session, const u
               CK_ULONG dataLength, unsigned char* out, CK_ULONG* outLength);
 
 }  // namespace token
-
-#endif

@@ -1,6 +1,5 @@
 // The one rule for every text the layer hands out from a module's fixed-width field.
-#ifndef PINCHECK_TOKEN_COPY_TEXT_H
-#define PINCHECK_TOKEN_COPY_TEXT_H
+#pragma once
 
 #include <cstddef>
 
@@ -17,5 +16,3 @@ TokenResult CopyPaddedText(const unsigned char* field, std::size_t width, char* 
                            CK_ULONG* length);
 
 }  // namespace token
-
-#endif

@@ -1,7 +1,6 @@
 // Records and helpers shared by the exported functions of the token access layer. The bridge
 // (bridge*.h) does not include this file: it knows nothing of TokenContext.
-#ifndef PINCHECK_TOKEN_LAYER_H
-#define PINCHECK_TOKEN_LAYER_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -64,5 +63,3 @@ template <typename T>
 using LayerPtr = std::unique_ptr<T, LayerFree>;
 
 }  // namespace token
-
-#endif

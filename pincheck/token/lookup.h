@@ -1,6 +1,5 @@
 // Shared by the key and certificate exports: the context checks every one of them makes first.
-#ifndef PINCHECK_TOKEN_LOOKUP_H
-#define PINCHECK_TOKEN_LOOKUP_H
+#pragma once
 
 #include "layer.h"
 
@@ -12,5 +11,3 @@ TokenResult requireSession(const TokenContext* ctx, CK_FUNCTION_LIST_PTR* functi
                            CK_SESSION_HANDLE* session);
 
 }  // namespace token
-
-#endif

@@ -1,6 +1,5 @@
 // The platform's dynamic library loader, the only platform-specific part of the layer.
-#ifndef PINCHECK_TOKEN_MODULE_LOADER_H
-#define PINCHECK_TOKEN_MODULE_LOADER_H
+#pragma once
 
 namespace token {
 
@@ -16,5 +15,3 @@ bool unloadModule(void* module);
 void* referenceModuleAt(const void* address);
 
 }  // namespace token
-
-#endif

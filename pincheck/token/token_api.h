@@ -51,8 +51,7 @@
  * an all-blank field leaves buffer and length untouched (result 0); a buffer smaller than the text
  * plus its NUL gets the needed length (without the NUL) and 0xDA000150.
  */
-#ifndef PINCHECK_TOKEN_TOKEN_API_H
-#define PINCHECK_TOKEN_TOKEN_API_H
+#pragma once
 
 #include <p11-kit/pkcs11.h>
 #include <stdint.h>
@@ -131,6 +130,4 @@ TOKEN_API TokenResult FreeKey(EVP_PKEY* key);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -1,7 +1,6 @@
 // Function list entries of the test module that live outside module.cpp, and the guard that
 // keeps every entry from letting an exception out to the caller.
-#ifndef TESTING_P11MOCK_ENTRIES_H
-#define TESTING_P11MOCK_ENTRIES_H
+#pragma once
 
 #include <p11-kit/pkcs11.h>
 
@@ -31,5 +30,3 @@ CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, C
 CK_RV logout(CK_SESSION_HANDLE session);
 
 }  // namespace p11mock
-
-#endif

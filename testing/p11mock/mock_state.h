@@ -1,8 +1,7 @@
 // The scriptable PKCS#11 test module: its state, the script it is told, and the call log.
 // Shared by the module's files (module.cpp, sessions.cpp, objects.cpp); tests never include it,
 // they talk to the module through its script file and read its log (see README.md).
-#ifndef TESTING_P11MOCK_MOCK_STATE_H
-#define TESTING_P11MOCK_MOCK_STATE_H
+#pragma once
 
 #include <p11-kit/pkcs11.h>
 
@@ -128,5 +127,3 @@ class Call {
 void logLine(const std::string& line);
 
 }  // namespace p11mock
-
-#endif

@@ -1,8 +1,7 @@
 // The object part of the test module (keys, certificates, search, attributes, sign and decrypt),
 // defined in objects.cpp. The core hands it the script lines it does not know and fills these
 // entries of the function list with the functions below.
-#ifndef TESTING_P11MOCK_OBJECTS_H
-#define TESTING_P11MOCK_OBJECTS_H
+#pragma once
 
 #include "mock_state.h"
 
@@ -30,5 +29,3 @@ CK_RV mockDecrypt(CK_SESSION_HANDLE session, CK_BYTE_PTR encrypted, CK_ULONG enc
                   CK_BYTE_PTR data, CK_ULONG_PTR dataLength);
 
 }  // namespace p11mock
-
-#endif

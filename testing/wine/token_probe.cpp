@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/hex.h"
 #include "token_api.h"
 
 namespace {
@@ -20,13 +21,7 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 std::string hex(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 15];
-    }
-    return text;
+    return common::toHex(bytes.data(), bytes.size(), '\0', true);
 }
 
 int failures = 0;

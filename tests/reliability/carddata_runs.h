@@ -50,18 +50,9 @@ struct Reply {
 // error or did not exit with 0 is not well formed.
 inline Reply readReply(const MeasuredResult& r) {
     Reply reply;
-    const std::string& out = r.out;
-    if (r.exitStatus != 0 || !r.err.empty() || out.empty() || out.back() != '\n' ||
-        out.find('\n') != out.size() - 1 || out.rfind("{\"msg\":\"", 0) != 0)
-        return reply;
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value v;
-    std::string errors;
-    if (!reader->parse(out.data(), out.data() + out.size() - 1, &v, &errors) || !v.isObject() ||
-        v.size() != 3 || !v["msg"].isString() || !v["ret_code"].isInt() ||
-        v["version"].asString() != "1.0.4")
+    if (r.out.rfind("{\"msg\":\"", 0) != 0 || !parseReplyLine(r, v) || v.size() != 3 ||
+        !v["msg"].isString() || !v["ret_code"].isInt() || v["version"].asString() != "1.0.4")
         return reply;
     reply.wellFormed = true;
     reply.code = v["ret_code"].asInt();

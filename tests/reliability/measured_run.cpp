@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace reliability {
@@ -70,6 +71,18 @@ std::string findProcess(const std::string& needle) {
     }
     closedir(d);
     return found;
+}
+
+bool parseReplyLine(const MeasuredResult& r, Json::Value& v) {
+    const std::string& out = r.out;
+    if (r.exitStatus != 0 || !r.err.empty() || out.empty() || out.back() != '\n' ||
+        out.find('\n') != out.size() - 1)
+        return false;
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string errors;
+    return reader->parse(out.data(), out.data() + out.size() - 1, &v, &errors) && v.isObject();
 }
 
 }  // namespace reliability

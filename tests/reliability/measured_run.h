@@ -2,6 +2,8 @@
 // back) and measures its peak resident set. Runs may overlap: start several, then wait for each.
 #pragma once
 
+#include <json/json.h>
+
 #include <string>
 #include <vector>
 
@@ -29,6 +31,10 @@ inline MeasuredResult runMeasured(const std::string& program, const std::vector<
                                   const std::vector<std::string>& env = {}) {
     return MeasuredRun(program, args, env).wait();
 }
+
+// The run's reply line as the service reads it, parsed as strict JSON into `v`: standard output
+// is one line ending in LF, standard error is empty, the exit status 0. False for anything else.
+bool parseReplyLine(const MeasuredResult& r, Json::Value& v);
 
 // Open file descriptors and resident set of a live process (this one: "self").
 int openFiles(const std::string& pid = "self");

@@ -51,18 +51,9 @@ struct PinReply {
 
 PinReply readPinReply(const MeasuredResult& r) {
     PinReply reply;
-    const std::string& out = r.out;
-    if (r.exitStatus != 0 || !r.err.empty() || out.empty() || out.back() != '\n' ||
-        out.find('\n') != out.size() - 1)
-        return reply;
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value v;
-    std::string errors;
-    if (!reader->parse(out.data(), out.data() + out.size() - 1, &v, &errors) || !v.isObject() ||
-        v.size() != 3 || v["func"].asString() != "check" || !v["ret_code"].isUInt() ||
-        !v["message"].isString())
+    if (!parseReplyLine(r, v) || v.size() != 3 || v["func"].asString() != "check" ||
+        !v["ret_code"].isUInt() || !v["message"].isString())
         return reply;
     reply.wellFormed = true;
     reply.code = v["ret_code"].asUInt();

@@ -67,11 +67,7 @@ pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args) {
         winetest::launch(folder + "/carddata.exe", named,
                          {{"WINSCARD_BRIDGE_PORT", bridge.port()},
                           {"WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d;winscard=n"}});
-    pcsctest::ProgramResult result;
-    result.out = run.out;
-    result.err = run.err;
-    result.exitStatus = run.finished ? run.exitStatus : -1;
-    return result;
+    return winetest::asProcessResult(run);
 }
 
 }  // namespace carddatatest

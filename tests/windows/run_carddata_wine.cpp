@@ -8,11 +8,7 @@ namespace carddatatest {
 pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args) {
     const std::string folder = winetest::stage("carddata", {"carddata.exe", "cardread.dll"});
     const winetest::RunResult run = winetest::launch(folder + "/carddata.exe", args);
-    pcsctest::ProgramResult result;
-    result.out = run.out;
-    result.err = run.err;
-    result.exitStatus = run.finished ? run.exitStatus : -1;
-    return result;
+    return winetest::asProcessResult(run);
 }
 
 }  // namespace carddatatest

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+
+#include "common/hex.h"
 
 namespace winetest {
 
@@ -20,13 +23,8 @@ std::string fromEnvironment(const char* name) {
 }
 
 std::string hex(const std::string& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 15];
-    }
-    return text;
+    return common::toHex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), '\0',
+                         true);
 }
 
 }  // namespace
@@ -90,6 +88,15 @@ pid_t startLaunch(const std::string& program, const std::vector<std::string>& ar
     Environment all = codePageEnvironment();
     for (const auto& entry : env) all[entry.first] = entry.second;
     return prefix().startWine(argv, all);
+}
+
+testsupport::ProcessResult asProcessResult(const RunResult& run) {
+    testsupport::ProcessResult result;
+    result.out = run.out;
+    result.err = run.err;
+    result.exitStatus = run.finished ? run.exitStatus : -1;
+    result.finished = run.finished;
+    return result;
 }
 
 }  // namespace winetest

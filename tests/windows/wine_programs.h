@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "process.h"
 #include "wine_runner.h"
 
 namespace winetest {
@@ -36,5 +37,8 @@ RunResult launch(const std::string& program, const std::vector<std::string>& arg
 // The same, but returns once the program is started; prefix().waitFor collects it.
 pid_t startLaunch(const std::string& program, const std::vector<std::string>& args,
                   const Environment& env = {});
+
+// A Wine run as the result the Linux runs give, for the test tables shared with the Linux build.
+testsupport::ProcessResult asProcessResult(const RunResult& run);
 
 }  // namespace winetest

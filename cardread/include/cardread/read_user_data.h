@@ -1,6 +1,5 @@
 /* The card reader library's one export. */
-#ifndef CARDREAD_READ_USER_DATA_H
-#define CARDREAD_READ_USER_DATA_H
+#pragma once
 
 /* The build of the library sets CARDREAD_API to its export attribute. */
 #ifndef CARDREAD_API
@@ -46,6 +45,4 @@ CARDREAD_API int readUserData(const char* readerName, const unsigned char* pin, 
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -1,7 +1,6 @@
 // A TokenContext that a failing test still logs out and releases, so the module is finalised and
 // unloaded before the next test.
-#ifndef PINCHECK_TOKEN_TESTS_CONTEXT_GUARD_H
-#define PINCHECK_TOKEN_TESTS_CONTEXT_GUARD_H
+#pragma once
 
 #include "token_api.h"
 
@@ -16,5 +15,3 @@ struct ContextGuard {
     }
     TokenContext* operator&() { return &ctx; }
 };
-
-#endif

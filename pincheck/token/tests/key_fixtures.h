@@ -1,7 +1,6 @@
 // Test helpers for the key and certificate exports: RSA key pairs with self-signed certificates
 // made with OpenSSL, and a token layer context bound and logged in for one test.
-#ifndef PINCHECK_TOKEN_TESTS_KEY_FIXTURES_H
-#define PINCHECK_TOKEN_TESTS_KEY_FIXTURES_H
+#pragma once
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -68,5 +67,3 @@ class LayerSession {
 };
 
 }  // namespace keytest
-
-#endif

@@ -1,7 +1,6 @@
 // What the library's callers do over and over: one request from binding the module to releasing
 // it, every answer checked, and the tokens they do it on.
-#ifndef PINCHECK_TOKEN_TESTS_LIBRARY_API_CYCLE_H
-#define PINCHECK_TOKEN_TESTS_LIBRARY_API_CYCLE_H
+#pragma once
 
 #include <string>
 
@@ -47,5 +46,3 @@ struct CycleSteps {
 };
 
 }  // namespace apitest
-
-#endif

@@ -3,33 +3,18 @@
 #include "messages.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <cstring>
 #include <string>
 
+#include "code_page_950.h"
 #include "platform/text.h"
 
 namespace {
 
 // Plain Big5 here, where the program reads code page 950: two converters must agree.
-std::string convert(const char* to, const char* from, const std::string& text) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return "<no converter>";
-    std::string out(text.size() * 4 + 4, '\0');
-    char* in = const_cast<char*>(text.data());
-    std::size_t inLeft = text.size();
-    char* outPtr = &out[0];
-    std::size_t outLeft = out.size();
-    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<std::size_t>(-1)) return "<not convertible>";
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
 std::string big5ToUtf8(const std::string& big5) {
-    return convert("UTF-8", "BIG5", big5);
+    return testsupport::convertText("UTF-8", "BIG5", big5);
 }
 
 const char* const kTableUtf8[pincheck::messages::kTableSize] = {
@@ -76,7 +61,7 @@ TEST(MessageTable, LoginAndFailureTexts) {
         EXPECT_EQ(big5ToUtf8(c.big5), c.utf8);
         EXPECT_EQ(pincheck::toUtf8(c.big5), c.utf8);
         // Byte for byte: the failure reply sends the data error text as Big5 without conversion.
-        EXPECT_EQ(convert("BIG5", "UTF-8", c.utf8), c.big5);
+        EXPECT_EQ(testsupport::convertText("BIG5", "UTF-8", c.utf8), c.big5);
     }
 }
 

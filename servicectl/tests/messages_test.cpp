@@ -12,7 +12,7 @@
 namespace servicectl {
 namespace {
 
-using testtext::cp950ToUtf8;
+using testsupport::cp950ToUtf8;
 
 struct ChineseCase {
     const char* name;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../code_page_950.h"
+#include "code_page_950.h"
 #include "wine_runner.h"
 
 namespace servicectl {
@@ -50,7 +50,7 @@ std::string buildPath(const char* name) {
     return std::string(dir != nullptr ? dir : ".") + "/" + name;
 }
 
-using servicectl::testtext::utf8ToCp950;
+using testsupport::utf8ToCp950;
 
 struct Box {
     std::string text;

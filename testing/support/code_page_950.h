@@ -1,5 +1,5 @@
-// Converting between UTF-8 and code page 950 with iconv, an independent converter, so tests can
-// compare the program's typed byte strings with the characters they must show.
+// Converting between UTF-8 and code page 950 (or plain Big5) with iconv, an independent converter,
+// so tests can compare the programs' typed byte strings with the characters they must show.
 #pragma once
 
 #include <iconv.h>
@@ -8,8 +8,7 @@
 #include <cstring>
 #include <string>
 
-namespace servicectl {
-namespace testtext {
+namespace testsupport {
 
 // Converts `text` from one iconv encoding to another; a marker text on failure, so a comparison
 // shows what went wrong.
@@ -38,5 +37,4 @@ inline std::string utf8ToCp950(const std::string& text) {
     return convertText("CP950", "UTF-8", text);
 }
 
-}  // namespace testtext
-}  // namespace servicectl
+}  // namespace testsupport

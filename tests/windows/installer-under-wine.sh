@@ -68,11 +68,13 @@ pincheck.exe|$pincheck|{"CA_Function":"checkPin","sPin":"1234","slotID":"-1"}
 EOF
 
 echo "== silent uninstall"
-# The uninstaller copies itself away and returns at once; its copy does the work.
+# The uninstaller copies itself away and returns at once; its copy does the work, and it
+# removes the program folder before the Start Menu folder: wait for everything named after the
+# product to go, not just the first folder (on a busy machine the check came between the two).
 (cd "$work" && wine "C:\\Program Files\\$folder_name\\Uninstall.exe" /S) ||
     fail "Uninstall.exe /S exited with $?"
 for _ in $(seq 1 600); do
-    [[ -e $folder ]] || break
+    [[ -e $folder || -n $(find "$WINEPREFIX/drive_c" -iname "*$folder_name*") ]] || break
     sleep 0.1
 done
 [[ ! -e $folder ]] || fail "left behind: $(cd "$folder" && find . | tr '\n' ' ')"

@@ -89,9 +89,6 @@ std::vector<SessionCase> sessionCases() {
                      wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY), -1,
                      3657433248u, "第二次密碼輸入錯誤", kRefusedCalls});
     cases.push_back({"WrongPinFlagsLocked",
-                     wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_LOCKED), -1,
-                     3657433248u, "登入卡片失敗", kRefusedCalls});
-    cases.push_back({"WrongPinFlagsLockedOutranksFinalTry",
                      wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED), -1,
                      3657433248u, "登入卡片失敗", kRefusedCalls});
     cases.push_back({"WrongPinFlagsCountLowOnly", wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW), -1,

@@ -4,6 +4,7 @@
 
 #include "common/secret.h"
 #include "messages.h"
+#include "token/pin_login.h"
 
 #ifndef PINCHECK_MODULE_NAME
 #error "PINCHECK_MODULE_NAME must name the card's PKCS#11 module file"
@@ -24,6 +25,21 @@ constexpr TokenResult kPinLengthRange = 0xDA000000u | CKR_PIN_LEN_RANGE;
 // and any other word get the plain "PIN wrong".
 constexpr CK_ULONG kTwoTriesLeft = 0x63C2;
 constexpr CK_ULONG kOneTryLeft = 0x63C1;
+
+// The message for a wrong PIN. The card's status word decides when the module passes it on;
+// otherwise the token flags read right after the refusal do: one try left is the card's 0x63C1,
+// and a PIN this attempt blocked gets the text of a login to a blocked card. A flag that only
+// says an earlier entry was wrong tells no count and changes nothing.
+const char* wrongPinMessage(const token::PinLoginReport& report) {
+    if (report.deviceError == kTwoTriesLeft) return messages::kFirstWrongEntry;
+    if (report.deviceError == kOneTryLeft) return messages::kSecondWrongEntry;
+    if (!token::isTriesLeftWord(report.deviceError) && report.tokenFlagsRead) {
+        if (report.tokenFlags & CKF_USER_PIN_LOCKED)
+            return messages::kTable[messages::kLoginFailed];
+        if (report.tokenFlags & CKF_USER_PIN_FINAL_TRY) return messages::kSecondWrongEntry;
+    }
+    return messages::kTable[messages::kPinWrong];
+}
 
 }  // namespace
 
@@ -54,17 +70,13 @@ void TamrinCA::loginWithPin(const std::string& pin) {
         if (lastError_ != 0) return;
     }
 
-    // Stays 0 when the layer cannot read the session information; 0 matches no retry word.
-    CK_ULONG deviceError = 0;
-    lastError_ = LoginToken(token_.context(), chosenSlot_, pinBuffer.c_str(), &deviceError);
+    // The device error word stays 0 when the layer cannot read the session information; 0
+    // matches no retry word.
+    token::PinLoginReport report;
+    lastError_ = token::loginForPinCheck(token_.context(), chosenSlot_, pinBuffer.c_str(), &report);
 
     if (lastError_ == kPinIncorrect) {
-        if (deviceError == kTwoTriesLeft)
-            message_ = messages::kFirstWrongEntry;
-        else if (deviceError == kOneTryLeft)
-            message_ = messages::kSecondWrongEntry;
-        else
-            message_ = messages::kTable[messages::kPinWrong];
+        message_ = wrongPinMessage(report);
     } else if (lastError_ == kPinLengthRange) {
         message_ = messages::kPinTooShort;
     } else if (lastError_ != 0) {

@@ -76,14 +76,6 @@ TokenResult IsTokenPresent(TokenContext*, CK_SLOT_ID slot) {
     return 0;
 }
 
-TokenResult LoginToken(TokenContext*, CK_SLOT_ID slot, const char* pin, CK_ULONG* deviceError) {
-    gRecord.calls.push_back({"LoginToken", slot});
-    gRecord.pin = pin ? pin : "<null>";
-    if (gScript.loginRunsOutOfMemory) throw std::bad_alloc();
-    if (gScript.writeDeviceError) *deviceError = gScript.deviceError;
-    return gScript.loginResult;
-}
-
 TokenResult LogoutToken(TokenContext*) {
     gRecord.calls.push_back({"LogoutToken", 0});
     const std::size_t n = gLogoutCalls++;
@@ -91,3 +83,14 @@ TokenResult LogoutToken(TokenContext*) {
 }
 
 }  // extern "C"
+
+TokenResult token::loginForPinCheck(TokenContext*, CK_SLOT_ID slot, const char* pin,
+                                    token::PinLoginReport* report) {
+    gRecord.calls.push_back({"LoginToken", slot});
+    gRecord.pin = pin ? pin : "<null>";
+    if (gScript.loginRunsOutOfMemory) throw std::bad_alloc();
+    if (gScript.writeDeviceError) report->deviceError = gScript.deviceError;
+    report->tokenFlagsRead = gScript.tokenFlagsRead;
+    report->tokenFlags = gScript.tokenFlags;
+    return gScript.loginResult;
+}

@@ -1,10 +1,13 @@
 // A stand-in for the token access layer, for the session's unit tests: each test scripts the
 // answers of the six calls the session makes and reads back the calls it received, in order.
+// The session logs in through token::loginForPinCheck, LoginToken's steps with the token flags
+// after a wrong PIN; the record names that call LoginToken.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "token/pin_login.h"
 #include "token/token_api.h"
 
 namespace faketoken {
@@ -19,6 +22,9 @@ struct Script {
     bool writeDeviceError = true;
     bool loginRunsOutOfMemory = false;  // stands for an allocation failing during the check
     CK_ULONG deviceError = 0;
+    // The token flags the login reports as read after its refusal (none: not read).
+    bool tokenFlagsRead = false;
+    CK_FLAGS tokenFlags = 0;
     // Answers of successive LogoutToken calls; 0 once the list is used up.
     std::vector<TokenResult> logoutResults;
 };

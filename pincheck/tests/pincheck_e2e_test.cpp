@@ -58,13 +58,25 @@ std::vector<MockCase> mockCases() {
     const std::vector<std::string> refused =
         calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_CloseSession",
                "C_Finalize"});
+    // A wrong PIN without a tries-left word: the token flags are asked before the close.
+    const std::vector<std::string> refusedAskingFlags =
+        calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_GetTokenInfo",
+               "C_CloseSession", "C_Finalize"});
+    const std::vector<std::string> accepted =
+        calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_Logout",
+               "C_CloseSession", "C_Finalize"});
+    const std::vector<std::string> keypadAccepted =
+        calls({"C_GetSlotInfo", "C_GetTokenInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo",
+               "C_Logout", "C_CloseSession", "C_Finalize"});
+    const std::vector<std::string> keypadRefused =
+        calls({"C_GetSlotInfo", "C_GetTokenInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo",
+               "C_CloseSession", "C_Finalize"});
     return {
         {"PinAccepted",
          "slot 1\n",
          request("1234", "-1"),
          reply("0", ""),
-         calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_Logout",
-                "C_CloseSession", "C_Finalize"}),
+         accepted,
          {"C_Login session=1 user=1 length=4 pin=1234 -> 0x0"}},
         {"WrongPinTwoTriesLeft",
          "slot 1\ndevice-error 0x63C2\n",
@@ -88,8 +100,53 @@ std::vector<MockCase> mockCases() {
          "slot 1\ndevice-error 0x6982\n",
          request("0000", "0"),
          reply("3657433248", "PIN碼錯誤"),
-         refused,
+         refusedAskingFlags,
          {}},
+        // Modules that leave the device error word 0 and tell the tries left in the token flags.
+        {"WrongPinNoWordNoPinFlag",
+         "slot 1\n",
+         request("0000", "0"),
+         reply("3657433248", "PIN碼錯誤"),
+         refusedAskingFlags,
+         {}},
+        {"WrongPinNoWordFinalTry",
+         "slot 1\ntoken-flags count-low+final-try\n",
+         request("0000", "0"),
+         reply("3657433248", "第二次密碼輸入錯誤"),
+         refusedAskingFlags,
+         {}},
+        {"WrongPinNoWordLocked",
+         "slot 1\ntoken-flags locked\n",
+         request("0000", "0"),
+         reply("3657433248", "登入卡片失敗"),
+         refusedAskingFlags,
+         {}},
+        // SoftHSM2's way: a wrong PIN sets COUNT_LOW and nothing else.
+        {"WrongPinNoWordCountLowOnly",
+         "slot 1\ntoken-flags count-low\n",
+         request("0000", "0"),
+         reply("3657433248", "PIN碼錯誤"),
+         refusedAskingFlags,
+         {}},
+        // A reader with its own keypad: an empty "sPin" lets the keypad take the PIN.
+        {"KeypadAccepted",
+         "slot 1 pinpad=yes\n",
+         request("", "0"),
+         reply("0", ""),
+         keypadAccepted,
+         {"C_Login session=1 user=1 length=0 pin=null -> 0x0"}},
+        {"KeypadCancelled",
+         "slot 1 pinpad=yes\nfail C_Login 0x50\n",
+         request("", "0"),
+         reply("3657433168", "登入卡片失敗"),
+         keypadRefused,
+         {"C_Login session=1 user=1 length=0 pin=null -> 0x50"}},
+        {"PinTypedOnKeypadToken",
+         "slot 1 pinpad=yes\n",
+         request("1234", "0"),
+         reply("0", ""),
+         accepted,
+         {"C_Login session=1 user=1 length=4 pin=1234 -> 0x0"}},
         {"PinLengthRefused",
          "slot 1\ndevice-error 0x63C2\n",
          request("12", "0"),
@@ -112,7 +169,7 @@ std::vector<MockCase> mockCases() {
          "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
          request(longPin.substr(0, 19), "0"),
          reply("3657433248", "PIN碼錯誤"),
-         refused,
+         refusedAskingFlags,
          {}},
         {"PinOver255RefusedBeforeTheModule",
          "slot 1\n",
@@ -125,7 +182,7 @@ std::vector<MockCase> mockCases() {
          "{}",
          reply("", "3657433250", "密碼長度不足"),
          {},
-         {"C_OpenSession slot=1 ", "length=0"}},
+         {"C_OpenSession slot=1 ", "length=0 pin= -> 0xA2"}},
         // The quote after the backslash ends the name (the parser counts quotes), so the name
         // is a\ and the PIN is lost to the shifted pairing; on Windows the request also has to
         // survive the command line's quoting whole.

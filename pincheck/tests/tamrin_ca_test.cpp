@@ -45,6 +45,14 @@ Script oneCard(CK_ULONG loginResult = 0, CK_ULONG deviceError = 0) {
     return s;
 }
 
+// A wrong PIN on a module that reported the token flags after the refusal.
+Script wrongPinWithFlags(CK_FLAGS flags, CK_ULONG deviceError = 0) {
+    Script s = oneCard(CKR_PIN_INCORRECT | kBase, deviceError);
+    s.tokenFlagsRead = true;
+    s.tokenFlags = flags;
+    return s;
+}
+
 Script withSlots(std::vector<CK_SLOT_ID> slots,
                  std::vector<std::pair<CK_SLOT_ID, TokenResult>> presence) {
     Script s;
@@ -75,6 +83,20 @@ std::vector<SessionCase> sessionCases() {
         s.writeDeviceError = false;
         cases.push_back({"WrongPinWordUnwritten", s, -1, 3657433248u, "PIN碼錯誤", kRefusedCalls});
     }
+    cases.push_back({"WrongPinFlagsWithoutPinState", wrongPinWithFlags(CKF_LOGIN_REQUIRED), -1,
+                     3657433248u, "PIN碼錯誤", kRefusedCalls});
+    cases.push_back({"WrongPinFlagsFinalTry",
+                     wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY), -1,
+                     3657433248u, "第二次密碼輸入錯誤", kRefusedCalls});
+    cases.push_back({"WrongPinFlagsLocked",
+                     wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED), -1,
+                     3657433248u, "登入卡片失敗", kRefusedCalls});
+    cases.push_back({"WrongPinFlagsCountLowOnly", wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW), -1,
+                     3657433248u, "PIN碼錯誤", kRefusedCalls});
+    // The card's own count decides whenever the module passes it on, 0x63C0 included.
+    cases.push_back({"TriesLeftWordOutranksFlags",
+                     wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED, 0x63C0), -1,
+                     3657433248u, "PIN碼錯誤", kRefusedCalls});
     cases.push_back({"PinLengthRefused", oneCard(CKR_PIN_LEN_RANGE | kBase, 0x63C2), -1,
                      3657433250u, "密碼長度不足", kRefusedCalls});
     cases.push_back({"RetryWordIgnoredForOtherRefusals", oneCard(CKR_PIN_LOCKED | kBase, 0x63C2),

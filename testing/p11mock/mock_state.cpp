@@ -1,6 +1,7 @@
 // Script reading, state and call log of the test module.
 #include "mock_state.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -188,6 +189,27 @@ struct Loader {
         return true;
     }
 
+    // "none", or names joined by '+' (count-low+final-try), or a number.
+    static bool pinFlags(const std::string& word, CK_FLAGS& flags) {
+        if (parseNumber(word, flags)) return true;
+        flags = 0;
+        std::size_t start = 0;
+        while (start <= word.size()) {
+            const std::size_t end = std::min(word.find('+', start), word.size());
+            const std::string name = word.substr(start, end - start);
+            if (name == "count-low")
+                flags |= CKF_USER_PIN_COUNT_LOW;
+            else if (name == "final-try")
+                flags |= CKF_USER_PIN_FINAL_TRY;
+            else if (name == "locked")
+                flags |= CKF_USER_PIN_LOCKED;
+            else if (name != "none")
+                return false;
+            start = end + 1;
+        }
+        return true;
+    }
+
     bool global(const ScriptLine& line) {
         if (line.command == "library") {
             return text(line, "description", kLibraryTextWidth, s.libraryDescription) &&
@@ -215,6 +237,14 @@ struct Loader {
                 CK_ULONG v = 0;
                 if (!parseNumber(w, v)) return fail(line, "bad device error " + w);
                 s.deviceErrors.push_back(v);
+            }
+            return true;
+        }
+        if (line.command == "token-flags") {
+            for (const auto& w : line.words) {
+                CK_FLAGS v = 0;
+                if (!pinFlags(w, v)) return fail(line, "bad token flags " + w);
+                s.pinFlagSteps.push_back(v);
             }
             return true;
         }
@@ -250,6 +280,12 @@ struct Loader {
             if (token->second != "yes" && token->second != "no")
                 return fail(line, "token is yes or no");
             slot.tokenPresent = token->second == "yes";
+        }
+        auto pinPad = line.named.find("pinpad");
+        if (pinPad != line.named.end()) {
+            if (pinPad->second != "yes" && pinPad->second != "no")
+                return fail(line, "pinpad is yes or no");
+            slot.token.pinPad = pinPad->second == "yes";
         }
         if (line.has("pin")) slot.token.pin = line.named.at("pin");
         if (!(text(line, "description", kSlotTextWidth, slot.description) &&

@@ -43,6 +43,9 @@ struct TokenState {
     std::string pin = "1234";
     CK_ULONG pinMin = 4;
     CK_ULONG pinMax = 16;
+    // A reader with its own keypad: the token reports CKF_PROTECTED_AUTHENTICATION_PATH, and a
+    // login with a null PIN stands for the right PIN typed on the keypad.
+    bool pinPad = false;
     bool loggedIn = false;
 };
 
@@ -79,7 +82,9 @@ struct ModuleState {
     std::vector<SlotState> slots;
     std::vector<CK_ULONG> deviceErrors;  // reported after the 1st, 2nd, ... login attempt
     CK_ULONG loginAttempts = 0;
-    CK_ULONG deviceError = 0;   // what C_GetSessionInfo reports now
+    CK_ULONG deviceError = 0;            // what C_GetSessionInfo reports now
+    std::vector<CK_FLAGS> pinFlagSteps;  // PIN flags after the 1st, 2nd, ... login attempt
+    CK_FLAGS pinFlags = 0;               // added to every token's flags by C_GetTokenInfo now
     CK_ULONG loginDelayMs = 0;  // each C_Login takes this long, as a real card's VERIFY does
     std::vector<FailRule> failRules;
     std::map<std::string, CK_ULONG> callCounts;

@@ -137,7 +137,9 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
         fillText(info->manufacturerID, kTokenTextWidth, t.manufacturer, slot.pad);
         fillText(info->model, kSerialWidth, t.model, slot.pad);
         fillText(info->serialNumber, kSerialWidth, t.serial, slot.pad);
-        info->flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED;
+        info->flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED |
+                      state().pinFlags;
+        if (t.pinPad) info->flags |= CKF_PROTECTED_AUTHENTICATION_PATH;
         info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
         info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
         info->ulSessionCount = CK_UNAVAILABLE_INFORMATION;

@@ -122,6 +122,12 @@ CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, C
                                       : s.deviceErrors.size() - 1;
             s.deviceError = s.deviceErrors[i];
         }
+        if (!s.pinFlagSteps.empty()) {
+            const std::size_t i = s.loginAttempts <= s.pinFlagSteps.size()
+                                      ? s.loginAttempts - 1
+                                      : s.pinFlagSteps.size() - 1;
+            s.pinFlags = s.pinFlagSteps[i];
+        }
         if (call.injected()) return call.done(call.injected());
         if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
         SlotState* st = sessionSlot(session);
@@ -129,6 +135,10 @@ CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, C
         if (user != CKU_USER && user != CKU_SO) return call.done(CKR_USER_TYPE_INVALID);
         if (!pin && length) return call.done(CKR_ARGUMENTS_BAD);
         if (st->token.loggedIn) return call.done(CKR_USER_ALREADY_LOGGED_IN);
+        if (!pin && st->token.pinPad) {
+            st->token.loggedIn = true;
+            return call.done(CKR_OK);
+        }
         if (length < st->token.pinMin || length > st->token.pinMax)
             return call.done(CKR_PIN_LEN_RANGE);
         const std::string given(reinterpret_cast<const char*>(pin), pin ? length : 0);

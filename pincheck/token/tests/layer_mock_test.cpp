@@ -349,6 +349,17 @@ TEST_F(LayerLogin, WrongPinsDeliverTheTriesLeftAndCloseTheirSession) {
                      "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_CloseSession"}));
 }
 
+TEST_F(LayerLogin, ExportKeepsItsCallsOnAKeypadTokenWithPinFlags) {
+    bind("slot 1 pinpad=yes\ntoken-flags final-try\n");
+    CK_ULONG word = 0;
+    EXPECT_EQ(LoginToken(&g_, 1, "", &word), 0xDA0000A2u);
+    EXPECT_EQ(lineOf(mock(), "C_Login"), "C_Login session=1 user=1 length=0 pin= -> 0xA2");
+    EXPECT_EQ(LoginToken(&g_, 1, "0000", &word), 0xDA0000A0u);
+    EXPECT_EQ(callsAfterBinding(mock()),
+              (Names{"C_OpenSession", "C_Login", "C_GetSessionInfo", "C_CloseSession",
+                     "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_CloseSession"}));
+}
+
 TEST_F(LayerLogin, PinLengthsReachTheModuleWholeUpTo255) {
     bind("slot 1 pin-min=0 pin-max=1000\n");
     struct Case {

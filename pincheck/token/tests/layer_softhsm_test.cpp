@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "context_guard.h"
+#include "pin_login.h"
 #include "softhsm_token.h"
 #include "token_api.h"
 
@@ -99,6 +100,16 @@ TEST_F(LayerSoftHsm, LoginOutcomes) {
     EXPECT_EQ(LogoutToken(&g_), 0u);
     EXPECT_EQ(g_.ctx.session, nullptr);
     EXPECT_EQ(LogoutToken(&g_), 0xDA000101u);
+}
+
+// SoftHSM counts no tries: after a wrong PIN its token flags say only that one was wrong.
+TEST_F(LayerSoftHsm, WrongPinLeavesOnlyCountLowInTheFlags) {
+    token::PinLoginReport report;
+    EXPECT_EQ(token::loginForPinCheck(&g_, slots_[0], "654321", &report), 0xDA0000A0u);
+    EXPECT_TRUE(report.tokenFlagsRead);
+    EXPECT_EQ(
+        report.tokenFlags & (CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED),
+        static_cast<CK_FLAGS>(CKF_USER_PIN_COUNT_LOW));
 }
 
 TEST_F(LayerSoftHsm, SessionWithoutPinThenLogout) {

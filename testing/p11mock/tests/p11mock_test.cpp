@@ -153,6 +153,8 @@ TEST(P11Mock, BadScriptFailsInitialize) {
         "fail C_Login\n",
         "slot 1 label=\"unterminated\n",
         "slot 1\nslot 1\n",
+        "slot 1\ntoken-flags count-low+sometimes\n",
+        "slot 1 pinpad=maybe\n",
     };
     for (const char* script : scripts) {
         SCOPED_TRACE(script);

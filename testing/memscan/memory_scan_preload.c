@@ -45,7 +45,8 @@ __attribute__((destructor)) static void scanAtExit(void) {
     size_t used = 0;
     int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
-    for (ssize_t n; used < sizeof maps - 1 && (n = read(fd, maps + used, sizeof maps - 1 - used)) > 0;)
+    for (ssize_t n;
+         used < sizeof maps - 1 && (n = read(fd, maps + used, sizeof maps - 1 - used)) > 0;)
         used += (size_t)n;
     close(fd);
     maps[used] = '\0';

@@ -11,6 +11,8 @@
 int main(int argc, char** argv) {
     // Before the request is read: no core file and no debugger of the same user sees the PIN.
     cardplatform::keepMemoryPrivate();
+    // Before anything loads a library: the card module (pincheck) or a system DLL's own loads.
+    cardplatform::keepLibrarySearchToInstalledFolders();
 
     std::string request;
     std::string reply;

@@ -42,7 +42,10 @@ Status ProprietaryCommands::readBinary(std::uint8_t classByte, std::uint16_t off
 
     const std::size_t dataLength = response.size() - kStatusWordSize;
     if (dataLength > count) return kStatusBufferTooSmall;
-    if (dataLength > 0) std::memcpy(destination, response.data(), dataLength);
+    // The file is as long as the chunk asked for; fewer bytes would leave the rest of the
+    // caller's record as it was, handed on as if the card had written it.
+    if (dataLength < count) return kStatusBadResponse;
+    std::memcpy(destination, response.data(), dataLength);
     return kStatusOk;
 }
 

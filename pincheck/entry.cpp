@@ -63,7 +63,10 @@ int writeOutOfMemoryReply() {
 }
 
 int runPinCheck(int argc, const char* const* argv) {
+    // The function name is echoed whole, so it holds the PIN when the request's quotes shift the
+    // pairing; it and the reply built from it are wiped once the reply is written.
     std::string functionName;
+    common::WipeOnExit wipeFunctionName(functionName);
     try {
         if (argc < 2 || argv[1] == nullptr) throw RequestFailure(messages::kDataError);
 
@@ -71,14 +74,17 @@ int runPinCheck(int argc, const char* const* argv) {
         functionName = fields.get("CA_Function");
         std::string pin = fields.get("sPin");
         common::WipeOnExit wipePin(pin);
-        const std::string slotText = fields.get("slotID");
+        std::string slotText = fields.get("slotID");
+        common::WipeOnExit wipeSlotText(slotText);
 
         TamrinCA session;
         session.setRequestedSlot(slotFromText(slotText));
         const std::string message = session.checkPin(pin);
         const std::uint32_t code = session.resultCode();
 
-        writeReply(buildReply(functionName, code, toUtf8(message.c_str())), true);
+        std::string line = buildReply(functionName, code, toUtf8(message.c_str()));
+        common::WipeOnExit wipeLine(line);
+        writeReply(line, true);
         return 0;
     } catch (const RequestFailure& failure) {
         // The failure's text goes out unconverted, as the service has always received it.

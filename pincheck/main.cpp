@@ -8,6 +8,8 @@
 int main(int argc, char** argv) {
     // Before the request is read: no core file and no debugger of the same user sees the PIN.
     cardplatform::keepMemoryPrivate();
+    // Before anything loads a library: the card module (pincheck) or a system DLL's own loads.
+    cardplatform::keepLibrarySearchToInstalledFolders();
 
     // The request is taken out of the command line before anything talks to the module, whose
     // login can take seconds on a real card; argv[1] then points at the program's own copy.

@@ -12,12 +12,15 @@ constexpr char kQuote = '"';
 
 RequestFields::RequestFields(std::string request) {
     common::WipeOnExit wipeRequest(request);
+    // A request whose quotes shift the pairing puts the PIN into a name as easily as into a
+    // value, so both collectors are wiped, each pair's bytes as soon as the pair is entered.
     std::string name;
     std::string value;
+    common::WipeOnExit wipeName(name);
+    common::WipeOnExit wipeValue(value);
     // Sized once so that no growing copy of a PIN is left behind in a freed block.
     name.reserve(request.size());
     value.reserve(request.size());
-    common::WipeOnExit wipeValue(value);
 
     // Position in the quote pattern "name" : "value": 1 inside a name, 2 between name and value,
     // 3 inside a value, 0 between pairs. A pair is entered on the first unquoted byte after its
@@ -39,6 +42,7 @@ RequestFields::RequestFields(std::string request) {
                 if (quotes != 0) {
                     // The first value of a repeated name stays.
                     fields_.try_emplace(name, value);
+                    common::wipeBytes(&name[0], name.size());
                     name.clear();
                     // Only the used bytes: the reserved block never moves, and a full wipe per
                     // pair would make long requests quadratic.
@@ -54,7 +58,12 @@ RequestFields::RequestFields(std::string request) {
 }
 
 RequestFields::~RequestFields() {
-    for (auto& field : fields_) common::wipeText(field.second);
+    // Keys are const inside the map; a node taken out of it lends its key for the wipe.
+    while (!fields_.empty()) {
+        auto node = fields_.extract(fields_.begin());
+        common::wipeText(node.key());
+        common::wipeText(node.mapped());
+    }
 }
 
 const std::string& RequestFields::get(const std::string& name) {

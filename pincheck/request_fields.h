@@ -12,7 +12,7 @@ class RequestFields {
   public:
     // Never fails: any text, empty or malformed, gives a table, possibly empty.
     explicit RequestFields(std::string request);
-    // The values may hold the PIN; they are wiped.
+    // Names and values may hold the PIN; all of them are wiped.
     ~RequestFields();
     RequestFields(const RequestFields&) = delete;
     RequestFields& operator=(const RequestFields&) = delete;

@@ -17,6 +17,8 @@ void keepMemoryPrivate() {
     setrlimit(RLIMIT_CORE, &noCore);
 }
 
+void keepLibrarySearchToInstalledFolders() {}
+
 void eraseArgument(char* argument) {
     // The kernel reads /proc/<pid>/cmdline from these very bytes; the NUL that ends the argument
     // stays, so the list keeps its shape. explicit_bzero: the compiler may not drop the writes

@@ -1,7 +1,11 @@
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
+
+// After the C runtime's own headers, which define what it needs.
+#include <corecrt_startup.h>
 
 #include "process_guard.h"
 
@@ -33,14 +37,34 @@ void eraseAfterProgramName(Char* line) {
     SecureZeroMemory(line, textLength(line) * sizeof(Char));
 }
 
+// Every argument after the program name, whole. The runtime's __wargv exists only once something
+// asked for the wide arguments; then it is a parse of its own.
+template <typename Char>
+void eraseArguments(int count, Char** arguments) {
+    if (arguments == nullptr) return;
+    for (int i = 1; i < count; ++i)
+        if (arguments[i] != nullptr)
+            SecureZeroMemory(arguments[i], textLength(arguments[i]) * sizeof(Char));
+}
+
 }  // namespace
 
 void keepMemoryPrivate() {}
+
+void keepLibrarySearchToInstalledFolders() {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 void eraseArgument(char* argument) {
     if (argument != nullptr) SecureZeroMemory(argument, std::strlen(argument));
     eraseAfterProgramName(GetCommandLineA());
     eraseAfterProgramName(GetCommandLineW());
+    // The C runtime made copies of its own before main: the command line as it read it and its
+    // parse into arguments (main's argv may be yet another copy).
+    eraseAfterProgramName(_acmdln);
+    eraseAfterProgramName(_wcmdln);
+    eraseArguments(__argc, __argv);
+    eraseArguments(__argc, __wargv);
 }
 
 }  // namespace cardplatform

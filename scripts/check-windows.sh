@@ -107,12 +107,14 @@ cardread_calls="winscard.dll:SCardEstablishContext winscard.dll:SCardReleaseCont
     winscard.dll:SCardEndTransaction winscard.dll:SCardGetAttrib winscard.dll:SCardTransmit
     winscard.dll:g_rgSCardT1Pci winscard.dll:SCardIntroduceCardTypeA
     scarddlg.dll:GetOpenCardNameA"
-# Both programs erase the request from the process's command-line texts.
-erase_calls="kernel32.dll:GetCommandLineA kernel32.dll:GetCommandLineW"
-pincheck_calls="kernel32.dll:LoadLibraryA kernel32.dll:GetProcAddress kernel32.dll:FreeLibrary
+# Both programs erase the request from the process's command-line texts and keep the working
+# folder out of their DLL search.
+erase_calls="kernel32.dll:GetCommandLineA kernel32.dll:GetCommandLineW
+    kernel32.dll:SetDefaultDllDirectories"
+pincheck_calls="kernel32.dll:LoadLibraryExA kernel32.dll:GetProcAddress kernel32.dll:FreeLibrary
     kernel32.dll:MultiByteToWideChar kernel32.dll:WideCharToMultiByte
     $erase_calls libcrypto:d2i_X509 libcrypto:RSA_set_method libcrypto:EVP_PKEY_free libcrypto:CRYPTO_malloc"
-tokenapi_calls="kernel32.dll:LoadLibraryA kernel32.dll:GetProcAddress kernel32.dll:FreeLibrary
+tokenapi_calls="kernel32.dll:LoadLibraryExA kernel32.dll:GetProcAddress kernel32.dll:FreeLibrary
     libcrypto:d2i_X509 libcrypto:RSA_set_method libcrypto:EVP_PKEY_free libcrypto:CRYPTO_malloc"
 servicectl_calls="kernel32.dll:CreateToolhelp32Snapshot kernel32.dll:Process32First
     kernel32.dll:Process32Next kernel32.dll:OpenProcess kernel32.dll:TerminateProcess

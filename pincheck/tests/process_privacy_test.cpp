@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <string>
 
+#include "memory_scan.h"
 #include "mock_module.h"
 #include "process_probe.h"
 #include "run_program.h"
@@ -56,6 +57,41 @@ TEST(PincheckPrivacy, RequestIsGoneFromTheCommandLineDuringTheLogin) {
         EXPECT_EQ(r.exitStatus, 0);
         // The program's name, then the request's place all NULs: not one byte of it to read.
         EXPECT_EQ(seen, std::string(PINCHECK_BINARY) + '\0' + std::string(text.size() + 1, '\0'));
+    }
+}
+
+// At the process's last moment, after its own destructors, no copy of the PIN is left anywhere
+// in its writable memory: stack, heap, static data, the module's and the libraries' too. The
+// test module keeps none itself: it is given the right PIN in hex and logs unbuffered.
+TEST(PincheckPrivacy, NoCopyOfThePinIsLeftInMemoryAtExit) {
+    if (!testsupport::MemoryScan::available()) GTEST_SKIP() << "no memory scan in this build";
+    const std::string marker = "73519264";
+    const struct {
+        const char* name;
+        std::string script;
+        std::string request;
+        std::string out;
+    } cases[] = {
+        {"PIN accepted", "slot 1 pin-hex=\"3733353139323634\"\n", request(marker), reply("0", "")},
+        {"PIN wrong", "slot 1 pin=\"1234\"\n", request(marker), reply("3657433248", "PIN碼錯誤")},
+        // Quotes that shift the pairing: the PIN becomes a field's name, or stays in the parser's
+        // name collector when the request ends.
+        {"PIN as a field name", "slot 1\n",
+         "{\"CA_Function\":\"checkPin\",\"slotID\":0,\"sPin\":\"" + marker + "\",\"x\":\"y\"}",
+         reply("3657433250", "密碼長度不足")},
+        {"PIN left in a name", "slot 1\n",
+         "{\"CA_Function\":\"checkPin\",\"slotID\":-1,\"sPin\":\"" + marker + "\"}",
+         reply("3657433250", "密碼長度不足")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::MockModule module(c.script);
+        const testsupport::MemoryScan scan(marker);
+        std::vector<std::string> env = scan.environment();
+        env.push_back("LD_LIBRARY_PATH=" + module.folder());
+        const auto r = pcsctest::runProgram(PINCHECK_BINARY, {c.request}, env);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(scan.report(), "hits 0\n");
     }
 }
 

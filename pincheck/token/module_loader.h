@@ -3,8 +3,9 @@
 
 namespace token {
 
-// Loads a library by name as given, without adding a folder, so the platform's own search order
-// applies. Null when it cannot be loaded.
+// Loads a library by name as given. A plain name is searched as the platform does (Linux: the
+// dynamic linker's search), except that Windows looks only in the program's own folder and the
+// system folder, never in the working folder or PATH. Null when it cannot be loaded.
 void* loadModule(const char* name);
 // The address of an exported symbol, or null.
 void* findModuleSymbol(void* module, const char* symbol);

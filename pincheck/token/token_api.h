@@ -83,7 +83,13 @@ typedef struct TokenContext {
     uintptr_t reserved; /* zeroed by InitLibrary, otherwise unused */
 } TokenContext;
 
-/* Binds the module by file name (platform search order applies) and initialises it. */
+/* Binds the module by file name and initialises it. Linux: the dynamic linker's search order.
+ * Windows: a plain name is looked for in the folder of the calling program's .exe, then in the
+ * system folder (System32), and nowhere else: never in the current working folder, the PATH
+ * folders or folders added with SetDllDirectory/AddDllDirectory, since the module receives the
+ * PIN. The module's own dependencies are searched the same way, plus the module's folder when
+ * moduleName is a full path. This applies to this load only: the process's DLL search settings
+ * (SetDllDirectory, SetDefaultDllDirectories) are neither read nor changed. */
 TOKEN_API TokenResult InitLibrary(const char* moduleName, TokenContext* ctx);
 /* Finalises and unloads the module; does not end a session (call LogoutToken first). */
 TOKEN_API TokenResult CloseLibrary(TokenContext* ctx);

@@ -288,6 +288,7 @@ struct Loader {
             slot.token.pinPad = pinPad->second == "yes";
         }
         if (line.has("pin")) slot.token.pin = line.named.at("pin");
+        if (line.has("pin-hex")) slot.token.pinHex = line.named.at("pin-hex");
         if (!(text(line, "description", kSlotTextWidth, slot.description) &&
               text(line, "manufacturer", kTokenTextWidth, slot.manufacturer) &&
               text(line, "label", kTokenTextWidth, slot.token.label) &&
@@ -397,13 +398,25 @@ void logLine(const std::string& line) {
     const char* path = std::getenv("P11MOCK_LOG");
     if (!path || !*path) return;
     // Binary: on Windows too the log reads back with LF line ends.
+    // Unbuffered: the line, PIN included, goes straight to the file without a copy in a
+    // stream buffer that would be freed unwiped.
     if (FILE* f = std::fopen(path, "ab")) {
-        std::fprintf(f, "%s\n", line.c_str());
+        std::setvbuf(f, nullptr, _IONBF, 0);
+        std::fwrite(line.data(), 1, line.size(), f);
+        std::fputc('\n', f);
         std::fclose(f);
     }
 }
 
+Call::~Call() {
+    line_.resize(line_.capacity());
+    volatile char* bytes = &line_[0];
+    for (std::size_t i = 0; i < line_.size(); ++i) bytes[i] = 0;
+}
+
 Call::Call(const char* function) : line_(function) {
+    // Room for every argument at once: no growing copy of the line is freed unwiped.
+    line_.reserve(512);
     ModuleState& s = state();
     const CK_ULONG n = ++s.callCounts[function];
     for (const auto& rule : s.failRules) {
@@ -453,7 +466,8 @@ Call& Call::argPointer(const char* name, const void* pointer) {
 CK_RV Call::done(CK_RV rv) {
     char tail[32];
     std::snprintf(tail, sizeof tail, " -> 0x%lX", static_cast<unsigned long>(rv));
-    logLine(line_ + tail);
+    line_ += tail;
+    logLine(line_);
     return rv;
 }
 

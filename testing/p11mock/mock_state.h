@@ -41,6 +41,9 @@ struct TokenState {
     std::string model;         // padded to kSerialWidth
     std::string serial;        // padded to kSerialWidth
     std::string pin = "1234";
+    // The right PIN in hex instead ("pin-hex"), compared byte by byte as it is decoded, so that
+    // a memory scan of the caller finds no copy of the PIN that the module keeps.
+    std::string pinHex;
     CK_ULONG pinMin = 4;
     CK_ULONG pinMax = 16;
     // A reader with its own keypad: the token reports CKF_PROTECTED_AUTHENTICATION_PATH, and a
@@ -122,6 +125,11 @@ class Call {
     CK_RV injected() const { return injected_; }
     // Logs the call with its answer and returns the answer.
     CK_RV done(CK_RV rv);
+
+    // The line may hold the PIN: wiped, as a module should leave no copy of it behind.
+    ~Call();
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
 
   private:
     std::string line_;

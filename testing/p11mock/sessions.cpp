@@ -106,6 +106,17 @@ CK_RV getSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO_PTR info) {
     });
 }
 
+// Compared in place, without a copy of the given PIN.
+static bool pinMatches(const TokenState& token, const CK_UTF8CHAR* pin, CK_ULONG length) {
+    if (token.pinHex.empty())
+        return length == token.pin.size() &&
+               (length == 0 || std::memcmp(pin, token.pin.data(), length) == 0);
+    if (length * 2 != token.pinHex.size()) return false;
+    for (CK_ULONG i = 0; i < length; ++i)
+        if (std::stoul(token.pinHex.substr(2 * i, 2), nullptr, 16) != pin[i]) return false;
+    return true;
+}
+
 CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, CK_ULONG length) {
     return guarded([&] {
         ModuleState& s = state();
@@ -141,8 +152,7 @@ CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, C
         }
         if (length < st->token.pinMin || length > st->token.pinMax)
             return call.done(CKR_PIN_LEN_RANGE);
-        const std::string given(reinterpret_cast<const char*>(pin), pin ? length : 0);
-        if (given != st->token.pin) return call.done(CKR_PIN_INCORRECT);
+        if (!pinMatches(st->token, pin, length)) return call.done(CKR_PIN_INCORRECT);
         st->token.loggedIn = true;
         return call.done(CKR_OK);
     });

@@ -1,13 +1,18 @@
 // Run under Windows (Wine) with a request holding the PIN 7351 as its one argument: erases the
-// argument as the programs do and reports, line by line, what is left of the PIN in argv and in
-// the process's two command-line texts (the wide one is what other processes read). Exit
+// argument as the programs do and reports, line by line, what is left of the PIN in argv, in
+// the process's two command-line texts (the wide one is what other processes read) and in the C
+// runtime's copies (_acmdln, _wcmdln, __argv, __wargv when the runtime made it). Exit
 // status 0 only when no PIN byte is left and the program name still stands in both texts.
 #include <windows.h>
 #include <winternl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+
+// After the C runtime's own headers, which define what it needs.
+#include <corecrt_startup.h>
 
 #include "process_guard.h"
 
@@ -55,6 +60,16 @@ int main(int argc, char** argv) {
           "the PIN is in GetCommandLineW before");
     check(parametersCommandLine().find(L"7351") != std::wstring::npos,
           "the PIN is in the process parameters before");
+    const std::size_t runtimeLengthA = std::strlen(_acmdln);
+    const std::size_t runtimeLengthW = std::wcslen(_wcmdln);
+    const std::size_t runtimeArgumentLength = std::strlen(__argv[1]);
+    const std::size_t runtimeWideLength = __wargv != nullptr ? std::wcslen(__wargv[1]) : 0;
+    check(sameLength(_acmdln, runtimeLengthA).find("7351") != std::string::npos,
+          "the PIN is in _acmdln before");
+    check(sameLength(_wcmdln, runtimeLengthW).find(L"7351") != std::wstring::npos,
+          "the PIN is in _wcmdln before");
+    check(std::string(__argv[1]).find("7351") != std::string::npos,
+          "the PIN is in __argv[1] before");
 
     cardplatform::eraseArgument(argv[1]);
 
@@ -66,6 +81,18 @@ int main(int argc, char** argv) {
           "no PIN in GetCommandLineW after");
     check(parametersCommandLine().find(L"7351") == std::wstring::npos,
           "no PIN in the process parameters after");
+    check(sameLength(_acmdln, runtimeLengthA).find("7351") == std::string::npos,
+          "no PIN in _acmdln after");
+    check(sameLength(_wcmdln, runtimeLengthW).find(L"7351") == std::wstring::npos,
+          "no PIN in _wcmdln after");
+    check(sameLength(__argv[1], runtimeArgumentLength).find("7351") == std::string::npos,
+          "no PIN in __argv[1] after");
+    if (__wargv != nullptr)
+        check(sameLength(__wargv[1], runtimeWideLength).find(L"7351") == std::wstring::npos,
+              "no PIN in __wargv[1] after");
+    check(std::strstr(_acmdln, "erase_argument_probe") != nullptr &&
+              std::strstr(__argv[0], "erase_argument_probe") != nullptr,
+          "_acmdln and __argv[0] still name the program");
     check(std::strstr(GetCommandLineA(), "erase_argument_probe") != nullptr,
           "GetCommandLineA still names the program");
     check(std::wcsstr(GetCommandLineW(), L"erase_argument_probe") != nullptr,

@@ -6,10 +6,12 @@
 //
 // Each HEX is one argument's bytes in hexadecimal (bytes of the ANSI code page), so that Wine's
 // own conversion of the launcher's command line cannot change them. The program inherits the
-// standard handles; the launcher exits with its exit code (255 when it cannot start it).
+// standard handles; the launcher exits with its exit code (255 when it cannot start it). The
+// program's working folder is the launcher's, or LAUNCH_WORKING_FOLDER when that is set.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -78,8 +80,9 @@ int main(int argc, char** argv) {
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
+    const wchar_t* workingFolder = _wgetenv(L"LAUNCH_WORKING_FOLDER");
     if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &process)) {
+                        workingFolder, &startup, &process)) {
         std::fprintf(stderr, "launch.exe: CreateProcessW failed: %lu\n", GetLastError());
         return 255;
     }

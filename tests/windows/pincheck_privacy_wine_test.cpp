@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -63,6 +64,61 @@ TEST(PincheckPrivacyUnderWine, ArgumentAndBothCommandLineTextsAreErased) {
     EXPECT_EQ(r.exitStatus, 0) << r.out;
     EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("ok: no PIN in the process parameters after"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ok: no PIN in __argv[1] after"), std::string::npos) << r.out;
 }
+
+// The card module, named without a folder, comes from the program's own folder or the system
+// folder, never from the working folder that whoever starts the program picks.
+struct ModulePlace {
+    const char* name;
+    const char* place;  // "program", "system" or "working"
+    std::string out;
+};
+
+void PrintTo(const ModulePlace& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PincheckModuleSearchUnderWine : public ::testing::TestWithParam<ModulePlace> {};
+
+TEST_P(PincheckModuleSearchUnderWine, TakesTheModuleOnlyFromTrustedFolders) {
+    const std::string place = GetParam().place;
+    testsupport::MockModule module("slot 1\n");
+    const std::string folder =
+        place == "program"
+            ? winetest::stage("pincheck",
+                              {"pincheck.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"})
+            : winetest::stage("pincheck-alone", {"pincheck.exe", "libcrypto-3-x64.dll"});
+    winetest::Environment env;
+    for (const char* name : {"P11MOCK_SCRIPT", "P11MOCK_LOG"})
+        env[name] = winetest::windowsPath(std::getenv(name));
+    env["LAUNCH_WORKING_FOLDER"] = winetest::windowsPath(
+        winetest::stage("module-in-working-folder", {"tools/ZarqoPKCS11.dll"}));
+    // Other cases of this prefix expect no module there: it is taken away again at once.
+    const std::string system =
+        winetest::prefix().unixPath("C:\\windows\\system32\\ZarqoPKCS11.dll");
+    if (place == "system")
+        servicectl::wine::writeFile(
+            system, servicectl::wine::readFile(std::string(std::getenv("CARD_WIN64_TOOLS")) +
+                                               "/ZarqoPKCS11.dll"));
+    const winetest::RunResult r = winetest::launch(
+        folder + "/pincheck.exe",
+        {"{\"CA_Function\":\"checkPin\",\"sPin\":\"1234\",\"slotID\":\"0\"}"}, env);
+    if (place == "system") std::remove(system.c_str());
+    EXPECT_EQ(r.out, GetParam().out);
+    EXPECT_EQ(module.count("C_Login"), place == "working" ? 0 : 1);
+    if (place == "working") EXPECT_TRUE(module.calls().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, PincheckModuleSearchUnderWine,
+    ::testing::Values(ModulePlace{"ProgramFolder", "program",
+                                  "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n"},
+                      ModulePlace{"SystemFolder", "system",
+                                  "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n"},
+                      ModulePlace{"WorkingFolderOnly", "working",
+                                  "{\"func\":\"checkPin\",\"ret_code\":3657433094,\"message\":"
+                                  "\"初始化函式庫失敗!!!\"}\n"}),
+    [](const ::testing::TestParamInfo<ModulePlace>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "carddata_run.h"
+#include "memory_scan.h"
 #include "process_probe.h"
 #include "temp_dir.h"
 
@@ -48,6 +49,33 @@ TEST_F(CarddataPrivacy, RequestIsGoneFromTheCommandLineWhileTheCardAnswers) {
                     c.msg, c.code);
         // The program's name, then the request's place all NULs: not one byte of it to read.
         EXPECT_EQ(seen, std::string(CARDDATA_PATH) + '\0' + std::string(text.size() + 1, '\0'));
+    }
+}
+
+// At the process's last moment, after its own destructors, no copy of the PIN is left anywhere
+// in its writable memory (the card simulator, another process, keeps its own).
+TEST_F(CarddataPrivacy, NoCopyOfThePinIsLeftInMemoryAtExit) {
+    if (!testsupport::MemoryScan::available()) GTEST_SKIP() << "no memory scan in this build";
+    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
+    profile.pin = {'7', '3', '5', '1', '9', '2', '6', '4'};
+    const struct {
+        const char* name;
+        std::string pin;
+        std::string msg;
+        long long code;
+    } cases[] = {
+        {"PIN accepted", "73519264", base64(dataSelectedBy(profile, 0x03)), 0},
+        {"PIN wrong", "73519265", "", 0x63C2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        pcsctest::CardInReader card(pcscd(), profile);
+        const testsupport::MemoryScan scan(c.pin);
+        std::vector<std::string> env = scan.environment();
+        env.push_back("PCSCLITE_CSOCK_NAME=" + pcscd().socketPath());
+        expectReply(pcsctest::runProgram(CARDDATA_PATH, {request(c.pin, "ABCD")}, env), c.msg,
+                    c.code);
+        EXPECT_EQ(scan.report(), "hits 0\n");
     }
 }
 

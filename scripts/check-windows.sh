@@ -114,8 +114,9 @@ check_protections() {
 }
 
 # What every program may take from the system besides its own calls: the C runtime and the
-# kernel, which the statically linked MinGW runtime uses.
-runtime="kernel32.dll msvcrt.dll"
+# kernel, which the statically linked MinGW runtime uses, and advapi32 for the system random
+# bytes of the stack protector's guard value (libssp).
+runtime="kernel32.dll msvcrt.dll advapi32.dll"
 token_exports=$(sed -n 's/^ *\([A-Za-z]*\);.*/\1/p' "$root/pincheck/token/token_exports.list" |
     sort | tr '\n' ' ' | sed 's/ $//')
 cardread_calls="winscard.dll:SCardEstablishContext winscard.dll:SCardReleaseContext
@@ -180,7 +181,7 @@ check() {
         # The crypto DLL itself needs only system DLLs.
         check_imports "$bin/$crypto" "$runtime advapi32.dll user32.dll ws2_32.dll crypt32.dll" ""
         # Any user may create such a folder on the current drive and plant a configuration.
-        strings -a "$bin/$crypto" | grep -E '(^|")/(var|usr|etc|opt|home|tmp)/' |
+        strings -a "$bin/$crypto" | grep -E '^(OPENSSLDIR|ENGINESDIR|MODULESDIR): "/|/var/cache' |
             sed "s|^|FAIL: $bin/$crypto names a Unix folder: |" | grep . &&
             failures=$((failures + 1))
 

@@ -31,8 +31,15 @@ endif()
 if(NOT WIN32 AND TARGET carddata)
     # carddata finds libcardread relative to itself, wherever the tree is installed. pincheck
     # gets no search path: it would also widen where the card's PKCS#11 module is looked for.
+    # The build tree has the library at the same place relative to carddata, so the program is
+    # linked with that path once and never rewritten: a path CMake rewrites at install time gets
+    # an empty last entry in the build tree, and an empty entry is the current folder.
     file(RELATIVE_PATH card_bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-    set_target_properties(carddata PROPERTIES INSTALL_RPATH "$ORIGIN/${card_bin_to_lib}")
+    set_target_properties(carddata PROPERTIES INSTALL_RPATH "$ORIGIN/${card_bin_to_lib}"
+                                              BUILD_WITH_INSTALL_RPATH ON)
+    get_target_property(card_carddata_dir carddata BINARY_DIR)
+    get_filename_component(card_cardread_dir ${card_carddata_dir}/${card_bin_to_lib} ABSOLUTE)
+    set_target_properties(cardread PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${card_cardread_dir})
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CARD_DOC_DIR} COMPONENT programs)
 

@@ -43,3 +43,29 @@ else()
 endif()
 set(CPACK_PACKAGE_FILE_NAME ${CARD_PACKAGE_NAME}-${PROJECT_VERSION}-${card_windows_arch})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+
+# An upgrade first runs the installed version's uninstaller (silently too: /S answers yes), so
+# no file of the old version stays behind.
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# The programs load DLLs from their own folder first, so only administrators may change what is
+# in it, wherever it is put: a /D= folder a user made (and owns) keeps that user's rights
+# otherwise. Before any file is copied: Administrators own the folder and everything already in
+# it, every explicit right is dropped, and the folder keeps only full control for Administrators
+# and SYSTEM and read and run for Users, which every file in it inherits. SIDs, since the group
+# names differ by language. If that fails the setup stops rather than fill an open folder.
+# Backslashes and quotes are escaped twice: CPack copies the text into a CMake file of its own.
+set(card_icacls "nsExec::ExecToLog '\\\"$SYSDIR\\\\icacls.exe\\\" \\\"$INSTDIR\\\"")
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "
+  ${card_icacls} /setowner *S-1-5-32-544 /T /C /Q'
+  Pop $0
+  StrCmp $0 0 0 card_acl_failed
+  ${card_icacls} /reset /T /C /Q'
+  Pop $0
+  StrCmp $0 0 0 card_acl_failed
+  ${card_icacls} /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX /C /Q'
+  Pop $0
+  StrCmp $0 0 card_acl_done
+  card_acl_failed:
+    MessageBox MB_OK|MB_ICONSTOP \\\"The access rights of $INSTDIR could not be set.\\\" /SD IDOK
+    Abort
+  card_acl_done:")

@@ -15,4 +15,8 @@ if(DEFINED ENV{CARD_MINGW_DEPS})
 else()
     set(CARD_MINGW_DEPS /var/cache/card-programs/mingw)
 endif()
-list(APPEND CMAKE_FIND_ROOT_PATH ${CARD_MINGW_DEPS}/${CARD_MINGW_ARCH})
+# Each recipe of the script has a folder of its own (see its top comment); the number is read
+# from the script, so the two never disagree.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/../scripts/mingw-deps.sh card_mingw_recipe REGEX "^recipe=")
+string(REGEX REPLACE "^recipe=" "" card_mingw_recipe "${card_mingw_recipe}")
+list(APPEND CMAKE_FIND_ROOT_PATH ${CARD_MINGW_DEPS}/r${card_mingw_recipe}/${CARD_MINGW_ARCH})

@@ -5,7 +5,10 @@
 #     cardread.dll only readUserData, carddata.exe and servicectl.exe nothing;
 #   - each file imports only the DLLs and calls its design uses;
 #   - no file needs a DLL beside it but cardread.dll (carddata.exe) and the libcrypto DLL
-#     (pincheck.exe, tokenapi.dll): no MinGW runtime DLL anywhere.
+#     (pincheck.exe, tokenapi.dll): no MinGW runtime DLL anywhere;
+#   - every shipped file, the libcrypto DLL included, has ASLR, NX and (x64) high-entropy ASLR
+#     in its DllCharacteristics, and the stack protector linked in;
+#   - the libcrypto DLL names no Unix folder to read configuration, engines or modules from.
 # OpenSSL and JsonCpp come from scripts/mingw-deps.sh (cached outside the tree).
 #
 #   check-windows.sh DIR                  all of it: deps, build both, check
@@ -97,9 +100,23 @@ check_header() {
     return 0
 }
 
+# ASLR, NX and, for 64-bit files, high-entropy ASLR; and the stack protector, whose failure
+# handler (libssp's, linked statically) is linked in only when some function calls it.
+check_protections() {
+    local file=$1 flags flag want="DYNAMIC_BASE NX_COMPAT"
+    [[ $format == pei-x86-64 ]] && want+=" HIGH_ENTROPY_VA"
+    flags=$("$objdump" -p "$file" | awk '/^DllCharacteristics/ { on = 1; next }
+        on && /^\t\t/ { print $1; next } { on = 0 }')
+    for flag in $want; do
+        grep -qx "$flag" <<<"$flags" || fail "$file: no $flag in DllCharacteristics"
+    done
+    grep -aq 'stack smashing detected' "$file" || fail "$file: no stack protector"
+}
+
 # What every program may take from the system besides its own calls: the C runtime and the
-# kernel, which the statically linked MinGW runtime uses.
-runtime="kernel32.dll msvcrt.dll"
+# kernel, which the statically linked MinGW runtime uses, and advapi32 for the system random
+# bytes of the stack protector's guard value (libssp).
+runtime="kernel32.dll msvcrt.dll advapi32.dll"
 token_exports=$(sed -n 's/^ *\([A-Za-z]*\);.*/\1/p' "$root/pincheck/token/token_exports.list" |
     sort | tr '\n' ' ' | sed 's/ $//')
 cardread_calls="winscard.dll:SCardEstablishContext winscard.dll:SCardReleaseContext
@@ -165,6 +182,14 @@ check() {
 
         # The crypto DLL itself needs only system DLLs.
         check_imports "$bin/$crypto" "$runtime advapi32.dll user32.dll ws2_32.dll crypt32.dll" ""
+        # Any user may create such a folder on the current drive and plant a configuration.
+        strings -a "$bin/$crypto" | grep -E '^(OPENSSLDIR|ENGINESDIR|MODULESDIR): "/|/var/cache' |
+            sed "s|^|FAIL: $bin/$crypto names a Unix folder: |" | grep . &&
+            failures=$((failures + 1))
+
+        for file in pincheck.exe carddata.exe cardread.dll tokenapi.dll servicectl.exe $crypto; do
+            check_protections "$bin/$file"
+        done
     done
     if ((failures)); then
         echo "$failures check(s) failed"

@@ -3,9 +3,13 @@
 # API hands its caller OpenSSL objects, so caller and pincheck.exe must share one crypto library)
 # and JsonCpp (static), for i686 and x86_64 from Debian's own source packages: the version the
 # Linux build links while the archive still delivers it, else the newest one it does. They land in
-# a cache outside the source tree, one prefix per architecture:
+# a cache outside the source tree, one prefix per architecture and recipe:
 #
-#   ${CARD_MINGW_DEPS:-/var/cache/card-programs/mingw}/<arch>/{include,lib,bin}
+#   ${CARD_MINGW_DEPS:-/var/cache/card-programs/mingw}/r<recipe>/<arch>/{include,lib,bin}
+#
+# The recipe number below goes up whenever what the libraries are built with changes in a way
+# the programs depend on; an older checkout keeps using the folder of its own recipe, so trees of
+# both ages can build side by side from one cache (cmake/mingw-common.cmake reads the number).
 #
 #   mingw-deps.sh [ARCH ...]     build what is missing (default: i686 x86_64); silent when the
 #                                cache is complete
@@ -13,6 +17,7 @@
 # A second run rebuilds nothing: each library has a stamp naming its source version and build
 # options. Several worktrees may call this at once; one lock on the cache serialises them, and
 # the later caller finds the stamps of the earlier one.
+recipe=2
 set -euo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 
@@ -28,14 +33,25 @@ openssl_options=(shared no-tests no-engine no-dso no-module no-legacy no-ssl3 no
     no-ec no-ec2m no-sm2 no-sm3 no-sm4 no-gost no-idea no-camellia no-seed no-aria no-bf no-cast
     no-rc2 no-rc4 no-rc5 no-md4 no-mdc2 no-rmd160 no-whirlpool no-siphash no-scrypt no-chacha
     no-poly1305 no-blake2 no-srp no-psk no-ocsp no-ts no-cms no-ct no-cmp no-dtls
-    no-srtp no-dh no-dsa no-ui-console)
+    no-srtp no-dh no-dsa no-ui-console no-autoload-config
+    -fstack-protector-strong -l:libssp.a)
+# Where the DLL would look for its configuration, engines and modules. A Windows DLL has no fixed
+# installed place, and any user may create a folder such as \var\cache on the current drive, so
+# no such path is compiled in: "?:" is no drive letter, no file under it can exist on any system.
+# The programs load no configuration file anyway (no-autoload-config above).
+openssl_dirs=(OPENSSLDIR=?:/no-openssl-dir ENGINESDIR=?:/no-openssl-dir
+    MODULESDIR=?:/no-openssl-dir)
 jsoncpp_options=(-DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF
     -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF
-    -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=ON)
+    -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=ON
+    -DCMAKE_CXX_FLAGS=-fstack-protector-strong)
 
-mkdir -p "$cache"
+mkdir -p "$cache/r$recipe"
+# The sources and apt's state are shared by every recipe: the cache-wide lock guards them. Each
+# recipe's prefixes have a lock of their own, so a long build here holds up no tree of another
+# recipe.
 exec 9>"$cache/.lock"
-flock 9
+exec 8>"$cache/r$recipe/.lock"
 
 # The version the Linux build links, so both platforms run the same library code.
 installed_source_version() {
@@ -68,6 +84,12 @@ apt_prepare() {
 # package $2 installed here comes first; when the archive no longer offers it, the newest
 # version it can actually deliver (a mirror may list a version whose files it lacks).
 fetch_source() {
+    flock 9
+    fetch_source_locked "$@" || return 1
+    flock -u 9
+}
+
+fetch_source_locked() {
     local package=$1 binary=$2 version candidates dir
     version=$(installed_source_version "$binary")
     mkdir -p "$cache/src"
@@ -100,7 +122,7 @@ stamp_ok() {
 }
 
 build_openssl() {
-    local arch=$1 prefix=$cache/$1 src stamp want target dll build
+    local arch=$1 prefix=$cache/r$recipe/$1 src stamp want target dll build
     src=$(fetch_source openssl libssl3)
     local options=("${openssl_options[@]}")
     if [[ $arch == i686 ]]; then
@@ -110,10 +132,10 @@ build_openssl() {
     else
         target=mingw64
     fi
-    want="openssl $(basename "$src") ${options[*]}"
+    want="openssl $(basename "$src") ${options[*]} ${openssl_dirs[*]}"
     stamp=$prefix/.openssl
     stamp_ok "$stamp" "$want" && return
-    build=$cache/build/$arch/openssl
+    build=$cache/r$recipe/build/$arch/openssl
     rm -rf "$build"
     mkdir -p "$build" "$prefix/include" "$prefix/lib" "$prefix/bin"
     echo "== openssl $arch ($(basename "$src"))"
@@ -128,8 +150,8 @@ build_openssl() {
         # linked by anything here, and building them would double the compile time.
         dll=$(sed -n 's/^SHLIBS=.*\(libcrypto[^ ]*\.dll\).*/\1/p' Makefile)
         [[ -n $dll ]] || dll=$(awk '/^libcrypto.*\.dll:/ { sub(":.*", "", $1); print $1; exit }' Makefile)
-        make -s -j"$jobs" build_generated
-        make -s -j"$jobs" "$dll"
+        make -s -j"$jobs" "${openssl_dirs[@]}" build_generated
+        make -s -j"$jobs" "${openssl_dirs[@]}" "$dll"
         cp "$dll" "$prefix/bin/"
         cp libcrypto.dll.a "$prefix/lib/"
         rm -rf "$prefix/include/openssl"
@@ -146,12 +168,12 @@ build_openssl() {
 }
 
 build_jsoncpp() {
-    local arch=$1 prefix=$cache/$1 src stamp want build
+    local arch=$1 prefix=$cache/r$recipe/$1 src stamp want build
     src=$(fetch_source libjsoncpp libjsoncpp25)
     want="jsoncpp $(basename "$src") ${jsoncpp_options[*]}"
     stamp=$prefix/.jsoncpp
     stamp_ok "$stamp" "$want" && return
-    build=$cache/build/$arch/jsoncpp
+    build=$cache/r$recipe/build/$arch/jsoncpp
     rm -rf "$build"
     echo "== jsoncpp $arch ($(basename "$src"))"
     cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
@@ -171,6 +193,8 @@ for arch in "${arches[@]}"; do
             exit 2
             ;;
     esac
+    flock 8
     build_jsoncpp "$arch"
     build_openssl "$arch"
+    flock -u 8
 done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The x86_64 setup program under Wine, in a prefix of its own: a silent install puts exactly the
 # files of the ZIP package into one folder under Program Files and registers the uninstaller
-# with the version; the installed carddata.exe and pincheck.exe answer requests from that folder
+# with the version, and a second one over it uninstalls the first; the installed carddata.exe and pincheck.exe answer requests from that folder
 # as the Linux builds do; a silent uninstall removes every file and the registry entry.
 #
 #   installer-under-wine.sh SETUP_EXE ZIP LINUX_CARDDATA LINUX_PINCHECK WORK_DIR
@@ -42,6 +42,14 @@ printf '%s\n' "${packaged[@]}" | grep -qx 'libcrypto-3.*\.dll' || fail "the pack
 echo "== silent install"
 cp "$setup" "$work/setup.exe"
 (cd "$work" && wine setup.exe /S) || fail "setup.exe /S exited with $?"
+echo "== silent install over the installed version"
+# The installed version's uninstaller runs first: it takes the uninstall entry away (with a value
+# added here), and the new version writes its own. Everything below checks the second install.
+wine reg add "$key" /v EarlierInstall /d yes /f >/dev/null 2>&1 || fail "cannot mark the entry"
+(cd "$work" && wine setup.exe /S) || fail "setup.exe /S over the installed version exited with $?"
+if wine reg query "$key" /v EarlierInstall >/dev/null 2>&1; then
+    fail "the installed version was not uninstalled first"
+fi
 installed=$(cd "$folder" 2>/dev/null && find . -type f | sed 's|^\./||' | sort) || true
 expected=$(printf '%s\n' "${packaged[@]}" Uninstall.exe | sort)
 [[ $installed == "$expected" ]] ||

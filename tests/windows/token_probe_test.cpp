@@ -1,9 +1,11 @@
 // The token API called from a Windows program (testing/wine/token_probe.cpp) through the test
 // module's DLL: keys and certificates listed, a signature and a decryption made on the token and
-// checked against the certificate in the shared libcrypto DLL, both objects handed back.
+// checked against the certificate in the shared libcrypto DLL, both objects handed back; and no
+// crypto configuration file opened on the way.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "key_fixtures.h"
@@ -19,7 +21,9 @@ std::string withoutCarriageReturns(std::string text) {
     return out;
 }
 
-TEST(TokenProbeUnderWine, KeysAndCertificatesWorkThroughTheLibcryptoDll) {
+// A run of the probe; with `traceFiles` Wine traces every file the process opens to its error
+// output, which the run returns.
+std::string expectProbeSucceeds(bool traceFiles) {
     testsupport::TempDir files;
     const keytest::KeyPair pair = keytest::makeKeyPair(files.path(), "probe");
     // Forward slashes: the script's bare words keep them, and Windows reads them as separators.
@@ -31,6 +35,7 @@ TEST(TokenProbeUnderWine, KeysAndCertificatesWorkThroughTheLibcryptoDll) {
     winetest::Environment env = winetest::codePageEnvironment();
     env["P11MOCK_SCRIPT"] = winetest::windowsPath(std::getenv("P11MOCK_SCRIPT"));
     env["P11MOCK_LOG"] = winetest::windowsPath(module.logPath());
+    if (traceFiles) env["WINEDEBUG"] = "+file";
     const winetest::RunResult run =
         winetest::prefix().wine({folder + "/token_probe.exe", "ZarqoPKCS11.dll", "1234"}, env);
 
@@ -51,11 +56,36 @@ TEST(TokenProbeUnderWine, KeysAndCertificatesWorkThroughTheLibcryptoDll) {
               "LogoutToken 0x00000000\n"
               "CloseLibrary 0x00000000\n"
               "all steps passed\n");
-    EXPECT_EQ(run.err, "");
+    if (!traceFiles) {
+        EXPECT_EQ(run.err, "");
+    }
     EXPECT_EQ(run.exitStatus, 0);
     // The private operations ran in the module, not in software.
     EXPECT_EQ(module.count("C_Sign"), 1);
     EXPECT_EQ(module.count("C_Decrypt"), 1);
+    return run.err;
+}
+
+TEST(TokenProbeUnderWine, KeysAndCertificatesWorkThroughTheLibcryptoDll) {
+    expectProbeSucceeds(false);
+}
+
+// Any user may create \var\cache\... on a Windows drive: a crypto DLL built with a Unix prefix
+// opens its openssl.cnf there (on the current drive) once an algorithm is fetched, and a planted
+// one can switch algorithms off or add trust. The shipped DLL looks only under "?:", a drive
+// letter no Windows system has, so no such file can exist. (Wine takes a path that starts with "/"
+// as a Unix path, so the place such a DLL looks at is a folder of the build machine here; the trace
+// of the opened files shows it all the same.)
+TEST(TokenProbeUnderWine, TheCryptoDllLooksForNoConfigurationWhereOneCanExist) {
+    const std::string trace = expectProbeSucceeds(true);
+    EXPECT_NE(trace.find("token_probe.exe"), std::string::npos) << "no file trace";
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("CreateFileW") != std::string::npos &&
+            line.find(".cnf") != std::string::npos) {
+            EXPECT_NE(line.find("L\"?:/no-openssl-dir/"), std::string::npos) << line;
+        }
+    }
 }
 
 }  // namespace

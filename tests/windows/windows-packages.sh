@@ -47,6 +47,20 @@ if ((failures == 0)); then
     [[ $got == "$want" ]] ||
         fail "the ZIP holds [$(tr '\n' ' ' <<<"$got")], expected [$(tr '\n' ' ' <<<"$want")]"
 
+    # The setup's script: an upgrade runs the old uninstaller first (yes when silent), and the
+    # folder's rights are set, by SID, before the first file is copied into it.
+    nsi=$build/packages/_CPack_Packages/$suffix/NSIS/project.nsi
+    sed -n '/^Function .onInit/,/^inst:/p' "$nsi" | tr -s ' ' | grep -q 'StrCmp "ON" "ON" 0 inst' ||
+        fail "the setup does not uninstall an installed version first"
+    core=$(sed -n '/^Section "-Core installation"/,/^SectionEnd/p' "$nsi" | sed '/^ *File /q')
+    icacls="nsExec::ExecToLog '\"\$SYSDIR\\icacls.exe\" \"\$INSTDIR\" "
+    for rights in "/setowner *S-1-5-32-544 /T /C /Q" "/reset /T /C /Q" \
+        "/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX /C /Q"; do
+        grep -qF "$icacls$rights'" <<<"$core" ||
+            fail "the setup does not run icacls $rights before copying files"
+    done
+    grep -q '^ *Abort' <<<"$core" || fail "the setup goes on when the rights cannot be set"
+
     # Every DLL a packaged file imports is a Windows one or in the folder.
     rm -rf "$build/packages/unpacked" && mkdir -p "$build/packages/unpacked"
     unzip -q "$base.zip" -d "$build/packages/unpacked"

@@ -20,6 +20,10 @@ unset DISPLAY WAYLAND_DISPLAY
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 wineboot -i >/dev/null 2>&1
+# wineboot's server is still stopping the prefix's services when it returns; wait for it, then keep
+# one server up for the whole test, so no step starts while services are being torn down.
+wineserver -w
+wineserver -p300
 
 failures=0
 fail() {

@@ -75,8 +75,9 @@ echo "== silent uninstall"
 # The uninstaller copies itself away and returns at once; its copy does the work.
 (cd "$work" && wine "C:\\Program Files\\$folder_name\\Uninstall.exe" /S) ||
     fail "Uninstall.exe /S exited with $?"
+# The copy may remove the program folder before the Start Menu folder: wait for both.
 for _ in $(seq 1 600); do
-    [[ -e $folder ]] || break
+    [[ -e $folder || -n $(find "$WINEPREFIX/drive_c" -iname "*$folder_name*") ]] || break
     sleep 0.1
 done
 [[ ! -e $folder ]] || fail "left behind: $(cd "$folder" && find . | tr '\n' ' ')"

@@ -141,10 +141,34 @@ servicectl_calls="kernel32.dll:CreateToolhelp32Snapshot kernel32.dll:Process32Fi
     advapi32.dll:RegOpenKeyExA advapi32.dll:RegEnumValueA advapi32.dll:RegCloseKey
     user32.dll:MessageBoxA"
 
+# check_version_resource FILE: the version resource Explorer shows (file and product version of
+# the project, product name, description, original file name, copyright) and, for a program, the
+# manifest (asInvoker, supported Windows versions). The resource strings are UTF-16; without their
+# NULs they read as ASCII.
+check_version_resource() {
+    local file=$1 name resources version
+    name=$(basename "$file")
+    version=$(sed -n 's/^#define CARD_VERSION_TEXT "\([0-9.]*\)".*/\1/p' \
+        "$root/common/include/common/version.h")
+    resources=$("$objcopy" -O binary --only-section=.rsrc "$file" /dev/stdout 2>/dev/null |
+        tr -d '\0') || resources=""
+    for entry in "FileVersion$version" "ProductVersion$version" "ProductNameCard Programs" \
+        "OriginalFilename$name" "LegalCopyrightCopyright" "FileDescription[A-Z]"; do
+        grep -aq "$entry" <<<"$resources" || fail "$name: version resource lacks $entry"
+    done
+    if [[ $name == *.exe ]]; then
+        grep -aq 'requestedExecutionLevel level="asInvoker"' <<<"$resources" ||
+            fail "$name: no manifest asking for asInvoker"
+        grep -aq 'supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"' <<<"$resources" ||
+            fail "$name: the manifest declares no supported Windows 10"
+    fi
+}
+
 check() {
     local dir=$1 arch bin crypto file
     for arch in "${arches[@]}"; do
         objdump=$arch-w64-mingw32-objdump
+        objcopy=$arch-w64-mingw32-objcopy
         [[ $arch == i686 ]] && format=pei-i386 || format=pei-x86-64
         [[ $arch == i686 ]] && crypto=libcrypto-3.dll || crypto=libcrypto-3-x64.dll
         bin=$dir/$arch/bin
@@ -179,6 +203,10 @@ check() {
         check_exports "$bin/servicectl.exe" ""
         check_imports "$bin/servicectl.exe" "$runtime user32.dll shell32.dll advapi32.dll" \
             "$servicectl_calls"
+
+        for file in pincheck.exe carddata.exe cardread.dll tokenapi.dll servicectl.exe; do
+            check_version_resource "$bin/$file"
+        done
 
         # The crypto DLL itself needs only system DLLs.
         check_imports "$bin/$crypto" "$runtime advapi32.dll user32.dll ws2_32.dll crypt32.dll" ""

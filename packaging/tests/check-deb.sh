@@ -105,16 +105,21 @@ $expected"
 }
 declare -A package_depends
 
-check_package card-programs ./usr/bin/carddata ./usr/bin/pincheck ./usr/lib/libcardread.so \
-    ./usr/share/doc/card-programs/README.md
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+lib=./usr/lib/$multiarch
+docs() { printf './usr/share/doc/%s/%s\n' "$1" copyright "$1" changelog.gz; }
+check_package card-programs ./usr/bin/carddata ./usr/bin/pincheck \
+    $lib/card-programs/libcardread.so ./usr/share/doc/card-programs/README.md \
+    $(docs card-programs) ./usr/share/man/man1/carddata.1.gz ./usr/share/man/man1/pincheck.1.gz
 [[ $(dpkg-deb -f "$work/card-programs_${version}_"*.deb Recommends) == *pcscd* ]] ||
     fail "pcscd not recommended"
-check_package libtokenapi1 ./usr/lib/libtokenapi.so.1 ./usr/lib/libtokenapi.so.1.0.0
-check_package libtokenapi-dev ./usr/include/tokenapi/token_api.h ./usr/lib/libtokenapi.so \
-    ./usr/lib/pkgconfig/tokenapi.pc ./usr/lib/cmake/TokenApi/TokenApiConfig.cmake \
-    ./usr/lib/cmake/TokenApi/TokenApiConfigVersion.cmake \
-    ./usr/lib/cmake/TokenApi/TokenApiTargets.cmake \
-    ./usr/lib/cmake/TokenApi/TokenApiTargets-"$(tr '[:upper:]' '[:lower:]' <<<"${build_type:-noconfig}")".cmake
+check_package libtokenapi1 $lib/libtokenapi.so.1 $lib/libtokenapi.so.1.0.0 $(docs libtokenapi1)
+check_package libtokenapi-dev ./usr/include/tokenapi/token_api.h $lib/libtokenapi.so \
+    $(docs libtokenapi-dev) \
+    $lib/pkgconfig/tokenapi.pc $lib/cmake/TokenApi/TokenApiConfig.cmake \
+    $lib/cmake/TokenApi/TokenApiConfigVersion.cmake \
+    $lib/cmake/TokenApi/TokenApiTargets.cmake \
+    $lib/cmake/TokenApi/TokenApiTargets-"$(tr '[:upper:]' '[:lower:]' <<<"${build_type:-noconfig}")".cmake
 dev_depends=$(names "${package_depends[libtokenapi-dev]:-}")
 for dependency in libtokenapi1 libssl-dev libp11-kit-dev; do
     grep -qxF "$dependency" <<<"$dev_depends" || fail "libtokenapi-dev does not depend on $dependency"
@@ -129,7 +134,7 @@ carddata=$unpacked/usr/bin/carddata
 if [[ -x $carddata ]]; then
     resolved=$(ldd "$carddata" | awk '$1 == "libcardread.so" { print $3 }')
     [[ -n $resolved ]] && resolved=$(readlink -f "$resolved")
-    [[ $resolved == "$unpacked/usr/lib/libcardread.so" ]] ||
+    [[ $resolved == "$unpacked/usr/lib/$multiarch/card-programs/libcardread.so" ]] ||
         fail "carddata resolves libcardread.so to '$resolved', not the packaged one"
     # No request: carddata answers with its JSON line and exit status 0, before any PC/SC call.
     status=0
@@ -147,7 +152,7 @@ if [[ -x $pincheck ]]; then
 fi
 
 # Stripping must leave the dynamic exports alone.
-library_exports=$(nm -D --defined-only "$unpacked/usr/lib/libcardread.so" |
+library_exports=$(nm -D --defined-only "$unpacked/usr/lib/$multiarch/card-programs/libcardread.so" |
     awk '$2 == "T" { print $3 }' | sort | tr '\n' ' ')
 [[ $library_exports == "readUserData " ]] ||
     fail "libcardread.so exports [$library_exports], expected [readUserData ]"
@@ -156,15 +161,15 @@ program_exports=$(nm -D --defined-only "$pincheck" | awk '$2 == "T" { print $3 }
 missing=$(comm -23 <(echo "$api") <(echo "$program_exports") | tr '\n' ' ')
 [[ -z $missing ]] || fail "packaged pincheck lost exports: $missing"
 
-library_exports=$(nm -D --defined-only "$unpacked/usr/lib/libtokenapi.so.1" |
+library_exports=$(nm -D --defined-only "$unpacked/usr/lib/$multiarch/libtokenapi.so.1" |
     awk '$2 == "T" { print $3 }' | sort)
 expected_exports=$(sed 's/$/@@TOKENAPI_1/' <<<"$api")
 [[ $library_exports == "$expected_exports" ]] ||
     fail "libtokenapi.so.1 exports [$library_exports], expected [$expected_exports]"
 # The .pc file finds its prefix from its own place: the unpacked tree, not /usr.
-flags=$(PKG_CONFIG_PATH=$unpacked/usr/lib/pkgconfig pkg-config --cflags --libs tokenapi) ||
+flags=$(PKG_CONFIG_PATH=$unpacked/usr/lib/$multiarch/pkgconfig pkg-config --cflags --libs tokenapi) ||
     fail "pkg-config does not find the packaged tokenapi"
-[[ $(readlink -f "$(sed -n 's/.*-L\([^ ]*\).*/\1/p' <<<"$flags")") == "$unpacked/usr/lib" ]] ||
+[[ $(readlink -f "$(sed -n 's/.*-L\([^ ]*\).*/\1/p' <<<"$flags")") == "$unpacked/usr/lib/$multiarch" ]] ||
     fail "pkg-config flags [$flags] do not point into the unpacked package"
 
 if ((failures)); then

@@ -20,6 +20,10 @@ unset DISPLAY WAYLAND_DISPLAY
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 wineboot -i >/dev/null 2>&1
+# wineboot's server is still stopping the prefix's services when it returns; wait for it, then keep
+# one server up for the whole test, so no step starts while services are being torn down.
+wineserver -w
+wineserver -p300
 
 failures=0
 fail() {
@@ -81,6 +85,7 @@ echo "== silent uninstall"
 # product to go, not just the first folder (on a busy machine the check came between the two).
 (cd "$work" && wine "C:\\Program Files\\$folder_name\\Uninstall.exe" /S) ||
     fail "Uninstall.exe /S exited with $?"
+# The copy may remove the program folder before the Start Menu folder: wait for both.
 for _ in $(seq 1 600); do
     [[ -e $folder || -n $(find "$WINEPREFIX/drive_c" -iname "*$folder_name*") ]] || break
     sleep 0.1

@@ -214,8 +214,8 @@ Environment WinePrefix::baseEnvironment() const {
 }
 
 testsupport::ProcessResult WinePrefix::run(const std::vector<std::string>& argv,
-                                           const Environment& env) {
-    return starter(argv, env)->wait();
+                                           const Environment& env, int limitSeconds) {
+    return starter(argv, env)->wait(limitSeconds);
 }
 
 std::unique_ptr<testsupport::Process> WinePrefix::starter(const std::vector<std::string>& argv,
@@ -278,11 +278,24 @@ bool WinePrefix::setUp() {
         error_ = "wineboot -i did not finish";
         return false;
     }
+    // wineboot returns while the server it started still tears the prefix's services down, and
+    // while that server lives no persistent one can start: every case would then start its
+    // programs against services being stopped and restarted, and a child created in that window
+    // dies before it runs (CreateProcessW fails with 1359), more often the slower the machine.
+    // So wait for that server to end first; the prefix is then complete on disk.
+    serverStarted_ = true;
+    if (!run({"wineserver", "-w"}, {}, 120).finished) {
+        error_ = "the server of wineboot did not end";
+        return false;
+    }
     // A persistent server keeps the prefix's services up between the cases, which makes each run
     // quick; the destructor stops it, and should the suite die it still ends half a minute after
     // the last program of the prefix.
-    run({"wineserver", "-p30"});
-    serverStarted_ = true;
+    const testsupport::ProcessResult server = run({"wineserver", "-p30"});
+    if (server.exitStatus != 0) {
+        error_ = "no persistent wineserver: " + server.err;
+        return false;
+    }
 
     RunResult relay = wine({"reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/t",
                             "REG_SZ", "/d", kRelayInclude, "/f"});

@@ -68,7 +68,7 @@ class WinePrefix {
     Environment baseEnvironment() const;
     // Runs a Linux program (wineserver, localedef) in the prefix's environment to its end.
     testsupport::ProcessResult run(const std::vector<std::string>& argv,
-                                   const Environment& env = {});
+                                   const Environment& env = {}, int limitSeconds = 0);
     std::unique_ptr<testsupport::Process> starter(const std::vector<std::string>& argv,
                                                   const Environment& env) const;
     bool setUp();

@@ -107,7 +107,9 @@ TEST_P(PincheckModuleSearchUnderWine, TakesTheModuleOnlyFromTrustedFolders) {
     if (place == "system") std::remove(system.c_str());
     EXPECT_EQ(r.out, GetParam().out);
     EXPECT_EQ(module.count("C_Login"), place == "working" ? 0 : 1);
-    if (place == "working") EXPECT_TRUE(module.calls().empty());
+    if (place == "working") {
+        EXPECT_TRUE(module.calls().empty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

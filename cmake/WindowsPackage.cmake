@@ -69,3 +69,33 @@ set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "
     MessageBox MB_OK|MB_ICONSTOP \\\"The access rights of $INSTDIR could not be set.\\\" /SD IDOK
     Abort
   card_acl_done:")
+
+# Authenticode signatures (SHA-256, osslsigncode): with a certificate and its key, every .exe and
+# .dll is signed in the staging folder before NSIS or ZIP packs it, and the setup program once it
+# is written. Only file names go into the cache; the key itself stays wherever the release
+# machine keeps it. Left empty, the same names in the environment of the cpack run count, and
+# with neither the packages stay unsigned.
+set(CARD_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate with its chain (PEM or DER)")
+set(CARD_SIGN_KEY "" CACHE FILEPATH "Private key of the code-signing certificate")
+set(CARD_SIGN_PASSWORD_FILE "" CACHE FILEPATH "Optional file holding the key's passphrase")
+set(CARD_SIGN_TIMESTAMP "" CACHE STRING "Optional address of an RFC 3161 time-stamp service")
+if(CARD_SIGN_CERT OR CARD_SIGN_KEY)
+    find_program(CARD_OSSLSIGNCODE osslsigncode)
+    if(NOT CARD_SIGN_CERT OR NOT CARD_SIGN_KEY OR NOT CARD_OSSLSIGNCODE)
+        message(FATAL_ERROR "Signing needs CARD_SIGN_CERT, CARD_SIGN_KEY and osslsigncode "
+                            "(Debian package osslsigncode)")
+    endif()
+endif()
+foreach(name CERT KEY PASSWORD_FILE TIMESTAMP)
+    set(CPACK_CARD_SIGN_${name} "${CARD_SIGN_${name}}")
+endforeach()
+set(CPACK_CARD_SIGN_SCRIPT ${PROJECT_SOURCE_DIR}/scripts/sign-windows.sh)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsSign.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsSign.cmake)
+# makensis writes the uninstaller into the setup itself; it is signed there, before it is packed,
+# by the same script (the environment the pre-build step set up). The compressor's line again;
+# no double quotes, which CPack copies into a CMake file of its own unescaped.
+if(CMAKE_HOST_UNIX)
+    string(APPEND CPACK_NSIS_COMPRESSOR
+           "\n  !uninstfinalize `bash '${CPACK_CARD_SIGN_SCRIPT}' --if-key '%1'` = 0")
+endif()

@@ -12,7 +12,7 @@ packages=(
     mingw-w64 wine64 wine locales nsis unzip
     clang libclang-rt-14-dev
     util-linux procps
-    dpkg-dev devscripts lintian
+    dpkg-dev devscripts lintian osslsigncode
 )
 
 missing=()

@@ -2,25 +2,49 @@
 # Makes the Windows packages of a cross build with CPack (the NSIS setup program and the ZIP) and
 # checks them: the setup is a Windows program of the build's architecture, and the ZIP holds one
 # folder with exactly the programs, the DLLs they load and the README, none of which needs a DLL
-# that neither Windows nor the folder has.
+# that neither Windows nor the folder has. With SIGN_DIR, the packages are made there instead,
+# signed as a release is with a throwaway code-signing CA made there too, and every signature is
+# checked against that CA: the setup, its uninstaller, each .exe and .dll it and the ZIP pack. A
+# byte changed after signing, an unsigned file and another CA must fail that check.
 #
-#   windows-packages.sh BUILD_DIR ARCH     BUILD_DIR/ARCH is the arch's configured cross build
+#   windows-packages.sh BUILD_DIR ARCH [SIGN_DIR]   BUILD_DIR/ARCH: the arch's configured cross build
 set -euo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
-(($# == 2)) || {
-    sed -n '7p' "$0" >&2
+(($# == 2 || $# == 3)) || {
+    sed -n '10p' "$0" >&2
     exit 2
 }
-build=$1/$2 arch=$2
+build=$1/$2 arch=$2 sign=${3:-}
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [[ $arch == x86_64 ]] && suffix=win64 format=pei-x86-64 crypto=libcrypto-3-x64.dll ||
     suffix=win32 format=pei-i386 crypto=libcrypto-3.dll
-base=$build/packages/card-programs-$version-$suffix
+packages=${sign:-$build}/packages
+base=$packages/card-programs-$version-$suffix
 objdump=$arch-w64-mingw32-objdump
 
 rm -f "$base.exe" "$base.zip"
-(cd "$build" && cpack -C Release) >"$build/cpack.log" 2>&1 || {
-    tail -n 30 "$build/cpack.log"
+cpack=(cpack -C Release)
+if [[ -n $sign ]]; then
+    # A CA, a code-signing certificate it issued (its key under a passphrase), another CA.
+    rm -rf "$sign" && mkdir -p "$sign/other"
+    for ca in "$sign" "$sign/other"; do
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout "$ca/ca.key" -out "$ca/ca.pem" -days 2 \
+            -subj "/CN=Throwaway CA" -addext keyUsage=critical,keyCertSign 2>/dev/null
+    done
+    openssl rand -hex 16 >"$sign/passphrase"
+    openssl req -newkey rsa:2048 -subj "/CN=Throwaway Signer" -passout "file:$sign/passphrase" \
+        -keyout "$sign/sign.key" -out "$sign/sign.csr" 2>/dev/null
+    printf '%s\n' keyUsage=critical,digitalSignature extendedKeyUsage=codeSigning >"$sign/ext"
+    openssl x509 -req -in "$sign/sign.csr" -CA "$sign/ca.pem" -CAkey "$sign/ca.key" -days 2 \
+        -CAcreateserial -extfile "$sign/ext" -out "$sign/sign.pem" 2>/dev/null
+    # The certificate and key as the configured options hand them to cpack, the passphrase file
+    # from the environment of the run.
+    export CARD_SIGN_PASSWORD_FILE=$sign/passphrase
+    cpack+=(-B "$packages" -D "CPACK_CARD_SIGN_CERT=$sign/sign.pem"
+        -D "CPACK_CARD_SIGN_KEY=$sign/sign.key")
+fi
+(cd "$build" && "${cpack[@]}") >"${sign:-$build}/cpack.log" 2>&1 || {
+    tail -n 30 "${sign:-$build}/cpack.log"
     exit 1
 }
 
@@ -49,7 +73,7 @@ if ((failures == 0)); then
 
     # The setup's script: an upgrade runs the old uninstaller first (yes when silent), and the
     # folder's rights are set, by SID, before the first file is copied into it.
-    nsi=$build/packages/_CPack_Packages/$suffix/NSIS/project.nsi
+    nsi=$packages/_CPack_Packages/$suffix/NSIS/project.nsi
     sed -n '/^Function .onInit/,/^inst:/p' "$nsi" | tr -s ' ' | grep -q 'StrCmp "ON" "ON" 0 inst' ||
         fail "the setup does not uninstall an installed version first"
     core=$(sed -n '/^Section "-Core installation"/,/^SectionEnd/p' "$nsi" | sed '/^ *File /q')
@@ -62,17 +86,51 @@ if ((failures == 0)); then
     grep -q '^ *Abort' <<<"$core" || fail "the setup goes on when the rights cannot be set"
 
     # Every DLL a packaged file imports is a Windows one or in the folder.
-    rm -rf "$build/packages/unpacked" && mkdir -p "$build/packages/unpacked"
-    unzip -q "$base.zip" -d "$build/packages/unpacked"
+    rm -rf "$packages/unpacked" && mkdir -p "$packages/unpacked"
+    unzip -q "$base.zip" -d "$packages/unpacked"
     system=" kernel32.dll msvcrt.dll user32.dll advapi32.dll shell32.dll ws2_32.dll bcrypt.dll \
 crypt32.dll winscard.dll scarddlg.dll "
-    for file in "$build"/packages/unpacked/*/*.{exe,dll}; do
+    for file in "$packages"/unpacked/*/*.{exe,dll}; do
         for dll in $("$objdump" -p "$file" | sed -n 's/^\tDLL Name: //p'); do
             [[ $system == *" ${dll,,} "* ]] && continue
             [[ -n $(find "$(dirname "$file")" -maxdepth 1 -iname "$dll") ]] ||
                 fail "$(basename "$file") needs $dll, which is neither Windows' nor packaged"
         done
     done
+fi
+
+# verify ok|bad FILE [CA]
+verify() {
+    local got=bad
+    osslsigncode verify -CAfile "${3:-$sign/ca.pem}" -in "$2" >"$sign/verify.log" 2>&1 && got=ok
+    [[ $got == "$1" ]] || fail "$2: signature check $got, expected $1: $(tail -n 3 "$sign/verify.log")"
+}
+if [[ -n $sign ]] && ((failures == 0)); then
+    zipped=("$packages"/unpacked/*/*.{exe,dll})
+    mapfile -t staged < <(find "$packages/_CPack_Packages/$suffix/NSIS/$(basename "$base")" \
+        -name '*.exe' -o -name '*.dll')
+    ((${#staged[@]} == ${#zipped[@]})) ||
+        fail "the setup and the ZIP pack different numbers of programs and DLLs"
+    for file in "$base.exe" "${zipped[@]}" "${staged[@]}"; do
+        verify ok "$file"
+    done
+    (cd "$packages" && sha256sum --quiet -c "$(basename "$base").exe.sha256") ||
+        fail "the setup's checksum file does not match the signed setup"
+    # makensis shows the uninstaller's signing step only when it fails: its script once more.
+    (cd "$(dirname "$nsi")" && CARD_SIGN_CERT=$sign/sign.pem CARD_SIGN_KEY=$sign/sign.key \
+        makensis project.nsi) >"$sign/makensis.log" 2>&1 || fail "makensis failed on its own"
+    grep -A1 '^UninstFinalize command: bash .*/sign-windows.sh' "$sign/makensis.log" |
+        grep -q '^signed ' || fail "makensis did not sign the uninstaller"
+
+    # A byte changed after signing (in a program, in the setup), a file of the build itself, the
+    # right signature against another CA.
+    for file in "$packages"/unpacked/*/pincheck.exe "$base.exe"; do
+        cp "$file" "$sign/changed.exe"
+        printf '\xA5' | dd of="$sign/changed.exe" bs=1 seek=2000 conv=notrunc status=none
+        verify bad "$sign/changed.exe"
+    done
+    verify bad "$build/bin/pincheck.exe"
+    verify bad "$base.exe" "$sign/other/ca.pem"
 fi
 
 if ((failures)); then

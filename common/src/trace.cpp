@@ -1,0 +1,205 @@
+#include "common/trace.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "common/version.h"
+#include "trace_sink.h"
+
+namespace cardtrace {
+namespace {
+
+struct State {
+    bool on = false;
+    std::string header;  // "{\"time\":" is added per line; this is what follows it
+};
+
+State& state() {
+    // Decided once, the first time anything asks: the environment and the desktop file are
+    // looked at only then, so a program with the trace off pays one check.
+    static State s = [] {
+        State st;
+        try {
+            if (!sink::open()) return st;
+            st.header = ",\"program\":" + quoted(sink::programName()) +
+                        ",\"version\":\"" CARD_VERSION_TEXT "\",\"pid\":" +
+                        std::to_string(sink::processId());
+            st.on = true;
+        } catch (...) {
+            st.on = false;
+        }
+        return st;
+    }();
+    return s;
+}
+
+void appendEscaped(std::string& out, const std::string& value) {
+    static const char digits[] = "0123456789abcdef";
+    auto escapeByte = [&](unsigned char c) {
+        out += "\\u00";
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    };
+    const std::size_t n = value.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            escapeByte(c);
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            // Module and reader texts come in any encoding; only whole, shortest-form UTF-8
+            // sequences pass as they are, every other byte is written as its code point.
+            std::size_t length = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+            if (c >= 0xF5) length = 0;
+            bool whole = length > 0 && i + length <= n;
+            for (std::size_t k = 1; whole && k < length; ++k)
+                whole = (static_cast<unsigned char>(value[i + k]) & 0xC0) == 0x80;
+            if (whole && length >= 3) {
+                const unsigned char d = static_cast<unsigned char>(value[i + 1]);
+                if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) ||
+                    (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
+                    whole = false;
+            }
+            if (whole) {
+                out.append(value, i, length);
+                i += length - 1;
+            } else {
+                escapeByte(c);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool on() {
+    return state().on;
+}
+
+double nowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+const char* buildArchitecture() {
+#if defined(__x86_64__) || defined(_M_X64)
+    return "x64";
+#elif defined(__i386__) || defined(_M_IX86)
+    return "x86";
+#elif defined(__aarch64__) || defined(_M_ARM64)
+    return "arm64";
+#elif defined(__arm__)
+    return "arm";
+#else
+    return "other";
+#endif
+}
+
+std::string osVersion() {
+    return sink::osVersion();
+}
+
+std::string quoted(const std::string& value) {
+    std::string out = "\"";
+    appendEscaped(out, value);
+    out += '"';
+    return out;
+}
+
+Event::Event(const char* name) {
+    if (!on()) return;
+    try {
+        line_ = "{\"time\":\"" + sink::utcNow() + '"' + state().header + ",\"event\":" +
+                quoted(name);
+    } catch (...) {
+        line_.clear();
+    }
+}
+
+Event::~Event() {
+    if (line_.empty()) return;
+    try {
+        line_ += "}\n";
+        sink::append(line_.data(), line_.size());
+    } catch (...) {
+    }
+}
+
+void Event::key(const char* name) {
+    line_ += ",\"";
+    line_ += name;
+    line_ += "\":";
+}
+
+Event& Event::text(const char* name, const std::string& value) {
+    if (line_.empty()) return *this;
+    try {
+        key(name);
+        line_ += quoted(value);
+    } catch (...) {
+        line_.clear();
+    }
+    return *this;
+}
+
+Event& Event::text(const char* name, const char* value) {
+    return text(name, std::string(value ? value : ""));
+}
+
+Event& Event::padded(const char* name, const unsigned char* value, std::size_t size) {
+    while (size > 0 && (value[size - 1] == ' ' || value[size - 1] == '\0')) --size;
+    return text(name, std::string(reinterpret_cast<const char*>(value), size));
+}
+
+Event& Event::number(const char* name, long long value) {
+    return json(name, std::to_string(value));
+}
+
+Event& Event::unsignedNumber(const char* name, unsigned long long value) {
+    return json(name, std::to_string(value));
+}
+
+Event& Event::ms(const char* name, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value < 0 ? 0.0 : value);
+    return json(name, text);
+}
+
+Event& Event::flag(const char* name, bool value) {
+    return json(name, value ? "true" : "false");
+}
+
+Event& Event::hex(const char* name, const unsigned char* bytes, std::size_t size) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    try {
+        text.reserve(2 * size + 2);
+        text += '"';
+        for (std::size_t i = 0; i < size; ++i) {
+            text += digits[bytes[i] >> 4];
+            text += digits[bytes[i] & 15];
+        }
+        text += '"';
+    } catch (...) {
+        line_.clear();
+        return *this;
+    }
+    return json(name, text);
+}
+
+Event& Event::json(const char* name, const std::string& value) {
+    if (line_.empty()) return *this;
+    try {
+        key(name);
+        line_ += value;
+    } catch (...) {
+        line_.clear();
+    }
+    return *this;
+}
+
+}  // namespace cardtrace

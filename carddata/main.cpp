@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
             request = argv[1];
             cardplatform::eraseArgument(argv[1]);
             argv[1] = &request[0];
+            // Pieces of the request the loader and the startup code left on the stack.
+            common::wipeStackBelow();
         }
         reply = carddata::runCardData(argc - 1, argv + 1, &readUserData);
     } catch (...) {
@@ -31,6 +33,7 @@ int main(int argc, char** argv) {
         reply = "{\"msg\":\"\",\"ret_code\":1979711500,\"version\":\"" CARD_VERSION_TEXT "\"}\n";
     }
     common::wipeText(request);
+    common::wipeStackBelow();
     std::fwrite(reply.data(), 1, reply.size(), stdout);
     std::fflush(stdout);
     return 0;

@@ -14,15 +14,23 @@ int main(int argc, char** argv) {
     // The request is taken out of the command line before anything talks to the module, whose
     // login can take seconds on a real card; argv[1] then points at the program's own copy.
     std::string request;
-    common::WipeOnExit wipeRequest(request);
-    if (argc >= 2 && argv[1] != nullptr) {
-        try {
-            request = argv[1];
-        } catch (const std::bad_alloc&) {
-            return pincheck::writeOutOfMemoryReply();
+    int status = 0;
+    {
+        common::WipeOnExit wipeRequest(request);
+        if (argc >= 2 && argv[1] != nullptr) {
+            try {
+                request = argv[1];
+            } catch (const std::bad_alloc&) {
+                return pincheck::writeOutOfMemoryReply();
+            }
+            cardplatform::eraseArgument(argv[1]);
+            argv[1] = &request[0];
+            // Pieces of the request the loader and the startup code left on the stack.
+            common::wipeStackBelow();
         }
-        cardplatform::eraseArgument(argv[1]);
-        argv[1] = &request[0];
+        status = pincheck::runPinCheck(argc, argv);
     }
-    return pincheck::runPinCheck(argc, argv);
+    // And what the run left there, once the request itself is wiped.
+    common::wipeStackBelow();
+    return status;
 }

@@ -113,8 +113,8 @@ std::string quoted(const std::string& value) {
 Event::Event(const char* name) {
     if (!on()) return;
     try {
-        line_ = "{\"time\":\"" + sink::utcNow() + '"' + state().header + ",\"event\":" +
-                quoted(name);
+        line_ =
+            "{\"time\":\"" + sink::utcNow() + '"' + state().header + ",\"event\":" + quoted(name);
     } catch (...) {
         line_.clear();
     }

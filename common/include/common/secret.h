@@ -86,4 +86,14 @@ class SecretBytes {
     std::vector<std::uint8_t> bytes_;
 };
 
+// Zeroes a stretch of the stack below the caller's frame. What earlier calls left there is
+// otherwise kept until something deeper overwrites it, and it can hold pieces of the request:
+// the dynamic linker saves every vector register on the stack when it binds a function at its
+// first call, and the string functions leave 32-byte pieces of whatever text they last scanned
+// in those registers. Out of line, so its frame lies below the caller's.
+[[gnu::noinline]] inline void wipeStackBelow() {
+    volatile unsigned char area[64 * 1024];
+    for (std::size_t i = 0; i < sizeof area; ++i) area[i] = 0;
+}
+
 }  // namespace common

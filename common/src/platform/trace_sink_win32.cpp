@@ -24,8 +24,9 @@ std::string utf8(const wchar_t* text, int length) {
 // FILE_APPEND_DATA alone: the system moves every write to the file's end as one piece. Shared
 // for deletion, so the troubleshooting mode can end while a program still holds the file.
 HANDLE openForAppend(const wchar_t* path, DWORD disposition) {
-    return CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path, FILE_APPEND_DATA,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // The desktop folder as the shell keeps it for this user, without loading the shell's DLL
@@ -93,10 +94,9 @@ std::string osVersion() {
     // RtlGetVersion tells the real version; GetVersionEx answers what the manifest allows.
     using GetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto rtlGetVersion =
-        ntdll ? reinterpret_cast<GetVersion>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
-              : nullptr;
+    auto rtlGetVersion = ntdll ? reinterpret_cast<GetVersion>(reinterpret_cast<void*>(
+                                     GetProcAddress(ntdll, "RtlGetVersion")))
+                               : nullptr;
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof info;
     if (!rtlGetVersion || rtlGetVersion(&info) != 0) return "Windows";

@@ -90,7 +90,8 @@ foreach(name CERT KEY PASSWORD_FILE TIMESTAMP)
     set(CPACK_CARD_SIGN_${name} "${CARD_SIGN_${name}}")
 endforeach()
 set(CPACK_CARD_SIGN_SCRIPT ${PROJECT_SOURCE_DIR}/scripts/sign-windows.sh)
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsSign.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsSign.cmake
+                            ${CMAKE_CURRENT_LIST_DIR}/WindowsStage.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsSign.cmake)
 # makensis writes the uninstaller into the setup itself; it is signed there, before it is packed,
 # by the same script (the environment the pre-build step set up). The compressor's line again;

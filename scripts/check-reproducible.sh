@@ -17,7 +17,7 @@
 # fresh clone in a folder of its own, the folders' names of different lengths. The second runs
 # with another umask and time zone and, with Debian's faketime, 25 hours later on its clock;
 # both take SOURCE_DATE_EPOCH from the commit, as any build does. ccache is off, so every
-# object is compiled twice. Installs what it needs (as root).
+# object is compiled twice. Installs what it needs (scripts/install-deps.sh, as root).
 set -euo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,24 +49,14 @@ done
     windows=(i686 x86_64)
 }
 
+# The build tools, diffoscope and faketime.
 bash "$root/scripts/install-deps.sh"
-need=()
-command -v diffoscope >/dev/null || need+=(diffoscope-minimal)
-command -v faketime >/dev/null || need+=(faketime)
-if ((${#need[@]})); then
-    echo "installing: ${need[*]}"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" \
-        >/dev/null || echo "note: could not install ${need[*]}"
-fi
-command -v diffoscope >/dev/null || {
-    echo "FAIL: diffoscope is needed (Debian package diffoscope-minimal)" >&2
-    exit 1
-}
 
 commit=$(git -C "$root" rev-parse HEAD)
 [[ -z $(git -C "$root" status --porcelain --untracked-files=no) ]] ||
     echo "note: uncommitted changes are not checked; the builds are of $commit"
 work=$(mktemp -d /tmp/card-reproducible.XXXXXX)
+chmod 755 "$work" # apt's download user reads the source lists of --openssl's caches
 first=$work/a
 second=$work/second-build-of-the-same-commit
 # Every object compiled by each build: a cache would hand the second build the first one's.
@@ -144,7 +134,7 @@ differ=0
 echo "== comparing"
 for part in "${parts[@]}"; do
     a=$first/out/$part b=$second/out/$part
-    names=$( (cd "$a" && find . -type f) ; (cd "$b" && find . -type f)) 
+    names=$( (cd "$a" && find . -type f) && (cd "$b" && find . -type f))
     count=0
     for name in $(sort -u <<<"$names"); do
         name=${name#./}

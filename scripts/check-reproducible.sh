@@ -97,7 +97,14 @@ build() {
             ;;
         openssl-*)
             local arch=${part#openssl-}
-            # A cache of its own: the recipe from its start (the sources fetched again too).
+            # A cache of its own: the recipe from its start. The second build takes the source
+            # packages the first fetched (apt refuses the archive's lists on a clock 25 hours
+            # ahead), moved to its own cache's folder.
+            if [[ $dir != "$first" && -d $first/mingw/src && ! -d $dir/mingw/src ]]; then
+                mkdir -p "$dir/mingw"
+                cp -a "$first/mingw/src" "$dir/mingw/"
+                sed -i "s|^$first/mingw/|$dir/mingw/|" "$dir"/mingw/src/*.unpacked
+            fi
             CARD_MINGW_DEPS=$dir/mingw bash "$src/scripts/mingw-deps.sh" "$arch"
             cp "$dir"/mingw/r*/"$arch"/bin/libcrypto*.dll "$out/"
             ;;
@@ -124,7 +131,7 @@ for part in "${parts[@]}"; do
     echo "== $part: second build ($second)"
     start=$SECONDS
     export -f build
-    export root commit jobs
+    export root commit jobs first
     (umask 002 && TZ=Asia/Taipei "${faked[@]}" bash -c 'set -euo pipefail; build "$@"' _ \
         "$second" "$part")
     seconds[$part]="${seconds[$part]} s and $((SECONDS - start)) s"

@@ -31,8 +31,9 @@ foreach(program pincheck carddata)
 endforeach()
 
 # The shared library's package runs ldconfig through dpkg's trigger rather than through
-# maintainer scripts; CPack writes such scripts for any library under /usr/lib, so the package is
-# rebuilt without them once CPack has made it (packaging/debian/drop-ldconfig-scripts.cmake).
+# maintainer scripts; CPack writes such scripts for any library under /usr/lib. Once CPack has
+# made the packages, each is rebuilt with fixed times and rights, the library's without those
+# scripts (packaging/debian/rebuild-packages.cmake).
 file(WRITE ${card_debian_out}/runtime/triggers "activate-noawait ldconfig\n")
 set(CARD_DEBIAN_RUNTIME_CONTROL_EXTRA ${card_debian_out}/runtime/triggers)
-set(CARD_DEBIAN_POST_BUILD ${card_debian_source}/drop-ldconfig-scripts.cmake)
+set(CARD_DEBIAN_POST_BUILD ${card_debian_source}/rebuild-packages.cmake)

@@ -121,6 +121,9 @@ holder data through libcardread, which talks to the card over PC/SC.")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
+# Read by cmake/SourceDateEpoch.cmake at package time: the commit whose time the packages carry.
+set(CPACK_CARD_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_CARD_SOURCE_DATE_EPOCH_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/SourceDateEpoch.cmake)
 
 if(WIN32)
     include(WindowsPackage)
@@ -136,6 +139,8 @@ the card holder data through its private library libcardread, which talks to
 the card over PC/SC. Both are console programs that the local card service
 starts once per request, with the request as their one argument, and that
 answer with one JSON reply line.")
+    # Fixed times and rights in every package (packaging/debian/rebuild-packages.cmake).
+    set(CPACK_POST_BUILD_SCRIPTS ${CARD_DEBIAN_POST_BUILD})
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_PREFIX}/${CARD_PRIVATE_LIB_DIR})
     # dpkg-shlibdeps turns the linked libraries (libcrypto, libjsoncpp, libpcsclite, the C++
     # runtime) into the package's dependencies, with the versions this build was made against.
@@ -151,7 +156,6 @@ answer with one JSON reply line.")
         set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtokenapi1)
         set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
         set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CARD_DEBIAN_RUNTIME_CONTROL_EXTRA})
-        set(CPACK_POST_BUILD_SCRIPTS ${CARD_DEBIAN_POST_BUILD})
         card_debian_docs(runtime libtokenapi1)
         card_debian_docs(development libtokenapi-dev)
         set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "token access API of pincheck as a shared library

@@ -32,12 +32,15 @@ set(CPACK_NSIS_MODIFY_PATH OFF)
 # its entry into the 64-bit registry view, where Add/Remove Programs lists 64-bit software. The
 # script's target goes in on the compressor's line: the one global line CPack leaves to the
 # project whatever the components (it rewrites its defines line when there are components).
+# No file's time goes into the setup (SetDateSave off: installed files get the time they are
+# installed): CPack writes a file of its own next to the script when it packs, whose time would
+# differ from build to build, so the same commit would give another setup each time.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
+    set(CPACK_NSIS_COMPRESSOR "lzma\n  SetDateSave off\n  Target amd64-unicode")
     set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
     set(card_windows_arch win64)
 else()
-    set(CPACK_NSIS_COMPRESSOR "lzma\n  Target x86-unicode")
+    set(CPACK_NSIS_COMPRESSOR "lzma\n  SetDateSave off\n  Target x86-unicode")
     set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES")
     set(card_windows_arch win32)
 endif()
@@ -90,7 +93,8 @@ foreach(name CERT KEY PASSWORD_FILE TIMESTAMP)
     set(CPACK_CARD_SIGN_${name} "${CARD_SIGN_${name}}")
 endforeach()
 set(CPACK_CARD_SIGN_SCRIPT ${PROJECT_SOURCE_DIR}/scripts/sign-windows.sh)
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsSign.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsSign.cmake
+                            ${CMAKE_CURRENT_LIST_DIR}/WindowsStage.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/WindowsSign.cmake)
 # makensis writes the uninstaller into the setup itself; it is signed there, before it is packed,
 # by the same script (the environment the pre-build step set up). The compressor's line again;

@@ -8,7 +8,8 @@
 #     (pincheck.exe, tokenapi.dll): no MinGW runtime DLL anywhere;
 #   - every shipped file, the libcrypto DLL included, has ASLR, NX and (x64) high-entropy ASLR
 #     in its DllCharacteristics, and the stack protector linked in;
-#   - the libcrypto DLL names no Unix folder to read configuration, engines or modules from.
+#   - the libcrypto DLL names no Unix folder to read configuration, engines or modules from;
+#   - no file has a link time in its PE header (the same commit links the same bytes).
 # OpenSSL and JsonCpp come from scripts/mingw-deps.sh (cached outside the tree).
 #
 #   check-windows.sh DIR                  all of it: deps, build both, check
@@ -25,7 +26,7 @@ arches=(i686 x86_64)
 jobs=${CARD_JOBS:-2}
 
 usage() {
-    sed -n '2,16p' "$0" >&2
+    sed -n '2,17p' "$0" >&2
     exit 2
 }
 
@@ -111,6 +112,13 @@ check_protections() {
         grep -qx "$flag" <<<"$flags" || fail "$file: no $flag in DllCharacteristics"
     done
     grep -aq 'stack smashing detected' "$file" || fail "$file: no stack protector"
+}
+
+check_no_link_time() {
+    local stamp
+    # The file header's line; the export table's own stamp comes later as "Time/Date stamp".
+    stamp=$(TZ=UTC "$objdump" -p "$1" | sed -n 's/^Time\/Date\t\t*//p')
+    [[ $stamp == "Thu Jan  1 00:00:00 1970" ]] || fail "$1: link time $stamp in its PE header"
 }
 
 # What every program may take from the system besides its own calls: the C runtime and the
@@ -217,6 +225,7 @@ check() {
 
         for file in pincheck.exe carddata.exe cardread.dll tokenapi.dll servicectl.exe $crypto; do
             check_protections "$bin/$file"
+            check_no_link_time "$bin/$file"
         done
     done
     if ((failures)); then

@@ -13,6 +13,7 @@ packages=(
     clang libclang-rt-14-dev
     util-linux procps
     dpkg-dev devscripts lintian osslsigncode
+    diffoscope-minimal faketime git
 )
 
 missing=()

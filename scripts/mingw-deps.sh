@@ -15,9 +15,13 @@
 #                                cache is complete
 #
 # A second run rebuilds nothing: each library has a stamp naming its source version and build
-# options. Several worktrees may call this at once; one lock on the cache serialises them, and
-# the later caller finds the stamps of the earlier one.
-recipe=2
+# options. Two runs of one recipe give the same bytes: the libcrypto DLL has no link time in its
+# PE header (--no-insert-timestamp) and its "built on" date is the date of the source package's
+# newest changelog entry (SOURCE_DATE_EPOCH, which OpenSSL's buildinf.h reads); its file names
+# are relative to the build folder already. Recipe 3 added both. Several worktrees may call this
+# at once; one lock on the cache serialises them, and the later caller finds the stamps of the
+# earlier one.
+recipe=3
 set -euo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 
@@ -34,7 +38,7 @@ openssl_options=(shared no-tests no-engine no-dso no-module no-legacy no-ssl3 no
     no-rc2 no-rc4 no-rc5 no-md4 no-mdc2 no-rmd160 no-whirlpool no-siphash no-scrypt no-chacha
     no-poly1305 no-blake2 no-srp no-psk no-ocsp no-ts no-cms no-ct no-cmp no-dtls
     no-srtp no-dh no-dsa no-ui-console no-autoload-config
-    -fstack-protector-strong -l:libssp.a)
+    -fstack-protector-strong -l:libssp.a -Wl,--no-insert-timestamp)
 # Where the DLL would look for its configuration, engines and modules. A Windows DLL has no fixed
 # installed place, and any user may create a folder such as \var\cache on the current drive, so
 # no such path is compiled in: "?:" is no drive letter, no file under it can exist on any system.
@@ -139,11 +143,14 @@ build_openssl() {
     rm -rf "$build"
     mkdir -p "$build" "$prefix/include" "$prefix/lib" "$prefix/bin"
     echo "== openssl $arch ($(basename "$src"))"
+    local epoch
+    epoch=$(dpkg-parsechangelog -l "$src/debian/changelog" -S Timestamp)
     # The compiler's chatter goes to a log, shown only when the build fails. The subshell runs
     # on its own (not as a condition) so that its first failing command ends it.
     local status=0
     (
         cd "$build"
+        export SOURCE_DATE_EPOCH=$epoch
         "$src/Configure" "$target" "${options[@]}" \
             --cross-compile-prefix="$arch-w64-mingw32-" --prefix="$prefix"
         # Only the crypto DLL and its import library: neither libssl nor the static archive is

@@ -1,6 +1,5 @@
 #include "call_trace.h"
 
-
 namespace token {
 
 namespace {
@@ -10,7 +9,8 @@ struct CkrName {
     const char* name;
 };
 
-#define CKR_ENTRY(name) {name, #name}
+#define CKR_ENTRY(name) \
+    { name, #name }
 // The answers the standard names; a module's own answers are vendor defined.
 const CkrName kCkrNames[] = {
     CKR_ENTRY(CKR_ACTION_PROHIBITED),
@@ -137,8 +137,7 @@ void traceSlotList(cardtrace::Event& event, const CK_SLOT_ID* list, CK_ULONG cou
     event.unsignedNumber("count", count);
     if (!list) return;
     std::string slots = "[";
-    for (CK_ULONG i = 0; i < count; ++i)
-        slots += (i ? "," : "") + std::to_string(list[i]);
+    for (CK_ULONG i = 0; i < count; ++i) slots += (i ? "," : "") + std::to_string(list[i]);
     event.json("slots", slots + "]");
 }
 

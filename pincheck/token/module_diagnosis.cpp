@@ -66,21 +66,31 @@ std::string machineNumber(std::uint32_t value) {
 
 std::string elfMachine(std::uint32_t value) {
     switch (value) {
-        case 3: return "x86";
-        case 62: return "x64";
-        case 40: return "arm";
-        case 183: return "arm64";
-        default: return machineNumber(value);
+        case 3:
+            return "x86";
+        case 62:
+            return "x64";
+        case 40:
+            return "arm";
+        case 183:
+            return "arm64";
+        default:
+            return machineNumber(value);
     }
 }
 
 std::string peMachine(std::uint32_t value) {
     switch (value) {
-        case 0x14C: return "x86";
-        case 0x8664: return "x64";
-        case 0x1C4: return "arm";
-        case 0xAA64: return "arm64";
-        default: return machineNumber(value);
+        case 0x14C:
+            return "x86";
+        case 0x8664:
+            return "x64";
+        case 0x1C4:
+            return "arm";
+        case 0xAA64:
+            return "arm64";
+        default:
+            return machineNumber(value);
     }
 }
 
@@ -92,10 +102,9 @@ bool elfOffsetOf(const Bytes& b, bool wide, std::uint64_t phoff, std::uint32_t p
         std::uint64_t type = 0, fileOffset = 0, vaddr = 0, filesz = 0;
         if (!b.u32(ph, type)) return false;
         if (type != 1) continue;  // PT_LOAD
-        const bool ok = wide ? b.u64(ph + 8, fileOffset) && b.u64(ph + 16, vaddr) &&
-                                   b.u64(ph + 32, filesz)
-                             : b.u32(ph + 4, fileOffset) && b.u32(ph + 8, vaddr) &&
-                                   b.u32(ph + 16, filesz);
+        const bool ok =
+            wide ? b.u64(ph + 8, fileOffset) && b.u64(ph + 16, vaddr) && b.u64(ph + 32, filesz)
+                 : b.u32(ph + 4, fileOffset) && b.u32(ph + 8, vaddr) && b.u32(ph + 16, filesz);
         if (!ok) return false;
         if (address >= vaddr && address - vaddr < filesz) {
             offset = fileOffset + (address - vaddr);
@@ -146,8 +155,7 @@ void readElf(Bytes& b, ModuleFileFacts& facts) {
     for (std::uint64_t i = 0; i < kMaxTableEntries && (i + 1) * entrySize <= dynSize; ++i) {
         std::uint64_t tag = 0, value = 0;
         const std::uint64_t at = dynOffset + i * entrySize;
-        if (!b.word(at, wide, tag) || !b.word(at + entrySize / 2, wide, value) || tag == 0)
-            break;
+        if (!b.word(at, wide, tag) || !b.word(at + entrySize / 2, wide, value) || tag == 0) break;
         if (tag == 1 && neededOffsets.size() < kMaxNeeded) neededOffsets.push_back(value);
         if (tag == 5) {
             strtab = value;
@@ -155,8 +163,7 @@ void readElf(Bytes& b, ModuleFileFacts& facts) {
         }
     }
     std::uint64_t strtabOffset = 0;
-    if (!haveStrtab || !elfOffsetOf(b, wide, phoff, phentsize, phnum, strtab, strtabOffset))
-        return;
+    if (!haveStrtab || !elfOffsetOf(b, wide, phoff, phentsize, phnum, strtab, strtabOffset)) return;
     for (std::uint64_t offset : neededOffsets) {
         std::string name;
         if (strtabOffset + offset >= strtabOffset && b.name(strtabOffset + offset, name))

@@ -1,5 +1,7 @@
 #include "call_trace.h"
 
+#include <cstdio>
+
 namespace token {
 
 namespace {
@@ -119,6 +121,12 @@ const char* ckrName(CK_RV rv) {
     for (const CkrName& entry : kCkrNames)
         if (entry.value == rv) return entry.name;
     return rv >= CKR_VENDOR_DEFINED ? "CKR_VENDOR_DEFINED" : "CKR_UNKNOWN";
+}
+
+std::string hexWord(CK_ULONG value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(value));
+    return text;
 }
 
 CK_RV ModuleCall::finish(CK_RV rv) {

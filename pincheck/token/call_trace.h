@@ -7,6 +7,7 @@
 #include <p11-kit/pkcs11.h>
 
 #include <optional>
+#include <string>
 
 #include "common/trace.h"
 
@@ -14,6 +15,9 @@ namespace token {
 
 // The CKR constant's name ("CKR_PIN_INCORRECT"), or "CKR_VENDOR_DEFINED" / "CKR_UNKNOWN".
 const char* ckrName(CK_RV rv);
+
+// A word as "0x63C2".
+std::string hexWord(CK_ULONG value);
 
 // One module call: constructed right before it, finish() given its answer right after.
 class ModuleCall {

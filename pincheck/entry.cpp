@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/secret.h"
+#include "common/trace.h"
 #include "messages.h"
 #include "platform/text.h"
 #include "reply.h"
@@ -30,6 +31,33 @@ class RequestFailure {
 
 bool isAtoiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The run's first trace line: what the program is and which members the request holds, by
+// length only (any value may hold the PIN when the request's quotes shift the pairing).
+void traceStart(const RequestFields* fields) {
+    if (!cardtrace::on()) return;
+    cardtrace::Event event("pincheck.start");
+    event.text("arch", cardtrace::buildArchitecture()).text("os", cardtrace::osVersion());
+    event.flag("request", fields != nullptr);
+    if (!fields) return;
+    event.unsignedNumber("members", fields->size());
+    std::string lengths = "{";
+    for (const char* name : {"CA_Function", "sPin", "slotID"}) {
+        const std::string* value = fields->find(name);
+        if (!value) continue;
+        lengths += (lengths.size() > 1 ? ",\"" : "\"") + std::string(name) +
+                   "\":" + std::to_string(value->size());
+    }
+    event.json("lengths", lengths + "}");
+}
+
+void traceEnd(std::uint32_t code, const cardtrace::Stopwatch& total) {
+    if (!cardtrace::on()) return;
+    cardtrace::Event("pincheck.end")
+        .unsignedNumber("ret_code", code)
+        .ms("total_ms", total.ms())
+        .ms("module_ms", cardtrace::waitMs());
 }
 
 }  // namespace
@@ -67,10 +95,15 @@ int runPinCheck(int argc, const char* const* argv) {
     // pairing; it and the reply built from it are wiped once the reply is written.
     std::string functionName;
     common::WipeOnExit wipeFunctionName(functionName);
+    const cardtrace::Stopwatch total;
     try {
-        if (argc < 2 || argv[1] == nullptr) throw RequestFailure(messages::kDataError);
+        if (argc < 2 || argv[1] == nullptr) {
+            traceStart(nullptr);
+            throw RequestFailure(messages::kDataError);
+        }
 
         RequestFields fields(argv[1]);
+        traceStart(&fields);
         functionName = fields.get("CA_Function");
         std::string pin = fields.get("sPin");
         common::WipeOnExit wipePin(pin);
@@ -85,10 +118,12 @@ int runPinCheck(int argc, const char* const* argv) {
         std::string line = buildReply(functionName, code, toUtf8(message.c_str()));
         common::WipeOnExit wipeLine(line);
         writeReply(line, true);
+        traceEnd(code, total);
         return 0;
     } catch (const RequestFailure& failure) {
         // The failure's text goes out unconverted, as the service has always received it.
         writeReply(buildReply(functionName, kFailureCode, failure.text()), false);
+        traceEnd(kFailureCode, total);
         return 1;
     } catch (const std::bad_alloc&) {
         // No request needs more than a few copies of itself, so only a system out of memory

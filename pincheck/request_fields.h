@@ -21,6 +21,13 @@ class RequestFields {
     // hold reads as empty text, and from then on is held with that empty value.
     const std::string& get(const std::string& name);
 
+    // The value of the field, or null when the request did not hold it; adds nothing.
+    const std::string* find(const std::string& name) const {
+        const auto it = fields_.find(name);
+        return it == fields_.end() ? nullptr : &it->second;
+    }
+    std::size_t size() const { return fields_.size(); }
+
   private:
     std::map<std::string, std::string> fields_;
 };

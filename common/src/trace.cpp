@@ -80,6 +80,18 @@ bool on() {
     return state().on;
 }
 
+namespace {
+double totalWaitMs = 0;
+}
+
+void addWaitMs(double ms) {
+    if (ms > 0) totalWaitMs += ms;
+}
+
+double waitMs() {
+    return totalWaitMs;
+}
+
 double nowMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();

@@ -61,6 +61,11 @@ class Event {
 // `value` as a JSON string, quotes included; bytes that are no UTF-8 become \u00XX.
 std::string quoted(const std::string& value);
 
+// The time this copy spent waiting on another party (a PKCS#11 module, a card), summed over the
+// process for the end-of-run line. Only counted while the trace is on.
+void addWaitMs(double ms);
+double waitMs();
+
 // Measures a step from construction; ms() is the time so far.
 class Stopwatch {
   public:

@@ -28,4 +28,27 @@ void* referenceModuleAt(const void*) {
     return nullptr;
 }
 
+// The fake module has no file: the trace's probes find nothing to read.
+ModuleLoadError lastModuleLoadError() {
+    return {};
+}
+std::string loadedModulePath(const void*) {
+    return "";
+}
+std::string loadedModuleVersion(const void*) {
+    return "";
+}
+std::string locateModuleFile(const char*) {
+    return "";
+}
+bool readFileStart(const std::string&, std::size_t, std::vector<unsigned char>&) {
+    return false;
+}
+bool dependencyFound(const std::string&, const std::string&) {
+    return false;
+}
+ProgramFacts thisProgram() {
+    return {ModuleFormat::kElf, 64, "x64"};
+}
+
 }  // namespace token

@@ -18,7 +18,14 @@ struct RunResult {
 // `moduleStaysBound`: the run ends with the module still bound, as the program leaves it after a
 // failed slot step, so the layer's binding is still held at exit; the leak checker of a sanitized
 // build is told so (it would report that binding), and only for such runs.
+// With CARD_TEST_TRACE set (a table's second CTest run) each run is made twice, the second time
+// with the trace on, and checked with expectSameRunTraced.
 RunResult runPincheck(const std::vector<std::string>& args, const std::string& libraryPath,
                       bool moduleStaysBound = false);
+
+// The same run with the trace on (written to `tracePath`): the same reply, standard error and exit
+// status, a trace of whole JSON lines that tells the run's story, and no trace of the PIN.
+void expectSameRunTraced(const std::vector<std::string>& args, const RunResult& plain,
+                         const RunResult& traced, const std::string& tracePath);
 
 }  // namespace pinchecktest

@@ -2,7 +2,9 @@
 // report with its restart, and the service's debug and exceptions logs.
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
+#include "common/trace.h"
 #include "service_control.h"
 
 namespace servicectl {
@@ -11,6 +13,9 @@ namespace {
 constexpr const char* kDebugLogName = "\\VemraLog_debug.log";
 constexpr const char* kExceptionsLogName = "\\VemraLog_exceptions.log";
 constexpr const char* kStatusLogName = "\\VemraLog_systemstatus.log";
+// The card programs' support trace, which they write only while it exists.
+constexpr const char* kTraceName = "\\CardProgramsTrace.jsonl";
+static_assert(std::string_view(kTraceName + 1) == cardtrace::kDesktopTraceFile);
 
 // The first environment string deliberately continues the header's line.
 constexpr const char* kEnvironmentHeader =
@@ -148,10 +153,13 @@ void ServiceControl::beginTroubleshooting() {
     if (logPath(kExceptionsLogName, exceptionsPath)) {
         exceptionsLog_ = platform_.openForAppend(exceptionsPath.c_str());
     }
+    // Created (or kept) and closed again: the card programs append to it from now on.
+    TextBuffer tracePath;
+    if (logPath(kTraceName, tracePath)) platform_.openForAppend(tracePath.c_str());
 }
 
 void ServiceControl::deleteLogs() {
-    for (const char* name : {kDebugLogName, kExceptionsLogName, kStatusLogName}) {
+    for (const char* name : {kDebugLogName, kExceptionsLogName, kStatusLogName, kTraceName}) {
         TextBuffer path;
         if (logPath(name, path)) platform_.deleteFile(path.c_str());
     }

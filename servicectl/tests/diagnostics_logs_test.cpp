@@ -19,6 +19,7 @@ const char kDesktop[] = "C:\\Users\\ann\\Desktop";
 const std::string kStatusLog = std::string(kDesktop) + "\\VemraLog_systemstatus.log";
 const std::string kDebugLog = std::string(kDesktop) + "\\VemraLog_debug.log";
 const std::string kExceptionsLog = std::string(kDesktop) + "\\VemraLog_exceptions.log";
+const std::string kTrace = std::string(kDesktop) + "\\CardProgramsTrace.jsonl";
 const std::string kKeyName =
     "Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5B3F0E72-A9C4-4E18-9D6B-27C1F08A4E93}_is1";
 const std::string kUsersKey = ".DEFAULT\\Software\\" + kKeyName;
@@ -260,12 +261,13 @@ TEST(TroubleshootingTest, BeginShowsItsBoxReportsAndCreatesTheLogsAfterTheRestar
     EXPECT_EQ(platform.boxes.front(), (Box{messages::kBeginBox.english, ""}));
     EXPECT_EQ(platform.boxes.size(), 2u);
     const std::vector<std::string>& e = platform.events;
-    ASSERT_GE(e.size(), 3u);
-    EXPECT_EQ(
-        std::vector<std::string>(e.end() - 3, e.end()),
-        (std::vector<std::string>{"service ended", "open " + kDebugLog, "open " + kExceptionsLog}));
+    ASSERT_GE(e.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(e.end() - 4, e.end()),
+              (std::vector<std::string>{"service ended", "open " + kDebugLog,
+                                        "open " + kExceptionsLog, "open " + kTrace}));
     EXPECT_EQ(platform.files[kDebugLog], "");
     EXPECT_EQ(platform.files[kExceptionsLog], "");
+    EXPECT_EQ(platform.files[kTrace], "");
 }
 
 TEST(TroubleshootingTest, BeginningAgainKeepsWhatTheServiceWrote) {
@@ -273,10 +275,12 @@ TEST(TroubleshootingTest, BeginningAgainKeepsWhatTheServiceWrote) {
         FakePlatform platform = installedMachine();
         platform.files[kDebugLog] = "debug lines\r\n";
         platform.files[kExceptionsLog] = "exception lines\r\n";
+        platform.files[kTrace] = "{}\n";
         EXPECT_EQ(runServicectl(platform, tail), 0);
         EXPECT_EQ(runServicectl(platform, tail), 0);
         EXPECT_EQ(platform.files[kDebugLog], "debug lines\r\n") << tail;
         EXPECT_EQ(platform.files[kExceptionsLog], "exception lines\r\n") << tail;
+        EXPECT_EQ(platform.files[kTrace], "{}\n") << tail;
         EXPECT_TRUE(platform.eventsStartingWith("delete " + kDebugLog).empty()) << tail;
     }
 }
@@ -292,9 +296,10 @@ TEST(TroubleshootingTest, NotInstalledBeginStillCreatesTheLogsButStartsNothing) 
     EXPECT_EQ(platform.files.count(kExceptionsLog), 1u);
 }
 
-TEST(TroubleshootingTest, EndDeletesAllThreeLogs) {
+TEST(TroubleshootingTest, EndDeletesAllThreeLogsAndTheTrace) {
     FakePlatform platform;
-    platform.files = {{kDebugLog, "d"}, {kExceptionsLog, "e"}, {kStatusLog, "s"}, {"other", "o"}};
+    platform.files = {{kDebugLog, "d"}, {kExceptionsLog, "e"}, {kStatusLog, "s"}, {kTrace, "t"},
+                      {"other", "o"}};
     EXPECT_EQ(runServicectl(platform, "/debugEnd"), 0);
     EXPECT_EQ(platform.files, (std::map<std::string, std::string>{{"other", "o"}}));
 }

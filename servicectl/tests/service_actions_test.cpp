@@ -25,7 +25,8 @@ const char kDesktop[] = "C:\\Users\\ann\\Desktop";
 std::vector<std::string> logDeletions() {
     return {std::string("delete ") + kDesktop + "\\VemraLog_debug.log",
             std::string("delete ") + kDesktop + "\\VemraLog_exceptions.log",
-            std::string("delete ") + kDesktop + "\\VemraLog_systemstatus.log"};
+            std::string("delete ") + kDesktop + "\\VemraLog_systemstatus.log",
+            std::string("delete ") + kDesktop + "\\CardProgramsTrace.jsonl"};
 }
 
 void run(FakePlatform& platform, const char* tail) {

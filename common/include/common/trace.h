@@ -18,6 +18,10 @@
 
 namespace cardtrace {
 
+// The troubleshooting mode's trace file on the user's desktop (Windows): the service tool creates
+// and deletes it; the programs append to it while it exists.
+constexpr char kDesktopTraceFile[] = "CardProgramsTrace.jsonl";
+
 // True when the trace is on. The first call decides, once per module copy (each program and
 // each library has its own).
 bool on();

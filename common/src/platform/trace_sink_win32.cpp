@@ -1,9 +1,11 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
+#include "common/trace.h"
 #include "trace_sink.h"
 
 namespace cardtrace {
@@ -63,7 +65,10 @@ bool open() {
         // The troubleshooting mode's file: written only while it exists, never created here.
         std::wstring folder;
         if (!desktopFolder(folder)) return false;
-        traceFile = openForAppend((folder + L"\\CardProgramsTrace.jsonl").c_str(), OPEN_EXISTING);
+        const char* name = cardtrace::kDesktopTraceFile;
+        folder += L'\\';
+        folder.append(name, name + std::strlen(name));
+        traceFile = openForAppend(folder.c_str(), OPEN_EXISTING);
     }
     return traceFile != INVALID_HANDLE_VALUE;
 }

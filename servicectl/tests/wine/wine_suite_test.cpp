@@ -109,6 +109,7 @@ class ServicectlUnderWine : public ::testing::Test {
         for (const char* log : {"debug", "exceptions", "systemstatus"}) {
             std::remove(desktopLog(log).c_str());
         }
+        std::remove(desktopTrace().c_str());
     }
 
     void TearDown() override {
@@ -122,6 +123,10 @@ class ServicectlUnderWine : public ::testing::Test {
 
     std::string desktopLog(const std::string& which) const {
         return gPrefix->unixPath(gPrefix->desktopWindows()) + "/VemraLog_" + which + ".log";
+    }
+    // The card programs' trace file, which the troubleshooting mode switches on and off.
+    std::string desktopTrace() const {
+        return gPrefix->unixPath(gPrefix->desktopWindows()) + "/CardProgramsTrace.jsonl";
     }
     std::string desktopLogWindows(const std::string& which) const {
         return gPrefix->desktopWindows() + "\\VemraLog_" + which + ".log";
@@ -317,6 +322,7 @@ TEST_F(ServicectlUnderWine, StopTerminatesEveryNodeExe) {
 
 TEST_F(ServicectlUnderWine, FirstStartDeletesTheLogsOnlyAfterTheServiceEnded) {
     for (const char* log : {"debug", "exceptions", "systemstatus"}) writeFile(desktopLog(log), "x");
+    writeFile(desktopTrace(), "x");
     Options options;
     options.watch = desktopLogWindows("debug") + ";" + desktopLogWindows("exceptions") + ";" +
                     desktopLogWindows("systemstatus");
@@ -330,6 +336,7 @@ TEST_F(ServicectlUnderWine, FirstStartDeletesTheLogsOnlyAfterTheServiceEnded) {
     for (const char* log : {"debug", "exceptions", "systemstatus"}) {
         EXPECT_FALSE(fileExists(desktopLog(log))) << log;
     }
+    EXPECT_FALSE(fileExists(desktopTrace()));
 }
 
 TEST_F(ServicectlUnderWine, FirstStartWhileRunningChangesNothing) {
@@ -361,6 +368,8 @@ TEST_F(ServicectlUnderWine, DebugBeginRestartsThenCreatesTheLogsKeepingTheirCont
     EXPECT_EQ(readFile(desktopLog("debug")), "earlier session\r\n");
     EXPECT_TRUE(fileExists(desktopLog("exceptions")));
     EXPECT_EQ(readFile(desktopLog("exceptions")), "");
+    EXPECT_TRUE(fileExists(desktopTrace()));
+    EXPECT_EQ(readFile(desktopTrace()), "");
 }
 
 TEST_F(ServicectlUnderWine, DebugWhileRunningReportsItRunningAndListsTheProcesses) {
@@ -387,6 +396,7 @@ TEST_F(ServicectlUnderWine, DebugWhileRunningReportsItRunningAndListsTheProcesse
 TEST_F(ServicectlUnderWine, DebugEndStopsDeletesTheLogsAndRestarts) {
     pid_t running = startRunningService(kOtherNodeWindows);
     for (const char* log : {"debug", "exceptions", "systemstatus"}) writeFile(desktopLog(log), "x");
+    writeFile(desktopTrace(), "x");
     Options options;
     options.watch = desktopLogWindows("debug");
     ToolRun run = runTool("/debugEnd", options);
@@ -399,6 +409,7 @@ TEST_F(ServicectlUnderWine, DebugEndStopsDeletesTheLogsAndRestarts) {
     for (const char* log : {"debug", "exceptions", "systemstatus"}) {
         EXPECT_FALSE(fileExists(desktopLog(log))) << log;
     }
+    EXPECT_FALSE(fileExists(desktopTrace()));
 }
 
 TEST_F(ServicectlUnderWine, UsageBox) {

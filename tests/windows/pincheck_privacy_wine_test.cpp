@@ -1,6 +1,7 @@
 // pincheck.exe under Wine, started as the service starts it: while the test module's login takes
 // its time, another process reads the program's command line from its process parameters and
-// finds the program's name but not the PIN.
+// finds the program's name but not the PIN; the module is taken only from trusted folders; and a
+// module that does not load is diagnosed in the trace from its own file.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +11,8 @@
 #include <thread>
 
 #include "mock_module.h"
+#include "temp_dir.h"
+#include "trace_check.h"
 #include "wine_programs.h"
 
 namespace {
@@ -122,5 +125,45 @@ INSTANTIATE_TEST_SUITE_P(
                                   "{\"func\":\"checkPin\",\"ret_code\":3657433094,\"message\":"
                                   "\"初始化函式庫失敗!!!\"}\n"}),
     [](const ::testing::TestParamInfo<ModulePlace>& info) { return std::string(info.param.name); });
+
+TEST(PincheckTraceUnderWine, ModuleThatDoesNotLoadIsDiagnosedFromItsFile) {
+    const std::string tools32 = std::string(std::getenv("CARD_WIN32_TOOLS"));
+    const std::string tools64 = std::string(std::getenv("CARD_WIN64_TOOLS"));
+    const struct {
+        const char* name;
+        std::string module;  // the bytes put under the module's name beside the program
+        unsigned errorCode;
+        const char* diagnosis;
+    } cases[] = {
+        {"x86 module", servicectl::wine::readFile(tools32 + "/ZarqoPKCS11.dll"), 193,
+         "module is 32-bit x86, this program is 64-bit x64"},
+        {"missing dependency", servicectl::wine::readFile(tools64 + "/module_needs_absent.dll"),
+         126, "dependency not found: card_absent_dep.dll"},
+        {"text file", "not a library\r\n", 193, "not a library"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.module.empty());
+        const std::string folder = winetest::stage(std::string("diagnosis-") + c.name,
+                                                   {"pincheck.exe", "libcrypto-3-x64.dll"});
+        servicectl::wine::writeFile(folder + "/ZarqoPKCS11.dll", c.module);
+        testsupport::TempDir dir;
+        winetest::Environment env;
+        env["CARD_TRACE_FILE"] = winetest::windowsPath(dir.file("trace.jsonl"));
+        const winetest::RunResult r = winetest::launch(
+            folder + "/pincheck.exe",
+            {"{\"CA_Function\":\"checkPin\",\"sPin\":\"1234\",\"slotID\":\"0\"}"}, env);
+        EXPECT_EQ(r.out,
+                  "{\"func\":\"checkPin\",\"ret_code\":3657433094,\"message\":"
+                  "\"初始化函式庫失敗!!!\"}\n");
+        const auto events = testsupport::readTrace(dir.file("trace.jsonl"));
+        const Json::Value* load = testsupport::findEvent(events, "module.load");
+        ASSERT_TRUE(load) << testsupport::readFile(dir.file("trace.jsonl"));
+        EXPECT_EQ((*load)["error_code"].asUInt(), c.errorCode);
+        EXPECT_NE((*load)["error"].asString(), "");
+        EXPECT_EQ((*load)["diagnosis"].asString(), c.diagnosis);
+        EXPECT_NE((*load)["path"].asString().find("ZarqoPKCS11.dll"), std::string::npos);
+    }
+}
 
 }  // namespace

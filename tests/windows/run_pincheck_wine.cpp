@@ -1,6 +1,7 @@
 // runPincheck for the Windows build: pincheck.exe under Wine, started through the launcher as the
 // service starts it, in a folder where the DLL search order finds what ships beside it. The
 // Linux build's table (pincheck_e2e_test.cpp) runs unchanged on top of it.
+#include <cstdio>
 #include <cstdlib>
 
 #include "run_pincheck.h"
@@ -22,12 +23,22 @@ RunResult runPincheck(const std::vector<std::string>& args, const std::string& l
         const char* value = std::getenv(name);
         if (value != nullptr) env[name] = winetest::windowsPath(value);
     }
-    const winetest::RunResult run = winetest::launch(folder + "/pincheck.exe", args, env);
-    RunResult result;
-    result.out = run.out;
-    result.err = run.err;
-    result.status = run.finished ? run.exitStatus : -1;
-    return result;
+    const auto launch = [&] {
+        const winetest::RunResult run = winetest::launch(folder + "/pincheck.exe", args, env);
+        return RunResult{run.out, run.err, run.finished ? run.exitStatus : -1};
+    };
+    const RunResult plain = launch();
+    if (std::getenv("CARD_TEST_TRACE")) {
+        // Switched on as the troubleshooting mode does: the trace file on the user's desktop.
+        servicectl::wine::WinePrefix& prefix = winetest::prefix();
+        const std::string trace =
+            prefix.unixPath(prefix.desktopWindows()) + "/CardProgramsTrace.jsonl";
+        testsupport::writeFile(trace, "");
+        env["P11MOCK_LOG"] = "";
+        expectSameRunTraced(args, plain, launch(), trace);
+        std::remove(trace.c_str());
+    }
+    return plain;
 }
 
 }  // namespace pinchecktest

@@ -126,7 +126,8 @@ std::string loadedModulePath(const void* address) {
 // vary in length.
 std::string loadedModuleVersion(const void* address) {
     const HMODULE module = moduleAt(address);
-    HRSRC resource = module ? FindResourceW(module, MAKEINTRESOURCEW(1), RT_VERSION) : nullptr;
+    HRSRC resource =
+        module ? FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)) : nullptr;
     HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
     const auto* bytes = loaded ? static_cast<const unsigned char*>(LockResource(loaded)) : nullptr;
     if (!bytes) return "";

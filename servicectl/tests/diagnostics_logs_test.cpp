@@ -298,8 +298,8 @@ TEST(TroubleshootingTest, NotInstalledBeginStillCreatesTheLogsButStartsNothing) 
 
 TEST(TroubleshootingTest, EndDeletesAllThreeLogsAndTheTrace) {
     FakePlatform platform;
-    platform.files = {{kDebugLog, "d"}, {kExceptionsLog, "e"}, {kStatusLog, "s"}, {kTrace, "t"},
-                      {"other", "o"}};
+    platform.files = {
+        {kDebugLog, "d"}, {kExceptionsLog, "e"}, {kStatusLog, "s"}, {kTrace, "t"}, {"other", "o"}};
     EXPECT_EQ(runServicectl(platform, "/debugEnd"), 0);
     EXPECT_EQ(platform.files, (std::map<std::string, std::string>{{"other", "o"}}));
 }

@@ -4,6 +4,7 @@
 
 #include "bridge.h"
 #include "call_trace.h"
+#include "common/scope_exit.h"
 #include "module_diagnosis.h"
 #include "module_loader.h"
 
@@ -55,9 +56,9 @@ CK_RV BindModule(const char* name, void** module, CK_FUNCTION_LIST_PTR* function
         return CKR_FUNCTION_FAILED;
     }
     // Whatever goes wrong after the load, the module is not left loaded behind a failed bind.
-    auto fail = [handle, name, tracing](const char* stage, CK_RV rv) {
+    common::ScopeExit unload([handle] { unloadModule(handle); });
+    auto fail = [name, tracing](const char* stage, CK_RV rv) {
         if (tracing) traceBindFailure(name, stage, lastModuleLoadError());
-        unloadModule(handle);
         return rv;
     };
     auto getFunctionList =
@@ -84,6 +85,7 @@ CK_RV BindModule(const char* name, void** module, CK_FUNCTION_LIST_PTR* function
         CK_INFO info;
         GetInfo(list, &info);
     }
+    unload.release();
     *module = handle;
     *functions = list;
     return CKR_OK;

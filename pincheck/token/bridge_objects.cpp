@@ -25,13 +25,39 @@ CK_RV readIntoField(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT
     return rv;
 }
 
-// Ends a search that C_FindObjectsInit opened. The first failure of the search itself is the
-// answer; otherwise the answer of C_FindObjectsFinal. Ending it also after a failure keeps the
-// session free for the next search (a module refuses a new one while one is active).
-CK_RV endSearch(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_RV searchResult) {
-    CK_RV finalResult = f->C_FindObjectsFinal(session);
-    return searchResult != CKR_OK ? searchResult : finalResult;
-}
+// A search of the session, ended with C_FindObjectsFinal on every path (also after a failure,
+// so the session is free for the next one: a module refuses a new search while one is active).
+class Search {
+  public:
+    Search(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_ATTRIBUTE* templ, CK_ULONG count)
+        : f_(f),
+          session_(session),
+          init_(f->C_FindObjectsInit(session, templ, count)),
+          open_(init_ == CKR_OK) {}
+    ~Search() {
+        if (open_) f_->C_FindObjectsFinal(session_);
+    }
+    Search(const Search&) = delete;
+    Search& operator=(const Search&) = delete;
+
+    CK_RV initResult() const { return init_; }
+    CK_RV next(CK_OBJECT_HANDLE* handle, CK_ULONG* got) {
+        return f_->C_FindObjects(session_, handle, 1, got);
+    }
+    // The first failure of the search is the answer; otherwise C_FindObjectsFinal's.
+    CK_RV end(CK_RV searchResult) {
+        if (!open_) return searchResult;
+        open_ = false;
+        const CK_RV finalResult = f_->C_FindObjectsFinal(session_);
+        return searchResult != CKR_OK ? searchResult : finalResult;
+    }
+
+  private:
+    CK_FUNCTION_LIST_PTR f_;
+    CK_SESSION_HANDLE session_;
+    CK_RV init_;
+    bool open_;
+};
 
 // Walks a class search one handle at a time, calling `fill(handle, position)` for the handles
 // that fit the capacity, and counts them all.
@@ -39,20 +65,21 @@ template <typename Fill>
 CK_RV walkClass(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass,
                 CK_ULONG capacity, CK_ULONG* found, Fill fill) {
     CK_ATTRIBUTE templ{CKA_CLASS, &objectClass, sizeof objectClass};
-    CK_RV rv = f->C_FindObjectsInit(session, &templ, 1);
-    if (rv != CKR_OK) return rv;
+    Search search(f, session, &templ, 1);
+    if (search.initResult() != CKR_OK) return search.initResult();
 
     CK_ULONG total = 0;
+    CK_RV rv = CKR_OK;
     for (;;) {
         CK_OBJECT_HANDLE handle = 0;
         CK_ULONG got = 0;
-        rv = f->C_FindObjects(session, &handle, 1, &got);
+        rv = search.next(&handle, &got);
         if (rv != CKR_OK || got == 0) break;
         if (total < capacity) fill(handle, total);
         ++total;
     }
     *found = total;
-    return endSearch(f, session, rv);
+    return search.end(rv);
 }
 
 }  // namespace
@@ -98,25 +125,25 @@ CK_RV ListTokenObjects(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CertEn
 
 namespace {
 
-// Starts the two-attribute search (ID, then class) and asks for one handle. On success with a
-// handle, `*handle` is set and the search is still open; the caller ends it with endSearch.
-CK_RV findFirst(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass,
-                const unsigned char* id, CK_ULONG idLength, CK_OBJECT_HANDLE* handle, bool* found,
-                bool* searchOpen) {
+// The two-attribute search (ID, then class) and its first handle; the search stays open for the
+// caller to read the object.
+CK_RV findFirst(Search& search, CK_OBJECT_HANDLE* handle, bool* found) {
     *found = false;
-    *searchOpen = false;
+    if (search.initResult() != CKR_OK) return search.initResult();
+    CK_ULONG got = 0;
+    const CK_RV rv = search.next(handle, &got);
+    if (rv == CKR_OK) *found = got != 0;
+    return rv;
+}
+
+Search idSearch(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_CLASS& objectClass,
+                const unsigned char* id, CK_ULONG idLength) {
     // The module only reads the template; the API's type is not const.
     CK_ATTRIBUTE templ[2] = {
         {CKA_ID, const_cast<unsigned char*>(id), idLength},
         {CKA_CLASS, &objectClass, sizeof objectClass},
     };
-    CK_RV rv = f->C_FindObjectsInit(session, templ, 2);
-    if (rv != CKR_OK) return rv;
-    *searchOpen = true;
-    CK_ULONG got = 0;
-    rv = f->C_FindObjects(session, handle, 1, &got);
-    if (rv == CKR_OK) *found = got != 0;
-    return rv;
+    return Search(f, session, templ, 2);
 }
 
 bool idArgumentsFit(const unsigned char* id, CK_ULONG idLength) {
@@ -133,8 +160,8 @@ CK_RV FindObjectById(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJEC
     if (!idArgumentsFit(id, idLength)) return CKR_ARGUMENTS_BAD;
 
     CK_OBJECT_HANDLE handle = 0;
-    bool searchOpen = false;
-    CK_RV rv = findFirst(f, session, keyClass, id, idLength, &handle, found, &searchOpen);
+    Search search = idSearch(f, session, keyClass, id, idLength);
+    CK_RV rv = findFirst(search, &handle, found);
     if (rv == CKR_OK && *found) {
         entry->session = session;
         entry->object = handle;
@@ -144,7 +171,7 @@ CK_RV FindObjectById(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJEC
         entry->idLength = idLength;
         readIntoField(f, session, handle, CKA_LABEL, entry->label, sizeof entry->label, nullptr);
     }
-    return searchOpen ? endSearch(f, session, rv) : rv;
+    return search.end(rv);
 }
 
 CK_RV FindObjectById(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, const unsigned char* id,
@@ -154,8 +181,9 @@ CK_RV FindObjectById(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, const un
     if (!idArgumentsFit(id, idLength)) return CKR_ARGUMENTS_BAD;
 
     CK_OBJECT_HANDLE handle = 0;
-    bool searchOpen = false;
-    CK_RV rv = findFirst(f, session, CKO_CERTIFICATE, id, idLength, &handle, found, &searchOpen);
+    CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+    Search search = idSearch(f, session, certificateClass, id, idLength);
+    CK_RV rv = findFirst(search, &handle, found);
     if (rv == CKR_OK && *found) {
         entry->session = session;
         entry->object = handle;
@@ -169,7 +197,7 @@ CK_RV FindObjectById(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, const un
                           nullptr);
         }
     }
-    return searchOpen ? endSearch(f, session, rv) : rv;
+    return search.end(rv);
 }
 
 CK_RV ReadAttribute(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,

@@ -14,31 +14,27 @@ extern "C" TOKEN_API TokenResult InitLibrary(const char* moduleName, TokenContex
     ctx->session = nullptr;
     ctx->reserved = 0;
 
-    auto* binding = static_cast<LibraryBinding*>(layerAlloc(sizeof(LibraryBinding)));
+    LayerPtr<LibraryBinding> binding(
+        static_cast<LibraryBinding*>(layerAlloc(sizeof(LibraryBinding))));
     if (!binding) return kNoMemory;
     binding->module = nullptr;
     binding->functions = nullptr;
 
     const CK_RV rv = BindModule(moduleName, &binding->module, &binding->functions);
-    if (rv != CKR_OK) {
-        layerFree(binding);
-        return ckr(rv);
-    }
-    ctx->library = binding;
+    if (rv != CKR_OK) return ckr(rv);
+    ctx->library = binding.release();
     return 0;
 }
 
 extern "C" TOKEN_API TokenResult CloseLibrary(TokenContext* ctx) {
     if (!ctx || !boundLibrary(ctx)) return 0;
-    LibraryBinding* binding = boundLibrary(ctx);
-    const CK_RV rv = ReleaseModule(&binding->module, &binding->functions);
-    layerFree(binding);
+    LayerPtr<LibraryBinding> binding(boundLibrary(ctx));
     // A caller that did not log out loses its session with the module (C_Finalize ends every
     // session); the record itself is only memory and would otherwise be lost.
-    layerFree(ctx->session);
+    LayerPtr<void> session(ctx->session);
     ctx->library = nullptr;
     ctx->session = nullptr;
-    return ckr(rv);
+    return ckr(ReleaseModule(&binding->module, &binding->functions));
 }
 
 }  // namespace token

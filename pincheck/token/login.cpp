@@ -38,7 +38,7 @@ TokenResult openAndLogin(TokenContext* ctx, CK_SLOT_ID slot, const char* pin, CK
     const std::size_t pinLength = pin ? strnlen(pin, kPinBufferSize) : 0;
     if (pinLength > kMaxPinLength) return kBase | CKR_PIN_LEN_RANGE;
 
-    auto* record = static_cast<SessionRecord*>(layerAlloc(sizeof(SessionRecord)));
+    LayerPtr<SessionRecord> record(static_cast<SessionRecord*>(layerAlloc(sizeof(SessionRecord))));
     if (!record) return kNoMemory;
     record->handle = 0;
     record->opened = 0;
@@ -55,15 +55,12 @@ TokenResult openAndLogin(TokenContext* ctx, CK_SLOT_ID slot, const char* pin, CK
     }
 
     CK_SESSION_HANDLE session = 0;
-    if (const CK_RV rv = OpenSession(f, slot, &session)) {
-        layerFree(record);
-        return ckr(rv);
-    }
+    if (const CK_RV rv = OpenSession(f, slot, &session)) return ckr(rv);
     record->handle = session;
     record->opened = 1;
 
     if (!pin) {
-        ctx->session = record;
+        ctx->session = record.release();
         return 0;
     }
 
@@ -88,11 +85,10 @@ TokenResult openAndLogin(TokenContext* ctx, CK_SLOT_ID slot, const char* pin, CK
         // The context keeps no session after a failed login, so nothing could close this one
         // later: close it here.
         CloseSession(f, session);
-        layerFree(record);
         return ckr(loginRv);
     }
     record->loggedIn = 1;
-    ctx->session = record;
+    ctx->session = record.release();
     return 0;
 }
 
@@ -126,7 +122,7 @@ extern "C" TOKEN_API TokenResult LogoutToken(TokenContext* ctx) {
         record->opened = 0;
         record->handle = 0;
     }
-    layerFree(record);
+    LayerPtr<SessionRecord> done(record);
     ctx->session = nullptr;
     return 0;
 }

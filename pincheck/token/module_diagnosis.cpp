@@ -225,19 +225,22 @@ std::string diagnoseLoadFailure(const ModuleFileFacts& facts, const ProgramFacts
                                 const std::function<bool(const std::string&)>& found) {
     if (facts.format != program.format || facts.machine.empty()) return "not a library";
     if (facts.machine != program.machine || (facts.bits != 0 && facts.bits != program.bits)) {
-        const auto side = [](int bits, const std::string& machine) {
-            return (bits ? std::to_string(bits) + "-bit " : std::string()) + machine;
+        // Built by appending: a text literal on the left of + would instantiate an operator the
+        // program then exports beside the token API.
+        const auto side = [](std::string text, int bits, const std::string& machine) {
+            if (bits) text.append(std::to_string(bits)).append("-bit ");
+            return text.append(machine);
         };
-        return "module is " + side(facts.bits, facts.machine) + ", this program is " +
-               side(program.bits, program.machine);
+        return side(side("module is ", facts.bits, facts.machine) + ", this program is ",
+                    program.bits, program.machine);
     }
     if (!facts.library) return "not a library";
     std::string missing;
     for (const std::string& name : facts.needed) {
         if (found && found(name)) continue;
-        missing += (missing.empty() ? "" : ", ") + name;
+        missing.append(missing.empty() ? "dependency not found: " : ", ").append(name);
     }
-    return missing.empty() ? std::string() : "dependency not found: " + missing;
+    return missing;
 }
 
 }  // namespace token

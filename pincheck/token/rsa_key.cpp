@@ -228,17 +228,17 @@ int tokenFinish(RSA* rsa) {
 // public half, which is what a token key needs.
 RSA_METHOD* makeTokenRsaMethod() {
     const RSA_METHOD* base = RSA_get_default_method();
-    RSA_METHOD* method = RSA_meth_dup(base);
+    std::unique_ptr<RSA_METHOD, decltype(&RSA_meth_free)> method(RSA_meth_dup(base),
+                                                                 &RSA_meth_free);
     if (!method) return nullptr;
     defaultFinish = RSA_meth_get_finish(base);
-    if (!RSA_meth_set1_name(method, "token RSA method") ||
-        !RSA_meth_set_priv_enc(method, tokenPrivEnc) ||
-        !RSA_meth_set_priv_dec(method, tokenPrivDec) || !RSA_meth_set_sign(method, tokenSign) ||
-        !RSA_meth_set_finish(method, tokenFinish)) {
-        RSA_meth_free(method);
+    RSA_METHOD* m = method.get();
+    if (!RSA_meth_set1_name(m, "token RSA method") || !RSA_meth_set_priv_enc(m, tokenPrivEnc) ||
+        !RSA_meth_set_priv_dec(m, tokenPrivDec) || !RSA_meth_set_sign(m, tokenSign) ||
+        !RSA_meth_set_finish(m, tokenFinish))
         return nullptr;
-    }
-    return method;
+    // Every token key of the process refers to it until the process ends.
+    return method.release();
 }
 
 const RSA_METHOD* tokenRsaMethod() {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace servicectl {
 namespace {
@@ -154,13 +155,14 @@ std::unique_ptr<RegistryKey> Win32Platform::openRegistryKey(RegistryRoot root, c
 
 std::vector<std::string> Win32Platform::environmentStrings() {
     std::vector<std::string> strings;
-    LPCH block = GetEnvironmentStrings();
+    // Freed also when a copy below runs out of memory.
+    const std::unique_ptr<char, decltype(&FreeEnvironmentStringsA)> block(GetEnvironmentStrings(),
+                                                                          &FreeEnvironmentStringsA);
     if (block == nullptr) return strings;
     // The block is a run of NUL-terminated strings ended by an empty one.
-    for (const char* entry = block; *entry != '\0'; entry += std::strlen(entry) + 1) {
+    for (const char* entry = block.get(); *entry != '\0'; entry += std::strlen(entry) + 1) {
         strings.emplace_back(entry);
     }
-    FreeEnvironmentStringsA(block);
     return strings;
 }
 

@@ -7,10 +7,10 @@
 #include "common/secret.h"
 #include "common/trace.h"
 #include "messages.h"
+#include "pin_check_session.h"
 #include "platform/text.h"
 #include "reply.h"
 #include "request_fields.h"
-#include "tamrin_ca.h"
 
 namespace pincheck {
 

@@ -22,7 +22,7 @@
 
 #include "fake_pkcs11.h"
 #include "layer_blocks.h"
-#include "tamrin_ca.h"
+#include "pin_check_session.h"
 #include "token_api.h"
 
 namespace {

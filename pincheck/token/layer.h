@@ -8,6 +8,10 @@
 
 #include "token_api.h"
 
+// The exports (module.cpp, queries.cpp, session.cpp, objects.cpp) are defined inside the layer's
+// namespace; their C linkage keeps them the global C names that token_api.h declares. Each
+// definition repeats TOKEN_API: inside a namespace it does not take over the export attribute of
+// the header's declaration (MinGW then exports nothing).
 namespace token {
 
 // Result codes of the layer; module answers are reported as kBase | CKR.
@@ -48,6 +52,11 @@ inline LibraryBinding* boundLibrary(const TokenContext* ctx) {
 inline SessionRecord* heldSession(const TokenContext* ctx) {
     return static_cast<SessionRecord*>(ctx->session);
 }
+
+// The module and the session the context holds. 0xDA000190 without a bound module (or without a
+// context), 0xDA000101 without a session; 0 otherwise, with both outputs set.
+TokenResult requireSession(const TokenContext* ctx, CK_FUNCTION_LIST_PTR* functions,
+                           CK_SESSION_HANDLE* session);
 
 // The layer's records, and every buffer it allocates, come from the crypto library's allocator
 // under one source tag.

@@ -21,7 +21,6 @@
 
 #include "bridge_objects.h"
 #include "layer.h"
-#include "lookup.h"
 #include "module_loader.h"
 
 namespace token {

@@ -6,8 +6,6 @@
 #include "layer.h"
 #include "pin_login.h"
 
-// The exports are defined inside the layer's namespace; their C linkage keeps them the global C
-// names that token_api.h declares.
 namespace token {
 
 namespace {

@@ -3,9 +3,6 @@
 #include "copy_text.h"
 #include "layer.h"
 
-// The exports are defined inside the layer's namespace; their C linkage keeps them the global C
-// names that token_api.h declares. Each definition repeats TOKEN_API: inside a namespace it does
-// not take over the export attribute of the header's declaration (MinGW then exports nothing).
 namespace token {
 
 namespace {

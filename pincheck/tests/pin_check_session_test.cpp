@@ -1,6 +1,6 @@
 // The PIN check session against a scripted token layer: which calls it makes, in which order, and
 // the code and message it leaves for each answer of the layer.
-#include "tamrin_ca.h"
+#include "pin_check_session.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tamrin_ca.h"
+#include "pin_check_session.h"
 
 #include <algorithm>
 

@@ -1,6 +1,5 @@
 // Counting and listing the keys and certificates of the session, reading their IDs, and opening a
 // certificate by ID.
-#include "lookup.h"
 
 #include <openssl/x509.h>
 

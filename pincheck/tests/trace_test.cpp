@@ -73,6 +73,25 @@ TEST(PincheckTrace, ModuleThatCannotBeBoundIsDiagnosedFromItsFile) {
     }
 }
 
+TEST(PincheckTrace, TraceThatCannotBeWrittenChangesNothing) {
+    testsupport::MockModule module("slot 1\n");
+    const auto plain =
+        testsupport::runProcess(PINCHECK_BINARY, {kRequest}, traced(module.folder(), ""));
+    EXPECT_EQ(plain.out, "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n");
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("file"), "");
+    // A missing folder, a folder in place of the file, a path through a file, a full disk.
+    for (const std::string& path : {dir.file("missing/trace.jsonl"), dir.path(),
+                                    dir.file("file/trace.jsonl"), std::string("/dev/full")}) {
+        SCOPED_TRACE(path);
+        const auto run =
+            testsupport::runProcess(PINCHECK_BINARY, {kRequest}, traced(module.folder(), path));
+        EXPECT_EQ(run.out, plain.out);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.exitStatus, 0);
+    }
+}
+
 TEST(PincheckTrace, TwentyProgramsAppendingAtOnceLeaveWholeLines) {
     testsupport::MockModule module("slot 1\n");
     testsupport::TempDir dir;

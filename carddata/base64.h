@@ -8,10 +8,10 @@
 
 namespace carddata {
 
-// Encodes `n` bytes; the result may hold CR LF line breaks.
 std::string base64Encode(const std::uint8_t* data, std::size_t n);
 
-// The encoded text with every CR and LF removed.
+// The reply is one JSON line, so the encoder's CR LF breaks come out again here: the encoder
+// keeps the one line format this data's Base64 has always had instead of a second mode.
 std::string withoutLineBreaks(const std::string& text);
 
 }  // namespace carddata

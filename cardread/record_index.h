@@ -19,7 +19,7 @@ constexpr int kMaxRecords = 6;
 struct RecordSelection {
     std::uint8_t mask = 0;  // bits 0 to 5 only
     int count = 0;
-    int dataSize = 0;  // count * 1000
+    int dataSize = 0;
 };
 
 // Looks the first four characters of `recordKey` (fewer if a NUL comes first) up in the

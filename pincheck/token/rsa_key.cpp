@@ -100,6 +100,8 @@ int tokenPrivateEncrypt(int flen, const unsigned char* from, unsigned char* to, 
     }
     CK_RV rv = SignInit(ref->functions, ref->session, ref->key);
     if (rv != CKR_OK) {
+        // The one line on standard output the layer ever writes: callers' support scripts read
+        // a failed token signature's module code from there, so it stays as it always was.
         std::printf("C_SignInit err=%lx\n", static_cast<unsigned long>(rv));
         std::fflush(stdout);
         TOKEN_KEY_ERROR("rsa_priv_enc", static_cast<long>(rv));

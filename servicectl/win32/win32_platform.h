@@ -1,4 +1,4 @@
-// The tool's platform operations on Windows.
+// The Win32 calls behind each platform operation; nothing is decided here.
 #pragma once
 
 #include "../platform.h"

@@ -45,10 +45,10 @@ void ReaderSession::introduceCardTypes(PcscContext context) {
 
 bool ReaderSession::recognise(PcscCard card, const char* readerName) {
     TransactionOwner transaction;
-    if (beginTransaction(pcsc_, card, transaction) != kStatusOk) return false;
     std::uint8_t atr[kAtrBufferSize] = {};
     std::size_t atrLength = 0;
-    Status rv = pcsc_.readAtr(card, atr, sizeof atr, atrLength);
+    Status rv = beginTransaction(pcsc_, card, transaction);
+    if (rv == kStatusOk) rv = pcsc_.readAtr(card, atr, sizeof atr, atrLength);
     if (rv == kStatusOk && atrLength > sizeof atr) rv = kPcscInsufficientBuffer;
     sessiontrace::recognition(readerName, rv, atr, atrLength);
     if (rv != kStatusOk) return false;

@@ -21,7 +21,8 @@ namespace sessiontrace {
 void readerStep(PcscApi& pcsc, Status contextRv, PcscContext context, const char* requested,
                 const char* reader, Status rv);
 
-// The ATR read at recognition and the card type it matched (or none).
+// Recognition: the result of taking the card and reading its ATR, the ATR and the card type it
+// matched (or none).
 void recognition(const char* reader, Status rv, const std::uint8_t* atr, std::size_t atrLength);
 
 // The read session: its ATR, the kind the library reads it as, and the active protocol.

@@ -3,6 +3,7 @@
 // again) on destruction, so the next test starts with an empty reader even after a failure.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -30,11 +31,7 @@ class CardInReader {
         {
             std::lock_guard<std::mutex> lock(registry().mutex);
             auto& cards = registry().cards;
-            for (auto it = cards.begin(); it != cards.end(); ++it)
-                if (*it == this) {
-                    cards.erase(it);
-                    break;
-                }
+            cards.erase(std::remove(cards.begin(), cards.end(), this), cards.end());
         }
         pull();
     }
@@ -55,8 +52,9 @@ class CardInReader {
     cardsim::SimulatedCard* operator->() { return &card_; }
     std::string readerName() const { return pcscd_.readerName(reader_); }
 
-    // The counters of every card now in a reader, and putting them back: for a driver that runs
-    // one request twice and wants the second run to meet the cards as the first did.
+    // The counters of every card now in a reader, and putting them back (the cards stay in
+    // meanwhile): for a driver that runs one request twice, so that the second run meets the
+    // cards as the first did.
     using SavedCounters = std::vector<std::pair<CardInReader*, cardsim::Card::Counters>>;
     static SavedCounters saveCounters() {
         std::lock_guard<std::mutex> lock(registry().mutex);
@@ -66,10 +64,7 @@ class CardInReader {
         return saved;
     }
     static void restoreCounters(const SavedCounters& saved) {
-        std::lock_guard<std::mutex> lock(registry().mutex);
-        for (const auto& entry : saved)
-            for (CardInReader* card : registry().cards)
-                if (card == entry.first) card->card_.setCounters(entry.second);
+        for (const auto& [card, counters] : saved) card->card_.setCounters(counters);
     }
 
   private:

@@ -17,23 +17,31 @@ namespace {
 // member's length or type), never a value.
 void traceStart(int argumentCount, const std::string* request, const RequestFields* fields) {
     if (!cardtrace::on()) return;
-    cardtrace::Event event("carddata.start");
-    event.text("arch", cardtrace::buildArchitecture()).text("os", cardtrace::osVersion());
-    event.number("arguments", argumentCount);
-    if (!request) return;
-    event.unsignedNumber("request_bytes", request->size());
-    if (!fields->memberSummary.empty()) event.json("members", fields->memberSummary);
+    // Building a line needs memory; without it the line is left out and the run goes on.
+    try {
+        cardtrace::Event event("carddata.start");
+        event.text("arch", cardtrace::buildArchitecture()).text("os", cardtrace::osVersion());
+        event.number("arguments", argumentCount);
+        if (request) {
+            event.unsignedNumber("request_bytes", request->size());
+            if (!fields->memberSummary.empty()) event.json("members", fields->memberSummary);
+        }
+    } catch (...) {
+    }
 }
 
 // The last line: the reply's code as the service reads it, the run's time and the time spent
 // in the library (its own lines tell how much of that the card took).
 void traceEnd(std::int32_t code, const cardtrace::Stopwatch& total, int calls) {
     if (!cardtrace::on()) return;
-    cardtrace::Event("carddata.end")
-        .number("ret_code", mapReplyCode(code))
-        .ms("total_ms", total.ms())
-        .ms("library_ms", cardtrace::waitMs())
-        .number("library_calls", calls);
+    try {
+        cardtrace::Event("carddata.end")
+            .number("ret_code", mapReplyCode(code))
+            .ms("total_ms", total.ms())
+            .ms("library_ms", cardtrace::waitMs())
+            .number("library_calls", calls);
+    } catch (...) {
+    }
 }
 
 }  // namespace

@@ -35,10 +35,7 @@ extern "C" CARDREAD_API int readUserData(const char* readerName, const unsigned 
     const cardtrace::Stopwatch clock;
     const double cardMsBefore = cardtrace::waitMs();
     const int rv = readGuarded(readerName, pin, pinLength, recordKey, outBuffer, ioLength);
-    try {
-        cardread::sessiontrace::callEnd(outBuffer == nullptr, rv, clock.ms(),
-                                        cardtrace::waitMs() - cardMsBefore);
-    } catch (...) {
-    }
+    cardread::sessiontrace::callEnd(outBuffer == nullptr, rv, clock.ms(),
+                                    cardtrace::waitMs() - cardMsBefore);
     return rv;
 }

@@ -16,6 +16,9 @@ struct RequestFields {
     std::string readerName;  // empty: none
     std::string pin;         // bytes as decoded, may hold a NUL
     std::string sno;
+    // For the support trace, filled only while it is on: each known member's length, or its
+    // JSON type when it is no string; never a value.
+    std::string memberSummary;
     ~RequestFields();
 };
 

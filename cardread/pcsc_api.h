@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "card_types.h"
@@ -42,6 +43,16 @@ class PcscApi {
     // One exchange with T=1 protocol information; see CardChannel::transmit.
     virtual Status transmit(PcscCard card, const std::uint8_t* command, std::size_t length,
                             std::size_t receiveCapacity, std::vector<std::uint8_t>& response) = 0;
+
+    // For the support trace only, so a stand-in may keep these. The names of the readers the
+    // service knows (a PC/SC code); the card's active protocol ("T=0", "T=1", "raw" or
+    // "unknown"); how chooseCard picks a reader.
+    virtual Status listReaders(PcscContext, std::vector<std::string>& names) {
+        names.clear();
+        return kStatusOk;
+    }
+    virtual const char* protocolOf(PcscCard) { return "unknown"; }
+    virtual const char* choiceMethod() const { return "stand-in"; }
 };
 
 // The platform's PC/SC service.

@@ -3,7 +3,9 @@
 
 #include <new>
 
+#include "common/trace.h"
 #include "reader_session.h"
+#include "session_trace.h"
 
 namespace {
 
@@ -12,11 +14,8 @@ cardread::LibraryState& libraryState() {
     return state;
 }
 
-}  // namespace
-
-extern "C" CARDREAD_API int readUserData(const char* readerName, const unsigned char* pin,
-                                         int pinLength, const char* recordKey,
-                                         unsigned char* outBuffer, int* ioLength) {
+int readGuarded(const char* readerName, const unsigned char* pin, int pinLength,
+                const char* recordKey, unsigned char* outBuffer, int* ioLength) {
     try {
         cardread::ReaderSession session(cardread::systemPcsc(), libraryState(),
                                         cardread::builtInIssuerSecrets());
@@ -26,4 +25,17 @@ extern "C" CARDREAD_API int readUserData(const char* readerName, const unsigned 
     } catch (...) {
         return cardread::kStatusMissingArgument;
     }
+}
+
+}  // namespace
+
+extern "C" CARDREAD_API int readUserData(const char* readerName, const unsigned char* pin,
+                                         int pinLength, const char* recordKey,
+                                         unsigned char* outBuffer, int* ioLength) {
+    const cardtrace::Stopwatch clock;
+    const double cardMsBefore = cardtrace::waitMs();
+    const int rv = readGuarded(readerName, pin, pinLength, recordKey, outBuffer, ioLength);
+    cardread::sessiontrace::callEnd(outBuffer == nullptr, rv, clock.ms(),
+                                    cardtrace::waitMs() - cardMsBefore);
+    return rv;
 }

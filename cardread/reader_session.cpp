@@ -3,7 +3,9 @@
 #include <cstring>
 #include <utility>
 
+#include "common/trace.h"
 #include "read_procedures.h"
+#include "session_trace.h"
 
 namespace cardread {
 namespace {
@@ -14,7 +16,10 @@ class PcscCardChannel : public CardChannel {
     PcscCardChannel(PcscApi& pcsc, PcscCard card) : pcsc_(pcsc), card_(card) {}
     Status transmit(const std::uint8_t* command, std::size_t length, std::size_t receiveCapacity,
                     std::vector<std::uint8_t>& response) override {
-        return pcsc_.transmit(card_, command, length, receiveCapacity, response);
+        const cardtrace::Stopwatch clock;
+        const Status rv = pcsc_.transmit(card_, command, length, receiveCapacity, response);
+        sessiontrace::command(command, length, rv, response, clock.ms());
+        return rv;
     }
 
   private:
@@ -40,12 +45,13 @@ void ReaderSession::introduceCardTypes(PcscContext context) {
 
 bool ReaderSession::recognise(PcscCard card, const char* readerName) {
     TransactionOwner transaction;
-    if (beginTransaction(pcsc_, card, transaction) != kStatusOk) return false;
     std::uint8_t atr[kAtrBufferSize] = {};
     std::size_t atrLength = 0;
-    if (pcsc_.readAtr(card, atr, sizeof atr, atrLength) != kStatusOk || atrLength > sizeof atr) {
-        return false;
-    }
+    Status rv = beginTransaction(pcsc_, card, transaction);
+    if (rv == kStatusOk) rv = pcsc_.readAtr(card, atr, sizeof atr, atrLength);
+    if (rv == kStatusOk && atrLength > sizeof atr) rv = kPcscInsufficientBuffer;
+    sessiontrace::recognition(readerName, rv, atr, atrLength);
+    if (rv != kStatusOk) return false;
     const CardType* type = matchCardType(atr, atrLength);
     CardSession& slot = state_.slots[0];
     // A reader name too long for the slot could only connect to another reader later.
@@ -59,15 +65,17 @@ Status ReaderSession::openNamedReader(const char* readerName) {
     state_.recognisedCount = 0;
     ContextOwner context;
     const Status rv = establishContext(pcsc_, context);
-    if (rv != kStatusOk) return rv;
+    if (rv != kStatusOk) {
+        sessiontrace::readerStep(pcsc_, rv, 0, readerName, readerName, rv);
+        return rv;
+    }
     introduceCardTypes(context.get());
 
     // No such reader, or no card in it, is not an error here: nothing is recognised.
     CardOwner card;
-    if (connectCard(pcsc_, context.get(), readerName, card) == kStatusOk &&
-        recognise(card.get(), readerName)) {
-        state_.recognisedCount = 1;
-    }
+    const Status connected = connectCard(pcsc_, context.get(), readerName, card);
+    sessiontrace::readerStep(pcsc_, kStatusOk, context.get(), readerName, readerName, connected);
+    if (connected == kStatusOk && recognise(card.get(), readerName)) state_.recognisedCount = 1;
     return kStatusOk;
 }
 
@@ -75,15 +83,19 @@ Status ReaderSession::chooseReader() {
     state_.recognisedCount = 0;
     ContextOwner context;
     Status rv = establishContext(pcsc_, context);
-    if (rv != kStatusOk) return rv;
+    if (rv != kStatusOk) {
+        sessiontrace::readerStep(pcsc_, rv, 0, nullptr, nullptr, rv);
+        return rv;
+    }
     introduceCardTypes(context.get());
 
     char readerName[kReaderNameSize] = {};
     PcscCard chosen = 0;
     rv = pcsc_.chooseCard(context.get(), readerName, sizeof readerName, chosen);
+    readerName[kReaderNameSize - 1] = '\0';
+    sessiontrace::readerStep(pcsc_, kStatusOk, context.get(), nullptr, readerName, rv);
     if (rv != kStatusOk) return rv;
     const CardOwner card(pcsc_, chosen);
-    readerName[kReaderNameSize - 1] = '\0';
     if (recognise(card.get(), readerName)) state_.recognisedCount = 1;
     return kStatusOk;
 }
@@ -109,6 +121,7 @@ Status ReaderSession::connectSession(int slotNumber) {
     if (atrLength > sizeof atr) return kPcscInsufficientBuffer;
 
     const CardKind kind = readableKind(atr, atrLength);
+    sessiontrace::session(pcsc_, card.get(), atr, atrLength, kind);
     // Recognised, but not a kind this library reads; or the main kind's keys are bad.
     if (kind == CardKind::Unreadable) return kStatusMissingArgument;
     if (kind == CardKind::Main && SetupKeys(state_.keys, secrets_) != 0) {

@@ -29,6 +29,8 @@ class PcscLite : public WinscardPcsc {
 
     void introduceCardType(PcscContext, const char*, const CardType&) override {}
 
+    const char* choiceMethod() const override { return "first reader with a card"; }
+
     Status chooseCard(PcscContext context, char* readerName, std::size_t capacity,
                       PcscCard& card) override {
         DWORD length = 0;

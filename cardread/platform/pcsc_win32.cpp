@@ -29,6 +29,8 @@ class WinScard : public WinscardPcsc {
                                 atrOf.mask, static_cast<DWORD>(atrOf.length));
     }
 
+    const char* choiceMethod() const override { return "dialog"; }
+
     Status chooseCard(PcscContext context, char* readerName, std::size_t capacity,
                       PcscCard& card) override {
         char reader[kReaderNameSize] = {};

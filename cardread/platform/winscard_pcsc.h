@@ -6,6 +6,8 @@
 
 #include <winscard.h>
 
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "../pcsc_api.h"
@@ -67,6 +69,35 @@ class WinscardPcsc : public PcscApi {
         }
         response.resize(received < receiveCapacity ? received : receiveCapacity);
         return kStatusOk;
+    }
+
+    Status listReaders(PcscContext context, std::vector<std::string>& names) override {
+        names.clear();
+        DWORD length = 0;
+        LONG rv = SCardListReaders(toContext(context), nullptr, nullptr, &length);
+        if (rv != SCARD_S_SUCCESS) return pcscStatus(rv);
+        std::vector<char> list(length + 1, '\0');
+        rv = SCardListReaders(toContext(context), nullptr, list.data(), &length);
+        if (rv != SCARD_S_SUCCESS) return pcscStatus(rv);
+        for (const char* name = list.data(); *name; name += std::strlen(name) + 1)
+            names.emplace_back(name);
+        return kStatusOk;
+    }
+
+    const char* protocolOf(PcscCard card) override {
+        char reader[kReaderNameSize];
+        DWORD readerLength = sizeof reader;
+        DWORD state = 0;
+        DWORD protocol = 0;
+        BYTE atr[kAtrBufferSize];
+        DWORD atrLength = sizeof atr;
+        if (SCardStatus(toCard(card), reader, &readerLength, &state, &protocol, atr, &atrLength) !=
+            SCARD_S_SUCCESS)
+            return "unknown";
+        if (protocol == SCARD_PROTOCOL_T0) return "T=0";
+        if (protocol == SCARD_PROTOCOL_T1) return "T=1";
+        if (protocol == SCARD_PROTOCOL_RAW) return "raw";
+        return "unknown";
     }
 };
 

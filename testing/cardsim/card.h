@@ -56,6 +56,17 @@ class Card {
     std::optional<Bytes> transmit(const Bytes& command);
 
     int triesLeft() const { return profile_.triesLeft; }
+    // What a run leaves changed on the card: the PIN counter and how often each fault matched.
+    // A test that runs one request twice puts them back in between.
+    struct Counters {
+        int triesLeft;
+        std::map<std::size_t, int> faultMatches;
+    };
+    Counters counters() const { return {profile_.triesLeft, faultMatches_}; }
+    void setCounters(const Counters& counters) {
+        profile_.triesLeft = counters.triesLeft;
+        faultMatches_ = counters.faultMatches;
+    }
     // Every PIN block a VERIFY delivered, deciphered where it came protected.
     const std::vector<Bytes>& pinBlocks() const { return pinBlocks_; }
     // Receives notes worth a line in the log (a deciphered PIN block, a failed MAC check).

@@ -173,4 +173,14 @@ int SimulatedCard::triesLeft() const {
     return card_->triesLeft();
 }
 
+Card::Counters SimulatedCard::counters() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return card_->counters();
+}
+
+void SimulatedCard::setCounters(const Card::Counters& counters) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    card_->setCounters(counters);
+}
+
 }  // namespace cardsim

@@ -38,6 +38,8 @@ class SimulatedCard {
     void clearCommands();
     std::vector<Bytes> pinBlocks() const;
     int triesLeft() const;
+    Card::Counters counters() const;
+    void setCounters(const Card::Counters& counters);
 
   private:
     void serve(int fd);

@@ -3,9 +3,13 @@
 // again) on destruction, so the next test starts with an empty reader even after a failure.
 #pragma once
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "private_pcscd.h"
 #include "simulated_card.h"
@@ -20,8 +24,17 @@ class CardInReader {
         if (!card_.insert()) throw std::runtime_error("the reader does not take the card");
         if (!pcscd_.waitForCard(reader_, true))
             throw std::runtime_error("pcscd does not see the inserted card");
+        std::lock_guard<std::mutex> lock(registry().mutex);
+        registry().cards.push_back(this);
     }
-    ~CardInReader() { pull(); }
+    ~CardInReader() {
+        {
+            std::lock_guard<std::mutex> lock(registry().mutex);
+            auto& cards = registry().cards;
+            cards.erase(std::remove(cards.begin(), cards.end(), this), cards.end());
+        }
+        pull();
+    }
     CardInReader(const CardInReader&) = delete;
     CardInReader& operator=(const CardInReader&) = delete;
 
@@ -39,7 +52,31 @@ class CardInReader {
     cardsim::SimulatedCard* operator->() { return &card_; }
     std::string readerName() const { return pcscd_.readerName(reader_); }
 
+    // The counters of every card now in a reader, and putting them back (the cards stay in
+    // meanwhile): for a driver that runs one request twice, so that the second run meets the
+    // cards as the first did.
+    using SavedCounters = std::vector<std::pair<CardInReader*, cardsim::Card::Counters>>;
+    static SavedCounters saveCounters() {
+        std::lock_guard<std::mutex> lock(registry().mutex);
+        SavedCounters saved;
+        for (CardInReader* card : registry().cards)
+            saved.emplace_back(card, card->card_.counters());
+        return saved;
+    }
+    static void restoreCounters(const SavedCounters& saved) {
+        for (const auto& [card, counters] : saved) card->card_.setCounters(counters);
+    }
+
   private:
+    struct Registry {
+        std::mutex mutex;
+        std::vector<CardInReader*> cards;
+    };
+    static Registry& registry() {
+        static Registry r;
+        return r;
+    }
+
     PrivatePcscd& pcscd_;
     int reader_;
     cardsim::SimulatedCard card_;

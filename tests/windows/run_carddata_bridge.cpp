@@ -14,6 +14,7 @@
 
 #include "carddata_run.h"
 #include "process.h"
+#include "trace_check.h"
 #include "wine_programs.h"
 
 namespace carddatatest {
@@ -63,11 +64,18 @@ pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args) {
     }
     const std::string folder =
         winetest::stage("carddata-bridge", {"carddata.exe", "cardread.dll", "tools/winscard.dll"});
-    const winetest::RunResult run =
-        winetest::launch(folder + "/carddata.exe", named,
-                         {{"WINSCARD_BRIDGE_PORT", bridge.port()},
-                          {"WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d;winscard=n"}});
-    return winetest::asProcessResult(run);
+    auto run = [&](const std::vector<std::string>& extra) {
+        winetest::Environment env = {
+            {"WINSCARD_BRIDGE_PORT", bridge.port()},
+            {"WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d;winscard=n"}};
+        // The traced run's file, named by its Unix path, as the program sees it.
+        for (const std::string& entry : extra) {
+            const std::size_t eq = entry.find('=');
+            env[entry.substr(0, eq)] = winetest::windowsPath(entry.substr(eq + 1));
+        }
+        return winetest::asProcessResult(winetest::launch(folder + "/carddata.exe", named, env));
+    };
+    return tracingRequested() ? tracedRun(named, run) : run({});
 }
 
 }  // namespace carddatatest

@@ -1,5 +1,6 @@
 // carddata's replies for each outcome of the card read through the real pcscd: data in Base64,
 // and each library status mapped to its reply code.
+#include <cstdio>
 #include <future>
 
 #include "carddata_run.h"
@@ -23,6 +24,8 @@ TEST_F(CardReplies, DataOfOneToSixRecordsInBase64) {
         expectReply(r, base64(dataSelectedBy(profile, e.mask)), 0);
         EXPECT_EQ(r.out.find('\r'), std::string::npos);
     }
+    expectTraced("cardread.session", "kind", "main");
+    expectTraced("cardread.session", "protocol", "T=1");
 }
 
 TEST_F(CardReplies, StarcosCardDataInBase64) {
@@ -34,6 +37,8 @@ TEST_F(CardReplies, StarcosCardDataInBase64) {
     Bytes third = profile.records[3];
     expected.insert(expected.end(), third.begin(), third.end());
     expectReply(run({request("1234", "ABCD")}), base64(expected), 0);
+    expectTraced("cardread.session", "kind", "starcos");
+    expectTraced("cardread.apdu", "header", "00200082");
 }
 
 TEST_F(CardReplies, EachCardOutcomeMapsToItsReplyCode) {
@@ -112,6 +117,17 @@ TEST_F(CardReplies, EachCardOutcomeMapsToItsReplyCode) {
             profile.records[1] = cardsim::patternRecord(1, c.starcosRecordSize);
         pcsctest::CardInReader card(pcscd(), profile);
         expectReply(run({request(c.pin, c.sno)}), "", c.code);
+        // The type the trace says the ATR matched, and the refusing command's status word.
+        expectTraced("cardread.card", "card_type",
+                     c.kind == CardKind::Main      ? "VEK Pelvo Card 32K"
+                     : c.kind == CardKind::Starcos ? "STARCOS SPK 2.3"
+                     : c.atr.empty()               ? "none"
+                                                   : "Zarqo 32K");
+        if (c.code >= 0x6000 && c.code < 0x7000) {
+            char sw[8];
+            std::snprintf(sw, sizeof sw, "%04llX", c.code);
+            expectTraced("cardread.apdu", "sw", sw);
+        }
     }
 }
 
@@ -119,11 +135,13 @@ TEST_F(CardReplies, NoCardMapsToCardRemovedOrThePcscCode) {
     // Named reader without a card: the library's 0x80100069, mapped.
     expectReply(run({request("1234", "ABCD", ",\"ReaderSlot\":\"" + reader(0) + "\"")}), "",
                 1979711494);
+    expectTraced("cardread.reader", "choice", "named in the request");
     expectReply(run({request("1234", "ABCD", ",\"ReaderSlot\":\"No Such Reader\"")}), "",
                 1979711494);
     // No reader name and no card anywhere: PC/SC's "no smart card" passes unchanged and, its
     // top bit set, is written as a negative number.
     expectReply(run({request("1234", "ABCD")}), "", static_cast<int>(0x8010000Cu));
+    expectTraced("cardread.reader", "rv", "0x8010000C");
 }
 
 TEST_F(CardReplies, TwoRunsAtOnceOnOneCardBothGetTheirOwnData) {

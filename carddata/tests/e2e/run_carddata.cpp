@@ -1,11 +1,16 @@
 #include "carddata_run.h"
+#include "trace_check.h"
 
 namespace carddatatest {
 
 pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args) {
-    return pcsctest::runProgram(
-        CARDDATA_PATH, args,
-        {"PCSCLITE_CSOCK_NAME=" + pcsctest::PrivatePcscd::shared().socketPath()});
+    auto run = [&](const std::vector<std::string>& extra) {
+        std::vector<std::string> env = {"PCSCLITE_CSOCK_NAME=" +
+                                        pcsctest::PrivatePcscd::shared().socketPath()};
+        env.insert(env.end(), extra.begin(), extra.end());
+        return pcsctest::runProgram(CARDDATA_PATH, args, env);
+    };
+    return tracingRequested() ? tracedRun(args, run) : run({});
 }
 
 }  // namespace carddatatest

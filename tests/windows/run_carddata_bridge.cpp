@@ -14,7 +14,7 @@
 
 #include "carddata_run.h"
 #include "process.h"
-#include "trace_check.h"
+#include "traced_run.h"
 #include "wine_programs.h"
 
 namespace carddatatest {

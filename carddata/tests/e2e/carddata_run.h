@@ -42,7 +42,7 @@ inline std::string request(const std::string& pin, const std::string& sno,
 // (run_carddata.cpp), the Windows build under Wine (tests/windows).
 pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args);
 
-// When the runs are traced (trace_check.h), expects the trace of this thread's last run to hold
+// When the runs are traced (traced_run.h), expects the trace of this thread's last run to hold
 // an `event` line whose `member` is `value` (a text, or a number written in decimal); when they
 // are not, there is no trace to look at.
 void expectTraced(const std::string& event, const std::string& member, const std::string& value);

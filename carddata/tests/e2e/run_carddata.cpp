@@ -1,5 +1,5 @@
 #include "carddata_run.h"
-#include "trace_check.h"
+#include "traced_run.h"
 
 namespace carddatatest {
 

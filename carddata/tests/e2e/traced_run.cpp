@@ -1,4 +1,4 @@
-#include "trace_check.h"
+#include "traced_run.h"
 
 #include <gtest/gtest.h>
 #include <json/json.h>
@@ -14,6 +14,7 @@
 #include "card_in_reader.h"
 #include "carddata_run.h"
 #include "temp_dir.h"
+#include "trace_check.h"
 
 namespace carddatatest {
 namespace {
@@ -95,27 +96,22 @@ void collectTexts(const Json::Value& value, std::string& out) {
 }
 
 void checkTrace(const std::vector<std::string>& args, const pcsctest::ProgramResult& r,
-                const std::string& text) {
-    lastTrace.clear();
+                const std::string& path) {
+    lastTrace = testsupport::readTrace(path);
     Json::Value reply;
     EXPECT_TRUE(parseJson(r.out, reply)) << r.out;
-    std::istringstream lines(text);
     std::string texts;
     int starts = 0, ends = 0;
-    for (std::string line; std::getline(lines, line);) {
-        Json::Value event;
-        EXPECT_TRUE(parseJson(line, event) && event["time"].isString() &&
-                    event["program"] == "carddata" && event["version"].isString() &&
-                    event["pid"].isInt() && event["event"].isString())
-            << line;
+    for (const Json::Value& event : lastTrace) {
+        EXPECT_EQ(event["program"], "carddata") << event;
         starts += event["event"] == "carddata.start";
         if (event["event"] == "carddata.end") {
             ++ends;
-            EXPECT_EQ(event["ret_code"], reply["ret_code"]) << line;
+            EXPECT_EQ(event["ret_code"], reply["ret_code"]) << event;
         }
         collectTexts(event, texts);
-        lastTrace.push_back(event);
     }
+    const std::string text = testsupport::readFile(path);
     EXPECT_EQ(starts, 1) << text;
     EXPECT_EQ(ends, 1) << text;
     for (const std::string& secret : secretsOf(args, reply))
@@ -139,7 +135,7 @@ pcsctest::ProgramResult tracedRun(
     EXPECT_EQ(traced.out, plain.out);
     EXPECT_EQ(traced.err, plain.err);
     EXPECT_EQ(traced.exitStatus, plain.exitStatus);
-    checkTrace(args, traced, testsupport::readFile(dir.file("trace.jsonl")));
+    checkTrace(args, traced, dir.file("trace.jsonl"));
     return plain;
 }
 

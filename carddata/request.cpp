@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "common/scope_exit.h"
 #include "common/secret.h"
 #include "common/trace.h"
 #include "reply.h"
@@ -45,12 +46,6 @@ void wipePinInTree(Json::Value& root) {
     }
 }
 
-// Wipes the tree's PIN on every way out of the checks.
-struct TreeWiper {
-    Json::Value& root;
-    ~TreeWiper() { wipePinInTree(root); }
-};
-
 // The members the program reads, by length (strings, read in place: no copy of the PIN) or by
 // type, as a JSON object for the trace.
 std::string memberSummary(const Json::Value& root) {
@@ -81,7 +76,8 @@ void checkRequest(const std::string& text, RequestFields& fields) {
     builder["allowComments"] = true;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
-    TreeWiper wiper{root};
+    // The tree's PIN is wiped on every way out of the checks.
+    common::ScopeExit wiper([&root] { wipePinInTree(root); });
     std::string errors;
     bool parsed = false;
     try {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/scope_exit.h"
 #include "common/trace.h"
 #include "read_procedures.h"
 #include "session_trace.h"
@@ -160,10 +161,7 @@ int ReaderSession::readUserData(const char* readerName, const std::uint8_t* pin,
     if ((rv = connectSession(1)) != kStatusOk) return rv;
 
     // Closes the session on every way out, also when an allocation fails mid-read.
-    struct SessionCloser {
-        ReaderSession& session;
-        ~SessionCloser() { session.closeSession(1); }
-    } closer{*this};
+    common::ScopeExit closer([this] { closeSession(1); });
 
     const CardSession& slot = state_.slots[0];
     PcscCardChannel channel(pcsc_, slot.card.get());

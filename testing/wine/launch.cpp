@@ -81,8 +81,16 @@ int main(int argc, char** argv) {
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
     const wchar_t* workingFolder = _wgetenv(L"LAUNCH_WORKING_FOLDER");
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                        workingFolder, &startup, &process)) {
+    // Wine's process creation fails now and then under load (codes 3 and 1359 seen, with the
+    // program and its folder in place); the service's own spawner is not what is tested here, so
+    // a failed start is tried again before it counts.
+    bool started = false;
+    for (int attempt = 1; attempt <= 5 && !started; ++attempt) {
+        started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                 nullptr, workingFolder, &startup, &process) != 0;
+        if (!started && attempt < 5) Sleep(200 * attempt);
+    }
+    if (!started) {
         std::fprintf(stderr, "launch.exe: CreateProcessW failed: %lu\n", GetLastError());
         return 255;
     }

@@ -1,14 +1,23 @@
 // runCarddata for the Windows build: carddata.exe with cardread.dll beside it under Wine, started
 // as the service starts it. Wine's smart-card service is a stub, so no card is ever reached.
 #include "carddata_run.h"
+#include "traced_run.h"
 #include "wine_programs.h"
 
 namespace carddatatest {
 
 pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args) {
     const std::string folder = winetest::stage("carddata", {"carddata.exe", "cardread.dll"});
-    const winetest::RunResult run = winetest::launch(folder + "/carddata.exe", args);
-    return winetest::asProcessResult(run);
+    auto run = [&](const std::vector<std::string>& extra) {
+        winetest::Environment env;
+        // The traced run's file, named by its Unix path, as the program sees it.
+        for (const std::string& entry : extra) {
+            const std::size_t eq = entry.find('=');
+            env[entry.substr(0, eq)] = winetest::windowsPath(entry.substr(eq + 1));
+        }
+        return winetest::asProcessResult(winetest::launch(folder + "/carddata.exe", args, env));
+    };
+    return tracingRequested() ? tracedRun(args, run) : run({});
 }
 
 }  // namespace carddatatest

@@ -18,10 +18,15 @@ int main() {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info;
     std::memset(&info, 0, sizeof info);
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        return 101;
+    // Wine's process creation fails now and then under load; the start is tried again before
+    // it counts (the tool under test is what runs, not this launcher).
+    bool started = false;
+    for (int attempt = 1; attempt <= 5 && !started; ++attempt) {
+        started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &info) != 0;
+        if (!started && attempt < 5) Sleep(200 * attempt);
     }
+    if (!started) return 101;
     WaitForSingleObject(info.hProcess, INFINITE);
     DWORD exitCode = 102;
     GetExitCodeProcess(info.hProcess, &exitCode);

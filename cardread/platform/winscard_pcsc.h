@@ -79,8 +79,11 @@ class WinscardPcsc : public PcscApi {
         std::vector<char> list(length + 1, '\0');
         rv = SCardListReaders(toContext(context), nullptr, list.data(), &length);
         if (rv != SCARD_S_SUCCESS) return pcscStatus(rv);
-        for (const char* name = list.data(); *name; name += std::strlen(name) + 1)
-            names.emplace_back(name);
+        // Walked within what the service wrote: a list without its closing NUL ends at the
+        // buffer's own.
+        const std::size_t used = length < list.size() ? length : list.size() - 1;
+        for (std::size_t at = 0; at < used && list[at] != '\0'; at += std::strlen(&list[at]) + 1)
+            names.emplace_back(&list[at]);
         return kStatusOk;
     }
 

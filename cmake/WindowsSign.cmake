@@ -32,11 +32,7 @@ if(NOT files)
 endif()
 execute_process(COMMAND bash ${CPACK_CARD_SIGN_SCRIPT} ${files} COMMAND_ERROR_IS_FATAL ANY)
 
-# CPack wrote the setup's checksum before this script ran.
+include(${CMAKE_CURRENT_LIST_DIR}/PackageChecksum.cmake)
 foreach(package IN LISTS files)
-    if(EXISTS ${package}.sha256)
-        file(SHA256 ${package} sum)
-        get_filename_component(name ${package} NAME)
-        file(WRITE ${package}.sha256 "${sum}  ${name}\n")
-    endif()
+    card_refresh_checksum(${package})
 endforeach()

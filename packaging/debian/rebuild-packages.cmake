@@ -7,6 +7,7 @@
 # The shared library's package also gets dpkg's ldconfig trigger in place of the postinst and
 # postrm that only call ldconfig, which CPack adds to every package with a library under
 # /usr/lib: they are taken out here.
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/PackageChecksum.cmake)
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
     if(NOT package MATCHES "\\.deb$")
         continue()
@@ -38,10 +39,5 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
     execute_process(COMMAND dpkg-deb --root-owner-group -Zgzip -b ${tree} ${package}
                     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
     file(REMOVE_RECURSE ${tree})
-    # CPack wrote the checksum of the package before this script ran.
-    if(EXISTS ${package}.sha256)
-        file(SHA256 ${package} sum)
-        get_filename_component(name ${package} NAME)
-        file(WRITE ${package}.sha256 "${sum}  ${name}\n")
-    endif()
+    card_refresh_checksum(${package})
 endforeach()

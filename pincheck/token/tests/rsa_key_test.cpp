@@ -22,6 +22,7 @@
 #include "temp_dir.h"
 
 using keytest::Bytes;
+using keytest::CtxPtr;
 using keytest::LayerSession;
 using keytest::PkeyPtr;
 using keytest::X509Ptr;
@@ -30,14 +31,6 @@ using testsupport::MockModule;
 namespace {
 
 constexpr unsigned long kReasonMask = 0x7FFFFF;  // OpenSSL 3 keeps 23 bits of a reason
-
-struct CtxFree {
-    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
-};
-using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
 
 // Reasons the token operations queued (library ERR_LIB_USER), oldest first; empties the queue.
 std::vector<unsigned long> userReasons() {
@@ -82,7 +75,7 @@ bool signThrough(Route route, EVP_PKEY* key, const std::string& message, Bytes& 
             return true;
         }
         case Route::DigestSign: {
-            std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+            keytest::MdCtxPtr ctx(EVP_MD_CTX_new());
             std::size_t length = sig.size();
             if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) <= 0 ||
                 EVP_DigestSign(ctx.get(), sig.data(), &length,
@@ -366,13 +359,7 @@ TEST(KeySoftHsm, SignsDecryptsAndFailsAfterLogout) {
     testsupport::SoftHsmToken hsm;
     testsupport::TempDir dir;
     const keytest::KeyPair pair = keytest::makeKeyPair(dir.path(), "hsm");
-    for (const char* type : {"privkey", "cert"}) {
-        ASSERT_EQ(hsm.run("pkcs11-tool",
-                          {"--module", hsm.kModule, "--login", "--pin", "1234", "--write-object",
-                           std::string(type) == "cert" ? pair.certDerPath : pair.keyDerPath,
-                           "--type", type, "--id", "a1b2", "--label", "signing"}),
-                  0);
-    }
+    ASSERT_TRUE(keytest::importKeyPair(hsm, pair, "a1b2", "signing", "signing"));
     const Bytes id = keytest::fromHex("a1b2");
 
     LayerSession layer(hsm.kModule);

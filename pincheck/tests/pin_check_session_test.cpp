@@ -188,9 +188,7 @@ TEST_P(SessionOutcome, GivesCodeMessageAndCalls) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SessionOutcome, ::testing::ValuesIn(sessionCases()),
-                         [](const ::testing::TestParamInfo<SessionCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SessionPin, IsPassedWholeWhateverItsLength) {
     const std::vector<std::string> pins = {"",

@@ -165,9 +165,7 @@ TEST_P(PincheckWithMockModule, RepliesOneExactLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PincheckWithMockModule, ::testing::ValuesIn(mockCases()),
-                         [](const ::testing::TestParamInfo<MockCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PincheckEntry, MissingArgumentGivesFailureReplyOnStandardError) {
     testsupport::MockModule module("slot 1\n");
@@ -239,8 +237,6 @@ TEST_P(PincheckWithSoftHsm, RepliesOneExactLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PincheckWithSoftHsm, ::testing::ValuesIn(kSoftHsmCases),
-                         [](const ::testing::TestParamInfo<SoftHsmCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -66,36 +66,42 @@ TEST_F(LayerBinding, MissingModuleFailsAndLeavesTheContextUnbound) {
     EXPECT_EQ(GetSlotID(&g, slots, &count), 0xDA000190u);
 }
 
-TEST_F(LayerBinding, BindingFailuresMapToTheirCodes) {
-    struct Case {
-        const char* name;
-        const char* script;
-        TokenResult result;
-    } cases[] = {
-        {"FunctionListFails", "slot 1\nfail C_GetFunctionList 0x5\n", 0xDA000006u},
-        {"InitializeFails", "slot 1\nfail C_Initialize 0x30\n", 0xDA000030u},
-        {"InitializeRefusesBadScript", "slot x\n", 0xDA000005u},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        MockModule mock(c.script);
-        ContextGuard g;
-        EXPECT_EQ(InitLibrary(mock.path().c_str(), &g), c.result);
-        EXPECT_EQ(g.ctx.library, nullptr);
+// A binding that fails: a test module with `script`, or else the module named `module`.
+struct BindFailure {
+    const char* name;
+    const char* script;
+    const char* module;
+    TokenResult result;
+};
+
+void PrintTo(const BindFailure& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const BindFailure kBindFailures[] = {
+    {"FunctionListFails", "slot 1\nfail C_GetFunctionList 0x5\n", nullptr, 0xDA000006u},
+    {"InitializeFails", "slot 1\nfail C_Initialize 0x30\n", nullptr, 0xDA000030u},
+    {"InitializeRefusesBadScript", "slot x\n", nullptr, 0xDA000005u},
+    {"LibraryWithoutFunctionListEntry", nullptr, "libm.so.6", 0xDA000006u},
+    {"NullNameIsABadArgument", nullptr, nullptr, 0xDA000007u},
+};
+
+class LayerBindingFailure : public ::testing::TestWithParam<BindFailure> {};
+
+TEST_P(LayerBindingFailure, MapsToItsCodeAndKeepsNothingBoundOrLoaded) {
+    const BindFailure& c = GetParam();
+    std::unique_ptr<MockModule> mock;
+    if (c.script) mock = std::make_unique<MockModule>(c.script);
+    ContextGuard g;
+    EXPECT_EQ(InitLibrary(mock ? mock->path().c_str() : c.module, &g), c.result);
+    EXPECT_EQ(g.ctx.library, nullptr);
+    if (mock) {
+        EXPECT_FALSE(moduleLoaded(mock->path()));
     }
 }
 
-TEST_F(LayerBinding, LibraryWithoutFunctionListEntryFails) {
-    ContextGuard g;
-    EXPECT_EQ(InitLibrary("libm.so.6", &g), 0xDA000006u);
-    EXPECT_EQ(g.ctx.library, nullptr);
-}
-
-TEST_F(LayerBinding, NullNameIsABadArgument) {
-    ContextGuard g;
-    EXPECT_EQ(InitLibrary(nullptr, &g), 0xDA000007u);
-    EXPECT_EQ(g.ctx.library, nullptr);
-}
+INSTANTIATE_TEST_SUITE_P(Table, LayerBindingFailure, ::testing::ValuesIn(kBindFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LayerBinding, InitializesWithZeroedArgumentsAndFinalizesWithNull) {
     bind("slot 1\n");
@@ -143,13 +149,6 @@ TEST_F(LayerBinding, FinalizeNotInitializedStillUnloads) {
     EXPECT_EQ(CloseLibrary(&g_), 0xDA000190u);
     EXPECT_EQ(g_.ctx.library, nullptr);
     EXPECT_FALSE(moduleLoaded(mock().path()));
-}
-
-TEST_F(LayerBinding, FailedBindingDoesNotKeepTheModuleLoaded) {
-    MockModule mock("slot 1\nfail C_Initialize 0x30\n");
-    ContextGuard g;
-    EXPECT_EQ(InitLibrary(mock.path().c_str(), &g), 0xDA000030u);
-    EXPECT_FALSE(moduleLoaded(mock.path()));
 }
 
 TEST_F(LayerBinding, UnboundContextCallsNothingInTheModule) {

@@ -22,12 +22,6 @@ const Record& record() {
     return gRecord;
 }
 
-std::vector<std::string> callNames() {
-    std::vector<std::string> names;
-    for (const Call& call : gRecord.calls) names.push_back(call.name);
-    return names;
-}
-
 int countOf(const std::string& name) {
     int n = 0;
     for (const Call& call : gRecord.calls) n += call.name == name;

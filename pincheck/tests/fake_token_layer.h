@@ -44,8 +44,6 @@ struct Record {
 // Starts a test: the next calls answer from this script and the record is emptied.
 void reset(const Script& script);
 const Record& record();
-// Names of the calls received, in order.
-std::vector<std::string> callNames();
 int countOf(const std::string& name);
 
 }  // namespace faketoken

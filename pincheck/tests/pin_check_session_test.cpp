@@ -61,159 +61,105 @@ Script withSlots(std::vector<CK_SLOT_ID> slots,
     return s;
 }
 
-const std::vector<std::string> kAcceptedCalls = {"InitLibrary",  "GetSlotID",   "IsTokenPresent:7",
-                                                 "LoginToken:7", "LogoutToken", "CloseLibrary"};
-const std::vector<std::string> kRefusedCalls = {"InitLibrary", "GetSlotID", "IsTokenPresent:7",
-                                                "LoginToken:7", "CloseLibrary"};
+// The script with one of its answers changed.
+template <typename T, typename V>
+Script with(Script s, T Script::*answer, V value) {
+    s.*answer = value;
+    return s;
+}
+
+// The calls of a check that asks the slots `asked` for a card, then makes the calls `tail`.
+std::vector<std::string> asking(std::vector<CK_SLOT_ID> asked, std::vector<std::string> tail) {
+    std::vector<std::string> out = {"InitLibrary", "GetSlotID"};
+    for (CK_SLOT_ID slot : asked) out.push_back("IsTokenPresent:" + std::to_string(slot));
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+// ... and logs in on the last slot asked, then out when `loggedIn`.
+std::vector<std::string> loginAfter(std::vector<CK_SLOT_ID> asked, bool loggedIn = true) {
+    const std::string login = "LoginToken:" + std::to_string(asked.back());
+    return asking(asked, loggedIn ? std::vector<std::string>{login, "LogoutToken", "CloseLibrary"}
+                                  : std::vector<std::string>{login, "CloseLibrary"});
+}
+
+const std::vector<std::string> kAcceptedCalls = loginAfter({7});
+const std::vector<std::string> kRefusedCalls = loginAfter({7}, false);
+const std::vector<std::string> kInitOnly = {"InitLibrary"};
+const std::vector<std::string> kListingOnly = {"InitLibrary", "GetSlotID"};
 
 std::vector<SessionCase> sessionCases() {
-    std::vector<SessionCase> cases;
-    cases.push_back({"PinAccepted", oneCard(), -1, 0, "", kAcceptedCalls});
-    cases.push_back({"WrongPinTwoTriesLeft", oneCard(CKR_PIN_INCORRECT | kBase, 0x63C2), -1,
-                     3657433248u, "第一次密碼輸入錯誤", kRefusedCalls});
-    cases.push_back({"WrongPinOneTryLeft", oneCard(CKR_PIN_INCORRECT | kBase, 0x63C1), -1,
-                     3657433248u, "第二次密碼輸入錯誤", kRefusedCalls});
-    cases.push_back({"WrongPinNoTryLeft", oneCard(CKR_PIN_INCORRECT | kBase, 0x63C0), -1,
-                     3657433248u, "PIN碼錯誤", kRefusedCalls});
-    cases.push_back({"WrongPinOtherWord", oneCard(CKR_PIN_INCORRECT | kBase, 0x9000), -1,
-                     3657433248u, "PIN碼錯誤", kRefusedCalls});
-    {
+    const TokenResult wrongPin = CKR_PIN_INCORRECT | kBase;
+    const std::uint32_t wrongPinCode = 3657433248u;
+    return {
+        {"PinAccepted", oneCard(), -1, 0, "", kAcceptedCalls},
+        {"WrongPinTwoTriesLeft", oneCard(wrongPin, 0x63C2), -1, wrongPinCode, "第一次密碼輸入錯誤",
+         kRefusedCalls},
+        {"WrongPinOneTryLeft", oneCard(wrongPin, 0x63C1), -1, wrongPinCode, "第二次密碼輸入錯誤",
+         kRefusedCalls},
+        {"WrongPinNoTryLeft", oneCard(wrongPin, 0x63C0), -1, wrongPinCode, "PIN碼錯誤",
+         kRefusedCalls},
+        {"WrongPinOtherWord", oneCard(wrongPin, 0x9000), -1, wrongPinCode, "PIN碼錯誤",
+         kRefusedCalls},
         // The session presets the word to 0, which is no retry status.
-        Script s = oneCard(CKR_PIN_INCORRECT | kBase);
-        s.writeDeviceError = false;
-        cases.push_back({"WrongPinWordUnwritten", s, -1, 3657433248u, "PIN碼錯誤", kRefusedCalls});
-    }
-    cases.push_back({"WrongPinFlagsWithoutPinState", wrongPinWithFlags(CKF_LOGIN_REQUIRED), -1,
-                     3657433248u, "PIN碼錯誤", kRefusedCalls});
-    cases.push_back({"WrongPinFlagsFinalTry",
-                     wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY), -1,
-                     3657433248u, "第二次密碼輸入錯誤", kRefusedCalls});
-    cases.push_back({"WrongPinFlagsLocked",
-                     wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED), -1,
-                     3657433248u, "登入卡片失敗", kRefusedCalls});
-    cases.push_back({"WrongPinFlagsCountLowOnly", wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW), -1,
-                     3657433248u, "PIN碼錯誤", kRefusedCalls});
-    // The card's own count decides whenever the module passes it on, 0x63C0 included.
-    cases.push_back({"TriesLeftWordOutranksFlags",
-                     wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED, 0x63C0), -1,
-                     3657433248u, "PIN碼錯誤", kRefusedCalls});
-    cases.push_back({"PinLengthRefused", oneCard(CKR_PIN_LEN_RANGE | kBase, 0x63C2), -1,
-                     3657433250u, "密碼長度不足", kRefusedCalls});
-    cases.push_back({"RetryWordIgnoredForOtherRefusals", oneCard(CKR_PIN_LOCKED | kBase, 0x63C2),
-                     -1, 3657433252u, "登入卡片失敗", kRefusedCalls});
-    cases.push_back({"LoginSessionFailure", oneCard(kBase | CKR_TOKEN_NOT_RECOGNIZED), -1,
-                     kBase | CKR_TOKEN_NOT_RECOGNIZED, "登入卡片失敗", kRefusedCalls});
-    {
-        Script s = oneCard();
-        s.initResult = 0xDA000006u;
-        cases.push_back(
-            {"ModuleNotLoadable", s, -1, 3657433094u, "初始化函式庫失敗!!!", {"InitLibrary"}});
-    }
-    {
-        Script s = oneCard();
-        s.slotListResult = kBase | CKR_DEVICE_ERROR;
-        cases.push_back({"SlotListingFails",
-                         s,
-                         -1,
-                         kBase | CKR_DEVICE_ERROR,
-                         "取得讀卡機失敗!!!",
-                         {"InitLibrary", "GetSlotID"}});
-    }
-    cases.push_back({"ElevenSlots",
-                     withSlots({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, {{1, 1}}),
-                     -1,
-                     3657433424u,
-                     "取得讀卡機失敗!!!",
-                     {"InitLibrary", "GetSlotID"}});
-    cases.push_back(
-        {"NoSlots", withSlots({}, {}), -1, 1, "取得讀卡機失敗!!!", {"InitLibrary", "GetSlotID"}});
-    cases.push_back(
-        {"TenSlotsCardInLast",
-         withSlots({10, 11, 12, 13, 14, 15, 16, 17, 18, 19}, {{19, 1}}),
-         -1,
-         0,
-         "",
-         {"InitLibrary", "GetSlotID", "IsTokenPresent:10", "IsTokenPresent:11", "IsTokenPresent:12",
-          "IsTokenPresent:13", "IsTokenPresent:14", "IsTokenPresent:15", "IsTokenPresent:16",
-          "IsTokenPresent:17", "IsTokenPresent:18", "IsTokenPresent:19", "LoginToken:19",
-          "LogoutToken", "CloseLibrary"}});
-    cases.push_back({"ScanStopsAtFirstCard",
-                     withSlots({3, 4, 5}, {{4, 1}, {5, 1}}),
-                     -1,
-                     0,
-                     "",
-                     {"InitLibrary", "GetSlotID", "IsTokenPresent:3", "IsTokenPresent:4",
-                      "LoginToken:4", "LogoutToken", "CloseLibrary"}});
-    cases.push_back({"ScanFindsNoCard",
-                     withSlots({3, 4}, {}),
-                     -1,
-                     1,
-                     "卡片未插入",
-                     {"InitLibrary", "GetSlotID", "IsTokenPresent:3", "IsTokenPresent:4"}});
-    cases.push_back({"PresenceErrorCountsAsCard",
-                     withSlots({3, 4}, {{3, kBase | CKR_SLOT_ID_INVALID}}),
-                     -1,
-                     0,
-                     "",
-                     {"InitLibrary", "GetSlotID", "IsTokenPresent:3", "LoginToken:3", "LogoutToken",
-                      "CloseLibrary"}});
-    cases.push_back({"RequestedSlotEmptyOthersNotAsked",
-                     withSlots({3, 4}, {{4, 1}}),
-                     0,
-                     1,
-                     "卡片未插入",
-                     {"InitLibrary", "GetSlotID", "IsTokenPresent:3"}});
-    cases.push_back({"RequestedSecondSlot",
-                     withSlots({3, 4, 5}, {{3, 1}, {4, 1}}),
-                     1,
-                     0,
-                     "",
-                     {"InitLibrary", "GetSlotID", "IsTokenPresent:4", "LoginToken:4", "LogoutToken",
-                      "CloseLibrary"}});
-    cases.push_back({"RequestedPositionPastList",
-                     withSlots({3, 4}, {{3, 1}, {4, 1}}),
-                     2,
-                     1,
-                     "取得讀卡機失敗!!!",
-                     {"InitLibrary", "GetSlotID"}});
-    cases.push_back({"RequestedNegativePosition",
-                     withSlots({3, 4}, {{3, 1}}),
-                     -2,
-                     1,
-                     "取得讀卡機失敗!!!",
-                     {"InitLibrary", "GetSlotID"}});
-    cases.push_back({"RequestedHugePosition",
-                     withSlots({3}, {{3, 1}}),
-                     2147483647,
-                     1,
-                     "取得讀卡機失敗!!!",
-                     {"InitLibrary", "GetSlotID"}});
-    {
+        {"WrongPinWordUnwritten", with(oneCard(wrongPin), &Script::writeDeviceError, false), -1,
+         wrongPinCode, "PIN碼錯誤", kRefusedCalls},
+        {"WrongPinFlagsWithoutPinState", wrongPinWithFlags(CKF_LOGIN_REQUIRED), -1, wrongPinCode,
+         "PIN碼錯誤", kRefusedCalls},
+        {"WrongPinFlagsFinalTry",
+         wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY), -1, wrongPinCode,
+         "第二次密碼輸入錯誤", kRefusedCalls},
+        {"WrongPinFlagsLocked", wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED), -1,
+         wrongPinCode, "登入卡片失敗", kRefusedCalls},
+        {"WrongPinFlagsCountLowOnly", wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW), -1, wrongPinCode,
+         "PIN碼錯誤", kRefusedCalls},
+        // The card's own count decides whenever the module passes it on, 0x63C0 included.
+        {"TriesLeftWordOutranksFlags",
+         wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED, 0x63C0), -1, wrongPinCode,
+         "PIN碼錯誤", kRefusedCalls},
+        {"PinLengthRefused", oneCard(CKR_PIN_LEN_RANGE | kBase, 0x63C2), -1, 3657433250u,
+         "密碼長度不足", kRefusedCalls},
+        {"RetryWordIgnoredForOtherRefusals", oneCard(CKR_PIN_LOCKED | kBase, 0x63C2), -1,
+         3657433252u, "登入卡片失敗", kRefusedCalls},
+        {"LoginSessionFailure", oneCard(kBase | CKR_TOKEN_NOT_RECOGNIZED), -1,
+         kBase | CKR_TOKEN_NOT_RECOGNIZED, "登入卡片失敗", kRefusedCalls},
+        {"ModuleNotLoadable", with(oneCard(), &Script::initResult, 0xDA000006u), -1, 3657433094u,
+         "初始化函式庫失敗!!!", kInitOnly},
+        {"SlotListingFails", with(oneCard(), &Script::slotListResult, kBase | CKR_DEVICE_ERROR), -1,
+         kBase | CKR_DEVICE_ERROR, "取得讀卡機失敗!!!", kListingOnly},
+        {"ElevenSlots", withSlots({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, {{1, 1}}), -1, 3657433424u,
+         "取得讀卡機失敗!!!", kListingOnly},
+        {"NoSlots", withSlots({}, {}), -1, 1, "取得讀卡機失敗!!!", kListingOnly},
+        {"TenSlotsCardInLast", withSlots({10, 11, 12, 13, 14, 15, 16, 17, 18, 19}, {{19, 1}}), -1,
+         0, "", loginAfter({10, 11, 12, 13, 14, 15, 16, 17, 18, 19})},
+        {"ScanStopsAtFirstCard", withSlots({3, 4, 5}, {{4, 1}, {5, 1}}), -1, 0, "",
+         loginAfter({3, 4})},
+        {"ScanFindsNoCard", withSlots({3, 4}, {}), -1, 1, "卡片未插入", asking({3, 4}, {})},
+        {"PresenceErrorCountsAsCard", withSlots({3, 4}, {{3, kBase | CKR_SLOT_ID_INVALID}}), -1, 0,
+         "", loginAfter({3})},
+        {"RequestedSlotEmptyOthersNotAsked", withSlots({3, 4}, {{4, 1}}), 0, 1, "卡片未插入",
+         asking({3}, {})},
+        {"RequestedSecondSlot", withSlots({3, 4, 5}, {{3, 1}, {4, 1}}), 1, 0, "", loginAfter({4})},
+        {"RequestedPositionPastList", withSlots({3, 4}, {{3, 1}, {4, 1}}), 2, 1,
+         "取得讀卡機失敗!!!", kListingOnly},
+        {"RequestedNegativePosition", withSlots({3, 4}, {{3, 1}}), -2, 1, "取得讀卡機失敗!!!",
+         kListingOnly},
+        {"RequestedHugePosition", withSlots({3}, {{3, 1}}), 2147483647, 1, "取得讀卡機失敗!!!",
+         kListingOnly},
         // The second logout, after the reply's code is fixed, succeeds and frees the module.
-        Script s = oneCard();
-        s.logoutResults = {kBase | CKR_DEVICE_ERROR};
-        cases.push_back({"LogoutRefusedOnce",
-                         s,
-                         -1,
-                         kBase | CKR_DEVICE_ERROR,
-                         "登出錯誤",
-                         {"InitLibrary", "GetSlotID", "IsTokenPresent:7", "LoginToken:7",
-                          "LogoutToken", "LogoutToken", "CloseLibrary"}});
-    }
-    {
+        {"LogoutRefusedOnce",
+         with(oneCard(), &Script::logoutResults,
+              std::vector<TokenResult>{kBase | CKR_DEVICE_ERROR}),
+         -1, kBase | CKR_DEVICE_ERROR, "登出錯誤",
+         asking({7}, {"LoginToken:7", "LogoutToken", "LogoutToken", "CloseLibrary"})},
         // Still logged in after two refusals: the module is not finalised under the session, and
         // the reply keeps the first refusal.
-        Script s = oneCard();
-        s.logoutResults = {kBase | CKR_DEVICE_ERROR, kBase | CKR_FUNCTION_FAILED};
-        cases.push_back({"LogoutRefusedTwice",
-                         s,
-                         -1,
-                         kBase | CKR_DEVICE_ERROR,
-                         "登出錯誤",
-                         {"InitLibrary", "GetSlotID", "IsTokenPresent:7", "LoginToken:7",
-                          "LogoutToken", "LogoutToken"}});
-    }
-    return cases;
+        {"LogoutRefusedTwice",
+         with(oneCard(), &Script::logoutResults,
+              std::vector<TokenResult>{kBase | CKR_DEVICE_ERROR, kBase | CKR_FUNCTION_FAILED}),
+         -1, kBase | CKR_DEVICE_ERROR, "登出錯誤",
+         asking({7}, {"LoginToken:7", "LogoutToken", "LogoutToken"})},
+    };
 }
 
 // Names the case instead of dumping its bytes in test listings.
@@ -242,9 +188,7 @@ TEST_P(SessionOutcome, GivesCodeMessageAndCalls) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SessionOutcome, ::testing::ValuesIn(sessionCases()),
-                         [](const ::testing::TestParamInfo<SessionCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SessionPin, IsPassedWholeWhateverItsLength) {
     const std::vector<std::string> pins = {"",

@@ -12,23 +12,9 @@
 
 namespace {
 
+using pinchecktest::reply;
+using pinchecktest::request;
 using pinchecktest::runPincheck;
-
-std::string request(const std::string& pin, const std::string& slot,
-                    const std::string& function = "checkPin") {
-    return "{\"CA_Function\":\"" + function + "\",\"sPin\":\"" + pin + "\",\"slotID\":\"" + slot +
-           "\"}";
-}
-
-std::string reply(const std::string& function, const std::string& code,
-                  const std::string& message) {
-    return "{\"func\":\"" + function + "\",\"ret_code\":" + code + ",\"message\":\"" + message +
-           "\"}\n";
-}
-
-std::string reply(const std::string& code, const std::string& message) {
-    return reply("checkPin", code, message);
-}
 
 const std::vector<std::string> kBindAndList = {"C_GetFunctionList", "C_Initialize", "C_GetSlotList",
                                                "C_GetSlotList"};
@@ -53,6 +39,12 @@ void PrintTo(const MockCase& c, std::ostream* os) {
     *os << c.name;
 }
 
+MockCase row(const char* name, std::string script, std::string request, std::string out,
+             std::vector<std::string> calls = {}, std::vector<std::string> logged = {},
+             bool moduleStaysBound = false) {
+    return {name, script, request, out, calls, logged, moduleStaysBound};
+}
+
 std::vector<MockCase> mockCases() {
     const std::string longPin(25, '7');
     const std::vector<std::string> refused =
@@ -72,207 +64,83 @@ std::vector<MockCase> mockCases() {
         calls({"C_GetSlotInfo", "C_GetTokenInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo",
                "C_CloseSession", "C_Finalize"});
     return {
-        {"PinAccepted",
-         "slot 1\n",
-         request("1234", "-1"),
-         reply("0", ""),
-         accepted,
-         {"C_Login session=1 user=1 length=4 pin=1234 -> 0x0"}},
-        {"WrongPinTwoTriesLeft",
-         "slot 1\ndevice-error 0x63C2\n",
-         request("0000", "0"),
-         reply("3657433248", "第一次密碼輸入錯誤"),
-         refused,
-         {}},
-        {"WrongPinOneTryLeft",
-         "slot 1\ndevice-error 0x63C1\n",
-         request("0000", "0"),
-         reply("3657433248", "第二次密碼輸入錯誤"),
-         refused,
-         {}},
-        {"WrongPinNoTryLeft",
-         "slot 1\ndevice-error 0x63C0\n",
-         request("0000", "0"),
-         reply("3657433248", "PIN碼錯誤"),
-         refused,
-         {}},
-        {"WrongPinOtherWord",
-         "slot 1\ndevice-error 0x6982\n",
-         request("0000", "0"),
-         reply("3657433248", "PIN碼錯誤"),
-         refusedAskingFlags,
-         {}},
+        row("PinAccepted", "slot 1\n", request("1234", "-1"), reply("0", ""), accepted,
+            {"C_Login session=1 user=1 length=4 pin=1234 -> 0x0"}),
+        row("WrongPinTwoTriesLeft", "slot 1\ndevice-error 0x63C2\n", request("0000", "0"),
+            reply("3657433248", "第一次密碼輸入錯誤"), refused),
+        row("WrongPinOneTryLeft", "slot 1\ndevice-error 0x63C1\n", request("0000", "0"),
+            reply("3657433248", "第二次密碼輸入錯誤"), refused),
+        row("WrongPinNoTryLeft", "slot 1\ndevice-error 0x63C0\n", request("0000", "0"),
+            reply("3657433248", "PIN碼錯誤"), refused),
+        row("WrongPinOtherWord", "slot 1\ndevice-error 0x6982\n", request("0000", "0"),
+            reply("3657433248", "PIN碼錯誤"), refusedAskingFlags),
         // Modules that leave the device error word 0 and tell the tries left in the token flags.
-        {"WrongPinNoWordNoPinFlag",
-         "slot 1\n",
-         request("0000", "0"),
-         reply("3657433248", "PIN碼錯誤"),
-         refusedAskingFlags,
-         {}},
-        {"WrongPinNoWordFinalTry",
-         "slot 1\ntoken-flags count-low+final-try\n",
-         request("0000", "0"),
-         reply("3657433248", "第二次密碼輸入錯誤"),
-         refusedAskingFlags,
-         {}},
-        {"WrongPinNoWordLocked",
-         "slot 1\ntoken-flags locked\n",
-         request("0000", "0"),
-         reply("3657433248", "登入卡片失敗"),
-         refusedAskingFlags,
-         {}},
+        row("WrongPinNoWordNoPinFlag", "slot 1\n", request("0000", "0"),
+            reply("3657433248", "PIN碼錯誤"), refusedAskingFlags),
+        row("WrongPinNoWordFinalTry", "slot 1\ntoken-flags count-low+final-try\n",
+            request("0000", "0"), reply("3657433248", "第二次密碼輸入錯誤"), refusedAskingFlags),
+        row("WrongPinNoWordLocked", "slot 1\ntoken-flags locked\n", request("0000", "0"),
+            reply("3657433248", "登入卡片失敗"), refusedAskingFlags),
         // SoftHSM2's way: a wrong PIN sets COUNT_LOW and nothing else.
-        {"WrongPinNoWordCountLowOnly",
-         "slot 1\ntoken-flags count-low\n",
-         request("0000", "0"),
-         reply("3657433248", "PIN碼錯誤"),
-         refusedAskingFlags,
-         {}},
+        row("WrongPinNoWordCountLowOnly", "slot 1\ntoken-flags count-low\n", request("0000", "0"),
+            reply("3657433248", "PIN碼錯誤"), refusedAskingFlags),
         // A reader with its own keypad: an empty "sPin" lets the keypad take the PIN.
-        {"KeypadAccepted",
-         "slot 1 pinpad=yes\n",
-         request("", "0"),
-         reply("0", ""),
-         keypadAccepted,
-         {"C_Login session=1 user=1 length=0 pin=null -> 0x0"}},
-        {"KeypadCancelled",
-         "slot 1 pinpad=yes\nfail C_Login 0x50\n",
-         request("", "0"),
-         reply("3657433168", "登入卡片失敗"),
-         keypadRefused,
-         {"C_Login session=1 user=1 length=0 pin=null -> 0x50"}},
-        {"PinTypedOnKeypadToken",
-         "slot 1 pinpad=yes\n",
-         request("1234", "0"),
-         reply("0", ""),
-         accepted,
-         {"C_Login session=1 user=1 length=4 pin=1234 -> 0x0"}},
-        {"PinLengthRefused",
-         "slot 1\ndevice-error 0x63C2\n",
-         request("12", "0"),
-         reply("3657433250", "密碼長度不足"),
-         refused,
-         {}},
-        {"PinLocked",
-         "slot 1\nfail C_Login 0xA4\n",
-         request("1234", "0"),
-         reply("3657433252", "登入卡片失敗"),
-         refused,
-         {}},
-        {"PinLongerThanNineteenPassedWhole",
-         "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
-         request(longPin, "0"),
-         reply("0", ""),
-         {},
-         {"length=25 pin=" + longPin + " -> 0x0"}},
-        {"PinCutToNineteenWouldBeWrong",
-         "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
-         request(longPin.substr(0, 19), "0"),
-         reply("3657433248", "PIN碼錯誤"),
-         refusedAskingFlags,
-         {}},
-        {"PinOver255RefusedBeforeTheModule",
-         "slot 1\n",
-         request(std::string(300, '1'), "0"),
-         reply("3657433250", "密碼長度不足"),
-         calls({"C_GetSlotInfo", "C_Finalize"}),
-         {}},
-        {"EmptyRequestChecksEmptyPinOnFirstSlot",
-         "slot 1\nslot 2\n",
-         "{}",
-         reply("", "3657433250", "密碼長度不足"),
-         {},
-         {"C_OpenSession slot=1 ", "length=0 pin= -> 0xA2"}},
+        row("KeypadAccepted", "slot 1 pinpad=yes\n", request("", "0"), reply("0", ""),
+            keypadAccepted, {"C_Login session=1 user=1 length=0 pin=null -> 0x0"}),
+        row("KeypadCancelled", "slot 1 pinpad=yes\nfail C_Login 0x50\n", request("", "0"),
+            reply("3657433168", "登入卡片失敗"), keypadRefused,
+            {"C_Login session=1 user=1 length=0 pin=null -> 0x50"}),
+        row("PinTypedOnKeypadToken", "slot 1 pinpad=yes\n", request("1234", "0"), reply("0", ""),
+            accepted, {"C_Login session=1 user=1 length=4 pin=1234 -> 0x0"}),
+        row("PinLengthRefused", "slot 1\ndevice-error 0x63C2\n", request("12", "0"),
+            reply("3657433250", "密碼長度不足"), refused),
+        row("PinLocked", "slot 1\nfail C_Login 0xA4\n", request("1234", "0"),
+            reply("3657433252", "登入卡片失敗"), refused),
+        row("PinLongerThanNineteenPassedWhole", "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
+            request(longPin, "0"), reply("0", ""), {}, {"length=25 pin=" + longPin + " -> 0x0"}),
+        row("PinCutToNineteenWouldBeWrong", "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
+            request(longPin.substr(0, 19), "0"), reply("3657433248", "PIN碼錯誤"),
+            refusedAskingFlags),
+        row("PinOver255RefusedBeforeTheModule", "slot 1\n", request(std::string(300, '1'), "0"),
+            reply("3657433250", "密碼長度不足"), calls({"C_GetSlotInfo", "C_Finalize"})),
+        row("EmptyRequestChecksEmptyPinOnFirstSlot", "slot 1\nslot 2\n", "{}",
+            reply("", "3657433250", "密碼長度不足"), {},
+            {"C_OpenSession slot=1 ", "length=0 pin= -> 0xA2"}),
         // The quote after the backslash ends the name (the parser counts quotes), so the name
         // is a\ and the PIN is lost to the shifted pairing; on Windows the request also has to
         // survive the command line's quoting whole.
-        {"FunctionNameWithBackslashAndQuote",
-         "slot 1\n",
-         request("1234", "0", "a\\\"b"),
-         reply("a\\\\", "3657433250", "密碼長度不足"),
-         {},
-         {"length=0"}},
-        {"UnknownFunctionEchoed",
-         "slot 1\n",
-         request("1234", "0", "foo"),
-         reply("foo", "0", ""),
-         {},
-         {}},
-        {"NoCardInAnySlot",
-         "slot 1 token=no\nslot 2 token=no\n",
-         request("1234", "-1"),
-         reply("1", "卡片未插入"),
-         calls({"C_GetSlotInfo", "C_GetSlotInfo"}),
-         {},
-         true},
-        {"NoSlots",
-         "",
-         request("1234", "-1"),
-         reply("1", "取得讀卡機失敗!!!"),
-         kBindAndList,
-         {},
-         true},
-        {"ElevenSlots",
-         "slot 1\nslot 2\nslot 3\nslot 4\nslot 5\nslot 6\nslot 7\nslot 8\nslot 9\nslot 10\nslot "
-         "11\n",
-         request("1234", "-1"),
-         reply("3657433424", "取得讀卡機失敗!!!"),
-         {"C_GetFunctionList", "C_Initialize", "C_GetSlotList"},
-         {},
-         true},
-        {"ModuleRefusesInitialize",
-         "slot 1\nfail C_Initialize 0x5\n",
-         request("1234", "-1"),
-         reply("3657433093", "初始化函式庫失敗!!!"),
-         {"C_GetFunctionList", "C_Initialize"},
-         {}},
-        {"ScanTakesFirstCard",
-         "slot 3 token=no\nslot 4\nslot 5\n",
-         request("1234", "-1"),
-         reply("0", ""),
-         {},
-         {"C_GetSlotInfo slot=3", "C_GetSlotInfo slot=4", "C_OpenSession slot=4"}},
-        {"RequestedPositionPicksThatSlot",
-         "slot 3\nslot 4\n",
-         request("1234", "1"),
-         reply("0", ""),
-         calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_Logout",
-                "C_CloseSession", "C_Finalize"}),
-         {"C_GetSlotInfo slot=4", "C_OpenSession slot=4"}},
-        {"RequestedSlotEmptyOthersNotLookedAt",
-         "slot 3 token=no\nslot 4\n",
-         request("1234", "0"),
-         reply("1", "卡片未插入"),
-         calls({"C_GetSlotInfo"}),
-         {},
-         true},
-        {"RequestedPositionPastTheList",
-         "slot 3\nslot 4\n",
-         request("1234", "2"),
-         reply("1", "取得讀卡機失敗!!!"),
-         kBindAndList,
-         {},
-         true},
-        {"SlotTextReadLikeAtoi",
-         "slot 3\nslot 4 token=no\n",
-         request("1234", " 1x"),
-         reply("1", "卡片未插入"),
-         calls({"C_GetSlotInfo"}),
-         {"C_GetSlotInfo slot=4"},
-         true},
-        {"SlotTextWithoutDigitsIsFirstSlot",
-         "slot 3\nslot 4 token=no\n",
-         request("1234", "abc"),
-         reply("0", ""),
-         {},
-         {"C_OpenSession slot=3"}},
-        {"LogoutRefusedThenRetried",
-         "slot 1\nfail C_Logout 0x30 nth=1\n",
-         request("1234", "0"),
-         reply("3657433136", "登出錯誤"),
-         calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_Logout",
-                "C_Logout", "C_CloseSession", "C_Finalize"}),
-         {}},
+        row("FunctionNameWithBackslashAndQuote", "slot 1\n", request("1234", "0", "a\\\"b"),
+            reply("a\\\\", "3657433250", "密碼長度不足"), {}, {"length=0"}),
+        row("UnknownFunctionEchoed", "slot 1\n", request("1234", "0", "foo"),
+            reply("foo", "0", "")),
+        row("NoCardInAnySlot", "slot 1 token=no\nslot 2 token=no\n", request("1234", "-1"),
+            reply("1", "卡片未插入"), calls({"C_GetSlotInfo", "C_GetSlotInfo"}), {}, true),
+        row("NoSlots", "", request("1234", "-1"), reply("1", "取得讀卡機失敗!!!"), kBindAndList, {},
+            true),
+        row("ElevenSlots",
+            "slot 1\nslot 2\nslot 3\nslot 4\nslot 5\nslot 6\nslot 7\nslot 8\nslot 9\nslot 10\nslot "
+            "11\n",
+            request("1234", "-1"), reply("3657433424", "取得讀卡機失敗!!!"),
+            {"C_GetFunctionList", "C_Initialize", "C_GetSlotList"}, {}, true),
+        row("ModuleRefusesInitialize", "slot 1\nfail C_Initialize 0x5\n", request("1234", "-1"),
+            reply("3657433093", "初始化函式庫失敗!!!"), {"C_GetFunctionList", "C_Initialize"}),
+        row("ScanTakesFirstCard", "slot 3 token=no\nslot 4\nslot 5\n", request("1234", "-1"),
+            reply("0", ""), {},
+            {"C_GetSlotInfo slot=3", "C_GetSlotInfo slot=4", "C_OpenSession slot=4"}),
+        row("RequestedPositionPicksThatSlot", "slot 3\nslot 4\n", request("1234", "1"),
+            reply("0", ""), accepted, {"C_GetSlotInfo slot=4", "C_OpenSession slot=4"}),
+        row("RequestedSlotEmptyOthersNotLookedAt", "slot 3 token=no\nslot 4\n",
+            request("1234", "0"), reply("1", "卡片未插入"), calls({"C_GetSlotInfo"}), {}, true),
+        row("RequestedPositionPastTheList", "slot 3\nslot 4\n", request("1234", "2"),
+            reply("1", "取得讀卡機失敗!!!"), kBindAndList, {}, true),
+        row("SlotTextReadLikeAtoi", "slot 3\nslot 4 token=no\n", request("1234", " 1x"),
+            reply("1", "卡片未插入"), calls({"C_GetSlotInfo"}), {"C_GetSlotInfo slot=4"}, true),
+        row("SlotTextWithoutDigitsIsFirstSlot", "slot 3\nslot 4 token=no\n", request("1234", "abc"),
+            reply("0", ""), {}, {"C_OpenSession slot=3"}),
+        row("LogoutRefusedThenRetried", "slot 1\nfail C_Logout 0x30 nth=1\n", request("1234", "0"),
+            reply("3657433136", "登出錯誤"),
+            calls({"C_GetSlotInfo", "C_OpenSession", "C_Login", "C_GetSessionInfo", "C_Logout",
+                   "C_Logout", "C_CloseSession", "C_Finalize"})),
     };
 }
 
@@ -297,9 +165,7 @@ TEST_P(PincheckWithMockModule, RepliesOneExactLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PincheckWithMockModule, ::testing::ValuesIn(mockCases()),
-                         [](const ::testing::TestParamInfo<MockCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PincheckEntry, MissingArgumentGivesFailureReplyOnStandardError) {
     testsupport::MockModule module("slot 1\n");
@@ -371,8 +237,6 @@ TEST_P(PincheckWithSoftHsm, RepliesOneExactLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PincheckWithSoftHsm, ::testing::ValuesIn(kSoftHsmCases),
-                         [](const ::testing::TestParamInfo<SoftHsmCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -11,18 +11,14 @@
 #include "memory_scan.h"
 #include "mock_module.h"
 #include "process_probe.h"
+#include "run_pincheck.h"
 #include "run_program.h"
 #include "temp_dir.h"
 
 namespace {
 
-std::string request(const std::string& pin) {
-    return "{\"CA_Function\":\"checkPin\",\"sPin\":\"" + pin + "\",\"slotID\":\"0\"}";
-}
-
-std::string reply(const std::string& code, const std::string& message) {
-    return "{\"func\":\"checkPin\",\"ret_code\":" + code + ",\"message\":\"" + message + "\"}\n";
-}
+using pinchecktest::reply;
+using pinchecktest::request;
 
 // The module logs C_OpenSession just before the login, which then takes its time.
 bool loginStarted(const std::string& log) {

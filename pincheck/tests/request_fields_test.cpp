@@ -53,9 +53,7 @@ TEST_P(RequestParse, YieldsTheFieldsAsTheyStood) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, RequestParse, ::testing::ValuesIn(kParseCases),
-                         [](const ::testing::TestParamInfo<ParseCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RequestFieldsGet, MissingNameReadsEmptyAndStaysEmpty) {
     pincheck::RequestFields fields(R"({"a":"1"})");

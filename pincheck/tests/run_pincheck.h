@@ -28,4 +28,19 @@ RunResult runPincheck(const std::vector<std::string>& args, const std::string& l
 void expectSameRunTraced(const std::vector<std::string>& args, const RunResult& plain,
                          const RunResult& traced, const std::string& tracePath);
 
+// A request as the service writes it, and the reply line the program must print for it.
+inline std::string request(const std::string& pin, const std::string& slot = "0",
+                           const std::string& function = "checkPin") {
+    return "{\"CA_Function\":\"" + function + "\",\"sPin\":\"" + pin + "\",\"slotID\":\"" + slot +
+           "\"}";
+}
+inline std::string reply(const std::string& function, const std::string& code,
+                         const std::string& message) {
+    return "{\"func\":\"" + function + "\",\"ret_code\":" + code + ",\"message\":\"" + message +
+           "\"}\n";
+}
+inline std::string reply(const std::string& code, const std::string& message) {
+    return reply("checkPin", code, message);
+}
+
 }  // namespace pinchecktest

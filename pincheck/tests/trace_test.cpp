@@ -8,14 +8,14 @@
 
 #include "mock_module.h"
 #include "process.h"
+#include "run_pincheck.h"
 #include "temp_dir.h"
 #include "trace_check.h"
 
 namespace {
 
-const char kRequest[] = "{\"CA_Function\":\"checkPin\",\"sPin\":\"1234\",\"slotID\":\"-1\"}";
-const char kInitFailure[] =
-    "{\"func\":\"checkPin\",\"ret_code\":3657433094,\"message\":\"初始化函式庫失敗!!!\"}\n";
+const std::string kRequest = pinchecktest::request("1234", "-1");
+const std::string kInitFailure = pinchecktest::reply("3657433094", "初始化函式庫失敗!!!");
 
 testsupport::ProcessOptions traced(const std::string& folder, const std::string& trace) {
     testsupport::ProcessOptions options;
@@ -77,7 +77,7 @@ TEST(PincheckTrace, TraceThatCannotBeWrittenChangesNothing) {
     testsupport::MockModule module("slot 1\n");
     const auto plain =
         testsupport::runProcess(PINCHECK_BINARY, {kRequest}, traced(module.folder(), ""));
-    EXPECT_EQ(plain.out, "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n");
+    EXPECT_EQ(plain.out, pinchecktest::reply("0", ""));
     testsupport::TempDir dir;
     testsupport::writeFile(dir.file("file"), "");
     // A missing folder, a folder in place of the file, a path through a file, a full disk.

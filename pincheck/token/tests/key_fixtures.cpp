@@ -11,14 +11,6 @@
 namespace keytest {
 namespace {
 
-struct CtxFree {
-    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
-};
-using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
-
 void require(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string("OpenSSL failed: ") + what);
 }
@@ -90,6 +82,26 @@ KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits
     return pair;
 }
 
+bool importKeyPair(const testsupport::SoftHsmToken& hsm, const KeyPair& pair,
+                   const std::string& idHex, const std::string& keyLabel,
+                   const std::string& certLabel, const std::string& pin) {
+    for (bool cert : {false, true})
+        if (hsm.run("pkcs11-tool",
+                    {"--module", hsm.kModule, "--login", "--pin", pin, "--write-object",
+                     cert ? pair.certDerPath : pair.keyDerPath, "--type", cert ? "cert" : "privkey",
+                     "--id", idHex, "--label", cert ? certLabel : keyLabel}) != 0)
+            return false;
+    return true;
+}
+
+Bytes derOf(X509* cert) {
+    unsigned char* der = nullptr;
+    const int size = i2d_X509(cert, &der);
+    Bytes out(der, der + (size > 0 ? size : 0));
+    OPENSSL_free(der);
+    return out;
+}
+
 bool verifyDigest(EVP_PKEY* publicKey, const EVP_MD* md, const Bytes& digest, const Bytes& sig) {
     CtxPtr ctx(EVP_PKEY_CTX_new(publicKey, nullptr));
     return ctx && EVP_PKEY_verify_init(ctx.get()) > 0 &&
@@ -100,7 +112,7 @@ bool verifyDigest(EVP_PKEY* publicKey, const EVP_MD* md, const Bytes& digest, co
 
 bool verifyMessage(EVP_PKEY* publicKey, const EVP_MD* md, const std::string& message,
                    const Bytes& sig) {
-    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+    MdCtxPtr ctx(EVP_MD_CTX_new());
     return ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, publicKey) > 0 &&
            EVP_DigestVerify(ctx.get(), sig.data(), sig.size(),
                             reinterpret_cast<const unsigned char*>(message.data()),
@@ -140,16 +152,20 @@ LayerSession::~LayerSession() {
     CloseLibrary(&ctx_);
 }
 
-TokenResult LayerSession::login(const char* pin) {
+TokenResult loginFirstToken(TokenContext* ctx, const char* pin) {
     CK_SLOT_ID slots[10];
     CK_ULONG count = 10;
-    if (TokenResult r = GetSlotID(&ctx_, slots, &count)) return r;
+    if (TokenResult r = GetSlotID(ctx, slots, &count)) return r;
     for (CK_ULONG i = 0; i < count; ++i) {
-        if (IsTokenPresent(&ctx_, slots[i]) != 1) continue;
+        if (IsTokenPresent(ctx, slots[i]) != 1) continue;
         CK_ULONG deviceError = 0;
-        return LoginToken(&ctx_, slots[i], pin, &deviceError);
+        return LoginToken(ctx, slots[i], pin, &deviceError);
     }
     return 0xDA0000E0u;  // token not present
+}
+
+TokenResult LayerSession::login(const char* pin) {
+    return loginFirstToken(&ctx_, pin);
 }
 
 TokenResult LayerSession::logout() {

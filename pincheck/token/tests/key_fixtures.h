@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "softhsm_token.h"
 #include "token_api.h"
 
 namespace keytest {
@@ -21,8 +22,16 @@ struct PkeyFree {
 struct X509Free {
     void operator()(X509* p) const { X509_free(p); }
 };
+struct CtxFree {
+    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
+};
+struct MdCtxFree {
+    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
+};
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using X509Ptr = std::unique_ptr<X509, X509Free>;
+using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
+using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
 Bytes fromHex(const std::string& hex);
 std::string toHex(const Bytes& bytes);
@@ -38,12 +47,25 @@ struct KeyPair {
 };
 KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits = 2048);
 
+// Imports the pair's private key and certificate into the SoftHSM2 token under the ID `idHex`
+// with pkcs11-tool; false when either import fails.
+bool importKeyPair(const testsupport::SoftHsmToken& hsm, const KeyPair& pair,
+                   const std::string& idHex, const std::string& keyLabel,
+                   const std::string& certLabel, const std::string& pin = "1234");
+
+// The certificate's DER encoding.
+Bytes derOf(X509* cert);
+
 // Software checks with the public half.
 bool verifyDigest(EVP_PKEY* publicKey, const EVP_MD* md, const Bytes& digest, const Bytes& sig);
 bool verifyMessage(EVP_PKEY* publicKey, const EVP_MD* md, const std::string& message,
                    const Bytes& sig);
 Bytes encryptPkcs1(EVP_PKEY* publicKey, const Bytes& plain);
 Bytes sha256(const std::string& message);
+
+// LoginToken on the first slot of the context's module that holds a token; a null PIN opens a
+// session without login.
+TokenResult loginFirstToken(TokenContext* ctx, const char* pin);
 
 // A context bound to a module; login() opens a session on the first slot that holds a token.
 // The destructor logs out (when a session is held) and releases the module, also when a test

@@ -38,9 +38,23 @@ bool moduleLoaded(const std::string& path) {
     return handle != nullptr;
 }
 
+// A context bound to a fresh test module; the context is released before the module's files go.
+class BoundLayer : public ::testing::Test {
+  protected:
+    void bind(const std::string& script) {
+        mock_ = std::make_unique<MockModule>(script);
+        ASSERT_EQ(InitLibrary(mock_->path().c_str(), &g_), 0u);
+    }
+    MockModule& mock() { return *mock_; }
+    std::unique_ptr<MockModule> mock_;
+    ContextGuard g_;
+};
+class LayerBinding : public BoundLayer {};
+class LayerSlots : public BoundLayer {};
+
 // ---- binding and release ----
 
-TEST(LayerBinding, MissingModuleFailsAndLeavesTheContextUnbound) {
+TEST_F(LayerBinding, MissingModuleFailsAndLeavesTheContextUnbound) {
     ContextGuard g;
     g.ctx.library = reinterpret_cast<void*>(0x1);  // stale words are cleared, not used
     g.ctx.reserved = 77;
@@ -52,101 +66,92 @@ TEST(LayerBinding, MissingModuleFailsAndLeavesTheContextUnbound) {
     EXPECT_EQ(GetSlotID(&g, slots, &count), 0xDA000190u);
 }
 
-TEST(LayerBinding, BindingFailuresMapToTheirCodes) {
-    struct Case {
-        const char* name;
-        const char* script;
-        TokenResult result;
-    } cases[] = {
-        {"FunctionListFails", "slot 1\nfail C_GetFunctionList 0x5\n", 0xDA000006u},
-        {"InitializeFails", "slot 1\nfail C_Initialize 0x30\n", 0xDA000030u},
-        {"InitializeRefusesBadScript", "slot x\n", 0xDA000005u},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        MockModule mock(c.script);
-        ContextGuard g;
-        EXPECT_EQ(InitLibrary(mock.path().c_str(), &g), c.result);
-        EXPECT_EQ(g.ctx.library, nullptr);
+// A binding that fails: a test module with `script`, or else the module named `module`.
+struct BindFailure {
+    const char* name;
+    const char* script;
+    const char* module;
+    TokenResult result;
+};
+
+void PrintTo(const BindFailure& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const BindFailure kBindFailures[] = {
+    {"FunctionListFails", "slot 1\nfail C_GetFunctionList 0x5\n", nullptr, 0xDA000006u},
+    {"InitializeFails", "slot 1\nfail C_Initialize 0x30\n", nullptr, 0xDA000030u},
+    {"InitializeRefusesBadScript", "slot x\n", nullptr, 0xDA000005u},
+    {"LibraryWithoutFunctionListEntry", nullptr, "libm.so.6", 0xDA000006u},
+    {"NullNameIsABadArgument", nullptr, nullptr, 0xDA000007u},
+};
+
+class LayerBindingFailure : public ::testing::TestWithParam<BindFailure> {};
+
+TEST_P(LayerBindingFailure, MapsToItsCodeAndKeepsNothingBoundOrLoaded) {
+    const BindFailure& c = GetParam();
+    std::unique_ptr<MockModule> mock;
+    if (c.script) mock = std::make_unique<MockModule>(c.script);
+    ContextGuard g;
+    EXPECT_EQ(InitLibrary(mock ? mock->path().c_str() : c.module, &g), c.result);
+    EXPECT_EQ(g.ctx.library, nullptr);
+    if (mock) {
+        EXPECT_FALSE(moduleLoaded(mock->path()));
     }
 }
 
-TEST(LayerBinding, LibraryWithoutFunctionListEntryFails) {
-    ContextGuard g;
-    EXPECT_EQ(InitLibrary("libm.so.6", &g), 0xDA000006u);
-    EXPECT_EQ(g.ctx.library, nullptr);
+INSTANTIATE_TEST_SUITE_P(Table, LayerBindingFailure, ::testing::ValuesIn(kBindFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LayerBinding, InitializesWithZeroedArgumentsAndFinalizesWithNull) {
+    bind("slot 1\n");
+    EXPECT_NE(g_.ctx.library, nullptr);
+    EXPECT_EQ(g_.ctx.session, nullptr);
+    EXPECT_EQ(CloseLibrary(&g_), 0u);
+    EXPECT_EQ(g_.ctx.library, nullptr);
+    EXPECT_EQ(mock().callNames(), (Names{"C_GetFunctionList", "C_Initialize", "C_Finalize"}));
+    EXPECT_EQ(lineOf(mock(), "C_Initialize"), "C_Initialize args=set -> 0x0");
+    EXPECT_EQ(lineOf(mock(), "C_Finalize"), "C_Finalize reserved=null -> 0x0");
 }
 
-TEST(LayerBinding, NullNameIsABadArgument) {
-    ContextGuard g;
-    EXPECT_EQ(InitLibrary(nullptr, &g), 0xDA000007u);
-    EXPECT_EQ(g.ctx.library, nullptr);
-}
-
-TEST(LayerBinding, InitializesWithZeroedArgumentsAndFinalizesWithNull) {
-    MockModule mock("slot 1\n");
-    ContextGuard g;
-    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
-    EXPECT_NE(g.ctx.library, nullptr);
-    EXPECT_EQ(g.ctx.session, nullptr);
-    EXPECT_EQ(CloseLibrary(&g), 0u);
-    EXPECT_EQ(g.ctx.library, nullptr);
-    EXPECT_EQ(mock.callNames(), (Names{"C_GetFunctionList", "C_Initialize", "C_Finalize"}));
-    EXPECT_EQ(lineOf(mock, "C_Initialize"), "C_Initialize args=set -> 0x0");
-    EXPECT_EQ(lineOf(mock, "C_Finalize"), "C_Finalize reserved=null -> 0x0");
-}
-
-TEST(LayerBinding, SecondInitLibraryCountsAlreadyInitializedAsSuccess) {
-    MockModule mock("slot 1\n");
-    ContextGuard g;
-    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
-    TokenContext first = g.ctx;
-    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
-    EXPECT_NE(g.ctx.library, nullptr);
-    EXPECT_EQ(lineOf(mock, "C_Initialize", 2), "C_Initialize args=set -> 0x191");
+TEST_F(LayerBinding, SecondInitLibraryCountsAlreadyInitializedAsSuccess) {
+    bind("slot 1\n");
+    TokenContext first = g_.ctx;
+    ASSERT_EQ(InitLibrary(mock().path().c_str(), &g_), 0u);
+    EXPECT_NE(g_.ctx.library, nullptr);
+    EXPECT_EQ(lineOf(mock(), "C_Initialize", 2), "C_Initialize args=set -> 0x191");
     // The first binding was forgotten, not released; release both so the module unloads.
-    EXPECT_EQ(CloseLibrary(&g), 0u);
+    EXPECT_EQ(CloseLibrary(&g_), 0u);
     EXPECT_EQ(CloseLibrary(&first), 0xDA000190u);
 }
 
-TEST(LayerBinding, CloseLibraryReportsFinalizeFailureAndUnbindsAnyway) {
-    MockModule mock("slot 1\nfail C_Finalize 0x30 nth=1\n");
-    ContextGuard g;
-    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
-    ASSERT_EQ(LoginToken(&g, 1, nullptr, nullptr), 0u);
-    EXPECT_EQ(CloseLibrary(&g), 0xDA000030u);
-    EXPECT_EQ(g.ctx.library, nullptr);
-    EXPECT_EQ(g.ctx.session, nullptr);
+TEST_F(LayerBinding, CloseLibraryReportsFinalizeFailureAndUnbindsAnyway) {
+    bind("slot 1\nfail C_Finalize 0x30 nth=1\n");
+    ASSERT_EQ(LoginToken(&g_, 1, nullptr, nullptr), 0u);
+    EXPECT_EQ(CloseLibrary(&g_), 0xDA000030u);
+    EXPECT_EQ(g_.ctx.library, nullptr);
+    EXPECT_EQ(g_.ctx.session, nullptr);
     // The module stayed loaded and initialised: a new binding finds it so, and releases it.
-    EXPECT_TRUE(moduleLoaded(mock.path()));
-    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
-    EXPECT_EQ(lineOf(mock, "C_Initialize", 2), "C_Initialize args=set -> 0x191");
-    EXPECT_EQ(CloseLibrary(&g), 0u);
+    EXPECT_TRUE(moduleLoaded(mock().path()));
+    ASSERT_EQ(InitLibrary(mock().path().c_str(), &g_), 0u);
+    EXPECT_EQ(lineOf(mock(), "C_Initialize", 2), "C_Initialize args=set -> 0x191");
+    EXPECT_EQ(CloseLibrary(&g_), 0u);
     // The failed release left its load behind with nobody to drop it; the test does.
-    if (void* leftover = dlopen(mock.path().c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+    if (void* leftover = dlopen(mock().path().c_str(), RTLD_NOW | RTLD_NOLOAD)) {
         dlclose(leftover);
         dlclose(leftover);
     }
-    EXPECT_FALSE(moduleLoaded(mock.path()));
+    EXPECT_FALSE(moduleLoaded(mock().path()));
 }
 
-TEST(LayerBinding, FinalizeNotInitializedStillUnloads) {
-    MockModule mock("slot 1\nfail C_Finalize 0x190\n");
-    ContextGuard g;
-    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
-    EXPECT_EQ(CloseLibrary(&g), 0xDA000190u);
-    EXPECT_EQ(g.ctx.library, nullptr);
-    EXPECT_FALSE(moduleLoaded(mock.path()));
+TEST_F(LayerBinding, FinalizeNotInitializedStillUnloads) {
+    bind("slot 1\nfail C_Finalize 0x190\n");
+    EXPECT_EQ(CloseLibrary(&g_), 0xDA000190u);
+    EXPECT_EQ(g_.ctx.library, nullptr);
+    EXPECT_FALSE(moduleLoaded(mock().path()));
 }
 
-TEST(LayerBinding, FailedBindingDoesNotKeepTheModuleLoaded) {
-    MockModule mock("slot 1\nfail C_Initialize 0x30\n");
-    ContextGuard g;
-    EXPECT_EQ(InitLibrary(mock.path().c_str(), &g), 0xDA000030u);
-    EXPECT_FALSE(moduleLoaded(mock.path()));
-}
-
-TEST(LayerBinding, UnboundContextCallsNothingInTheModule) {
+TEST_F(LayerBinding, UnboundContextCallsNothingInTheModule) {
     MockModule mock("slot 1\n");
     TokenContext ctx{};
     char text[80];
@@ -168,7 +173,7 @@ TEST(LayerBinding, UnboundContextCallsNothingInTheModule) {
     EXPECT_TRUE(mock.calls().empty());
 }
 
-TEST(LayerBinding, MissingContextOrOutputsAreRefusedNotFollowed) {
+TEST_F(LayerBinding, MissingContextOrOutputsAreRefusedNotFollowed) {
     MockModule mock("slot 1\nslot 2\n");
     char text[8];
     CK_SLOT_ID slots[4];
@@ -197,51 +202,45 @@ TEST(LayerBinding, MissingContextOrOutputsAreRefusedNotFollowed) {
 
 // ---- slots and texts ----
 
-TEST(LayerSlots, ListsEverySlotWithinTheCapacity) {
-    MockModule mock("slot 4\nslot 9 token=no\nslot 2\n");
-    ContextGuard g;
-    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
+TEST_F(LayerSlots, ListsEverySlotWithinTheCapacity) {
+    bind("slot 4\nslot 9 token=no\nslot 2\n");
     CK_SLOT_ID slots[10] = {};
     CK_ULONG count = 2;
-    EXPECT_EQ(GetSlotID(&g, slots, &count), 0xDA000150u);
+    EXPECT_EQ(GetSlotID(&g_, slots, &count), 0xDA000150u);
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(slots[0], 0u);
     count = 10;
-    EXPECT_EQ(GetSlotID(&g, slots, &count), 0u);
+    EXPECT_EQ(GetSlotID(&g_, slots, &count), 0u);
     EXPECT_EQ(count, 3u);
     EXPECT_EQ((std::vector<CK_SLOT_ID>(slots, slots + 3)), (std::vector<CK_SLOT_ID>{4, 9, 2}));
     // Slots are always listed with tokenPresent FALSE; a too small array stops after the count.
-    EXPECT_EQ(lineOf(mock, "C_GetSlotList", 2),
+    EXPECT_EQ(lineOf(mock(), "C_GetSlotList", 2),
               "C_GetSlotList tokenPresent=0 list=null count=0 -> 0x0");
-    EXPECT_EQ(lineOf(mock, "C_GetSlotList", 3),
+    EXPECT_EQ(lineOf(mock(), "C_GetSlotList", 3),
               "C_GetSlotList tokenPresent=0 list=set count=10 -> 0x0");
-    EXPECT_EQ(IsTokenPresent(&g, 4), 1u);
-    EXPECT_EQ(IsTokenPresent(&g, 9), 0u);
-    EXPECT_EQ(IsTokenPresent(&g, 5), 0xDA000003u);
+    EXPECT_EQ(IsTokenPresent(&g_, 4), 1u);
+    EXPECT_EQ(IsTokenPresent(&g_, 9), 0u);
+    EXPECT_EQ(IsTokenPresent(&g_, 5), 0xDA000003u);
 }
 
-TEST(LayerSlots, ModuleErrorsComeBackWithTheBase) {
-    MockModule mock("slot 1\nfail C_GetSlotList 0x32 nth=1\nfail C_GetTokenInfo 0xE0\n");
-    ContextGuard g;
-    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
+TEST_F(LayerSlots, ModuleErrorsComeBackWithTheBase) {
+    bind("slot 1\nfail C_GetSlotList 0x32 nth=1\nfail C_GetTokenInfo 0xE0\n");
     CK_SLOT_ID slots[10];
     CK_ULONG count = 10;
-    EXPECT_EQ(GetSlotID(&g, slots, &count), 0xDA000032u);
+    EXPECT_EQ(GetSlotID(&g_, slots, &count), 0xDA000032u);
     EXPECT_EQ(count, 10u);
     char text[40];
     CK_ULONG length = sizeof text;
-    EXPECT_EQ(GetTokenLabel(&g, 1, text, &length), 0xDA0000E0u);
-    EXPECT_EQ(GetSlotDesc(&g, 7, text, &length), 0xDA000003u);
+    EXPECT_EQ(GetTokenLabel(&g_, 1, text, &length), 0xDA0000E0u);
+    EXPECT_EQ(GetSlotDesc(&g_, 7, text, &length), 0xDA000003u);
     EXPECT_EQ(length, sizeof text);
 }
 
-TEST(LayerSlots, NoSlotsAtAll) {
-    MockModule mock("# no reader\n");
-    ContextGuard g;
-    ASSERT_EQ(InitLibrary(mock.path().c_str(), &g), 0u);
+TEST_F(LayerSlots, NoSlotsAtAll) {
+    bind("# no reader\n");
     CK_SLOT_ID slots[10];
     CK_ULONG count = 10;
-    EXPECT_EQ(GetSlotID(&g, slots, &count), 0u);
+    EXPECT_EQ(GetSlotID(&g_, slots, &count), 0u);
     EXPECT_EQ(count, 0u);
 }
 
@@ -302,16 +301,13 @@ TEST(LayerTexts, EachTextFollowsTheCopyRule) {
 
 // ---- login and logout ----
 
-class LayerLogin : public ::testing::Test {
+// The log starts after the binding.
+class LayerLogin : public BoundLayer {
   protected:
     void bind(const std::string& script) {
-        mock_ = std::make_unique<MockModule>(script);
-        ASSERT_EQ(InitLibrary(mock_->path().c_str(), &g_), 0u);
+        BoundLayer::bind(script);
         mock_->clearLog();
     }
-    MockModule& mock() { return *mock_; }
-    std::unique_ptr<MockModule> mock_;
-    ContextGuard g_;
 };
 
 TEST_F(LayerLogin, RightPinHoldsALoggedInSessionAndDeliversTheWord) {

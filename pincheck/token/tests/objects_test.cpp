@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -224,11 +225,7 @@ TEST(KeyLookup, GetCertOpensOnlyWhatParsesAndFits) {
             continue;
         }
         ASSERT_NE(raw, nullptr);
-        unsigned char* der = nullptr;
-        const int size = i2d_X509(raw, &der);
-        ASSERT_GT(size, 0);
-        EXPECT_EQ(Bytes(der, der + size), pair.certDer);
-        OPENSSL_free(der);
+        EXPECT_EQ(keytest::derOf(raw), pair.certDer);
     }
 }
 
@@ -280,27 +277,16 @@ TEST(KeyLookup, ModuleErrorsInSearchAndAttributeCallsComeBackWithTheBase) {
         CK_ULONG value = sizeof buffer;
         X509* cert = nullptr;
         EVP_PKEY* key = nullptr;
-        TokenResult r = 0;
-        switch (c.call) {
-            case Export::KeyNum:
-                r = GetKeyNum(token.layer.ctx(), &value);
-                break;
-            case Export::CertNum:
-                r = GetCertNum(token.layer.ctx(), &value);
-                break;
-            case Export::KeyId:
-                r = GetKeyID(token.layer.ctx(), 0, buffer, &value);
-                break;
-            case Export::CertId:
-                r = GetCertID(token.layer.ctx(), 0, buffer, &value);
-                break;
-            case Export::Cert:
-                r = GetCert(token.layer.ctx(), &id, 1, &cert);
-                break;
-            case Export::Key:
-                r = GetKey(token.layer.ctx(), &id, 1, &key);
-                break;
-        }
+        TokenContext* ctx = token.layer.ctx();
+        const std::function<TokenResult()> exports[] = {
+            [&] { return GetKeyNum(ctx, &value); },
+            [&] { return GetCertNum(ctx, &value); },
+            [&] { return GetKeyID(ctx, 0, buffer, &value); },
+            [&] { return GetCertID(ctx, 0, buffer, &value); },
+            [&] { return GetCert(ctx, &id, 1, &cert); },
+            [&] { return GetKey(ctx, &id, 1, &key); },
+        };
+        const TokenResult r = exports[static_cast<int>(c.call)]();
         EXPECT_EQ(r, c.expected);
         EXPECT_EQ(cert, nullptr);
         EXPECT_EQ(key, nullptr);
@@ -335,16 +321,8 @@ TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
         const keytest::KeyPair& pair;
         std::string id;
     } imports[] = {{one, "c1"}, {two, kId20}};
-    for (const auto& i : imports) {
-        ASSERT_EQ(hsm.run("pkcs11-tool", {"--module", hsm.kModule, "--login", "--pin", "1234",
-                                          "--write-object", i.pair.keyDerPath, "--type", "privkey",
-                                          "--id", i.id, "--label", "key " + i.id}),
-                  0);
-        ASSERT_EQ(hsm.run("pkcs11-tool", {"--module", hsm.kModule, "--login", "--pin", "1234",
-                                          "--write-object", i.pair.certDerPath, "--type", "cert",
-                                          "--id", i.id, "--label", "cert " + i.id}),
-                  0);
-    }
+    for (const auto& i : imports)
+        ASSERT_TRUE(keytest::importKeyPair(hsm, i.pair, i.id, "key " + i.id, "cert " + i.id));
 
     LayerSession layer(hsm.kModule);
     ASSERT_EQ(layer.bound(), 0u);
@@ -385,11 +363,7 @@ TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
         X509* raw = nullptr;
         ASSERT_EQ(GetCert(layer.ctx(), id.data(), id.size(), &raw), 0u);
         X509Ptr cert(raw);
-        unsigned char* der = nullptr;
-        const int size = i2d_X509(raw, &der);
-        ASSERT_GT(size, 0);
-        EXPECT_EQ(Bytes(der, der + size), i.pair.certDer);
-        OPENSSL_free(der);
+        EXPECT_EQ(keytest::derOf(raw), i.pair.certDer);
     }
     const Bytes unknown = keytest::fromHex("c2");
     X509* raw = nullptr;

@@ -22,6 +22,7 @@
 #include "temp_dir.h"
 
 using keytest::Bytes;
+using keytest::CtxPtr;
 using keytest::LayerSession;
 using keytest::PkeyPtr;
 using keytest::X509Ptr;
@@ -30,14 +31,6 @@ using testsupport::MockModule;
 namespace {
 
 constexpr unsigned long kReasonMask = 0x7FFFFF;  // OpenSSL 3 keeps 23 bits of a reason
-
-struct CtxFree {
-    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
-};
-using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
 
 // Reasons the token operations queued (library ERR_LIB_USER), oldest first; empties the queue.
 std::vector<unsigned long> userReasons() {
@@ -55,6 +48,25 @@ RSA* rsaOf(EVP_PKEY* key) {
     return const_cast<RSA*>(EVP_PKEY_get0_RSA(key));
 }
 
+// RSA_sign over the first `length` bytes of `digest` into `sig`, cut to the signature's length.
+int rsaSign(int nid, const Bytes& digest, std::size_t length, EVP_PKEY* key, Bytes& sig) {
+    sig.assign(static_cast<std::size_t>(EVP_PKEY_get_size(key)), 0);
+    unsigned int size = 0;
+    const int r =
+        RSA_sign(nid, digest.data(), static_cast<unsigned>(length), sig.data(), &size, rsaOf(key));
+    if (r == 1) sig.resize(size);
+    return r;
+}
+
+// RSA_private_decrypt into `out`, cut to what came out.
+int rsaDecrypt(EVP_PKEY* key, const Bytes& in, int padding, Bytes& out) {
+    out.assign(static_cast<std::size_t>(EVP_PKEY_get_size(key)), 0);
+    const int n = RSA_private_decrypt(static_cast<int>(in.size()), in.data(), out.data(),
+                                      rsaOf(key), padding);
+    if (n > 0) out.resize(static_cast<std::size_t>(n));
+    return n;
+}
+
 enum class Route { RsaSign, PkeySign, DigestSign };
 
 // Signs the message's SHA-256 digest (or the message, for DigestSign) through one entry point.
@@ -62,14 +74,8 @@ bool signThrough(Route route, EVP_PKEY* key, const std::string& message, Bytes& 
     const Bytes digest = keytest::sha256(message);
     sig.assign(static_cast<std::size_t>(EVP_PKEY_get_size(key)), 0);
     switch (route) {
-        case Route::RsaSign: {
-            unsigned int length = 0;
-            if (RSA_sign(NID_sha256, digest.data(), static_cast<unsigned>(digest.size()),
-                         sig.data(), &length, rsaOf(key)) != 1)
-                return false;
-            sig.resize(length);
-            return true;
-        }
+        case Route::RsaSign:
+            return rsaSign(NID_sha256, digest, digest.size(), key, sig) == 1;
         case Route::PkeySign: {
             CtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
             std::size_t length = sig.size();
@@ -82,7 +88,7 @@ bool signThrough(Route route, EVP_PKEY* key, const std::string& message, Bytes& 
             return true;
         }
         case Route::DigestSign: {
-            std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+            keytest::MdCtxPtr ctx(EVP_MD_CTX_new());
             std::size_t length = sig.size();
             if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) <= 0 ||
                 EVP_DigestSign(ctx.get(), sig.data(), &length,
@@ -187,15 +193,15 @@ TEST_F(MockKeyTest, DecryptsWhatThePublicKeyEncrypted) {
     const Bytes plain = {'s', 'e', 'c', 'r', 'e', 't', 0, 1, 2};
     const Bytes encrypted = keytest::encryptPkcs1(pair_.publicKey.get(), plain);
 
-    Bytes out(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
-    const int n = RSA_private_decrypt(static_cast<int>(encrypted.size()), encrypted.data(),
-                                      out.data(), rsaOf(key.get()), RSA_PKCS1_PADDING);
-    ASSERT_EQ(n, static_cast<int>(plain.size()));
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + n), plain);
+    Bytes out;
+    ASSERT_EQ(rsaDecrypt(key.get(), encrypted, RSA_PKCS1_PADDING, out),
+              static_cast<int>(plain.size()));
+    EXPECT_EQ(out, plain);
 
     CtxPtr ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
     ASSERT_TRUE(ctx && EVP_PKEY_decrypt_init(ctx.get()) > 0 &&
                 EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0);
+    out.assign(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())), 0);
     std::size_t length = out.size();
     ASSERT_GT(EVP_PKEY_decrypt(ctx.get(), out.data(), &length, encrypted.data(), encrypted.size()),
               0);
@@ -208,15 +214,13 @@ TEST_F(MockKeyTest, Md5Sha1SignsTheThirtySixBytesUnchanged) {
     ASSERT_NE(key, nullptr);
     Bytes digest(36);
     for (std::size_t i = 0; i < digest.size(); ++i) digest[i] = static_cast<unsigned char>(i * 7);
-    Bytes sig(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
-    unsigned int length = 0;
-    ASSERT_EQ(RSA_sign(NID_md5_sha1, digest.data(), 36, sig.data(), &length, rsaOf(key.get())), 1);
-    sig.resize(length);
+    Bytes sig;
+    ASSERT_EQ(rsaSign(NID_md5_sha1, digest, 36, key.get(), sig), 1);
     EXPECT_EQ(recoverSigned(pair_.publicKey.get(), sig), digest);
 
     mock_->clearLog();
     ERR_clear_error();
-    EXPECT_EQ(RSA_sign(NID_md5_sha1, digest.data(), 35, sig.data(), &length, rsaOf(key.get())), 0);
+    EXPECT_EQ(rsaSign(NID_md5_sha1, digest, 35, key.get(), sig), 0);
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-3)});
     EXPECT_EQ(mock_->count("C_SignInit"), 0);
 }
@@ -236,10 +240,8 @@ TEST_F(MockKeyTest, OnlyPkcs1PaddingGoesToTheToken) {
     EXPECT_LE(EVP_PKEY_sign(ctx.get(), sig.data(), &length, digest.data(), digest.size()), 0);
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-2)});
 
-    Bytes out(sig.size());
-    EXPECT_EQ(RSA_private_decrypt(static_cast<int>(sig.size()), sig.data(), out.data(),
-                                  rsaOf(key.get()), RSA_PKCS1_OAEP_PADDING),
-              -1);
+    Bytes out;
+    EXPECT_EQ(rsaDecrypt(key.get(), sig, RSA_PKCS1_OAEP_PADDING, out), -1);
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-2)});
     EXPECT_EQ(mock_->count("C_SignInit") + mock_->count("C_DecryptInit"), 0);
 }
@@ -264,19 +266,12 @@ TEST_F(MockKeyTest, TokenFailuresAreQueuedAndSigningFailuresPrinted) {
         PkeyPtr key = openKey();
         ASSERT_NE(key, nullptr);
         const Bytes digest = keytest::sha256("x");
-        Bytes buffer(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
+        Bytes buffer;
         const Bytes encrypted = keytest::encryptPkcs1(pair_.publicKey.get(), digest);
         ERR_clear_error();
         testing::internal::CaptureStdout();
-        int result = 0;
-        if (c.decrypt) {
-            result = RSA_private_decrypt(static_cast<int>(encrypted.size()), encrypted.data(),
-                                         buffer.data(), rsaOf(key.get()), RSA_PKCS1_PADDING);
-        } else {
-            unsigned int length = 0;
-            result =
-                RSA_sign(NID_sha256, digest.data(), 32, buffer.data(), &length, rsaOf(key.get()));
-        }
+        const int result = c.decrypt ? rsaDecrypt(key.get(), encrypted, RSA_PKCS1_PADDING, buffer)
+                                     : rsaSign(NID_sha256, digest, 32, key.get(), buffer);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
         EXPECT_EQ(result, c.expected);
         const std::string rv = std::string(c.fail).substr(std::string(c.fail).rfind(' ') + 1);
@@ -366,13 +361,7 @@ TEST(KeySoftHsm, SignsDecryptsAndFailsAfterLogout) {
     testsupport::SoftHsmToken hsm;
     testsupport::TempDir dir;
     const keytest::KeyPair pair = keytest::makeKeyPair(dir.path(), "hsm");
-    for (const char* type : {"privkey", "cert"}) {
-        ASSERT_EQ(hsm.run("pkcs11-tool",
-                          {"--module", hsm.kModule, "--login", "--pin", "1234", "--write-object",
-                           std::string(type) == "cert" ? pair.certDerPath : pair.keyDerPath,
-                           "--type", type, "--id", "a1b2", "--label", "signing"}),
-                  0);
-    }
+    ASSERT_TRUE(keytest::importKeyPair(hsm, pair, "a1b2", "signing", "signing"));
     const Bytes id = keytest::fromHex("a1b2");
 
     LayerSession layer(hsm.kModule);
@@ -402,19 +391,15 @@ TEST(KeySoftHsm, SignsDecryptsAndFailsAfterLogout) {
     }
 
     Bytes digest(36, 0x5A);
-    Bytes sig(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
-    unsigned int length = 0;
-    ASSERT_EQ(RSA_sign(NID_md5_sha1, digest.data(), 36, sig.data(), &length, rsaOf(key.get())), 1);
-    sig.resize(length);
+    Bytes sig;
+    ASSERT_EQ(rsaSign(NID_md5_sha1, digest, 36, key.get(), sig), 1);
     EXPECT_EQ(recoverSigned(certKey, sig), digest);
 
     const Bytes plain = {'t', 'o', 'k', 'e', 'n'};
-    const Bytes encrypted = keytest::encryptPkcs1(certKey, plain);
-    Bytes out(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
-    const int n = RSA_private_decrypt(static_cast<int>(encrypted.size()), encrypted.data(),
-                                      out.data(), rsaOf(key.get()), RSA_PKCS1_PADDING);
-    ASSERT_EQ(n, static_cast<int>(plain.size()));
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + n), plain);
+    Bytes out;
+    ASSERT_EQ(rsaDecrypt(key.get(), keytest::encryptPkcs1(certKey, plain), RSA_PKCS1_PADDING, out),
+              static_cast<int>(plain.size()));
+    EXPECT_EQ(out, plain);
 
     ASSERT_EQ(layer.logout(), 0u);
     ERR_clear_error();

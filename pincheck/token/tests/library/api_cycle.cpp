@@ -18,13 +18,8 @@ std::string stepFailed(const char* step, unsigned long code) {
 }  // namespace
 
 SoftHsmKeyToken::SoftHsmKeyToken() : pair(keytest::makeKeyPair(dir.path(), "cycle")) {
-    for (const char* type : {"privkey", "cert"}) {
-        const bool cert = std::string(type) == "cert";
-        if (hsm.run("pkcs11-tool", {"--module", hsm.kModule, "--login", "--pin", kPin,
-                                    "--write-object", cert ? pair.certDerPath : pair.keyDerPath,
-                                    "--type", type, "--id", kKeyIdHex, "--label", "cycle"}) != 0)
-            throw std::runtime_error(std::string("pkcs11-tool could not import the ") + type);
-    }
+    if (!keytest::importKeyPair(hsm, pair, kKeyIdHex, "cycle", "cycle", kPin))
+        throw std::runtime_error("pkcs11-tool could not import the key pair");
 }
 
 std::string mockKeyScript(const keytest::KeyPair& pair) {
@@ -38,15 +33,7 @@ TokenResult CycleSteps::bind(const std::string& module) {
 }
 
 TokenResult CycleSteps::login() {
-    CK_SLOT_ID slots[10];
-    CK_ULONG count = 10;
-    if (TokenResult r = GetSlotID(&ctx, slots, &count)) return r;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        if (IsTokenPresent(&ctx, slots[i]) != 1) continue;
-        CK_ULONG deviceError = 0;
-        return LoginToken(&ctx, slots[i], kPin, &deviceError);
-    }
-    return 0xDA0000E0u;  // no slot holds a token
+    return keytest::loginFirstToken(&ctx, kPin);
 }
 
 TokenResult CycleSteps::openKey() {

@@ -10,6 +10,17 @@
 #   build-callers.sh [--toolchain FILE] BUILD_DIR WORK_DIR [COMPILER_FLAGS]
 set -euo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+# Runs a CMake step into the log, which is shown when the step fails.
+logged() {
+    "$@" >>"$work/cmake.log" 2>&1 || {
+        cat "$work/cmake.log"
+        exit 1
+    }
+}
 toolchain=""
 if [[ ${1:-} == --toolchain ]]; then
     toolchain=$2
@@ -32,51 +43,34 @@ for component in runtime development; do
 done
 
 if [[ -n $toolchain ]]; then
-    cmake -S "$here/caller" -B "$work/cmake-build" -DCMAKE_BUILD_TYPE=Release \
+    logged cmake -S "$here/caller" -B "$work/cmake-build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$prefix" \
-        -DCMAKE_EXE_LINKER_FLAGS=-static >"$work/cmake.log" 2>&1 &&
-        cmake --build "$work/cmake-build" >>"$work/cmake.log" 2>&1 || {
-        cat "$work/cmake.log"
-        exit 1
-    }
+        -DCMAKE_EXE_LINKER_FLAGS=-static
+    logged cmake --build "$work/cmake-build"
     cp "$work/cmake-build/token_api_caller.exe" "$work/caller-find-package.exe"
     objdump=$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' "$work/cmake-build/CMakeCache.txt")
-    [[ $("$objdump" -p "$work/caller-find-package.exe") == *"DLL Name: tokenapi.dll"* ]] || {
-        echo "FAIL: caller-find-package.exe does not import tokenapi.dll"
-        exit 1
-    }
+    [[ $("$objdump" -p "$work/caller-find-package.exe") == *"DLL Name: tokenapi.dll"* ]] ||
+        fail "caller-find-package.exe does not import tokenapi.dll"
     echo "Windows caller built against $prefix"
     exit 0
 fi
 
 pc=$(find "$prefix" -name tokenapi.pc)
-[[ -n $pc ]] || {
-    echo "FAIL: no tokenapi.pc installed"
-    exit 1
-}
+[[ -n $pc ]] || fail "no tokenapi.pc installed"
 export PKG_CONFIG_PATH=$(dirname "$pc")
 # shellcheck disable=SC2046,SC2086 # the flags are word lists
 cc -std=c11 -Wall -Wextra -Werror $flags $(pkg-config --cflags tokenapi) \
     "$here/caller/token_api_caller.c" -o "$work/caller-pkg-config" \
     $(pkg-config --libs tokenapi) -Wl,-rpath,"$(pkg-config --variable=libdir tokenapi)"
 
-cmake -S "$here/caller" -B "$work/cmake-build" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="$flags" \
-    -DCMAKE_EXE_LINKER_FLAGS="$flags" >"$work/cmake.log" 2>&1 || {
-    cat "$work/cmake.log"
-    exit 1
-}
-cmake --build "$work/cmake-build" >>"$work/cmake.log" 2>&1 || {
-    cat "$work/cmake.log"
-    exit 1
-}
+logged cmake -S "$here/caller" -B "$work/cmake-build" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags"
+logged cmake --build "$work/cmake-build"
 cp "$work/cmake-build/token_api_caller" "$work/caller-find-package"
 
 for caller in "$work/caller-pkg-config" "$work/caller-find-package"; do
     loaded=$(ldd "$caller" | awk '$1 == "libtokenapi.so.1" { print $3 }')
-    [[ $(readlink -f "$loaded") == "$prefix"/* ]] || {
-        echo "FAIL: $(basename "$caller") loads libtokenapi.so.1 from '$loaded', not from $prefix"
-        exit 1
-    }
+    [[ $(readlink -f "$loaded") == "$prefix"/* ]] ||
+        fail "$(basename "$caller") loads libtokenapi.so.1 from '$loaded', not from $prefix"
 done
 echo "callers built against $prefix"

@@ -8,7 +8,6 @@
 namespace cardtest {
 namespace {
 
-using cardsim::FaultRule;
 using cardsim::IndexEntry;
 using cardsim::toHex;
 
@@ -203,26 +202,22 @@ TEST_F(MainCardRead, PinContextFallsBackToDf5030) {
 }
 
 TEST_F(MainCardRead, SecureMessagingAgainstTheCardsKeys) {
-    const Bytes otherKey = *cardsim::fromHex("00112233445566778899AABBCCDDEEFF");
     const struct {
         const char* name;
-        bool otherKeyB, otherAuthKey;
-        cardsim::VerifyReply reply;
+        const char* change;  // card description lines
         int status;
     } cases[] = {
         // The card deciphers the PIN and checks the MAC with its key B: a mismatch is its 6988.
-        {"card key B differs", true, false, cardsim::VerifyReply::Plain, 0x6988},
-        {"card authentication key differs", false, true, cardsim::VerifyReply::Plain, 0x6300},
+        {"card key B differs", "key-b 00112233445566778899AABBCCDDEEFF", 0x6988},
+        {"card authentication key differs", "auth-key 00112233445566778899AABBCCDDEEFF", 0x6300},
         // The library reads the VERIFY status from the answer's last two bytes as it stands.
-        {"protected VERIFY reply", false, false, cardsim::VerifyReply::Protected, 0},
-        {"protected VERIFY reply, bad MAC", false, false, cardsim::VerifyReply::ProtectedBadMac, 0},
+        {"protected VERIFY reply", "verify-reply protected", 0},
+        {"protected VERIFY reply, bad MAC", "verify-reply protected-bad-mac", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
-        if (c.otherKeyB) profile.keyB = otherKey;
-        if (c.otherAuthKey) profile.authKey = otherKey;
-        profile.verifyReply = c.reply;
+        const CardProfile profile =
+            cardsim::described(patternCard(CardKind::Main, {{"ABCD", 0x01}}), c.change);
         pcsctest::CardInReader card(pcscd(), profile);
         ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
         EXPECT_EQ(r.status, c.status);
@@ -233,49 +228,35 @@ TEST_F(MainCardRead, SecureMessagingAgainstTheCardsKeys) {
 }
 
 TEST_F(MainCardRead, WrongAnswersGiveAnErrorNeverABufferOverrun) {
-    auto rule = [](const char* prefix, FaultRule::Action action, std::size_t count,
-                   std::uint16_t sw = 0, const char* raw = "") {
-        FaultRule r;
-        r.prefix = *cardsim::fromHex(prefix);
-        r.action = action;
-        r.count = count;
-        r.sw = sw;
-        r.raw = *cardsim::fromHex(raw);
-        return r;
-    };
-    using A = FaultRule::Action;
     const struct {
         const char* name;
-        FaultRule fault;
+        const char* fault;
         int status;
     } cases[] = {
-        {"index answer longer than asked", rule("80B000008C", A::Extend, 10), 0x7401},
-        {"record chunk longer than asked", rule("80B000C8C8", A::Extend, 1), 0x7401},
-        {"challenge longer than 8 bytes", rule("8084000008", A::Extend, 4), 0x7401},
-        {"challenge shorter than 8 bytes", rule("8084000008", A::Truncate, 4), 0x7402},
-        {"select answer without status word", rule("80A40000020900", A::Raw, 0, 0, "90"), 0x7402},
+        {"index answer longer than asked", "80B000008C=long:10", 0x7401},
+        {"record chunk longer than asked", "80B000C8C8=long:1", 0x7401},
+        {"challenge longer than 8 bytes", "8084000008=long:4", 0x7401},
+        {"challenge shorter than 8 bytes", "8084000008=short:4", 0x7402},
+        {"select answer without status word", "80A40000020900=raw:90", 0x7402},
         // vpcd cannot pass on an answer of no bytes; the simulator pulls the card instead and
         // pcscd hands the library an empty answer.
-        {"empty answer", rule("80A40000023F00", A::Raw, 0), 0x7402},
-        {"data file missing", rule("80A4000002AC02", A::Status, 0, 0x6A82), 0x6A82},
-        {"index file ends early", rule("80B000008C", A::Status, 0, 0x6282), 0x6282},
+        {"empty answer", "80A40000023F00=raw:", 0x7402},
+        {"data file missing", "80A4000002AC02=sw:6A82", 0x6A82},
+        {"index file ends early", "80B000008C=sw:6282", 0x6282},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
-        profile.faults = {c.fault};
-        pcsctest::CardInReader card(pcscd(), profile);
+        pcsctest::CardInReader card(
+            pcscd(), cardsim::described(patternCard(CardKind::Main, {{"ABCD", 0x03}}),
+                                        std::string("fault ") + c.fault));
         EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, c.status);
     }
 }
 
 TEST_F(MainCardRead, CardPulledDuringTheReadFailsAndIsThenMissing) {
-    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
-    FaultRule pull;
-    pull.prefix = {0x8C, 0x20};
-    pull.action = FaultRule::Action::Drop;
-    profile.faults = {pull};
-    pcsctest::CardInReader card(pcscd(), profile);
+    pcsctest::CardInReader card(
+        pcscd(),
+        cardsim::described(patternCard(CardKind::Main, {{"ABCD", 0x03}}), "fault 8C20=drop"));
     ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
     // The vpcd driver reports the command as transmitted with an empty answer: no status word.
     EXPECT_EQ(r.status, 0x7402) << std::hex << r.status;

@@ -27,11 +27,17 @@ inline Bytes hex(const std::string& text) {
     return bytes.value_or(Bytes{});
 }
 
-inline Bytes operator+(Bytes a, const Bytes& b) {
+// Joins byte strings, and scripts of exchanges.
+template <typename T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
     // Reserving first also keeps GCC 12's -Warray-bounds from misreading the insert at -O2.
     a.reserve(a.size() + b.size());
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+inline Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
 }
 
 inline std::string toHex(const Bytes& b) {

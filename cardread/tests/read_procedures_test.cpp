@@ -175,10 +175,8 @@ TEST_F(MainCardRead, FailuresStopTheReadWithTheirStatus) {
         {"wrong PIN, one try left", indexRead(0x05) + pinVerify(kPin1234, "63 C1"), 6000, "A001",
          0x63C1},
         {"index DF missing",
-         {expect(selectMain("3F 00"), "90 00"), expect(selectMain("09 00"), "6A 82")},
-         6000,
-         "A001",
-         0x6A82},
+         Script{expect(selectMain("3F 00"), "90 00"), expect(selectMain("09 00"), "6A 82")}, 6000,
+         "A001", 0x6A82},
         // 141 bytes for 140 asked
         {"answer longer than asked",
          answeringLast(indexRead(0x05), mainIndex(0x05) + hex("00 90 00")), 6000, "A001",
@@ -198,10 +196,8 @@ TEST_F(MainCardRead, FailuresStopTheReadWithTheirStatus) {
              answeringLast(authentication(), hex("01 02 03 90 00"), 1),
          6000, "A001", cardread::kStatusBadResponse},
         {"card removed",
-         {Exchange{hex(selectMain("3F 00")), nullptr, {}, cardread::kPcscRemovedCard}},
-         6000,
-         "A001",
-         cardread::kPcscRemovedCard},
+         Script{Exchange{hex(selectMain("3F 00")), nullptr, {}, cardread::kPcscRemovedCard}}, 6000,
+         "A001", cardread::kPcscRemovedCard},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -290,19 +286,15 @@ TEST(StarcosCardRead, SizeAndFileChecksGiveStatusesNotOverruns) {
         const char* key;
         cardread::Status expected;
     } cases[] = {
-        {"index file above 140 bytes",
-         {selectMf, answered("00 A4 00 00 02 FE 15", fci(141))},
-         "A001",
-         cardread::kStatusBufferTooSmall},
+        {"index file above 140 bytes", Script{selectMf, answered("00 A4 00 00 02 FE 15", fci(141))},
+         "A001", cardread::kStatusBufferTooSmall},
         {"FCI of five bytes",
-         {selectMf, answered("00 A4 00 00 02 FE 15", hex("62 03 80 01 00 90 00"))},
-         "A001",
+         Script{selectMf, answered("00 A4 00 00 02 FE 15", hex("62 03 80 01 00 90 00"))}, "A001",
          cardread::kStatusBadResponse},
         {"index shorter than its FCI says",
-         {selectMf, answered("00 A4 00 00 02 FE 15", fci(100)),
-          answered("00 B0 00 00 00", hex("41 42 90 00"))},
-         "A001",
-         cardread::kStatusBadResponse},
+         Script{selectMf, answered("00 A4 00 00 02 FE 15", fci(100)),
+                answered("00 B0 00 00 00", hex("41 42 90 00"))},
+         "A001", cardread::kStatusBadResponse},
         {"index file missing", {selectMf, expect("00 A4 00 00 02 FE 15", "6A 82")}, "A001", 0x6A82},
         {"key only in the first 11 bytes", starcosIndex(), "STAR", cardread::kStatusRecordNotFound},
         {"data file above 1000 bytes", withFile(fci(1001), {}), "A001",

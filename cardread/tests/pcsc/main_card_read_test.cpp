@@ -75,22 +75,15 @@ TEST_F(MainCardRead, LogShowsTheExactCommandSequence) {
 
     const std::vector<std::string> index = {"80A40000023F00", "80A40000020900", "80A40000020904",
                                             "80B000008C"};
-    auto record = [](const char* fid) {
-        return std::vector<std::string>{std::string("80A4000002") + fid,
-                                        "80B00000C8",
-                                        "80B000C8C8",
-                                        "80B00190C8",
-                                        "80B00258C8",
-                                        "80B00320C8"};
-    };
     std::vector<std::string> expected = index;                    // size query
     expected.insert(expected.end(), index.begin(), index.end());  // read
     expected.insert(expected.end(),
                     {"80A40000023F00", "80A40000020800", "80A40000020810", "VERIFY",
                      "80A40000023F00", "80A40000020900", "80A40000020910", "8084000008", "AUTH"});
     for (const char* fid : {"AC01", "AC03"}) {
-        auto r = record(fid);
-        expected.insert(expected.end(), r.begin(), r.end());
+        expected.push_back(std::string("80A4000002") + fid);
+        expected.insert(expected.end(),
+                        {"80B00000C8", "80B000C8C8", "80B00190C8", "80B00258C8", "80B00320C8"});
     }
     ASSERT_EQ(lines.size(), expected.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {

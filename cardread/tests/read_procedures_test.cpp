@@ -58,17 +58,7 @@ Script indexRead(std::uint8_t mask) {
 Exchange protectedVerify(const Bytes& expectedPinBlock, const std::string& answer) {
     Exchange e;
     e.check = [expectedPinBlock](const Bytes& sent) {
-        ASSERT_EQ(37u, sent.size());
-        EXPECT_EQ("8C 20 00 01 20", toHex(Bytes(sent.begin(), sent.begin() + 5)));
-        const Bytes r(sent.begin() + 5, sent.begin() + 13);
-        const Bytes plain = cardtest::openssl(EVP_des_ede_cbc(), false, kKeyB, r,
-                                              Bytes(sent.begin() + 13, sent.end()), true);
-        ASSERT_EQ(18u, plain.size());
-        EXPECT_EQ(toHex(expectedPinBlock), toHex(Bytes(plain.begin(), plain.begin() + 10)));
-        const Bytes mac =
-            cardtest::openssl(EVP_des_ede_cbc(), true, kKeyB, r, expectedPinBlock, true);
-        EXPECT_EQ(toHex(Bytes(mac.end() - 8, mac.end())),
-                  toHex(Bytes(plain.begin() + 10, plain.end())));
+        cardtest::expectProtectedVerify(sent, kKeyB, expectedPinBlock);
     };
     e.response = hex(answer);
     return e;

@@ -62,6 +62,21 @@ inline Bytes openssl(const EVP_CIPHER* cipher, bool encrypt, const Bytes& key, c
     return out;
 }
 
+// A protected VERIFY (class 8C) as the card takes it, deciphered with OpenSSL: header with Lc
+// 20, R, then the PIN block and its CBC-MAC (chaining value R) enciphered under `key`.
+inline void expectProtectedVerify(const Bytes& sent, const Bytes& key, const Bytes& pinBlock) {
+    ASSERT_EQ(37u, sent.size());
+    EXPECT_EQ("8C 20 00 01 20", toHex(Bytes(sent.begin(), sent.begin() + 5)));
+    const Bytes r(sent.begin() + 5, sent.begin() + 13);
+    const Bytes plain =
+        openssl(EVP_des_ede_cbc(), false, key, r, Bytes(sent.begin() + 13, sent.end()), true);
+    ASSERT_EQ(18u, plain.size());
+    EXPECT_EQ(toHex(pinBlock), toHex(Bytes(plain.begin(), plain.begin() + 10)));
+    const Bytes mac = openssl(EVP_des_ede_cbc(), true, key, r, pinBlock, true);
+    EXPECT_EQ(toHex(Bytes(mac.end() - 8, mac.end())),
+              toHex(Bytes(plain.begin() + 10, plain.end())));
+}
+
 inline Bytes randomBytes(std::size_t n, unsigned seed) {
     Bytes b(n);
     std::uint32_t x = seed * 2654435761u + 1;

@@ -100,24 +100,43 @@ TEST_F(MainCardRead, LogShowsTheExactCommandSequence) {
     }
 }
 
-TEST_F(MainCardRead, PinBlockIsFirstTenBytesPaddedWithFF) {
-    const struct {
-        std::string cardPin, sentPin, block;
-    } cases[] = {
-        {"1234", "1234", "31323334FFFFFFFFFFFF"},
-        {"1234567890", "1234567890", "31323334353637383930"},
-        {"1234567890", "123456789012", "31323334353637383930"},  // only ten bytes go out
-        {"1", "1", "31FFFFFFFFFFFFFFFFFF"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sentPin);
-        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
-        profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
-        pcsctest::CardInReader card(pcscd(), profile);
-        EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, 0);
-        EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex(c.block)});
-    }
+// The PIN block of either kind: the main kind sends the first ten bytes padded with FF, the
+// STARCOS kind the first eight padded with blanks.
+struct PinBlockCase {
+    const char* name;
+    CardKind kind;
+    std::string cardPin, sentPin, block;
+    int status;
+};
+
+class PinBlock : public ThroughPcscd, public ::testing::WithParamInterface<PinBlockCase> {};
+
+TEST_P(PinBlock, IsTheFirstBytesPadded) {
+    const PinBlockCase& c = GetParam();
+    CardProfile profile = patternCard(c.kind, {{"ABCD", 0x01}});
+    profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
+    pcsctest::CardInReader card(pcscd(), profile);
+    EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, c.status);
+    EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex(c.block)});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    BothKinds, PinBlock,
+    ::testing::Values(
+        PinBlockCase{"MainFourDigits", CardKind::Main, "1234", "1234", "31323334FFFFFFFFFFFF", 0},
+        PinBlockCase{"MainTenDigits", CardKind::Main, "1234567890", "1234567890",
+                     "31323334353637383930", 0},
+        PinBlockCase{"MainOnlyTenOfTwelveSent", CardKind::Main, "1234567890", "123456789012",
+                     "31323334353637383930", 0},
+        PinBlockCase{"MainOneDigit", CardKind::Main, "1", "1", "31FFFFFFFFFFFFFFFFFF", 0},
+        PinBlockCase{"StarcosFourDigits", CardKind::Starcos, "1234", "1234", "3132333420202020", 0},
+        PinBlockCase{"StarcosOnlyEightOfTwelveSent", CardKind::Starcos, "12345678", "1234567890AB",
+                     "3132333435363738", 0},
+        PinBlockCase{"StarcosWrongPin", CardKind::Starcos, "1234", "9999", "3939393920202020",
+                     0x63C2}),
+    [](const ::testing::TestParamInfo<PinBlockCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(MainCardRead, WrongPinReturnsTheCardsRetryStatusAndIsSentOnce) {
     const struct {

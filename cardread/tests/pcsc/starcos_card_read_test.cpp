@@ -71,25 +71,6 @@ TEST_F(StarcosCardRead, FileSizeDecidesTheChunks) {
     }
 }
 
-TEST_F(StarcosCardRead, PinBlockIsFirstEightBytesPaddedWithBlanks) {
-    const struct {
-        std::string cardPin, sentPin, block;
-        int status;
-    } cases[] = {
-        {"1234", "1234", "3132333420202020", 0},
-        {"12345678", "1234567890AB", "3132333435363738", 0},
-        {"1234", "9999", "3939393920202020", 0x63C2},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sentPin);
-        CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x01}});
-        profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
-        pcsctest::CardInReader card(pcscd(), profile);
-        EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, c.status);
-        EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex(c.block)});
-    }
-}
-
 TEST_F(StarcosCardRead, OversizedOrShortFilesAreErrors) {
     const struct {
         const char* name;

@@ -12,10 +12,7 @@ using cardtest::operator+;
 
 using cardtest::Bytes;
 using cardtest::hex;
-
-Bytes ascii(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
+using cardtest::text;
 
 TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
     struct Case {
@@ -30,16 +27,16 @@ TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
          nullptr},
         {"STARCOS with another check byte", hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D2"),
          nullptr},
-        {"main kind", hex("3B B8 13 00 81 31 FA 52") + ascii("VEKLUNDA") + hex("5C"),
+        {"main kind", hex("3B B8 13 00 81 31 FA 52") + text("VEKLUNDA") + hex("5C"),
          "VEK Pelvo Card 32K"},
         {"main kind, other TA1 TB1 TCK",
-         hex("3B B8 96 11 81 31 FA 52") + ascii("VEKLUNDA") + hex("00"), "VEK Pelvo Card 32K"},
+         hex("3B B8 96 11 81 31 FA 52") + text("VEKLUNDA") + hex("00"), "VEK Pelvo Card 32K"},
         {"main kind, other historical byte",
-         hex("3B B8 13 00 81 31 FA 52") + ascii("VEKLUNDB") + hex("5C"), nullptr},
-        {"Zarqo 32K", hex("3B B8 13 00 81 31 FA 52") + ascii("ZarqoV22") + hex("77"), "Zarqo 32K"},
-        {"Quenta", hex("3B B8 13 00 81 31 FA 52") + ascii("VEKTESRA") + hex("77"),
+         hex("3B B8 13 00 81 31 FA 52") + text("VEKLUNDB") + hex("5C"), nullptr},
+        {"Zarqo 32K", hex("3B B8 13 00 81 31 FA 52") + text("ZarqoV22") + hex("77"), "Zarqo 32K"},
+        {"Quenta", hex("3B B8 13 00 81 31 FA 52") + text("VEKTESRA") + hex("77"),
          "VEK Quenta Card 32K"},
-        {"Java card", hex("3B FF 18 00 FF 00") + ascii("ZarqoPKICard") + hex("01 02 03"),
+        {"Java card", hex("3B FF 18 00 FF 00") + text("ZarqoPKICard") + hex("01 02 03"),
          "QV Java Card"},
         {"JCOP 20", hex("3B F6 18 00 FF 81 31 FE 45 4A 43 4F 50 32 30 0E"), "JCOP 20"},
         {"JCOP 31", hex("3B EB 00 00 81 31 20 45 4A 43 4F 50 33 31 33 36 47 44 54 78"), "JCOP 31"},
@@ -59,8 +56,8 @@ TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
 
 TEST(CardTypes, OnlyRowsOneAndThreeAreReadableKinds) {
     const Bytes starcos = hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1");
-    const Bytes pelvo = hex("3B B8 13 00 81 31 FA 52") + ascii("VEKLUNDA") + hex("5C");
-    const Bytes zarqo = hex("3B B8 13 00 81 31 FA 52") + ascii("ZarqoV22") + hex("5C");
+    const Bytes pelvo = hex("3B B8 13 00 81 31 FA 52") + text("VEKLUNDA") + hex("5C");
+    const Bytes zarqo = hex("3B B8 13 00 81 31 FA 52") + text("ZarqoV22") + hex("5C");
     EXPECT_TRUE(cardread::isStarcosKindAtr(starcos.data(), starcos.size()));
     EXPECT_FALSE(cardread::isMainKindAtr(starcos.data(), starcos.size()));
     EXPECT_TRUE(cardread::isMainKindAtr(pelvo.data(), pelvo.size()));

@@ -35,27 +35,31 @@ const KnownAnswer kDesKnownAnswers[] = {
     {"FEDCBA9876543210", "0123456789ABCDEF", "ED39D950FA74BCC4"},
 };
 
-TEST(DesCipher, SingleDesReproducesPublishedKnownAnswers) {
-    for (const KnownAnswer& ka : kDesKnownAnswers) {
-        const Bytes key = hex(ka.key);
-        Bytes block = hex(ka.plain);
-        cardread::desEncryptBlock(block.data(), key.data());
-        EXPECT_EQ(toHex(hex(ka.cipher)), toHex(block)) << "key " << ka.key;
-        cardread::desDecryptBlock(block.data(), key.data());
-        EXPECT_EQ(toHex(hex(ka.plain)), toHex(block)) << "decipher, key " << ka.key;
-    }
+class DesKnownAnswer : public ::testing::TestWithParam<KnownAnswer> {};
+
+// Single DES, and triple DES with equal halves, which is single DES again.
+TEST_P(DesKnownAnswer, SingleAndEqualHalvesTripleDesReproduceIt) {
+    const KnownAnswer& ka = GetParam();
+    const Bytes key = hex(ka.key);
+    Bytes block = hex(ka.plain);
+    cardread::desEncryptBlock(block.data(), key.data());
+    EXPECT_EQ(toHex(hex(ka.cipher)), toHex(block));
+    cardread::desDecryptBlock(block.data(), key.data());
+    EXPECT_EQ(toHex(hex(ka.plain)), toHex(block)) << "decipher";
+
+    const Bytes doubled = key + key;
+    block = hex(ka.plain);
+    cardread::tripleDesEncryptBlock(block.data(), doubled.data());
+    EXPECT_EQ(toHex(hex(ka.cipher)), toHex(block)) << "triple DES";
+    cardread::tripleDesDecryptBlock(block.data(), doubled.data());
+    EXPECT_EQ(toHex(hex(ka.plain)), toHex(block)) << "triple DES decipher";
 }
 
-TEST(DesCipher, TripleDesWithEqualHalvesIsSingleDes) {
-    for (const KnownAnswer& ka : kDesKnownAnswers) {
-        const Bytes key = hex(ka.key) + hex(ka.key);
-        Bytes block = hex(ka.plain);
-        cardread::tripleDesEncryptBlock(block.data(), key.data());
-        EXPECT_EQ(toHex(hex(ka.cipher)), toHex(block));
-        cardread::tripleDesDecryptBlock(block.data(), key.data());
-        EXPECT_EQ(toHex(hex(ka.plain)), toHex(block));
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Published, DesKnownAnswer, ::testing::ValuesIn(kDesKnownAnswers),
+                         [](const ::testing::TestParamInfo<KnownAnswer>& info) {
+                             return std::string("Key") + info.param.key + "Plain" +
+                                    info.param.plain;
+                         });
 
 TEST(DesCipher, TripleDesBlocksAgreeWithOpenSslEcb) {
     for (unsigned seed = 1; seed <= 40; ++seed) {

@@ -27,11 +27,17 @@ inline Bytes hex(const std::string& text) {
     return bytes.value_or(Bytes{});
 }
 
-inline Bytes operator+(Bytes a, const Bytes& b) {
+// Joins byte strings, and scripts of exchanges.
+template <typename T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
     // Reserving first also keeps GCC 12's -Warray-bounds from misreading the insert at -O2.
     a.reserve(a.size() + b.size());
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+inline Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
 }
 
 inline std::string toHex(const Bytes& b) {
@@ -54,6 +60,21 @@ inline Bytes openssl(const EVP_CIPHER* cipher, bool encrypt, const Bytes& key, c
     EXPECT_TRUE(ok) << "OpenSSL refused the operation";
     out.resize(static_cast<std::size_t>(n + tail));
     return out;
+}
+
+// A protected VERIFY (class 8C) as the card takes it, deciphered with OpenSSL: header with Lc
+// 20, R, then the PIN block and its CBC-MAC (chaining value R) enciphered under `key`.
+inline void expectProtectedVerify(const Bytes& sent, const Bytes& key, const Bytes& pinBlock) {
+    ASSERT_EQ(37u, sent.size());
+    EXPECT_EQ("8C 20 00 01 20", toHex(Bytes(sent.begin(), sent.begin() + 5)));
+    const Bytes r(sent.begin() + 5, sent.begin() + 13);
+    const Bytes plain =
+        openssl(EVP_des_ede_cbc(), false, key, r, Bytes(sent.begin() + 13, sent.end()), true);
+    ASSERT_EQ(18u, plain.size());
+    EXPECT_EQ(toHex(pinBlock), toHex(Bytes(plain.begin(), plain.begin() + 10)));
+    const Bytes mac = openssl(EVP_des_ede_cbc(), true, key, r, pinBlock, true);
+    EXPECT_EQ(toHex(Bytes(mac.end() - 8, mac.end())),
+              toHex(Bytes(plain.begin() + 10, plain.end())));
 }
 
 inline Bytes randomBytes(std::size_t n, unsigned seed) {

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace cardsim {
 namespace {
@@ -239,11 +240,9 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
     return "";
 }
 
-std::string loadDescription(SimOptions& options, const std::string& path) {
-    if (depth > 4) return "card descriptions nested too deeply";
-    std::ifstream in(path);
-    if (!in) return "cannot read card description " + path;
-    ++depth;
+namespace {
+
+std::string applyLines(SimOptions& options, std::istream& in, const std::string& source) {
     std::string line, error;
     int number = 0;
     while (error.empty() && std::getline(in, line)) {
@@ -254,10 +253,30 @@ std::string loadDescription(SimOptions& options, const std::string& path) {
         std::getline(words >> std::ws, value);
         while (!value.empty() && (value.back() == '\r' || value.back() == ' ')) value.pop_back();
         error = applyOption(options, name, value);
-        if (!error.empty()) error = path + ":" + std::to_string(number) + ": " + error;
+        if (!error.empty()) error = source + ":" + std::to_string(number) + ": " + error;
     }
+    return error;
+}
+
+}  // namespace
+
+std::string loadDescription(SimOptions& options, const std::string& path) {
+    if (depth > 4) return "card descriptions nested too deeply";
+    std::ifstream in(path);
+    if (!in) return "cannot read card description " + path;
+    ++depth;
+    const std::string error = applyLines(options, in, path);
     --depth;
     return error;
+}
+
+CardProfile described(CardProfile card, const std::string& description) {
+    SimOptions options;
+    options.card = std::move(card);
+    std::istringstream in(description);
+    const std::string error = applyLines(options, in, "description");
+    if (!error.empty()) throw std::invalid_argument(error);
+    return options.card;
 }
 
 std::string optionHelp() {

@@ -96,6 +96,11 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
 // A description file: one option per line, "name value", '#' starts a comment line.
 std::string loadDescription(SimOptions& options, const std::string& path);
 
+// The card with the lines of a description (as in a file) applied on top, so that C++ tests
+// write a card's peculiarities the way a description file does ("fault 80B0#2=short:3");
+// throws std::invalid_argument on a line the program would refuse.
+CardProfile described(CardProfile card, const std::string& description);
+
 // The option names with a line of help each, for --help.
 std::string optionHelp();
 

@@ -4,14 +4,30 @@
 
 namespace cardsim {
 
+namespace {
+
+CardFile& adopt(CardFile& parent, std::unique_ptr<CardFile> file) {
+    file->parent = &parent;
+    parent.children.push_back(std::move(file));
+    return *parent.children.back();
+}
+
+// Depth first from `f`, `f` itself included.
+CardFile* search(CardFile& f, const std::function<bool(const CardFile&)>& match) {
+    if (match(f)) return &f;
+    for (auto& c : f.children)
+        if (CardFile* hit = search(*c, match)) return hit;
+    return nullptr;
+}
+
+}  // namespace
+
 CardFile& CardFile::addDf(std::uint16_t id, Bytes appAid) {
     auto df = std::make_unique<CardFile>();
     df->fid = id;
     df->dedicated = true;
     df->aid = std::move(appAid);
-    df->parent = this;
-    children.push_back(std::move(df));
-    return *children.back();
+    return adopt(*this, std::move(df));
 }
 
 CardFile& CardFile::addEf(std::uint16_t id, Bytes content, Access rule) {
@@ -19,9 +35,7 @@ CardFile& CardFile::addEf(std::uint16_t id, Bytes content, Access rule) {
     ef->fid = id;
     ef->data = std::move(content);
     ef->access = rule;
-    ef->parent = this;
-    children.push_back(std::move(ef));
-    return *children.back();
+    return adopt(*this, std::move(ef));
 }
 
 CardFile* CardFile::child(std::uint16_t id) const {
@@ -67,25 +81,14 @@ CardFile* FileSystem::select(std::uint16_t fid) {
 }
 
 CardFile* FileSystem::selectAid(const Bytes& aid) {
-    std::function<CardFile*(CardFile&)> search = [&](CardFile& f) -> CardFile* {
-        if (f.dedicated && !f.aid.empty() && f.aid == aid) return &f;
-        for (auto& c : f.children)
-            if (CardFile* hit = search(*c)) return hit;
-        return nullptr;
-    };
-    CardFile* found = search(*root_);
+    CardFile* found = search(
+        *root_, [&](const CardFile& f) { return f.dedicated && !f.aid.empty() && f.aid == aid; });
     if (found) enter(found);
     return found;
 }
 
 CardFile* FileSystem::find(std::uint16_t fid) {
-    std::function<CardFile*(CardFile&)> search = [&](CardFile& f) -> CardFile* {
-        if (f.fid == fid) return &f;
-        for (auto& c : f.children)
-            if (CardFile* hit = search(*c)) return hit;
-        return nullptr;
-    };
-    return search(*root_);
+    return search(*root_, [&](const CardFile& f) { return f.fid == fid; });
 }
 
 }  // namespace cardsim

@@ -158,11 +158,6 @@ std::vector<Bytes> SimulatedCard::commands() const {
     return commands_;
 }
 
-void SimulatedCard::clearCommands() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    commands_.clear();
-}
-
 std::vector<Bytes> SimulatedCard::pinBlocks() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return card_->pinBlocks();

@@ -35,7 +35,6 @@ class SimulatedCard {
     bool inserted() const { return connected_.load(); }
 
     std::vector<Bytes> commands() const;  // every command APDU received, in order
-    void clearCommands();
     std::vector<Bytes> pinBlocks() const;
     int triesLeft() const;
     Card::Counters counters() const;

@@ -56,20 +56,15 @@ class StarcosCard : public Card {
 
     // 62 L, then 80 02 size (EFs), 82 01 descriptor, 83 02 identifier.
     static Bytes fcp(const CardFile& f) {
+        auto high = [](int v) { return static_cast<std::uint8_t>(v >> 8); };
+        auto low = [](int v) { return static_cast<std::uint8_t>(v & 0xFF); };
         Bytes body;
         if (!f.dedicated) {
             int size = f.declaredSize.value_or(static_cast<int>(f.data.size()));
-            body = {0x80, 0x02, static_cast<std::uint8_t>(size >> 8),
-                    static_cast<std::uint8_t>(size & 0xFF)};
+            body = {0x80, 0x02, high(size), low(size)};
         }
-        Bytes rest = {0x82,
-                      0x01,
-                      static_cast<std::uint8_t>(f.dedicated ? 0x38 : 0x01),
-                      0x83,
-                      0x02,
-                      static_cast<std::uint8_t>(f.fid >> 8),
-                      static_cast<std::uint8_t>(f.fid & 0xFF)};
-        body.insert(body.end(), rest.begin(), rest.end());
+        const std::uint8_t descriptor = f.dedicated ? 0x38 : 0x01;
+        body.insert(body.end(), {0x82, 0x01, descriptor, 0x83, 0x02, high(f.fid), low(f.fid)});
         Bytes out = {0x62, static_cast<std::uint8_t>(body.size())};
         out.insert(out.end(), body.begin(), body.end());
         return out;

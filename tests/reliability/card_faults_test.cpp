@@ -14,8 +14,6 @@
 namespace reliability {
 namespace {
 
-using cardsim::FaultRule;
-
 class CardFaults : public CarddataFixture {};
 
 struct KindCase {
@@ -93,168 +91,49 @@ TEST(PcscServiceFaults, NoPcscdGivesACleanReplyWithThePcscCode) {
     }
 }
 
-FaultRule rule(const char* prefix, FaultRule::Action action, int occurrence = 0) {
-    FaultRule r;
-    r.prefix = *cardsim::fromHex(prefix);
-    r.action = action;
-    r.occurrence = occurrence;
-    return r;
-}
-
-FaultRule statusRule(const char* prefix, std::uint16_t sw, int occurrence = 0) {
-    FaultRule r = rule(prefix, FaultRule::Action::Status, occurrence);
-    r.sw = sw;
-    return r;
-}
-
-FaultRule sizedRule(const char* prefix, FaultRule::Action action, std::size_t count,
-                    int occurrence = 0) {
-    FaultRule r = rule(prefix, action, occurrence);
-    r.count = count;
-    return r;
-}
-
-FaultRule rawRule(const char* prefix, const char* hex, int occurrence = 0) {
-    FaultRule r = rule(prefix, FaultRule::Action::Raw, occurrence);
-    r.raw = *cardsim::fromHex(hex);
-    return r;
-}
-
 TEST_F(CardFaults, CardAnswersThatDoNotAddUp) {
-    using A = FaultRule::Action;
     const long long kTooLarge = 0x77200002;  // 0x7401 as the service knows it
     const long long kTooShort = 0x7402;      // an answer shorter than it must be
     const struct {
         const char* name;
         CardKind kind;
-        std::vector<FaultRule> faults;
-        std::map<std::uint16_t, int> declaredSizes;
-        cardsim::VerifyReply verifyReply;
-        long long code;  // 0: the read succeeds with the right data
+        const char* change;  // card description lines
+        long long code;      // 0: the read succeeds with the right data
     } cases[] = {
-        {"main: index file not found",
-         CardKind::Main,
-         {statusRule("80A40000020904", 0x6A82)},
-         {},
-         cardsim::VerifyReply::Plain,
-         0x6A82},
-        {"main: index answer longer than asked",
-         CardKind::Main,
-         {sizedRule("80B0", A::Extend, 10, 1)},
-         {},
-         cardsim::VerifyReply::Plain,
-         kTooLarge},
-        {"main: answer without a status word",
-         CardKind::Main,
-         {rawRule("80A40000020900", "90")},
-         {},
-         cardsim::VerifyReply::Plain,
+        {"main: index file not found", CardKind::Main, "fault 80A40000020904=sw:6A82", 0x6A82},
+        {"main: index answer longer than asked", CardKind::Main, "fault 80B0#1=long:10", kTooLarge},
+        {"main: answer without a status word", CardKind::Main, "fault 80A40000020900=raw:90",
          kTooShort},
-        {"main: index answer shorter than asked",
-         CardKind::Main,
-         {sizedRule("80B0", A::Truncate, 10, 1)},
-         {},
-         cardsim::VerifyReply::Plain,
+        {"main: index answer shorter than asked", CardKind::Main, "fault 80B0#1=short:10",
          kTooShort},
-        {"main: record chunk cut short",
-         CardKind::Main,
-         {sizedRule("80B00190", A::Truncate, 50)},
-         {},
-         cardsim::VerifyReply::Plain,
+        {"main: record chunk cut short", CardKind::Main, "fault 80B00190=short:50", kTooShort},
+        {"main: record chunk of the status word alone", CardKind::Main, "fault 80B00190=short:200",
          kTooShort},
-        {"main: record chunk of the status word alone",
-         CardKind::Main,
-         {sizedRule("80B00190", A::Truncate, 200)},
-         {},
-         cardsim::VerifyReply::Plain,
-         kTooShort},
-        {"main: challenge too short",
-         CardKind::Main,
-         {sizedRule("8084", A::Truncate, 3)},
-         {},
-         cardsim::VerifyReply::Plain,
-         kTooShort},
-        {"main: challenge too long",
-         CardKind::Main,
-         {sizedRule("8084", A::Extend, 1)},
-         {},
-         cardsim::VerifyReply::Plain,
-         kTooLarge},
-        {"main: record chunk with a warning status",
-         CardKind::Main,
-         {statusRule("80B00190", 0x6282)},
-         {},
-         cardsim::VerifyReply::Plain,
+        {"main: challenge too short", CardKind::Main, "fault 8084=short:3", kTooShort},
+        {"main: challenge too long", CardKind::Main, "fault 8084=long:1", kTooLarge},
+        {"main: record chunk with a warning status", CardKind::Main, "fault 80B00190=sw:6282",
          0x6282},
-        {"main: authentication refused",
-         CardKind::Main,
-         {statusRule("8082", 0x6982)},
-         {},
-         cardsim::VerifyReply::Plain,
-         0x6982},
+        {"main: authentication refused", CardKind::Main, "fault 8082=sw:6982", 0x6982},
         // The status of the protected VERIFY is read from its last two bytes; the answer's MAC
         // is not checked, so a bad one changes nothing.
-        {"main: protected VERIFY answer with a bad MAC",
-         CardKind::Main,
-         {},
-         {},
-         cardsim::VerifyReply::ProtectedBadMac,
-         0},
-        {"STARCOS: FCI too short for a size",
-         CardKind::Starcos,
-         {rawRule("00A4000002FE15", "62029000")},
-         {},
-         cardsim::VerifyReply::Plain,
-         kTooShort},
-        {"STARCOS: garbage FCI declaring 65535 bytes",
-         CardKind::Starcos,
-         {rawRule("00A4000002FE15", "FFFFFFFFFFFF9000")},
-         {},
-         cardsim::VerifyReply::Plain,
+        {"main: protected VERIFY answer with a bad MAC", CardKind::Main,
+         "verify-reply protected-bad-mac", 0},
+        {"STARCOS: FCI too short for a size", CardKind::Starcos,
+         "fault 00A4000002FE15=raw:62029000", kTooShort},
+        {"STARCOS: garbage FCI declaring 65535 bytes", CardKind::Starcos,
+         "fault 00A4000002FE15=raw:FFFFFFFFFFFF9000", kTooLarge},
+        {"STARCOS: index declared one byte too large", CardKind::Starcos, "declared-size FE15=141",
          kTooLarge},
-        {"STARCOS: index declared one byte too large",
-         CardKind::Starcos,
-         {},
-         {{0xFE15, 141}},
-         cardsim::VerifyReply::Plain,
-         kTooLarge},
-        {"STARCOS: data file declared above 1000 bytes",
-         CardKind::Starcos,
-         {},
-         {{0xAC01, 1001}},
-         cardsim::VerifyReply::Plain,
-         kTooLarge},
-        {"STARCOS: data chunk cut short",
-         CardKind::Starcos,
-         {sizedRule("00B0", A::Truncate, 7, 3)},
-         {},
-         cardsim::VerifyReply::Plain,
-         kTooShort},
-        {"STARCOS: data chunk too long",
-         CardKind::Starcos,
-         {sizedRule("00B0", A::Extend, 7, 3)},
-         {},
-         cardsim::VerifyReply::Plain,
-         kTooLarge},
-        {"STARCOS: PIN refused, one try left",
-         CardKind::Starcos,
-         {statusRule("0020", 0x63C1)},
-         {},
-         cardsim::VerifyReply::Plain,
-         0x63C1},
-        {"STARCOS: application missing",
-         CardKind::Starcos,
-         {statusRule("00A4040C", 0x6A82)},
-         {},
-         cardsim::VerifyReply::Plain,
-         0x6A82},
+        {"STARCOS: data file declared above 1000 bytes", CardKind::Starcos,
+         "declared-size AC01=1001", kTooLarge},
+        {"STARCOS: data chunk cut short", CardKind::Starcos, "fault 00B0#3=short:7", kTooShort},
+        {"STARCOS: data chunk too long", CardKind::Starcos, "fault 00B0#3=long:7", kTooLarge},
+        {"STARCOS: PIN refused, one try left", CardKind::Starcos, "fault 0020=sw:63C1", 0x63C1},
+        {"STARCOS: application missing", CardKind::Starcos, "fault 00A4040C=sw:6A82", 0x6A82},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = cardWith(c.kind, "ABCD", 0x03);
-        profile.faults = c.faults;
-        profile.declaredSizes = c.declaredSizes;
-        profile.verifyReply = c.verifyReply;
+        const CardProfile profile = cardsim::described(cardWith(c.kind, "ABCD", 0x03), c.change);
         pcsctest::CardInReader card(pcscd(), profile);
         const MeasuredResult r = runCarddata(carddataRequest("1234", "ABCD"));
         const Reply reply = readReply(r);

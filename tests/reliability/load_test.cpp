@@ -103,6 +103,15 @@ TEST(Load, SequentialPinChecksAgainstSoftHsm) {
 
 class LoadOnCards : public CarddataFixture {};
 
+// A run whose reply is not the data `want` is reported and counted.
+void countWrongData(const MeasuredResult& r, const std::string& want, const std::string& which,
+                    int& wrongReplies) {
+    const Reply reply = readReply(r);
+    if (reply.wellFormed && reply.code == 0 && reply.msg == want) return;
+    ++wrongReplies;
+    ADD_FAILURE() << which << ": " << describe(r);
+}
+
 TEST_F(LoadOnCards, SequentialReadsOfBothCardKinds) {
     const int runs = countFromEnv("RELIAB_CARDDATA_RUNS", 30);
     const CardProfile main = cardWith(CardKind::Main, "ABCD", 0x03);
@@ -124,12 +133,8 @@ TEST_F(LoadOnCards, SequentialReadsOfBothCardKinds) {
         const bool onMain = i % 2 == 0;
         const MeasuredResult r = runCarddata(
             carddataRequest("1234", onMain ? "ABCD" : "EFGH", pcscd().readerName(onMain ? 0 : 1)));
-        const Reply reply = readReply(r);
-        if (!reply.wellFormed || reply.code != 0 ||
-            reply.msg != (onMain ? wantMain : wantStarcos)) {
-            ++wrongReplies;
-            ADD_FAILURE() << "run " << i << ": " << describe(r);
-        }
+        countWrongData(r, onMain ? wantMain : wantStarcos, "run " + std::to_string(i),
+                       wrongReplies);
         if (i >= 4) peaks.push_back(r.peakRssKb);
         if (i == 3) {  // after the first runs have settled every lazy allocation
             daemonFiles = openFiles(daemon);
@@ -174,18 +179,9 @@ TEST_F(LoadOnCards, TwoConcurrentReadsOnOneCard) {
     for (int round = 0; round < rounds; ++round) {
         MeasuredRun first(CARDDATA_PATH, {carddataRequest("1234", "ABCD", reader)}, env);
         MeasuredRun second(CARDDATA_PATH, {carddataRequest("1234", "WXYZ", reader)}, env);
-        const MeasuredResult a = first.wait();
-        const MeasuredResult b = second.wait();
-        const Reply ra = readReply(a);
-        const Reply rb = readReply(b);
-        if (!ra.wellFormed || ra.code != 0 || ra.msg != wantFirst) {
-            ++wrongReplies;
-            ADD_FAILURE() << "round " << round << ", first: " << describe(a);
-        }
-        if (!rb.wellFormed || rb.code != 0 || rb.msg != wantSecond) {
-            ++wrongReplies;
-            ADD_FAILURE() << "round " << round << ", second: " << describe(b);
-        }
+        const std::string at = "round " + std::to_string(round);
+        countWrongData(first.wait(), wantFirst, at + ", first", wrongReplies);
+        countWrongData(second.wait(), wantSecond, at + ", second", wrongReplies);
     }
     EXPECT_EQ(wrongReplies, 0);
     RecordProperty("rounds", rounds);

@@ -8,8 +8,6 @@
 namespace carddatatest {
 namespace {
 
-using cardsim::FaultRule;
-
 class CardReplies : public CarddataRun {};
 
 TEST_F(CardReplies, DataOfOneToSixRecordsInBase64) {
@@ -42,86 +40,36 @@ TEST_F(CardReplies, StarcosCardDataInBase64) {
 }
 
 TEST_F(CardReplies, EachCardOutcomeMapsToItsReplyCode) {
-    auto fault = [](const char* prefix, std::uint16_t sw) {
-        FaultRule r;
-        r.prefix = *cardsim::fromHex(prefix);
-        r.sw = sw;
-        return r;
-    };
     const struct {
         const char* name;
         CardKind kind;
-        Bytes atr;
+        const char* change;  // card description lines
         std::string pin, sno;
-        int triesLeft;
-        std::vector<FaultRule> faults;
-        std::size_t starcosRecordSize;
         long long code;
     } cases[] = {
-        {"wrong PIN, two tries left (63C2 unchanged)",
-         CardKind::Main,
-         {},
-         "9999",
-         "ABCD",
-         3,
-         {},
-         1000,
-         0x63C2},
-        {"wrong PIN, PIN blocked", CardKind::Main, {}, "9999", "ABCD", 0, {}, 1000, 0x6983},
-        {"unknown record key (7412)", CardKind::Main, {}, "1234", "QQQQ", 3, {}, 1000, 1998585873},
-        {"unknown ATR (80100069)", CardKind::Other, {}, "1234", "ABCD", 3, {}, 1000, 1979711494},
-        {"recognised, not readable (-1)",
-         CardKind::Other,
-         *cardsim::fromHex("3BB813008131FA525A6172716F56323200"),
-         "1234",
-         "ABCD",
-         3,
-         {},
-         1000,
-         1979711500},
-        {"data file larger than its buffer (7401)",
-         CardKind::Starcos,
-         {},
-         "1234",
-         "ABCD",
-         3,
-         {},
-         1001,
-         1998585858},
-        {"card status word (6A82)",
-         CardKind::Main,
-         {},
-         "1234",
-         "ABCD",
-         3,
-         {fault("80A4000002AC01", 0x6A82)},
-         1000,
+        {"wrong PIN, two tries left (63C2 unchanged)", CardKind::Main, "", "9999", "ABCD", 0x63C2},
+        {"wrong PIN, PIN blocked", CardKind::Main, "tries-left 0", "9999", "ABCD", 0x6983},
+        {"unknown record key (7412)", CardKind::Main, "", "1234", "QQQQ", 1998585873},
+        {"unknown ATR (80100069)", CardKind::Other, "", "1234", "ABCD", 1979711494},
+        {"recognised, not readable (-1)", CardKind::Other, "atr 3BB813008131FA525A6172716F56323200",
+         "1234", "ABCD", 1979711500},
+        {"data file larger than its buffer (7401)", CardKind::Starcos, "record-size 1=1001", "1234",
+         "ABCD", 1998585858},
+        {"card status word (6A82)", CardKind::Main, "fault 80A4000002AC01=sw:6A82", "1234", "ABCD",
          0x6A82},
-        {"selects no record (no data)",
-         CardKind::Main,
-         {},
-         "1234",
-         "NONE",
-         3,
-         {},
-         1000,
-         1986002945},
+        {"selects no record (no data)", CardKind::Main, "", "1234", "NONE", 1986002945},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = patternCard(c.kind, {{"ABCD", 0x01}, {"NONE", 0x00}});
-        profile.atr = c.atr;
-        profile.triesLeft = c.triesLeft;
-        profile.faults = c.faults;
-        if (c.kind == CardKind::Starcos)
-            profile.records[1] = cardsim::patternRecord(1, c.starcosRecordSize);
+        const CardProfile profile =
+            cardsim::described(patternCard(c.kind, {{"ABCD", 0x01}, {"NONE", 0x00}}), c.change);
         pcsctest::CardInReader card(pcscd(), profile);
         expectReply(run({request(c.pin, c.sno)}), "", c.code);
         // The type the trace says the ATR matched, and the refusing command's status word.
         expectTraced("cardread.card", "card_type",
                      c.kind == CardKind::Main      ? "VEK Pelvo Card 32K"
                      : c.kind == CardKind::Starcos ? "STARCOS SPK 2.3"
-                     : c.atr.empty()               ? "none"
+                     : profile.atr.empty()         ? "none"
                                                    : "Zarqo 32K");
         if (c.code >= 0x6000 && c.code < 0x7000) {
             char sw[8];

@@ -20,21 +20,26 @@ namespace {
 
 class CarddataPrivacy : public CarddataRun {};
 
+// A run with the card's PIN and one with a wrong PIN, and the replies they must get.
+struct PinCase {
+    const char* name;
+    std::string pin;
+    std::string msg;
+    long long code;
+};
+
+std::vector<PinCase> rightAndWrongPin(const CardProfile& profile, const std::string& wrong) {
+    return {{"PIN accepted", std::string(profile.pin.begin(), profile.pin.end()),
+             base64(dataSelectedBy(profile, 0x03)), 0},
+            {"PIN wrong", wrong, "", 0x63C2}};
+}
+
 TEST_F(CarddataPrivacy, RequestIsGoneFromTheCommandLineWhileTheCardAnswers) {
     CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
     profile.pin = {'7', '3', '5', '1'};
     // Each answer takes a while, as on a real card: the look below falls inside a card call.
     profile.answerDelayMs = 30;
-    const struct {
-        const char* name;
-        std::string pin;
-        std::string msg;
-        long long code;
-    } cases[] = {
-        {"PIN accepted", "7351", base64(dataSelectedBy(profile, 0x03)), 0},
-        {"PIN wrong", "0000", "", 0x63C2},
-    };
-    for (const auto& c : cases) {
+    for (const PinCase& c : rightAndWrongPin(profile, "0000")) {
         SCOPED_TRACE(c.name);
         pcsctest::CardInReader card(pcscd(), profile);
         const std::string text = request(c.pin, "ABCD");
@@ -58,16 +63,7 @@ TEST_F(CarddataPrivacy, NoCopyOfThePinIsLeftInMemoryAtExit) {
     if (!testsupport::MemoryScan::available()) GTEST_SKIP() << "no memory scan in this build";
     CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
     profile.pin = {'7', '3', '5', '1', '9', '2', '6', '4'};
-    const struct {
-        const char* name;
-        std::string pin;
-        std::string msg;
-        long long code;
-    } cases[] = {
-        {"PIN accepted", "73519264", base64(dataSelectedBy(profile, 0x03)), 0},
-        {"PIN wrong", "73519265", "", 0x63C2},
-    };
-    for (const auto& c : cases) {
+    for (const PinCase& c : rightAndWrongPin(profile, "73519265")) {
         SCOPED_TRACE(c.name);
         pcsctest::CardInReader card(pcscd(), profile);
         const testsupport::MemoryScan scan(c.pin);

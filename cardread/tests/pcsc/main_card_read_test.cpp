@@ -8,7 +8,6 @@
 namespace cardtest {
 namespace {
 
-using cardsim::FaultRule;
 using cardsim::IndexEntry;
 using cardsim::toHex;
 
@@ -76,22 +75,15 @@ TEST_F(MainCardRead, LogShowsTheExactCommandSequence) {
 
     const std::vector<std::string> index = {"80A40000023F00", "80A40000020900", "80A40000020904",
                                             "80B000008C"};
-    auto record = [](const char* fid) {
-        return std::vector<std::string>{std::string("80A4000002") + fid,
-                                        "80B00000C8",
-                                        "80B000C8C8",
-                                        "80B00190C8",
-                                        "80B00258C8",
-                                        "80B00320C8"};
-    };
     std::vector<std::string> expected = index;                    // size query
     expected.insert(expected.end(), index.begin(), index.end());  // read
     expected.insert(expected.end(),
                     {"80A40000023F00", "80A40000020800", "80A40000020810", "VERIFY",
                      "80A40000023F00", "80A40000020900", "80A40000020910", "8084000008", "AUTH"});
     for (const char* fid : {"AC01", "AC03"}) {
-        auto r = record(fid);
-        expected.insert(expected.end(), r.begin(), r.end());
+        expected.push_back(std::string("80A4000002") + fid);
+        expected.insert(expected.end(),
+                        {"80B00000C8", "80B000C8C8", "80B00190C8", "80B00258C8", "80B00320C8"});
     }
     ASSERT_EQ(lines.size(), expected.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -108,24 +100,43 @@ TEST_F(MainCardRead, LogShowsTheExactCommandSequence) {
     }
 }
 
-TEST_F(MainCardRead, PinBlockIsFirstTenBytesPaddedWithFF) {
-    const struct {
-        std::string cardPin, sentPin, block;
-    } cases[] = {
-        {"1234", "1234", "31323334FFFFFFFFFFFF"},
-        {"1234567890", "1234567890", "31323334353637383930"},
-        {"1234567890", "123456789012", "31323334353637383930"},  // only ten bytes go out
-        {"1", "1", "31FFFFFFFFFFFFFFFFFF"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sentPin);
-        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
-        profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
-        pcsctest::CardInReader card(pcscd(), profile);
-        EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, 0);
-        EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex(c.block)});
-    }
+// The PIN block of either kind: the main kind sends the first ten bytes padded with FF, the
+// STARCOS kind the first eight padded with blanks.
+struct PinBlockCase {
+    const char* name;
+    CardKind kind;
+    std::string cardPin, sentPin, block;
+    int status;
+};
+
+class PinBlock : public ThroughPcscd, public ::testing::WithParamInterface<PinBlockCase> {};
+
+TEST_P(PinBlock, IsTheFirstBytesPadded) {
+    const PinBlockCase& c = GetParam();
+    CardProfile profile = patternCard(c.kind, {{"ABCD", 0x01}});
+    profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
+    pcsctest::CardInReader card(pcscd(), profile);
+    EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, c.status);
+    EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex(c.block)});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    BothKinds, PinBlock,
+    ::testing::Values(
+        PinBlockCase{"MainFourDigits", CardKind::Main, "1234", "1234", "31323334FFFFFFFFFFFF", 0},
+        PinBlockCase{"MainTenDigits", CardKind::Main, "1234567890", "1234567890",
+                     "31323334353637383930", 0},
+        PinBlockCase{"MainOnlyTenOfTwelveSent", CardKind::Main, "1234567890", "123456789012",
+                     "31323334353637383930", 0},
+        PinBlockCase{"MainOneDigit", CardKind::Main, "1", "1", "31FFFFFFFFFFFFFFFFFF", 0},
+        PinBlockCase{"StarcosFourDigits", CardKind::Starcos, "1234", "1234", "3132333420202020", 0},
+        PinBlockCase{"StarcosOnlyEightOfTwelveSent", CardKind::Starcos, "12345678", "1234567890AB",
+                     "3132333435363738", 0},
+        PinBlockCase{"StarcosWrongPin", CardKind::Starcos, "1234", "9999", "3939393920202020",
+                     0x63C2}),
+    [](const ::testing::TestParamInfo<PinBlockCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(MainCardRead, WrongPinReturnsTheCardsRetryStatusAndIsSentOnce) {
     const struct {
@@ -203,26 +214,22 @@ TEST_F(MainCardRead, PinContextFallsBackToDf5030) {
 }
 
 TEST_F(MainCardRead, SecureMessagingAgainstTheCardsKeys) {
-    const Bytes otherKey = *cardsim::fromHex("00112233445566778899AABBCCDDEEFF");
     const struct {
         const char* name;
-        bool otherKeyB, otherAuthKey;
-        cardsim::VerifyReply reply;
+        const char* change;  // card description lines
         int status;
     } cases[] = {
         // The card deciphers the PIN and checks the MAC with its key B: a mismatch is its 6988.
-        {"card key B differs", true, false, cardsim::VerifyReply::Plain, 0x6988},
-        {"card authentication key differs", false, true, cardsim::VerifyReply::Plain, 0x6300},
+        {"card key B differs", "key-b 00112233445566778899AABBCCDDEEFF", 0x6988},
+        {"card authentication key differs", "auth-key 00112233445566778899AABBCCDDEEFF", 0x6300},
         // The library reads the VERIFY status from the answer's last two bytes as it stands.
-        {"protected VERIFY reply", false, false, cardsim::VerifyReply::Protected, 0},
-        {"protected VERIFY reply, bad MAC", false, false, cardsim::VerifyReply::ProtectedBadMac, 0},
+        {"protected VERIFY reply", "verify-reply protected", 0},
+        {"protected VERIFY reply, bad MAC", "verify-reply protected-bad-mac", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
-        if (c.otherKeyB) profile.keyB = otherKey;
-        if (c.otherAuthKey) profile.authKey = otherKey;
-        profile.verifyReply = c.reply;
+        const CardProfile profile =
+            cardsim::described(patternCard(CardKind::Main, {{"ABCD", 0x01}}), c.change);
         pcsctest::CardInReader card(pcscd(), profile);
         ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
         EXPECT_EQ(r.status, c.status);
@@ -233,49 +240,35 @@ TEST_F(MainCardRead, SecureMessagingAgainstTheCardsKeys) {
 }
 
 TEST_F(MainCardRead, WrongAnswersGiveAnErrorNeverABufferOverrun) {
-    auto rule = [](const char* prefix, FaultRule::Action action, std::size_t count,
-                   std::uint16_t sw = 0, const char* raw = "") {
-        FaultRule r;
-        r.prefix = *cardsim::fromHex(prefix);
-        r.action = action;
-        r.count = count;
-        r.sw = sw;
-        r.raw = *cardsim::fromHex(raw);
-        return r;
-    };
-    using A = FaultRule::Action;
     const struct {
         const char* name;
-        FaultRule fault;
+        const char* fault;
         int status;
     } cases[] = {
-        {"index answer longer than asked", rule("80B000008C", A::Extend, 10), 0x7401},
-        {"record chunk longer than asked", rule("80B000C8C8", A::Extend, 1), 0x7401},
-        {"challenge longer than 8 bytes", rule("8084000008", A::Extend, 4), 0x7401},
-        {"challenge shorter than 8 bytes", rule("8084000008", A::Truncate, 4), 0x7402},
-        {"select answer without status word", rule("80A40000020900", A::Raw, 0, 0, "90"), 0x7402},
+        {"index answer longer than asked", "80B000008C=long:10", 0x7401},
+        {"record chunk longer than asked", "80B000C8C8=long:1", 0x7401},
+        {"challenge longer than 8 bytes", "8084000008=long:4", 0x7401},
+        {"challenge shorter than 8 bytes", "8084000008=short:4", 0x7402},
+        {"select answer without status word", "80A40000020900=raw:90", 0x7402},
         // vpcd cannot pass on an answer of no bytes; the simulator pulls the card instead and
         // pcscd hands the library an empty answer.
-        {"empty answer", rule("80A40000023F00", A::Raw, 0), 0x7402},
-        {"data file missing", rule("80A4000002AC02", A::Status, 0, 0x6A82), 0x6A82},
-        {"index file ends early", rule("80B000008C", A::Status, 0, 0x6282), 0x6282},
+        {"empty answer", "80A40000023F00=raw:", 0x7402},
+        {"data file missing", "80A4000002AC02=sw:6A82", 0x6A82},
+        {"index file ends early", "80B000008C=sw:6282", 0x6282},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
-        profile.faults = {c.fault};
-        pcsctest::CardInReader card(pcscd(), profile);
+        pcsctest::CardInReader card(
+            pcscd(), cardsim::described(patternCard(CardKind::Main, {{"ABCD", 0x03}}),
+                                        std::string("fault ") + c.fault));
         EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, c.status);
     }
 }
 
 TEST_F(MainCardRead, CardPulledDuringTheReadFailsAndIsThenMissing) {
-    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
-    FaultRule pull;
-    pull.prefix = {0x8C, 0x20};
-    pull.action = FaultRule::Action::Drop;
-    profile.faults = {pull};
-    pcsctest::CardInReader card(pcscd(), profile);
+    pcsctest::CardInReader card(
+        pcscd(),
+        cardsim::described(patternCard(CardKind::Main, {{"ABCD", 0x03}}), "fault 8C20=drop"));
     ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
     // The vpcd driver reports the command as transmitted with an empty answer: no status word.
     EXPECT_EQ(r.status, 0x7402) << std::hex << r.status;

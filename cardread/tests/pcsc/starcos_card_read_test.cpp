@@ -5,7 +5,6 @@
 namespace cardtest {
 namespace {
 
-using cardsim::FaultRule;
 using cardsim::toHex;
 
 class StarcosCardRead : public ThroughPcscd {};
@@ -72,75 +71,32 @@ TEST_F(StarcosCardRead, FileSizeDecidesTheChunks) {
     }
 }
 
-TEST_F(StarcosCardRead, PinBlockIsFirstEightBytesPaddedWithBlanks) {
-    const struct {
-        std::string cardPin, sentPin, block;
-        int status;
-    } cases[] = {
-        {"1234", "1234", "3132333420202020", 0},
-        {"12345678", "1234567890AB", "3132333435363738", 0},
-        {"1234", "9999", "3939393920202020", 0x63C2},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sentPin);
-        CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x01}});
-        profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
-        pcsctest::CardInReader card(pcscd(), profile);
-        EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, c.status);
-        EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex(c.block)});
-    }
-}
-
 TEST_F(StarcosCardRead, OversizedOrShortFilesAreErrors) {
-    auto raw = [](const char* prefix, const char* reply) {
-        FaultRule r;
-        r.prefix = *cardsim::fromHex(prefix);
-        r.action = FaultRule::Action::Raw;
-        r.raw = *cardsim::fromHex(reply);
-        return r;
-    };
-    auto longer = [](const char* prefix, std::size_t n) {
-        FaultRule r;
-        r.prefix = *cardsim::fromHex(prefix);
-        r.action = FaultRule::Action::Extend;
-        r.count = n;
-        return r;
-    };
     const struct {
         const char* name;
-        std::size_t indexSize, recordSize;
-        std::map<std::uint16_t, int> declared;
-        std::vector<FaultRule> faults;
+        std::size_t indexSize;
+        std::string change;  // card description lines
         int status;
     } cases[] = {
-        {"index file of 141 bytes", 141, 1000, {}, {}, 0x7401},
-        {"data file of 1001 bytes", 140, 1001, {}, {}, 0x7401},
-        {"FCI of 5 bytes", 140, 1000, {}, {raw("00A4000002AC01", "62038002039000")}, 0x7402},
-        {"FCI claims more than the file holds", 140, 300, {{0xAC01, 600}}, {}, 0x6282},
-        {"READ answers fewer bytes than the FCI size",
-         140,
-         1000,
-         {},
-         {raw("00B000FCFC", "00119000")},
+        {"index file of 141 bytes", 141, "", 0x7401},
+        {"data file of 1001 bytes", 140, "record-size 1=1001", 0x7401},
+        {"FCI of 5 bytes", 140, "fault 00A4000002AC01=raw:62038002039000", 0x7402},
+        {"FCI claims more than the file holds", 140, "record-size 1=300\ndeclared-size AC01=600",
+         0x6282},
+        {"READ answers fewer bytes than the FCI size", 140, "fault 00B000FCFC=raw:00119000",
          0x7402},
-        {"READ answers more bytes than asked", 140, 1000, {}, {longer("00B000FCFC", 1)}, 0x7401},
+        {"READ answers more bytes than asked", 140, "fault 00B000FCFC=long:1", 0x7401},
         // Le 00 asks for up to 256 bytes: the first 140 of a longer answer are the index.
-        {"index READ answers 254 bytes",
-         140,
-         1000,
-         {},
-         {raw("00B0000000", std::string(254 * 2, '4').append("9000").c_str())},
-         0x7412},
+        {"index READ answers 254 bytes", 140,
+         "fault 00B0000000=raw:" + std::string(254 * 2, '4') + "9000", 0x7412},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x01}});
+        CardProfile profile =
+            cardsim::described(patternCard(CardKind::Starcos, {{"ABCD", 0x01}}), c.change);
         Bytes index = cardsim::buildIndex(profile.entries);
         index.resize(c.indexSize, 0);
         profile.rawIndex = index;
-        profile.records[1] = cardsim::patternRecord(1, c.recordSize);
-        profile.declaredSizes = c.declared;
-        profile.faults = c.faults;
         pcsctest::CardInReader card(pcscd(), profile);
         EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, c.status)
             << ::testing::PrintToString(hexLines(card->commands()));

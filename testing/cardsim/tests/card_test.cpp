@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "card_crypto.h"
 
 namespace cardsim {
@@ -19,12 +21,7 @@ std::string sw(const std::string& response) {
 }
 
 CardProfile twoRecords(CardKind kind) {
-    CardProfile p;
-    p.kind = kind;
-    p.entries = {{"ABCD", 0x03}};
-    p.records[1] = patternRecord(1);
-    p.records[2] = patternRecord(2);
-    return p;
+    return patternCard(kind, {{"ABCD", 0x03}}, 2);
 }
 
 // The protected VERIFY as the library builds it, made here with OpenSSL.
@@ -139,10 +136,7 @@ TEST(BothKinds, RetryCounterCountsDownAndBlocks) {
             answer(*card, "00A4040C0CA000000063504B43532D3135");
             Bytes block(pin.begin(), pin.end());
             block.resize(8, 0x20);
-            Bytes command = {0x00, 0x20, 0x00, 0x82, 0x08};
-            command.reserve(command.size() + block.size());
-            command.insert(command.end(), block.begin(), block.end());
-            return toHex(*card->transmit(command));
+            return answer(*card, ("0020008208" + toHex(block)).c_str());
         };
         EXPECT_EQ(verify("0000"), "63C2");
         EXPECT_EQ(verify("1234"), "9000");  // a right PIN restores the counter
@@ -168,46 +162,48 @@ TEST(StarcosKind, FcpCarriesTheSizeInBytesFourAndFive) {
     EXPECT_EQ(answer(*card, "00B0000000"), "6982");
 }
 
-TEST(Faults, RulesChangeOrWithholdAnswers) {
-    const struct {
-        const char* rule;
-        const char* command;
-        std::vector<std::string> answers;  // for three sends of the command
-    } cases[] = {
-        {"80A40000023F00=sw:6A82", "80A40000023F00", {"6A82", "6A82", "6A82"}},
-        {"80A40000023F00#2=sw:6F00", "80A40000023F00", {"9000", "6F00", "9000"}},
-        {"80A4=raw:90", "80A40000023F00", {"90", "90", "90"}},
-        {"8084=short:6", "8084000008", {"len:4", "len:4", "len:4"}},
-        {"8084=long:2", "8084000008", {"len:12", "len:12", "len:12"}},
-        {"80A40000023F00#3=drop", "80A40000023F00", {"9000", "9000", "PULLED"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.rule);
-        SimOptions options;
-        options.card = twoRecords(CardKind::Main);
-        options.card.keyB = options.card.authKey = Bytes(16, 0x55);
-        ASSERT_EQ(applyOption(options, "fault", c.rule), "");
-        auto card = makeCard(options.card);
-        for (const std::string& want : c.answers) {
-            std::string got = answer(*card, c.command);
-            if (want.rfind("len:", 0) == 0) {
-                EXPECT_EQ(got.size() / 2, std::stoul(want.substr(4)));
-                EXPECT_EQ(sw(got), "9000");
-            } else {
-                EXPECT_EQ(got, want);
-            }
+// A card changed by description lines, then sent one command once for each answer.
+struct FaultCase {
+    const char* name;
+    const char* description;
+    const char* command;
+    const char* answers;  // separated by blanks
+};
+
+class Faults : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(Faults, ChangeOrWithholdAnswers) {
+    CardProfile profile = twoRecords(CardKind::Main);
+    profile.keyB = profile.authKey = Bytes(16, 0x55);
+    auto card = makeCard(described(profile, GetParam().description));
+    std::istringstream answers(GetParam().answers);
+    for (std::string want; answers >> want;) {
+        std::string got = answer(*card, GetParam().command);
+        if (want.rfind("len:", 0) == 0) {
+            EXPECT_EQ(got.size() / 2, std::stoul(want.substr(4)));
+            EXPECT_EQ(sw(got), "9000");
+        } else {
+            EXPECT_EQ(got, want);
         }
     }
 }
 
-TEST(Faults, DropAfterPullsTheCardAtTheNextCommand) {
-    CardProfile profile = twoRecords(CardKind::Starcos);
-    profile.dropAfter = 2;
-    auto card = makeCard(profile);
-    EXPECT_EQ(answer(*card, "00A4000C023F00"), "9000");
-    EXPECT_EQ(answer(*card, "00A4000C023F00"), "9000");
-    EXPECT_EQ(answer(*card, "00A4000C023F00"), "PULLED");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rules, Faults,
+    ::testing::Values(
+        FaultCase{"StatusEveryTime", "fault 80A40000023F00=sw:6A82", "80A40000023F00",
+                  "6A82 6A82 6A82"},
+        FaultCase{"StatusSecondTimeOnly", "fault 80A40000023F00#2=sw:6F00", "80A40000023F00",
+                  "9000 6F00 9000"},
+        FaultCase{"RawAnswer", "fault 80A4=raw:90", "80A40000023F00", "90 90 90"},
+        FaultCase{"ShortAnswer", "fault 8084=short:6", "8084000008", "len:4 len:4 len:4"},
+        FaultCase{"LongAnswer", "fault 8084=long:2", "8084000008", "len:12 len:12 len:12"},
+        FaultCase{"PulledAtTheThird", "fault 80A40000023F00#3=drop", "80A40000023F00",
+                  "9000 9000 PULLED"},
+        // drop-after pulls the card at the next command, whatever it is.
+        FaultCase{"DropAfterTwo", "kind starcos\ndrop-after 2", "00A4000C023F00",
+                  "9000 9000 PULLED"}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace cardsim

@@ -14,6 +14,16 @@
 namespace servicectl {
 namespace testing {
 
+// The default machine's logs and trace, and the event of its start of the service.
+const std::string kDesktop = "C:\\Users\\ann\\Desktop";
+const std::string kDebugLog = kDesktop + "\\VemraLog_debug.log";
+const std::string kExceptionsLog = kDesktop + "\\VemraLog_exceptions.log";
+const std::string kStatusLog = kDesktop + "\\VemraLog_systemstatus.log";
+const std::string kTrace = kDesktop + "\\CardProgramsTrace.jsonl";
+const std::string kCreateEvent =
+    "create \"C:\\Program Files (x86)\\VemraLocalSignServer\\node.exe\" vemraLocalServer.js in "
+    "C:\\Program Files (x86)\\VemraLocalSignServer\\";
+
 struct FakeProcess {
     std::uint32_t processId;
     std::string exeName;
@@ -42,7 +52,7 @@ class FakePlatform : public Platform {
     bool hasProgramFiles = true;
     std::string programFiles = "C:\\Program Files (x86)";
     bool hasDesktop = true;
-    std::string desktop = "C:\\Users\\ann\\Desktop";
+    std::string desktop = kDesktop;
     std::uint32_t createError = 0;  // non-zero: process creation fails with this code
     std::uint16_t uiLanguage = 0x0409;
     std::map<std::string, std::vector<FakeValue>> registry;  // keyed by registryName()

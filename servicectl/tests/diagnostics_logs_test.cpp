@@ -32,6 +32,8 @@ const std::string kRegistryHeader =
     "\r\n-------------------------Check Installer registry-----------------------------------\r\n";
 const std::string kProcessHeader =
     "\r\n-------------------------List all process-----------------------------------\r\n";
+const char kRunningText[] =
+    "IC Card componet has been installed\r\nIC Card componet is running\r\n";
 
 std::string sz(const std::string& text) {
     return text + std::string(1, '\0');
@@ -60,17 +62,13 @@ TEST(StatusReportTest, InstalledAndRunningWritesTheExactLogAndShowsOneBox) {
     const std::string expected =
         kEnvironmentHeader + "=C:=C:\\Windows\r\nPATH=C:\\Windows\r\nUSERNAME=ann\r\n" +
         kRegistryHeader +
-        "DisplayName=Card Service\r\nEstimatedSize=NoModify=Publisher=Card "
-        "Team\r\n" +
+        "DisplayName=Card Service\r\nEstimatedSize=NoModify=Publisher=Card Team\r\n" +
         kProcessHeader +
         "PROCESS NAME:  [System Process]\r\nPROCESS NAME:  System\r\n"
         "PROCESS NAME:  node.exe\r\n";
     EXPECT_EQ(platform.files[kStatusLog], expected);
     EXPECT_EQ(platform.boxes,
-              (std::vector<Box>{{messages::kVersionBox.english, ""},
-                                {"IC Card componet has been installed\r\nIC Card componet is "
-                                 "running\r\n",
-                                 ""}}));
+              (std::vector<Box>{{messages::kVersionBox.english, ""}, {kRunningText, ""}}));
     EXPECT_EQ(platform.stdoutText, "Installed=1\n");
     EXPECT_TRUE(platform.eventsStartingWith("create").empty());
 }
@@ -119,13 +117,10 @@ TEST(StatusReportTest, TheFirstInstallerKeyThatOpensIsListed) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakePlatform platform;
-        if (c.users) platform.addKey(RegistryRoot::Users, kUsersKey, {{"From", 1, sz("users")}});
-        if (c.wow64) {
-            platform.addKey(RegistryRoot::LocalMachine, kWow64Key, {{"From", 1, sz("wow64")}});
-        }
-        if (c.machine) {
-            platform.addKey(RegistryRoot::LocalMachine, kMachineKey, {{"From", 1, sz("machine")}});
-        }
+        const RegistryRoot hku = RegistryRoot::Users, hklm = RegistryRoot::LocalMachine;
+        if (c.users) platform.addKey(hku, kUsersKey, {{"From", 1, sz("users")}});
+        if (c.wow64) platform.addKey(hklm, kWow64Key, {{"From", 1, sz("wow64")}});
+        if (c.machine) platform.addKey(hklm, kMachineKey, {{"From", 1, sz("machine")}});
         EXPECT_EQ(runServicectl(platform, "x"), 0);
         EXPECT_EQ(platform.files[kStatusLog],
                   kEnvironmentHeader + kRegistryHeader + c.listed + kProcessHeader);
@@ -224,8 +219,7 @@ TEST(StatusReportTest, UnusableLogFileIsSkippedAndTheReportGoesOn) {
         EXPECT_EQ(runServicectl(platform, ""), 0);
         EXPECT_TRUE(platform.files.empty());
         EXPECT_TRUE(platform.eventsStartingWith("open ").empty());
-        EXPECT_EQ(platform.boxes.back().text,
-                  "IC Card componet has been installed\r\nIC Card componet is running\r\n");
+        EXPECT_EQ(platform.boxes.back().text, kRunningText);
         EXPECT_EQ(platform.stdoutText, "Installed=1\n");
     }
 }

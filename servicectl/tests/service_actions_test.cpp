@@ -27,6 +27,10 @@ void run(FakePlatform& platform, const char* tail) {
     EXPECT_EQ(runServicectl(platform, tail), 0);
 }
 
+void append(std::vector<std::string>& events, const std::vector<std::string>& more) {
+    events.insert(events.end(), more.begin(), more.end());
+}
+
 std::vector<std::string> terminations(const std::vector<std::uint32_t>& processIds) {
     std::vector<std::string> events;
     for (std::uint32_t id : processIds) events.push_back("terminate " + std::to_string(id));
@@ -198,13 +202,11 @@ TEST(FirstStartTest, DeletesTheLogsOnlyAfterTheServiceEndedOrFailedToStart) {
         run(platform, "/firststart");
         std::vector<std::string> expected = {"snapshot", kCreateEvent};
         if (createError == 0) {
-            expected.push_back("wait");
-            expected.push_back("service ended");
+            append(expected, {"wait", "service ended"});
         } else {
-            expected.push_back("box caption");
-            expected.push_back("box Error");
+            append(expected, {"box caption", "box Error"});
         }
-        for (const std::string& deletion : logDeletions()) expected.push_back(deletion);
+        append(expected, logDeletions());
         EXPECT_EQ(platform.events, expected) << createError;
     }
 }
@@ -226,11 +228,9 @@ TEST(EndTroubleshootingTest, StopsDeletesTheLogsAndRestartsWithoutReportingTheSt
         run(platform, "/debugEnd");
         std::vector<std::string> expected = {"box ", "snapshot"};
         if (!c.terminated.empty()) expected.push_back("snapshot");
-        for (const std::string& t : terminations(c.terminated)) expected.push_back(t);
-        for (const std::string& deletion : logDeletions()) expected.push_back(deletion);
-        expected.push_back(kCreateEvent);
-        expected.push_back("wait");
-        expected.push_back("service ended");
+        append(expected, terminations(c.terminated));
+        append(expected, logDeletions());
+        append(expected, {kCreateEvent, "wait", "service ended"});
         EXPECT_EQ(platform.events, expected);
         EXPECT_EQ(platform.boxes, (std::vector<Box>{{"End for troubleshooting tool", ""}}));
     }

@@ -12,41 +12,23 @@
 #     libtokenapi exactly its API list.
 #
 #   check-deb.sh BUILD_DIR WORK_DIR
-set -euo pipefail
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
-(($# == 2)) || {
-    echo "usage: $0 BUILD_DIR WORK_DIR" >&2
-    exit 2
-}
+source "$(dirname "$0")/check-common.sh"
+usage 2 "BUILD_DIR WORK_DIR" "$@"
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
-rm -rf "$2"
-mkdir -p "$2"
-work=$(cd "$2" && pwd)
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1 || {
-    cat "$work/cpack.log"
-    echo "FAIL: cpack"
-    exit 1
-}
-shopt -s nullglob
-debs=("$work"/*.deb)
-if ((${#debs[@]} != 3)); then
-    echo "FAIL: expected three .deb files in $work, found ${#debs[@]}"
-    exit 1
-fi
+fresh_work "$2"
+logged cpack.log cpack cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work"
+the_debs "$work"
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 version=$(sed -n 's/^#define CARD_VERSION_TEXT "\([0-9.]*\)".*/\1/p' "$root/common/include/common/version.h")
 unpacked=$work/root
 
 # The package names alone, one per line (versions and alternatives cut).
 names() { tr ',|' '\n' <<<"$1" | awk '{ print $1 }'; }
+# The Debian package that owns a file, or nothing.
+owner_of() { dpkg -S "$1" 2>/dev/null | sed -n '1s/:.*//p' || true; }
+# The functions a shared object defines for the dynamic linker, sorted.
+exports() { nm -D --defined-only "$1" | awk '$2 == "T" { print $3 }' | sort; }
 
 # check_package NAME EXPECTED_FILES...: control fields, exact file list, and a Depends entry for
 # every library its ELF files need (other than the ones it or a sibling package ships).
@@ -81,7 +63,7 @@ $expected"
 
     for elf in $files; do
         elf=$unpacked/${elf#./}
-        [[ -f $elf && ! -L $elf && $(file -b "$elf") == ELF* ]] || continue
+        is_elf "$elf" || continue
         for needed in $(readelf -d "$elf" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
             [[ $needed == libcardread.so ]] && continue
             # awk reads to the end: a reader that quits early would break the pipe under pipefail.
@@ -90,10 +72,8 @@ $expected"
                 fail "$(basename "$elf") needs $needed, which this machine does not have"
                 continue
             fi
-            owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | sed -n '1s/:.*//p') || owner=""
-            if [[ -z $owner ]]; then
-                owner=$(dpkg -S "$path" 2>/dev/null | sed -n '1s/:.*//p') || owner=""
-            fi
+            owner=$(owner_of "$(readlink -f "$path")")
+            [[ -n $owner ]] || owner=$(owner_of "$path")
             if [[ -z $owner ]]; then
                 fail "no Debian package owns $path ($needed)"
             elif ! grep -qxF "$owner" <<<"$depended"; then
@@ -152,17 +132,14 @@ if [[ -x $pincheck ]]; then
 fi
 
 # Stripping must leave the dynamic exports alone.
-library_exports=$(nm -D --defined-only "$unpacked/usr/lib/$multiarch/card-programs/libcardread.so" |
-    awk '$2 == "T" { print $3 }' | sort | tr '\n' ' ')
+library_exports=$(exports "$unpacked/usr/lib/$multiarch/card-programs/libcardread.so" | tr '\n' ' ')
 [[ $library_exports == "readUserData " ]] ||
     fail "libcardread.so exports [$library_exports], expected [readUserData ]"
 api=$(sed -n 's/^ *\([A-Za-z]*\);.*/\1/p' "$root/pincheck/token/token_exports.list" | sort)
-program_exports=$(nm -D --defined-only "$pincheck" | awk '$2 == "T" { print $3 }' | sort)
-missing=$(comm -23 <(echo "$api") <(echo "$program_exports") | tr '\n' ' ')
+missing=$(comm -23 <(echo "$api") <(exports "$pincheck") | tr '\n' ' ')
 [[ -z $missing ]] || fail "packaged pincheck lost exports: $missing"
 
-library_exports=$(nm -D --defined-only "$unpacked/usr/lib/$multiarch/libtokenapi.so.1" |
-    awk '$2 == "T" { print $3 }' | sort)
+library_exports=$(exports "$unpacked/usr/lib/$multiarch/libtokenapi.so.1")
 expected_exports=$(sed 's/$/@@TOKENAPI_1/' <<<"$api")
 [[ $library_exports == "$expected_exports" ]] ||
     fail "libtokenapi.so.1 exports [$library_exports], expected [$expected_exports]"
@@ -172,8 +149,4 @@ flags=$(PKG_CONFIG_PATH=$unpacked/usr/lib/$multiarch/pkgconfig pkg-config --cfla
 [[ $(readlink -f "$(sed -n 's/.*-L\([^ ]*\).*/\1/p' <<<"$flags")") == "$unpacked/usr/lib/$multiarch" ]] ||
     fail "pkg-config flags [$flags] do not point into the unpacked package"
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all checks passed"
+finish "all checks passed"

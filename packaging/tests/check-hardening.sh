@@ -16,31 +16,12 @@
 #   - "Control flow integrity: no": the linker marks a file only when all its objects are marked,
 #     the C library's start files included. Accepted when a trivial program linked here with
 #     -fcf-protection is not marked either.
-set -euo pipefail
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
-(($# == 3)) || {
-    echo "usage: $0 BUILD_DIR WORK_DIR FORTIFY(ON|OFF)" >&2
-    exit 2
-}
+source "$(dirname "$0")/check-common.sh"
+usage 3 "BUILD_DIR WORK_DIR FORTIFY(ON|OFF)" "$@"
 build=$(cd "$1" && pwd)
-rm -rf "$2"
-mkdir -p "$2"
-work=$(cd "$2" && pwd)
+fresh_work "$2"
 fortify=$3
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-is_elf() { [[ -f $1 && ! -L $1 && $(head -c 4 "$1" | od -An -c | tr -d ' ') == '177ELF' ]]; }
-
-cmake --install "$build" --prefix "$work/stage" >"$work/install.log" 2>&1 || {
-    cat "$work/install.log"
-    echo "FAIL: cmake --install"
-    exit 1
-}
+logged install.log "cmake --install" cmake --install "$build" --prefix "$work/stage"
 
 all_fortified=no
 if [[ $fortify == ON ]] && ! grep '"command":' "$build/compile_commands.json" |
@@ -93,8 +74,4 @@ while IFS= read -r file; do
 done < <(find "$build" "$work/stage" -path "$build/windows" -prune -o -path '*/CMakeFiles' -prune \
     -o -type f \( -perm -u+x -o -name '*.so*' \) -print)
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all checks passed (${#installed[@]} installed ELF files)"
+finish "all checks passed (${#installed[@]} installed ELF files)"

@@ -6,30 +6,16 @@
 # the hardening flags, and until then this test fails on them.
 #
 #   check-lintian.sh DEB_DIR
-set -euo pipefail
-(($# == 1)) || {
-    echo "usage: $0 DEB_DIR" >&2
-    exit 2
-}
-shopt -s nullglob
-debs=("$1"/*.deb)
-if ((${#debs[@]} != 3)); then
-    echo "FAIL: expected three .deb files in $1, found ${#debs[@]}"
-    exit 1
-fi
+source "$(dirname "$0")/check-common.sh"
+usage 1 DEB_DIR "$@"
+the_debs "$1"
 status=0
 # Root is only warned about on stderr, which is not a tag.
 output=$(lintian --display-info --fail-on error,warning "${debs[@]}" 2>/dev/null) || status=$?
 echo "$output"
-if ((status != 0)); then
-    echo "FAIL: lintian reports errors or warnings (exit status $status)"
-    exit 1
-fi
+((status == 0)) || abort "lintian reports errors or warnings (exit status $status)"
 allowed=$(grep -o '^[a-z][a-z0-9-]*' "$(dirname "$0")/../debian/lintian-info.txt" | sort -u)
 unexplained=$(sed -n 's/^I: [^:]*: \([a-z0-9-]*\).*/\1/p' <<<"$output" | sort -u |
     comm -23 - <(echo "$allowed"))
-if [[ -n $unexplained ]]; then
-    echo "FAIL: informational tags without a reason in lintian-info.txt: $unexplained"
-    exit 1
-fi
+[[ -z $unexplained ]] || abort "informational tags without a reason in lintian-info.txt: $unexplained"
 echo "lintian: no error, no warning, no unexplained informational tag"

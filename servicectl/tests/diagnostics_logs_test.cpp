@@ -15,11 +15,11 @@ using testing::Box;
 using testing::FakePlatform;
 using testing::FakeValue;
 
-const char kDesktop[] = "C:\\Users\\ann\\Desktop";
-const std::string kStatusLog = std::string(kDesktop) + "\\VemraLog_systemstatus.log";
-const std::string kDebugLog = std::string(kDesktop) + "\\VemraLog_debug.log";
-const std::string kExceptionsLog = std::string(kDesktop) + "\\VemraLog_exceptions.log";
-const std::string kTrace = std::string(kDesktop) + "\\CardProgramsTrace.jsonl";
+using testing::kCreateEvent;
+using testing::kDebugLog;
+using testing::kExceptionsLog;
+using testing::kStatusLog;
+using testing::kTrace;
 const std::string kKeyName =
     "Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5B3F0E72-A9C4-4E18-9D6B-27C1F08A4E93}_is1";
 const std::string kUsersKey = ".DEFAULT\\Software\\" + kKeyName;
@@ -32,6 +32,8 @@ const std::string kRegistryHeader =
     "\r\n-------------------------Check Installer registry-----------------------------------\r\n";
 const std::string kProcessHeader =
     "\r\n-------------------------List all process-----------------------------------\r\n";
+const char kRunningText[] =
+    "IC Card componet has been installed\r\nIC Card componet is running\r\n";
 
 std::string sz(const std::string& text) {
     return text + std::string(1, '\0');
@@ -60,17 +62,13 @@ TEST(StatusReportTest, InstalledAndRunningWritesTheExactLogAndShowsOneBox) {
     const std::string expected =
         kEnvironmentHeader + "=C:=C:\\Windows\r\nPATH=C:\\Windows\r\nUSERNAME=ann\r\n" +
         kRegistryHeader +
-        "DisplayName=Card Service\r\nEstimatedSize=NoModify=Publisher=Card "
-        "Team\r\n" +
+        "DisplayName=Card Service\r\nEstimatedSize=NoModify=Publisher=Card Team\r\n" +
         kProcessHeader +
         "PROCESS NAME:  [System Process]\r\nPROCESS NAME:  System\r\n"
         "PROCESS NAME:  node.exe\r\n";
     EXPECT_EQ(platform.files[kStatusLog], expected);
     EXPECT_EQ(platform.boxes,
-              (std::vector<Box>{{messages::kVersionBox.english, ""},
-                                {"IC Card componet has been installed\r\nIC Card componet is "
-                                 "running\r\n",
-                                 ""}}));
+              (std::vector<Box>{{messages::kVersionBox.english, ""}, {kRunningText, ""}}));
     EXPECT_EQ(platform.stdoutText, "Installed=1\n");
     EXPECT_TRUE(platform.eventsStartingWith("create").empty());
 }
@@ -117,18 +115,15 @@ TEST(StatusReportTest, TheFirstInstallerKeyThatOpensIsListed) {
         {"users only", true, false, false, "From=users\r\n"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         FakePlatform platform;
-        if (c.users) platform.addKey(RegistryRoot::Users, kUsersKey, {{"From", 1, sz("users")}});
-        if (c.wow64) {
-            platform.addKey(RegistryRoot::LocalMachine, kWow64Key, {{"From", 1, sz("wow64")}});
-        }
-        if (c.machine) {
-            platform.addKey(RegistryRoot::LocalMachine, kMachineKey, {{"From", 1, sz("machine")}});
-        }
+        const RegistryRoot hku = RegistryRoot::Users, hklm = RegistryRoot::LocalMachine;
+        if (c.users) platform.addKey(hku, kUsersKey, {{"From", 1, sz("users")}});
+        if (c.wow64) platform.addKey(hklm, kWow64Key, {{"From", 1, sz("wow64")}});
+        if (c.machine) platform.addKey(hklm, kMachineKey, {{"From", 1, sz("machine")}});
         EXPECT_EQ(runServicectl(platform, "x"), 0);
         EXPECT_EQ(platform.files[kStatusLog],
-                  kEnvironmentHeader + kRegistryHeader + c.listed + kProcessHeader)
-            << c.name;
+                  kEnvironmentHeader + kRegistryHeader + c.listed + kProcessHeader);
     }
 }
 
@@ -152,6 +147,7 @@ TEST(StatusReportTest, RegistryValuesAreBoundedByTheirBuffers) {
         {"empty string", {"Empty", 1, sz("")}, "Empty=\r\n"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         FakePlatform platform;
         platform.addKey(RegistryRoot::LocalMachine, kMachineKey,
                         {{"First", 1, sz("1")}, c.value, {"Last", 1, sz("9")}});
@@ -160,10 +156,8 @@ TEST(StatusReportTest, RegistryValuesAreBoundedByTheirBuffers) {
         const std::string tailAfterValue = c.listed.empty() ? "" : "Last=9\r\n";
         EXPECT_EQ(platform.files[kStatusLog], kEnvironmentHeader + kRegistryHeader + "First=1\r\n" +
                                                   c.listed + tailAfterValue + kProcessHeader +
-                                                  "PROCESS NAME:  node.exe\r\n")
-            << c.name;
-        EXPECT_EQ(platform.boxes.back().text.rfind("IC Card componet has been installed", 0), 0u)
-            << c.name;
+                                                  "PROCESS NAME:  node.exe\r\n");
+        EXPECT_EQ(platform.boxes.back().text.rfind("IC Card componet has been installed", 0), 0u);
     }
 }
 
@@ -180,30 +174,24 @@ TEST(StatusReportTest, InstalledButNotRunningRestartsQuietlyAfterTheBox) {
         {"first entry failed", SnapshotStatus::FirstEntryFailed, "Failed in process32First\r\n"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         FakePlatform platform = installedMachine();
         platform.environment.clear();
         platform.processes = {{4, "System"}};
         platform.snapshotStatus = c.status;
         EXPECT_EQ(runServicectl(platform, ""), 0);
         const std::string& log = platform.files[kStatusLog];
-        EXPECT_EQ(log.substr(log.find(kProcessHeader)), kProcessHeader + c.processSection)
-            << c.name;
+        EXPECT_EQ(log.substr(log.find(kProcessHeader)), kProcessHeader + c.processSection);
         EXPECT_EQ(
             platform.boxes.back(),
             (Box{"IC Card componet has been installed\r\nIC Card componet is not running, and "
                  "it restarts now\r\n",
-                 ""}))
-            << c.name;
+                 ""}));
         // The report's box comes first, then the start without a start message.
         const std::vector<std::string>& e = platform.events;
         ASSERT_GE(e.size(), 4u);
         EXPECT_EQ(std::vector<std::string>(e.end() - 4, e.end()),
-                  (std::vector<std::string>{"box ",
-                                            "create \"C:\\Program Files (x86)\\VemraLocalSignServer"
-                                            "\\node.exe\" vemraLocalServer.js in C:\\Program Files "
-                                            "(x86)\\VemraLocalSignServer\\",
-                                            "wait", "service ended"}))
-            << c.name;
+                  (std::vector<std::string>{"box ", kCreateEvent, "wait", "service ended"}));
     }
 }
 
@@ -223,17 +211,16 @@ TEST(StatusReportTest, UnusableLogFileIsSkippedAndTheReportGoesOn) {
         {"desktop path of 400", "C:\\" + std::string(400, 'd'), false, true},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         FakePlatform platform = installedMachine();
         platform.desktop = c.desktop;
         platform.hasDesktop = c.hasDesktop;
         if (c.folderMissing) platform.missingFolders.insert(c.desktop);
         EXPECT_EQ(runServicectl(platform, ""), 0);
-        EXPECT_TRUE(platform.files.empty()) << c.name;
-        EXPECT_TRUE(platform.eventsStartingWith("open ").empty()) << c.name;
-        EXPECT_EQ(platform.boxes.back().text,
-                  "IC Card componet has been installed\r\nIC Card componet is running\r\n")
-            << c.name;
-        EXPECT_EQ(platform.stdoutText, "Installed=1\n") << c.name;
+        EXPECT_TRUE(platform.files.empty());
+        EXPECT_TRUE(platform.eventsStartingWith("open ").empty());
+        EXPECT_EQ(platform.boxes.back().text, kRunningText);
+        EXPECT_EQ(platform.stdoutText, "Installed=1\n");
     }
 }
 
@@ -272,16 +259,17 @@ TEST(TroubleshootingTest, BeginShowsItsBoxReportsAndCreatesTheLogsAfterTheRestar
 
 TEST(TroubleshootingTest, BeginningAgainKeepsWhatTheServiceWrote) {
     for (const char* tail : {"/debugBegin", "/debug"}) {
+        SCOPED_TRACE(tail);
         FakePlatform platform = installedMachine();
         platform.files[kDebugLog] = "debug lines\r\n";
         platform.files[kExceptionsLog] = "exception lines\r\n";
         platform.files[kTrace] = "{}\n";
         EXPECT_EQ(runServicectl(platform, tail), 0);
         EXPECT_EQ(runServicectl(platform, tail), 0);
-        EXPECT_EQ(platform.files[kDebugLog], "debug lines\r\n") << tail;
-        EXPECT_EQ(platform.files[kExceptionsLog], "exception lines\r\n") << tail;
-        EXPECT_EQ(platform.files[kTrace], "{}\n") << tail;
-        EXPECT_TRUE(platform.eventsStartingWith("delete " + kDebugLog).empty()) << tail;
+        EXPECT_EQ(platform.files[kDebugLog], "debug lines\r\n");
+        EXPECT_EQ(platform.files[kExceptionsLog], "exception lines\r\n");
+        EXPECT_EQ(platform.files[kTrace], "{}\n");
+        EXPECT_TRUE(platform.eventsStartingWith("delete " + kDebugLog).empty());
     }
 }
 
@@ -321,13 +309,13 @@ TEST(LanguageTest, TraditionalChineseUiComposesTheChineseReportTexts) {
          std::string(messages::kInstalled.chinese) + messages::kRestartingAppended.chinese},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         FakePlatform platform = c.installed ? installedMachine() : FakePlatform();
         if (!c.running) platform.processes.clear();
         platform.uiLanguage = 0x0404;
         EXPECT_EQ(runServicectl(platform, "/debugBegin"), 0);
         EXPECT_EQ(platform.boxes,
-                  (std::vector<Box>{{messages::kBeginBox.chinese, ""}, {c.text, ""}}))
-            << c.name;
+                  (std::vector<Box>{{messages::kBeginBox.chinese, ""}, {c.text, ""}}));
     }
     FakePlatform platform;
     platform.uiLanguage = 0x0404;

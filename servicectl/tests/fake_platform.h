@@ -2,7 +2,9 @@
 // keys and files, run the tool's logic and read back every call it made, in order.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -13,6 +15,16 @@
 
 namespace servicectl {
 namespace testing {
+
+// The default machine's logs and trace, and the event of its start of the service.
+const std::string kDesktop = "C:\\Users\\ann\\Desktop";
+const std::string kDebugLog = kDesktop + "\\VemraLog_debug.log";
+const std::string kExceptionsLog = kDesktop + "\\VemraLog_exceptions.log";
+const std::string kStatusLog = kDesktop + "\\VemraLog_systemstatus.log";
+const std::string kTrace = kDesktop + "\\CardProgramsTrace.jsonl";
+const std::string kCreateEvent =
+    "create \"C:\\Program Files (x86)\\VemraLocalSignServer\\node.exe\" vemraLocalServer.js in "
+    "C:\\Program Files (x86)\\VemraLocalSignServer\\";
 
 struct FakeProcess {
     std::uint32_t processId;
@@ -34,6 +46,52 @@ struct Box {
     }
 };
 
+// A started service that "runs" for as long as its wait takes.
+class FakeChild : public ChildProcess {
+  public:
+    explicit FakeChild(std::function<void()> wait) : wait_(std::move(wait)) {}
+    void waitForExit() override { wait_(); }
+
+  private:
+    std::function<void()> wait_;
+};
+
+// Follows RegEnumValueA: a name needs room for its NUL, the data must fit whole.
+class FakeKey : public RegistryKey {
+  public:
+    explicit FakeKey(const std::vector<FakeValue>& values) : values_(values) {}
+    bool enumValue(std::uint32_t index, char* name, std::uint32_t& nameSize, std::uint32_t& type,
+                   unsigned char* data, std::uint32_t& dataSize) override {
+        if (index >= values_.size()) return false;
+        const FakeValue& value = values_[index];
+        if (value.name.size() + 1 > nameSize || value.data.size() > dataSize) return false;
+        std::memcpy(name, value.name.c_str(), value.name.size() + 1);
+        std::memcpy(data, value.data.data(), value.data.size());
+        nameSize = static_cast<std::uint32_t>(value.name.size());
+        dataSize = static_cast<std::uint32_t>(value.data.size());
+        type = value.type;
+        return true;
+    }
+
+  private:
+    std::vector<FakeValue> values_;
+};
+
+// Writes by name, so a file deleted while open comes back on the next write, as on disk it would
+// not vanish under an open handle either.
+class FakeFile : public AppendFile {
+  public:
+    FakeFile(std::map<std::string, std::string>& files, std::string name)
+        : files_(files), name_(std::move(name)) {}
+    void write(const char* bytes, std::size_t length) override {
+        files_[name_].append(bytes, length);
+    }
+
+  private:
+    std::map<std::string, std::string>& files_;
+    std::string name_;
+};
+
 class FakePlatform : public Platform {
   public:
     // What the machine looks like.
@@ -42,7 +100,7 @@ class FakePlatform : public Platform {
     bool hasProgramFiles = true;
     std::string programFiles = "C:\\Program Files (x86)";
     bool hasDesktop = true;
-    std::string desktop = "C:\\Users\\ann\\Desktop";
+    std::string desktop = kDesktop;
     std::uint32_t createError = 0;  // non-zero: process creation fails with this code
     std::uint16_t uiLanguage = 0x0409;
     std::map<std::string, std::vector<FakeValue>> registry;  // keyed by registryName()
@@ -57,26 +115,84 @@ class FakePlatform : public Platform {
     std::vector<Box> boxes;
     std::string stdoutText;
 
-    static std::string registryName(RegistryRoot root, const std::string& subKey);
+    static std::string registryName(RegistryRoot root, const std::string& subKey) {
+        return (root == RegistryRoot::Users ? "HKU\\" : "HKLM\\") + subKey;
+    }
     void addKey(RegistryRoot root, const std::string& subKey, std::vector<FakeValue> values) {
         registry[registryName(root, subKey)] = std::move(values);
     }
     // Events that start with `prefix`.
-    std::vector<std::string> eventsStartingWith(const std::string& prefix) const;
+    std::vector<std::string> eventsStartingWith(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const std::string& event : events) {
+            if (event.compare(0, prefix.size(), prefix) == 0) found.push_back(event);
+        }
+        return found;
+    }
 
-    SnapshotStatus listProcesses(std::vector<ProcessEntry>& processes) override;
-    bool terminateProcess(std::uint32_t processId) override;
+    SnapshotStatus listProcesses(std::vector<ProcessEntry>& list) override {
+        events.push_back("snapshot");
+        if (snapshotStatus != SnapshotStatus::Ok) return snapshotStatus;
+        for (const FakeProcess& process : processes)
+            list.push_back({process.processId, process.exeName});
+        return SnapshotStatus::Ok;
+    }
+    bool terminateProcess(std::uint32_t processId) override {
+        events.push_back("terminate " + std::to_string(processId));
+        auto found = std::find_if(processes.begin(), processes.end(),
+                                  [&](const FakeProcess& p) { return p.processId == processId; });
+        if (found == processes.end() || !found->terminable) return false;
+        processes.erase(found);
+        return true;
+    }
     std::unique_ptr<ChildProcess> createProcess(const char* commandLine,
                                                 const char* workingDirectory,
-                                                std::uint32_t& errorCode) override;
-    void messageBox(const char* text, const char* caption) override;
+                                                std::uint32_t& errorCode) override {
+        events.push_back(std::string("create ") + commandLine + " in " + workingDirectory);
+        if (createError != 0) {
+            errorCode = createError;
+            return nullptr;
+        }
+        return std::make_unique<FakeChild>([this] {
+            events.push_back("wait");
+            if (whileServiceRuns) whileServiceRuns();
+            events.push_back("service ended");
+        });
+    }
+    void messageBox(const char* text, const char* caption) override {
+        events.push_back(std::string("box ") + caption);
+        boxes.push_back({text, caption});
+    }
     std::uint16_t userUiLanguage() override { return uiLanguage; }
-    bool specialFolder(SpecialFolder folder, std::string& path) override;
-    std::unique_ptr<RegistryKey> openRegistryKey(RegistryRoot root, const char* subKey) override;
+    bool specialFolder(SpecialFolder folder, std::string& path) override {
+        const bool wantsDesktop = folder == SpecialFolder::Desktop;
+        const bool has = wantsDesktop ? hasDesktop : hasProgramFiles;
+        if (has) path = wantsDesktop ? desktop : programFiles;
+        return has;
+    }
+    std::unique_ptr<RegistryKey> openRegistryKey(RegistryRoot root, const char* subKey) override {
+        auto found = registry.find(registryName(root, subKey));
+        if (found == registry.end()) return nullptr;
+        return std::make_unique<FakeKey>(found->second);
+    }
     std::vector<std::string> environmentStrings() override { return environment; }
-    std::unique_ptr<AppendFile> openForAppend(const char* path) override;
-    void deleteFile(const char* path) override;
-    void writeStdout(const char* text) override;
+    std::unique_ptr<AppendFile> openForAppend(const char* path) override {
+        const std::string name(path);
+        for (const std::string& folder : missingFolders) {
+            if (name.compare(0, folder.size(), folder) == 0) {
+                events.push_back("cannot open " + name);
+                return nullptr;
+            }
+        }
+        events.push_back("open " + name);
+        files[name];  // opening for appending creates a missing file empty
+        return std::make_unique<FakeFile>(files, name);
+    }
+    void deleteFile(const char* path) override {
+        events.push_back(std::string("delete ") + path);
+        files.erase(path);
+    }
+    void writeStdout(const char* text) override { stdoutText += text; }
 };
 
 }  // namespace testing

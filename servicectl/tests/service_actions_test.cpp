@@ -15,22 +15,26 @@ using testing::Box;
 using testing::FakePlatform;
 using testing::FakeProcess;
 
-const char kServiceCommandLine[] =
-    "\"C:\\Program Files (x86)\\VemraLocalSignServer\\node.exe\" vemraLocalServer.js";
-const char kServiceFolder[] = "C:\\Program Files (x86)\\VemraLocalSignServer\\";
-const std::string kCreateEvent =
-    std::string("create ") + kServiceCommandLine + " in " + kServiceFolder;
-const char kDesktop[] = "C:\\Users\\ann\\Desktop";
+using testing::kCreateEvent;
 
 std::vector<std::string> logDeletions() {
-    return {std::string("delete ") + kDesktop + "\\VemraLog_debug.log",
-            std::string("delete ") + kDesktop + "\\VemraLog_exceptions.log",
-            std::string("delete ") + kDesktop + "\\VemraLog_systemstatus.log",
-            std::string("delete ") + kDesktop + "\\CardProgramsTrace.jsonl"};
+    using namespace testing;
+    return {"delete " + kDebugLog, "delete " + kExceptionsLog, "delete " + kStatusLog,
+            "delete " + kTrace};
 }
 
 void run(FakePlatform& platform, const char* tail) {
     EXPECT_EQ(runServicectl(platform, tail), 0);
+}
+
+void append(std::vector<std::string>& events, const std::vector<std::string>& more) {
+    events.insert(events.end(), more.begin(), more.end());
+}
+
+std::vector<std::string> terminations(const std::vector<std::uint32_t>& processIds) {
+    std::vector<std::string> events;
+    for (std::uint32_t id : processIds) events.push_back("terminate " + std::to_string(id));
+    return events;
 }
 
 TEST(SwitchTest, TailSelectsTheActionByItsFirstBox) {
@@ -39,7 +43,7 @@ TEST(SwitchTest, TailSelectsTheActionByItsFirstBox) {
         std::string firstText;  // empty: no box at all
     };
     const std::string version = messages::kVersionBox.english;
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"/start", messages::kStarts.english},
         {"/stop", messages::kNotRunning.english},
         {"/?", messages::kUsage.english},
@@ -47,28 +51,21 @@ TEST(SwitchTest, TailSelectsTheActionByItsFirstBox) {
         {"/debug", messages::kBeginBox.english},
         {"/debugEnd", messages::kTroubleshootingEnded.english},
         {"/firststart", ""},
-        // Compared whole and case-sensitively: anything else is the status report.
-        {"", version},
-        {"/START", version},
-        {"/start ", version},
-        {" /start", version},
-        {"/start /stop", version},
-        {"start", version},
-        {"/Stop", version},
-        {"/debugbegin", version},
-        {"/debugEN", version},
-        {"/firstStart", version},
-        {"/??", version},
-        {"-?", version},
     };
+    // Compared whole and case-sensitively: anything else is the status report.
+    for (const char* tail : {"", "/START", "/start ", " /start", "/start /stop", "start", "/Stop",
+                             "/debugbegin", "/debugEN", "/firstStart", "/??", "-?"}) {
+        cases.push_back({tail, version});
+    }
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("tail '") + c.tail + "'");
         FakePlatform platform;
         run(platform, c.tail);
         if (c.firstText.empty()) {
-            EXPECT_TRUE(platform.boxes.empty()) << "tail '" << c.tail << "'";
+            EXPECT_TRUE(platform.boxes.empty());
         } else {
-            ASSERT_FALSE(platform.boxes.empty()) << "tail '" << c.tail << "'";
-            EXPECT_EQ(platform.boxes.front().text, c.firstText) << "tail '" << c.tail << "'";
+            ASSERT_FALSE(platform.boxes.empty());
+            EXPECT_EQ(platform.boxes.front().text, c.firstText);
         }
     }
 }
@@ -160,56 +157,34 @@ TEST(StopTest, OutcomeFollowsTheLastTerminationAttempt) {
         const char* name;
         SnapshotStatus status;
         std::vector<FakeProcess> processes;
-        std::vector<std::string> terminations;
+        std::vector<std::uint32_t> terminated;
         Box box;
     };
     const Box stopped{"IC Card component has been stopped", "OK"};
     const Box cannot{"IC Card component cannot be stopped", "Error"};
     const Box notRunning{"IC Card component is not running", "Error"};
+    using S = SnapshotStatus;
     const Case cases[] = {
-        {"one", SnapshotStatus::Ok, {{4, "System"}, {10, "node.exe"}}, {"terminate 10"}, stopped},
-        {"none", SnapshotStatus::Ok, {{4, "System"}, {11, "nodejs.exe"}}, {}, notRunning},
-        {"two",
-         SnapshotStatus::Ok,
-         {{10, "node.exe"}, {4, "x.exe"}, {12, "node.exe"}},
-         {"terminate 10", "terminate 12"},
-         stopped},
-        {"last refuses",
-         SnapshotStatus::Ok,
-         {{10, "node.exe"}, {12, "node.exe", false}},
-         {"terminate 10", "terminate 12"},
-         cannot},
-        {"first refuses",
-         SnapshotStatus::Ok,
-         {{10, "node.exe", false}, {12, "node.exe"}},
-         {"terminate 10", "terminate 12"},
-         stopped},
-        {"only one refuses",
-         SnapshotStatus::Ok,
-         {{10, "node.exe", false}},
-         {"terminate 10"},
-         cannot},
+        {"one", S::Ok, {{4, "System"}, {10, "node.exe"}}, {10}, stopped},
+        {"none", S::Ok, {{4, "System"}, {11, "nodejs.exe"}}, {}, notRunning},
+        {"two", S::Ok, {{10, "node.exe"}, {4, "x.exe"}, {12, "node.exe"}}, {10, 12}, stopped},
+        {"last refuses", S::Ok, {{10, "node.exe"}, {12, "node.exe", false}}, {10, 12}, cannot},
+        {"first refuses", S::Ok, {{10, "node.exe", false}, {12, "node.exe"}}, {10, 12}, stopped},
+        {"only one refuses", S::Ok, {{10, "node.exe", false}}, {10}, cannot},
         // The name is compared exactly, case included.
-        {"other spellings",
-         SnapshotStatus::Ok,
-         {{10, "NODE.EXE"}, {11, "Node.exe"}, {12, "node"}},
-         {},
-         notRunning},
-        {"snapshot failed", SnapshotStatus::SnapshotFailed, {{10, "node.exe"}}, {}, notRunning},
-        {"first entry failed",
-         SnapshotStatus::FirstEntryFailed,
-         {{10, "node.exe"}},
-         {},
-         notRunning},
+        {"spellings", S::Ok, {{10, "NODE.EXE"}, {11, "Node.exe"}, {12, "node"}}, {}, notRunning},
+        {"snapshot failed", S::SnapshotFailed, {{10, "node.exe"}}, {}, notRunning},
+        {"first entry failed", S::FirstEntryFailed, {{10, "node.exe"}}, {}, notRunning},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         FakePlatform platform;
         platform.snapshotStatus = c.status;
         platform.processes = c.processes;
         run(platform, "/stop");
-        EXPECT_EQ(platform.eventsStartingWith("terminate"), c.terminations) << c.name;
-        EXPECT_EQ(platform.boxes, std::vector<Box>{c.box}) << c.name;
-        EXPECT_TRUE(platform.eventsStartingWith("wait").empty()) << c.name;
+        EXPECT_EQ(platform.eventsStartingWith("terminate"), terminations(c.terminated));
+        EXPECT_EQ(platform.boxes, std::vector<Box>{c.box});
+        EXPECT_TRUE(platform.eventsStartingWith("wait").empty());
     }
 }
 
@@ -227,13 +202,11 @@ TEST(FirstStartTest, DeletesTheLogsOnlyAfterTheServiceEndedOrFailedToStart) {
         run(platform, "/firststart");
         std::vector<std::string> expected = {"snapshot", kCreateEvent};
         if (createError == 0) {
-            expected.push_back("wait");
-            expected.push_back("service ended");
+            append(expected, {"wait", "service ended"});
         } else {
-            expected.push_back("box caption");
-            expected.push_back("box Error");
+            append(expected, {"box caption", "box Error"});
         }
-        for (const std::string& deletion : logDeletions()) expected.push_back(deletion);
+        append(expected, logDeletions());
         EXPECT_EQ(platform.events, expected) << createError;
     }
 }
@@ -242,26 +215,24 @@ TEST(EndTroubleshootingTest, StopsDeletesTheLogsAndRestartsWithoutReportingTheSt
     struct Case {
         const char* name;
         std::vector<FakeProcess> processes;
-        std::vector<std::string> terminations;
+        std::vector<std::uint32_t> terminated;
     };
     const Case cases[] = {
-        {"running", {{10, "node.exe"}, {11, "node.exe", false}}, {"terminate 10", "terminate 11"}},
+        {"running", {{10, "node.exe"}, {11, "node.exe", false}}, {10, 11}},
         {"not running", {{4, "System"}}, {}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         FakePlatform platform;
         platform.processes = c.processes;
         run(platform, "/debugEnd");
         std::vector<std::string> expected = {"box ", "snapshot"};
-        if (!c.terminations.empty()) expected.push_back("snapshot");
-        for (const std::string& t : c.terminations) expected.push_back(t);
-        for (const std::string& deletion : logDeletions()) expected.push_back(deletion);
-        expected.push_back(kCreateEvent);
-        expected.push_back("wait");
-        expected.push_back("service ended");
-        EXPECT_EQ(platform.events, expected) << c.name;
-        EXPECT_EQ(platform.boxes, (std::vector<Box>{{"End for troubleshooting tool", ""}}))
-            << c.name;
+        if (!c.terminated.empty()) expected.push_back("snapshot");
+        append(expected, terminations(c.terminated));
+        append(expected, logDeletions());
+        append(expected, {kCreateEvent, "wait", "service ended"});
+        EXPECT_EQ(platform.events, expected);
+        EXPECT_EQ(platform.boxes, (std::vector<Box>{{"End for troubleshooting tool", ""}}));
     }
 }
 

@@ -69,10 +69,7 @@ pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args) {
             {"WINSCARD_BRIDGE_PORT", bridge.port()},
             {"WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d;winscard=n"}};
         // The traced run's file, named by its Unix path, as the program sees it.
-        for (const std::string& entry : extra) {
-            const std::size_t eq = entry.find('=');
-            env[entry.substr(0, eq)] = winetest::windowsPath(entry.substr(eq + 1));
-        }
+        winetest::addPathEntries(env, extra);
         return winetest::asProcessResult(winetest::launch(folder + "/carddata.exe", named, env));
     };
     return tracingRequested() ? tracedRun(named, run) : run({});

@@ -73,6 +73,13 @@ Environment codePageEnvironment() {
     return {{"LANG", "C"}};
 }
 
+void addPathEntries(Environment& env, const std::vector<std::string>& extra) {
+    for (const std::string& entry : extra) {
+        const std::size_t eq = entry.find('=');
+        env[entry.substr(0, eq)] = windowsPath(entry.substr(eq + 1));
+    }
+}
+
 RunResult launch(const std::string& program, const std::vector<std::string>& args,
                  const Environment& env) {
     RunResult result = prefix().waitFor(startLaunch(program, args, env), 120);

@@ -30,6 +30,9 @@ std::string stage(const std::string& name, const std::vector<std::string>& files
 // The locale variables for the chosen code page.
 Environment codePageEnvironment();
 
+// Adds each "NAME=UNIX_PATH" of `extra` to `env` as NAME with the path as the program sees it.
+void addPathEntries(Environment& env, const std::vector<std::string>& extra);
+
 // Runs `program` (a Unix path in a staged folder) with the arguments given byte for byte through
 // the launcher, as the service starts it.
 RunResult launch(const std::string& program, const std::vector<std::string>& args,

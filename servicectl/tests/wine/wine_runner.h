@@ -26,12 +26,8 @@ struct TracedCall {
 // The calls of the relay trace, in trace order.
 std::vector<TracedCall> parseRelayTrace(const std::string& trace);
 
-struct RunResult {
-    bool finished = false;  // false: it did not end within the limit and was killed
-    int exitStatus = -1;
-    std::string out;
-    std::string err;
-};
+// `finished` false: it did not end within the limit and was killed.
+using RunResult = testsupport::ProcessResult;
 
 using Environment = std::map<std::string, std::string>;
 
@@ -65,13 +61,13 @@ class WinePrefix {
     std::string localeDirectory() const { return root_ + "/locale"; }
 
   private:
-    Environment baseEnvironment() const;
     // Runs a Linux program (wineserver, localedef) in the prefix's environment to its end.
     testsupport::ProcessResult run(const std::vector<std::string>& argv,
                                    const Environment& env = {}, int limitSeconds = 0);
     std::unique_ptr<testsupport::Process> starter(const std::vector<std::string>& argv,
                                                   const Environment& env) const;
     bool setUp();
+    bool failed(const std::string& error);
 
     std::string root_;
     std::string prefix_;
@@ -81,8 +77,8 @@ class WinePrefix {
     std::map<pid_t, std::unique_ptr<testsupport::Process>> running_;
 };
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& content);
+using testsupport::readFile;
+using testsupport::writeFile;
 bool fileExists(const std::string& path);
 
 }  // namespace wine

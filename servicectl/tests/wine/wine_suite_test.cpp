@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,16 +17,11 @@ namespace servicectl {
 namespace wine {
 namespace {
 
-WinePrefix* gPrefix = nullptr;
-
-class WineEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { gPrefix = new WinePrefix(); }
-    void TearDown() override {
-        delete gPrefix;
-        gPrefix = nullptr;
-    }
-};
+// The prefix of the suite, made for its first case and kept for all of them.
+WinePrefix& prefix() {
+    static WinePrefix shared;
+    return shared;
+}
 
 const char kToolWindows[] = "C:\\tools\\servicectl.exe";
 const char kServiceFolderWindows[] = "C:\\Program Files\\VemraLocalSignServer";
@@ -44,6 +40,12 @@ const char kRegistryHeader[] =
     "\r\n-------------------------Check Installer registry-----------------------------------\r\n";
 const char kProcessHeader[] =
     "\r\n-------------------------List all process-----------------------------------\r\n";
+const char* const kLogs[] = {"debug", "exceptions", "systemstatus"};
+const char kVersionBox[] = "Troubleshooting tool of IC card componet (Version: 1.0.3.1013)";
+const char kBeginBox[] = "Start to troubleshooting tool(Version: 1.0.3.1013)";
+const char kRestartsBox[] =
+    "IC Card componet has been installed\r\nIC Card componet is not running, and it restarts "
+    "now\r\n";
 
 std::string buildPath(const char* name) {
     const char* dir = std::getenv("SERVICECTL_WIN64_DIR");
@@ -68,35 +70,31 @@ struct ToolRun {
     std::vector<std::string> sequence() const {
         std::vector<std::string> names;
         for (const TracedCall& call : calls) {
-            if (call.function == "WaitForSingleObject") {
-                // Only the wait without a time limit is the tool's wait for the service.
-                if (call.rawArguments.find(",ffffffff)") != std::string::npos) {
-                    names.push_back("wait");
-                }
-            } else {
+            // Only the wait without a time limit is the tool's wait for the service.
+            if (call.function != "WaitForSingleObject") {
                 names.push_back(call.function);
+            } else if (call.rawArguments.find(",ffffffff)") != std::string::npos) {
+                names.push_back("wait");
             }
         }
         return names;
     }
 };
 
-struct RecordLine {
-    std::vector<std::string> fields;
-};
+// The tab-separated fields of one line of the stand-ins' record.
+using RecordLine = std::vector<std::string>;
 
 struct Options {
+    std::string watch;       // STANDIN_WATCH of the services the tool starts
     bool exactTail = false;  // through the launcher, so blanks in the tail reach the tool as given
     bool chinese = false;
-    std::string watch;
 };
 
 class ServicectlUnderWine : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_NE(gPrefix, nullptr);
-        ASSERT_TRUE(gPrefix->ok()) << gPrefix->error();
-        WinePrefix& p = *gPrefix;
+        WinePrefix& p = prefix();
+        ASSERT_TRUE(p.ok()) << p.error();
         for (const char* dir : {"C:\\tools", "C:\\Program Files\\VemraLocalSignServer",
                                 "C:\\elsewhere", "C:\\standin"}) {
             ASSERT_EQ(std::system(("mkdir -p '" + p.unixPath(dir) + "'").c_str()), 0);
@@ -106,73 +104,63 @@ class ServicectlUnderWine : public ::testing::Test {
         copy(buildPath("tools/servicectl_standin.exe"), kOtherNodeWindows);
         copy(buildPath("tools/servicectl_rawlaunch.exe"), "C:\\tools\\rawlaunch.exe");
         writeFile(p.unixPath(kRecordWindows), "");
-        for (const char* log : {"debug", "exceptions", "systemstatus"}) {
-            std::remove(desktopLog(log).c_str());
-        }
+        for (const char* log : kLogs) std::remove(desktopLog(log).c_str());
         std::remove(desktopTrace().c_str());
     }
 
     void TearDown() override {
-        for (pid_t pid : background_) gPrefix->kill(pid);
+        for (pid_t pid : background_) prefix().kill(pid);
     }
 
     void copy(const std::string& from, const std::string& toWindows) {
-        std::string command = "cp '" + from + "' '" + gPrefix->unixPath(toWindows) + "'";
+        std::string command = "cp '" + from + "' '" + prefix().unixPath(toWindows) + "'";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
 
     std::string desktopLog(const std::string& which) const {
-        return gPrefix->unixPath(gPrefix->desktopWindows()) + "/VemraLog_" + which + ".log";
+        return prefix().unixPath(prefix().desktopWindows()) + "/VemraLog_" + which + ".log";
     }
     // The card programs' trace file, which the troubleshooting mode switches on and off.
     std::string desktopTrace() const {
-        return gPrefix->unixPath(gPrefix->desktopWindows()) + "/CardProgramsTrace.jsonl";
+        return prefix().unixPath(prefix().desktopWindows()) + "/CardProgramsTrace.jsonl";
     }
     std::string desktopLogWindows(const std::string& which) const {
-        return gPrefix->desktopWindows() + "\\VemraLog_" + which + ".log";
+        return prefix().desktopWindows() + "\\VemraLog_" + which + ".log";
+    }
+    void writeEveryLog() {
+        for (const char* log : kLogs) writeFile(desktopLog(log), "x");
+        writeFile(desktopTrace(), "x");
+    }
+    void expectNoLog() {
+        for (const char* log : kLogs) EXPECT_FALSE(fileExists(desktopLog(log))) << log;
+        EXPECT_FALSE(fileExists(desktopTrace()));
     }
 
     void setInstalled(bool installed) {
-        WinePrefix& p = *gPrefix;
+        WinePrefix& p = prefix();
         if (!installed) {
             p.wine({"reg", "delete", kInstallerKey, "/f"});
             return;
         }
-        RunResult a = p.wine({"reg", "add", kInstallerKey, "/v", "DisplayName", "/t", "REG_SZ",
-                              "/d", "Card Service", "/f"});
-        RunResult b = p.wine({"reg", "add", kInstallerKey, "/v", "EstimatedSize", "/t", "REG_DWORD",
-                              "/d", "4096", "/f"});
-        RunResult c = p.wine({"reg", "add", kInstallerKey, "/v", "Publisher", "/t", "REG_SZ", "/d",
-                              "Card Team", "/f"});
-        ASSERT_EQ(a.exitStatus + b.exitStatus + c.exitStatus, 0) << a.err << b.err << c.err;
-    }
-
-    std::vector<RecordLine> record() const {
-        std::vector<RecordLine> lines;
-        std::string content = readFile(gPrefix->unixPath(kRecordWindows));
-        std::size_t begin = 0;
-        while (begin < content.size()) {
-            std::size_t end = content.find('\n', begin);
-            if (end == std::string::npos) end = content.size();
-            RecordLine line;
-            std::string text = content.substr(begin, end - begin);
-            std::size_t start = 0;
-            for (;;) {
-                std::size_t tab = text.find('\t', start);
-                line.fields.push_back(text.substr(start, tab - start));
-                if (tab == std::string::npos) break;
-                start = tab + 1;
-            }
-            lines.push_back(line);
-            begin = end + 1;
+        const std::vector<std::vector<std::string>> values = {
+            {"DisplayName", "REG_SZ", "Card Service"},
+            {"EstimatedSize", "REG_DWORD", "4096"},
+            {"Publisher", "REG_SZ", "Card Team"}};
+        for (const std::vector<std::string>& v : values) {
+            RunResult r =
+                p.wine({"reg", "add", kInstallerKey, "/v", v[0], "/t", v[1], "/d", v[2], "/f"});
+            ASSERT_EQ(r.exitStatus, 0) << r.err;
         }
-        return lines;
     }
 
     std::vector<RecordLine> recordOf(const std::string& kind) const {
         std::vector<RecordLine> found;
-        for (const RecordLine& line : record()) {
-            if (!line.fields.empty() && line.fields[0] == kind) found.push_back(line);
+        std::istringstream lines(readFile(prefix().unixPath(kRecordWindows)));
+        for (std::string text; std::getline(lines, text);) {
+            RecordLine line;
+            std::istringstream fields(text);
+            for (std::string field; std::getline(fields, field, '\t');) line.push_back(field);
+            if (!line.empty() && line[0] == kind) found.push_back(line);
         }
         return found;
     }
@@ -181,11 +169,9 @@ class ServicectlUnderWine : public ::testing::Test {
     // list (it has written its start line).
     pid_t startRunningService(const char* windowsPath) {
         std::size_t before = recordOf("start").size();
-        pid_t pid = gPrefix->startWine({windowsPath}, {{"STANDIN_RECORD", kRecordWindows}});
+        pid_t pid = prefix().startWine({windowsPath}, {{"STANDIN_RECORD", kRecordWindows}});
         background_.push_back(pid);
-        for (int i = 0; i < 1500 && recordOf("start").size() == before; ++i) {
-            usleep(20000);
-        }
+        for (int i = 0; i < 1500 && recordOf("start").size() == before; ++i) usleep(20000);
         EXPECT_GT(recordOf("start").size(), before) << "stand-in " << windowsPath << " never ran";
         return pid;
     }
@@ -196,19 +182,18 @@ class ServicectlUnderWine : public ::testing::Test {
                            {"STANDIN_LIFETIME_MS", "300"},
                            {"STANDIN_WATCH", options.watch}};
         if (options.chinese) {
-            env["LOCPATH"] = gPrefix->localeDirectory();
+            env["LOCPATH"] = prefix().localeDirectory();
             env["LANG"] = "zh_TW.UTF-8";
         }
-        std::vector<std::string> args;
+        std::vector<std::string> args = {kToolWindows};
         if (options.exactTail) {
             env["RAWLAUNCH_COMMAND_LINE"] = std::string(kToolWindows) + " " + tail;
             args = {"C:\\tools\\rawlaunch.exe"};
-        } else {
-            args = {kToolWindows};
-            if (!tail.empty()) args.push_back(tail);
+        } else if (!tail.empty()) {
+            args.push_back(tail);
         }
         ToolRun run;
-        run.result = gPrefix->wine(args, env, 120);
+        run.result = prefix().wine(args, env, 120);
         EXPECT_TRUE(run.result.finished) << "the tool did not end";
         EXPECT_EQ(run.result.exitStatus, 0);
 
@@ -224,12 +209,10 @@ class ServicectlUnderWine : public ::testing::Test {
         for (const TracedCall& call : all) {
             if (toolThreads.count(call.thread) == 0) continue;
             run.calls.push_back(call);
+            const std::size_t n = call.strings.size();
             if (call.function == "MessageBoxA") {
-                Box box;
-                box.text = call.strings.size() > 0 ? call.strings[0] : "";
-                box.caption = call.strings.size() > 1 ? call.strings[1] : "";
-                box.textCut = call.truncated && call.strings.size() < 2;
-                run.boxes.push_back(box);
+                run.boxes.push_back({n > 0 ? call.strings[0] : "", n > 1 ? call.strings[1] : "",
+                                     call.truncated && n < 2});
             } else if (call.function == "CreateProcessA") {
                 run.creations.push_back(call);
             }
@@ -279,9 +262,9 @@ TEST_F(ServicectlUnderWine, StartWithNothingRunningStartsTheServiceShowsTheBoxAn
     // The service saw the quoted command line and its folder, and had ended when the tool ended.
     std::vector<RecordLine> starts = recordOf("start");
     ASSERT_EQ(starts.size(), 1u);
-    ASSERT_EQ(starts[0].fields.size(), 4u);
-    EXPECT_EQ(starts[0].fields[2], kServiceFolderWindows);
-    EXPECT_EQ(starts[0].fields[3], kServiceCommandLine);
+    ASSERT_EQ(starts[0].size(), 4u);
+    EXPECT_EQ(starts[0][2], kServiceFolderWindows);
+    EXPECT_EQ(starts[0][3], kServiceCommandLine);
     EXPECT_EQ(recordOf("exit").size(), 1u);
 }
 
@@ -312,7 +295,7 @@ TEST_F(ServicectlUnderWine, StopTerminatesEveryNodeExe) {
         expectBoxes(run, {c.box});
         EXPECT_TRUE(run.creations.empty()) << c.name;
         for (pid_t pid : services) {
-            RunResult ended = gPrefix->waitFor(pid, 30);
+            RunResult ended = prefix().waitFor(pid, 30);
             EXPECT_TRUE(ended.finished) << c.name << ": a node.exe survived /stop";
         }
         EXPECT_TRUE(recordOf("exit").empty()) << c.name << ": terminated, not ended by itself";
@@ -321,22 +304,16 @@ TEST_F(ServicectlUnderWine, StopTerminatesEveryNodeExe) {
 }
 
 TEST_F(ServicectlUnderWine, FirstStartDeletesTheLogsOnlyAfterTheServiceEnded) {
-    for (const char* log : {"debug", "exceptions", "systemstatus"}) writeFile(desktopLog(log), "x");
-    writeFile(desktopTrace(), "x");
-    Options options;
-    options.watch = desktopLogWindows("debug") + ";" + desktopLogWindows("exceptions") + ";" +
-                    desktopLogWindows("systemstatus");
-    ToolRun run = runTool("/firststart", options);
+    writeEveryLog();
+    ToolRun run =
+        runTool("/firststart", {desktopLogWindows("debug") + ";" + desktopLogWindows("exceptions") +
+                                ";" + desktopLogWindows("systemstatus")});
     expectBoxes(run, {});
     expectServiceCreation(run);
     std::vector<RecordLine> watched = recordOf("watch");
     ASSERT_EQ(watched.size(), 3u);
-    for (const RecordLine& line : watched)
-        EXPECT_EQ(line.fields.at(3), "present") << line.fields[2];
-    for (const char* log : {"debug", "exceptions", "systemstatus"}) {
-        EXPECT_FALSE(fileExists(desktopLog(log))) << log;
-    }
-    EXPECT_FALSE(fileExists(desktopTrace()));
+    for (const RecordLine& line : watched) EXPECT_EQ(line.at(3), "present") << line[2];
+    expectNoLog();
 }
 
 TEST_F(ServicectlUnderWine, FirstStartWhileRunningChangesNothing) {
@@ -351,20 +328,14 @@ TEST_F(ServicectlUnderWine, FirstStartWhileRunningChangesNothing) {
 TEST_F(ServicectlUnderWine, DebugBeginRestartsThenCreatesTheLogsKeepingTheirContent) {
     setInstalled(true);
     writeFile(desktopLog("debug"), "earlier session\r\n");
-    Options options;
-    options.watch = desktopLogWindows("exceptions");
-    ToolRun run = runTool("/debugBegin", options);
-    expectBoxes(run,
-                {{"Start to troubleshooting tool(Version: 1.0.3.1013)", ""},
-                 {"IC Card componet has been installed\r\nIC Card componet is not running, and "
-                  "it restarts now\r\n",
-                  ""}});
+    ToolRun run = runTool("/debugBegin", {desktopLogWindows("exceptions")});
+    expectBoxes(run, {{kBeginBox, ""}, {kRestartsBox, ""}});
     expectServiceCreation(run);
     EXPECT_EQ(run.sequence(),
               (std::vector<std::string>{"MessageBoxA", "MessageBoxA", "CreateProcessA", "wait"}));
     // Created only once the restarted service had ended; never truncated.
     ASSERT_EQ(recordOf("watch").size(), 1u);
-    EXPECT_EQ(recordOf("watch")[0].fields.at(3), "absent");
+    EXPECT_EQ(recordOf("watch")[0].at(3), "absent");
     EXPECT_EQ(readFile(desktopLog("debug")), "earlier session\r\n");
     EXPECT_TRUE(fileExists(desktopLog("exceptions")));
     EXPECT_EQ(readFile(desktopLog("exceptions")), "");
@@ -378,7 +349,7 @@ TEST_F(ServicectlUnderWine, DebugWhileRunningReportsItRunningAndListsTheProcesse
     writeFile(desktopLog("exceptions"), "seen before\r\n");
     ToolRun run = runTool("/debug");
     expectBoxes(run,
-                {{"Start to troubleshooting tool(Version: 1.0.3.1013)", ""},
+                {{kBeginBox, ""},
                  {"IC Card componet has been installed\r\nIC Card componet is running\r\n", ""}});
     EXPECT_TRUE(run.creations.empty());
     EXPECT_EQ(readFile(desktopLog("debug")), "");
@@ -395,21 +366,15 @@ TEST_F(ServicectlUnderWine, DebugWhileRunningReportsItRunningAndListsTheProcesse
 
 TEST_F(ServicectlUnderWine, DebugEndStopsDeletesTheLogsAndRestarts) {
     pid_t running = startRunningService(kOtherNodeWindows);
-    for (const char* log : {"debug", "exceptions", "systemstatus"}) writeFile(desktopLog(log), "x");
-    writeFile(desktopTrace(), "x");
-    Options options;
-    options.watch = desktopLogWindows("debug");
-    ToolRun run = runTool("/debugEnd", options);
+    writeEveryLog();
+    ToolRun run = runTool("/debugEnd", {desktopLogWindows("debug")});
     expectBoxes(run, {{"End for troubleshooting tool", ""}});
     expectServiceCreation(run);
-    EXPECT_TRUE(gPrefix->waitFor(running, 30).finished);
+    EXPECT_TRUE(prefix().waitFor(running, 30).finished);
     background_.clear();
     ASSERT_EQ(recordOf("watch").size(), 1u);
-    EXPECT_EQ(recordOf("watch")[0].fields.at(3), "absent");
-    for (const char* log : {"debug", "exceptions", "systemstatus"}) {
-        EXPECT_FALSE(fileExists(desktopLog(log))) << log;
-    }
-    EXPECT_FALSE(fileExists(desktopTrace()));
+    EXPECT_EQ(recordOf("watch")[0].at(3), "absent");
+    expectNoLog();
 }
 
 TEST_F(ServicectlUnderWine, UsageBox) {
@@ -427,11 +392,8 @@ TEST_F(ServicectlUnderWine, TailsThatAreNoSwitchRunTheStatusReport) {
     };
     const Case cases[] = {{"", false}, {"/START", false}, {"/start ", true}};
     for (const Case& c : cases) {
-        Options options;
-        options.exactTail = c.exact;
-        ToolRun run = runTool(c.tail, options);
-        expectBoxes(run, {{"Troubleshooting tool of IC card componet (Version: 1.0.3.1013)", ""},
-                          {"IC Card component is not installed (Code:0)", ""}});
+        ToolRun run = runTool(c.tail, {"", c.exact});
+        expectBoxes(run, {{kVersionBox, ""}, {"IC Card component is not installed (Code:0)", ""}});
         EXPECT_TRUE(run.creations.empty()) << "'" << c.tail << "'";
         if (c.exact) {
             EXPECT_EQ(lastLaunch_, std::string(kToolWindows) + " " + c.tail);
@@ -452,11 +414,7 @@ TEST_F(ServicectlUnderWine, TailsThatAreNoSwitchRunTheStatusReport) {
 TEST_F(ServicectlUnderWine, InstalledButNotRunningReportRestartsTheService) {
     setInstalled(true);
     ToolRun run = runTool("");
-    expectBoxes(run,
-                {{"Troubleshooting tool of IC card componet (Version: 1.0.3.1013)", ""},
-                 {"IC Card componet has been installed\r\nIC Card componet is not running, and "
-                  "it restarts now\r\n",
-                  ""}});
+    expectBoxes(run, {{kVersionBox, ""}, {kRestartsBox, ""}});
     expectServiceCreation(run);
     EXPECT_EQ(recordOf("exit").size(), 1u);
     std::string log = readFile(desktopLog("systemstatus"));
@@ -465,7 +423,7 @@ TEST_F(ServicectlUnderWine, InstalledButNotRunningReportRestartsTheService) {
 }
 
 TEST_F(ServicectlUnderWine, MissingServiceFolderShowsCodeTwoThenTheErrorBox) {
-    std::string folder = gPrefix->unixPath(kServiceFolderWindows);
+    std::string folder = prefix().unixPath(kServiceFolderWindows);
     ASSERT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
     ToolRun run = runTool("/start");
     expectBoxes(run, {{"code=2", "caption"}, {"IC Card component cannot be initialized", "Error"}});
@@ -475,7 +433,7 @@ TEST_F(ServicectlUnderWine, MissingServiceFolderShowsCodeTwoThenTheErrorBox) {
 }
 
 TEST_F(ServicectlUnderWine, TraditionalChineseUiShowsTheChineseTextsWithTheSameCaptions) {
-    ASSERT_TRUE(fileExists(gPrefix->localeDirectory() + "/zh_TW.UTF-8"))
+    ASSERT_TRUE(fileExists(prefix().localeDirectory() + "/zh_TW.UTF-8"))
         << "localedef could not compile zh_TW.UTF-8";
     setInstalled(false);
     Options options;
@@ -518,30 +476,34 @@ TEST_F(ServicectlUnderWine, TraditionalChineseUiShowsTheChineseTextsWithTheSameC
     }
 }
 
+// Little-endian fields of a PE image.
+std::uint32_t u16(const std::string& image, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(image.at(at))) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(image.at(at + 1))) << 8;
+}
+std::uint32_t u32(const std::string& image, std::size_t at) {
+    return u16(image, at) | u16(image, at + 2) << 16;
+}
+
 // The DLL names of a PE image's import table.
 std::vector<std::string> importedDlls(const std::string& image, std::size_t pe) {
-    auto u16 = [&](std::size_t at) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(image.at(at))) |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(image.at(at + 1))) << 8;
-    };
-    auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
     const std::size_t optional = pe + 24;
-    const bool pe32plus = u16(optional) == 0x20b;
-    const std::uint32_t importRva = u32(optional + (pe32plus ? 112 : 96) + 8);
-    const std::size_t sections = optional + u16(pe + 20);
+    const bool pe32plus = u16(image, optional) == 0x20b;
+    const std::uint32_t importRva = u32(image, optional + (pe32plus ? 112 : 96) + 8);
+    const std::size_t sections = optional + u16(image, pe + 20);
     auto fileOffset = [&](std::uint32_t rva) -> std::size_t {
-        for (std::uint32_t i = 0; i < u16(pe + 6); ++i) {
+        for (std::uint32_t i = 0; i < u16(image, pe + 6); ++i) {
             std::size_t section = sections + i * 40;
-            std::uint32_t start = u32(section + 12);
-            std::uint32_t size = std::max(u32(section + 8), u32(section + 16));
-            if (rva >= start && rva < start + size) return rva - start + u32(section + 20);
+            std::uint32_t start = u32(image, section + 12);
+            std::uint32_t size = std::max(u32(image, section + 8), u32(image, section + 16));
+            if (rva >= start && rva < start + size) return rva - start + u32(image, section + 20);
         }
         return std::string::npos;
     };
     std::vector<std::string> names;
     std::size_t descriptor = fileOffset(importRva);
     for (; descriptor != std::string::npos && descriptor + 20 <= image.size(); descriptor += 20) {
-        std::uint32_t nameRva = u32(descriptor + 12);
+        std::uint32_t nameRva = u32(image, descriptor + 12);
         if (nameRva == 0) break;
         std::size_t name = fileOffset(nameRva);
         if (name == std::string::npos) break;
@@ -565,15 +527,11 @@ TEST(WindowsBuildTest, BothArchitecturesAreSelfContainedGuiPrograms) {
     for (const Case& c : cases) {
         std::string image = readFile(c.path);
         ASSERT_GT(image.size(), 0x200u) << c.path;
-        auto u16 = [&](std::size_t at) {
-            return static_cast<unsigned>(static_cast<unsigned char>(image.at(at))) |
-                   static_cast<unsigned>(static_cast<unsigned char>(image.at(at + 1))) << 8;
-        };
-        std::size_t pe = u16(0x3c) | (u16(0x3e) << 16);
+        const std::size_t pe = u32(image, 0x3c);
         ASSERT_EQ(image.compare(pe, 4, std::string("PE\0\0", 4)), 0) << c.path;
-        EXPECT_EQ(u16(pe + 4), c.machine) << c.path;
+        EXPECT_EQ(u16(image, pe + 4), c.machine) << c.path;
         const unsigned kGuiSubsystem = 2;
-        EXPECT_EQ(u16(pe + 24 + 68), kGuiSubsystem) << c.path;
+        EXPECT_EQ(u16(image, pe + 24 + 68), kGuiSubsystem) << c.path;
         std::vector<std::string> dlls = importedDlls(image, pe);
         EXPECT_FALSE(dlls.empty()) << c.path;
         for (std::string dll : dlls) {
@@ -587,9 +545,3 @@ TEST(WindowsBuildTest, BothArchitecturesAreSelfContainedGuiPrograms) {
 }  // namespace
 }  // namespace wine
 }  // namespace servicectl
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new servicectl::wine::WineEnvironment);
-    return RUN_ALL_TESTS();
-}

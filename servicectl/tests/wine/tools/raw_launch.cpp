@@ -3,7 +3,6 @@
 // blank can only reach the tool this way.
 #include <windows.h>
 
-#include <cstring>
 #include <vector>
 
 int main() {
@@ -13,11 +12,9 @@ int main() {
     if (GetEnvironmentVariableA("RAWLAUNCH_COMMAND_LINE", commandLine.data(), length) >= length) {
         return 100;
     }
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
+    STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION info;
-    std::memset(&info, 0, sizeof info);
+    PROCESS_INFORMATION info = {};
     // Wine's process creation fails now and then under load; the start is tried again before
     // it counts (the tool under test is what runs, not this launcher).
     bool started = false;

@@ -10,7 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -48,18 +48,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     Sleep(static_cast<DWORD>(std::strtoul(lifetime.c_str(), nullptr, 10)));
 
-    std::string watch = environmentValue("STANDIN_WATCH");
-    std::size_t begin = 0;
-    while (begin < watch.size()) {
-        std::size_t end = watch.find(';', begin);
-        if (end == std::string::npos) end = watch.size();
-        std::string path = watch.substr(begin, end - begin);
-        if (!path.empty()) {
-            bool present = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-            record(recordPath,
-                   "watch\t" + pid + "\t" + path + "\t" + (present ? "present" : "absent") + "\n");
-        }
-        begin = end + 1;
+    std::istringstream watch(environmentValue("STANDIN_WATCH"));
+    for (std::string path; std::getline(watch, path, ';');) {
+        if (path.empty()) continue;
+        const bool present = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        record(recordPath,
+               "watch\t" + pid + "\t" + path + "\t" + (present ? "present" : "absent") + "\n");
     }
     record(recordPath, "exit\t" + pid + "\n");
     return 0;

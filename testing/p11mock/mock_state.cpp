@@ -148,6 +148,19 @@ bool tokenize(const std::string& text, ScriptLine& line, std::string& error) {
     }
 }
 
+// A slot and its token before the script's settings; `name` is the ID as the script wrote it.
+SlotState defaultSlot(CK_SLOT_ID id, const std::string& name) {
+    SlotState slot;
+    slot.id = id;
+    slot.description = "p11mock slot " + name;
+    slot.manufacturer = "card programs tests";
+    slot.token.label = "p11mock token";
+    slot.token.manufacturer = "card programs tests";
+    slot.token.model = "p11mock";
+    slot.token.serial = "0000000000000001";
+    return slot;
+}
+
 struct Loader {
     ModuleState& s;
     std::string error;
@@ -160,32 +173,35 @@ struct Loader {
         return false;
     }
 
-    bool text(const ScriptLine& line, const char* name, std::size_t width, std::string& field) {
+    static const std::string* value(const ScriptLine& line, const char* name) {
         auto it = line.named.find(name);
-        if (it == line.named.end()) return true;
-        if (it->second.size() > width)
+        return it == line.named.end() ? nullptr : &it->second;
+    }
+
+    bool text(const ScriptLine& line, const char* name, std::size_t width, std::string& field) {
+        const std::string* v = value(line, name);
+        if (v && v->size() > width)
             return fail(line, std::string(name) + " is longer than " + std::to_string(width));
-        field = it->second;
+        if (v) field = *v;
         return true;
     }
 
     bool number(const ScriptLine& line, const char* name, CK_ULONG& field) {
-        auto it = line.named.find(name);
-        if (it == line.named.end()) return true;
-        if (!parseNumber(it->second, field)) return fail(line, std::string("bad number ") + name);
+        const std::string* v = value(line, name);
+        return !v || parseNumber(*v, field) || fail(line, std::string("bad number ") + name);
+    }
+
+    bool yesNo(const ScriptLine& line, const char* name, bool& field) {
+        const std::string* v = value(line, name);
+        if (v && *v != "yes" && *v != "no") return fail(line, std::string(name) + " is yes or no");
+        if (v) field = *v == "yes";
         return true;
     }
 
     bool pad(const ScriptLine& line, char& field) {
-        auto it = line.named.find("pad");
-        if (it == line.named.end()) return true;
-        if (it->second == "blank") {
-            field = ' ';
-        } else if (it->second == "nul") {
-            field = '\0';
-        } else {
-            return fail(line, "pad is blank or nul");
-        }
+        const std::string* v = value(line, "pad");
+        if (v && *v != "blank" && *v != "nul") return fail(line, "pad is blank or nul");
+        if (v) field = *v == "nul" ? '\0' : ' ';
         return true;
     }
 
@@ -262,34 +278,18 @@ struct Loader {
     }
 
     bool slot(const ScriptLine& line) {
-        SlotState slot;
-        if (line.words.size() != 1 || !parseNumber(line.words[0], slot.id))
+        CK_SLOT_ID id = 0;
+        if (line.words.size() != 1 || !parseNumber(line.words[0], id))
             return fail(line, "slot takes its ID");
-        if (findSlot(slot.id)) return fail(line, "slot " + line.words[0] + " given twice");
-        slot.description = "p11mock slot " + line.words[0];
-        slot.manufacturer = "card programs tests";
-        slot.token.label = "p11mock token";
-        slot.token.manufacturer = "card programs tests";
-        slot.token.model = "p11mock";
-        slot.token.serial = "0000000000000001";
+        if (findSlot(id)) return fail(line, "slot " + line.words[0] + " given twice");
+        SlotState slot = defaultSlot(id, line.words[0]);
         slot.token.pin = defaultPin;
         slot.token.pinMin = defaultPinMin;
         slot.token.pinMax = defaultPinMax;
-        auto token = line.named.find("token");
-        if (token != line.named.end()) {
-            if (token->second != "yes" && token->second != "no")
-                return fail(line, "token is yes or no");
-            slot.tokenPresent = token->second == "yes";
-        }
-        auto pinPad = line.named.find("pinpad");
-        if (pinPad != line.named.end()) {
-            if (pinPad->second != "yes" && pinPad->second != "no")
-                return fail(line, "pinpad is yes or no");
-            slot.token.pinPad = pinPad->second == "yes";
-        }
         if (line.has("pin")) slot.token.pin = line.named.at("pin");
         if (line.has("pin-hex")) slot.token.pinHex = line.named.at("pin-hex");
-        if (!(text(line, "description", kSlotTextWidth, slot.description) &&
+        if (!(yesNo(line, "token", slot.tokenPresent) && yesNo(line, "pinpad", slot.token.pinPad) &&
+              text(line, "description", kSlotTextWidth, slot.description) &&
               text(line, "manufacturer", kTokenTextWidth, slot.manufacturer) &&
               text(line, "label", kTokenTextWidth, slot.token.label) &&
               text(line, "token-manufacturer", kTokenTextWidth, slot.token.manufacturer) &&
@@ -338,15 +338,7 @@ void loadScript() {
     const char* path = std::getenv("P11MOCK_SCRIPT");
     s.scriptPath = path ? path : "";
     if (!path || !*path) {
-        SlotState slot;
-        slot.id = 1;
-        slot.description = "p11mock slot 1";
-        slot.manufacturer = "card programs tests";
-        slot.token.label = "p11mock token";
-        slot.token.manufacturer = "card programs tests";
-        slot.token.model = "p11mock";
-        slot.token.serial = "0000000000000001";
-        s.slots.push_back(slot);
+        s.slots.push_back(defaultSlot(1, "1"));
         return;
     }
     std::ifstream in(path, std::ios::binary);
@@ -427,22 +419,21 @@ Call::Call(const char* function) : line_(function) {
     }
 }
 
-Call& Call::arg(const char* name, CK_ULONG value) {
+void Call::key(const char* name) {
     line_ += ' ';
     line_ += name;
     line_ += '=';
+}
+
+Call& Call::arg(const char* name, CK_ULONG value) {
+    key(name);
     line_ += std::to_string(value);
     return *this;
 }
 
 Call& Call::arg(const char* name, const void* bytes, CK_ULONG length) {
-    line_ += ' ';
-    line_ += name;
-    line_ += '=';
-    if (!bytes) {
-        line_ += "null";
-        return *this;
-    }
+    if (!bytes) return argPointer(name, bytes);
+    key(name);
     const auto* p = static_cast<const unsigned char*>(bytes);
     char hex[8];
     for (CK_ULONG i = 0; i < length; ++i) {
@@ -457,10 +448,19 @@ Call& Call::arg(const char* name, const void* bytes, CK_ULONG length) {
 }
 
 Call& Call::argPointer(const char* name, const void* pointer) {
-    line_ += ' ';
-    line_ += name;
-    line_ += pointer ? "=set" : "=null";
+    key(name);
+    line_ += pointer ? "set" : "null";
     return *this;
+}
+
+CK_RV Call::refusal() const {
+    if (injected_) return injected_;
+    return state().initialized ? CKR_OK : CKR_CRYPTOKI_NOT_INITIALIZED;
+}
+
+CK_RV Call::refusal(CK_SESSION_HANDLE session) const {
+    if (CK_RV rv = refusal()) return rv;
+    return state().sessions.count(session) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
 }
 
 CK_RV Call::done(CK_RV rv) {

@@ -227,15 +227,6 @@ bool matches(const MockObject& object, const CK_ATTRIBUTE* templ, CK_ULONG count
     return true;
 }
 
-// The common start of every call that needs a session: logs, applies fail rules and checks the
-// module and the session. Returns CKR_OK when the call may go on.
-CK_RV sessionCheck(Call& call, CK_SESSION_HANDLE session) {
-    if (call.injected()) return call.injected();
-    if (!state().initialized) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (!state().sessions.count(session)) return CKR_SESSION_HANDLE_INVALID;
-    return CKR_OK;
-}
-
 std::string attributeName(CK_ATTRIBUTE_TYPE type) {
     switch (type) {
         case CKA_CLASS:
@@ -263,8 +254,7 @@ CK_RV startOperation(const char* function, Operation kind, CK_SESSION_HANDLE ses
     Call call(function);
     call.arg("session", session).arg("key", key);
     if (mechanism) call.arg("mechanism", mechanism->mechanism);
-    CK_RV rv = sessionCheck(call, session);
-    if (rv != CKR_OK) return call.done(rv);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
     if (!mechanism) return call.done(CKR_ARGUMENTS_BAD);
     SessionObjects& so = objects().sessions[session];
     if (so.operation != Operation::None) return call.done(CKR_OPERATION_ACTIVE);
@@ -287,16 +277,17 @@ CK_RV runOperation(const char* function, Operation kind, CK_SESSION_HANDLE sessi
                    CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
     Call call(function);
     call.arg("session", session).arg("length", inLength).argPointer("out", out);
-    CK_RV rv = sessionCheck(call, session);
-    if (rv != CKR_OK) return call.done(rv);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
     SessionObjects& so = objects().sessions[session];
     if (so.operation != kind) return call.done(CKR_OPERATION_NOT_INITIALIZED);
     if (!outLength || (!in && inLength)) return call.done(CKR_ARGUMENTS_BAD);
-    const MockObject* object = visibleObject(session, so.operationKey);
-    if (!object || !object->key) {
+    // Every answer but a length query or a short buffer ends the operation.
+    auto end = [&](CK_RV rv) {
         so.operation = Operation::None;
-        return call.done(CKR_KEY_HANDLE_INVALID);
-    }
+        return call.done(rv);
+    };
+    const MockObject* object = visibleObject(session, so.operationKey);
+    if (!object || !object->key) return end(CKR_KEY_HANDLE_INVALID);
     EVP_PKEY* key = object->key.get();
     const CK_ULONG k = static_cast<CK_ULONG>(EVP_PKEY_get_size(key));
     call.arg("room", *outLength);
@@ -305,44 +296,26 @@ CK_RV runOperation(const char* function, Operation kind, CK_SESSION_HANDLE sessi
         return call.done(CKR_OK);
     }
 
+    const bool sign = kind == Operation::Sign;
     std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
-    const bool ready = ctx &&
-                       (kind == Operation::Sign ? EVP_PKEY_sign_init(ctx.get())
-                                                : EVP_PKEY_decrypt_init(ctx.get())) > 0 &&
-                       EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0;
-    if (!ready) {
-        so.operation = Operation::None;
-        return call.done(CKR_GENERAL_ERROR);
-    }
+    const bool ready =
+        ctx && (sign ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_decrypt_init(ctx.get())) > 0 &&
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0;
+    if (!ready) return end(CKR_GENERAL_ERROR);
+    if (sign ? inLength + 11 > k : inLength != k)
+        return end(sign ? CKR_DATA_LEN_RANGE : CKR_ENCRYPTED_DATA_LEN_RANGE);
     std::vector<unsigned char> result(k);
     std::size_t resultLength = result.size();
-    if (kind == Operation::Sign) {
-        if (inLength + 11 > k) {
-            so.operation = Operation::None;
-            return call.done(CKR_DATA_LEN_RANGE);
-        }
-        if (EVP_PKEY_sign(ctx.get(), result.data(), &resultLength, in, inLength) <= 0) {
-            so.operation = Operation::None;
-            return call.done(CKR_FUNCTION_FAILED);
-        }
-    } else {
-        if (inLength != k) {
-            so.operation = Operation::None;
-            return call.done(CKR_ENCRYPTED_DATA_LEN_RANGE);
-        }
-        if (EVP_PKEY_decrypt(ctx.get(), result.data(), &resultLength, in, inLength) <= 0) {
-            so.operation = Operation::None;
-            return call.done(CKR_ENCRYPTED_DATA_INVALID);
-        }
-    }
+    const int made = sign ? EVP_PKEY_sign(ctx.get(), result.data(), &resultLength, in, inLength)
+                          : EVP_PKEY_decrypt(ctx.get(), result.data(), &resultLength, in, inLength);
+    if (made <= 0) return end(sign ? CKR_FUNCTION_FAILED : CKR_ENCRYPTED_DATA_INVALID);
     if (*outLength < resultLength) {
         *outLength = resultLength;
         return call.done(CKR_BUFFER_TOO_SMALL);
     }
     std::memcpy(out, result.data(), resultLength);
     *outLength = resultLength;
-    so.operation = Operation::None;
-    return call.done(CKR_OK);
+    return end(CKR_OK);
 }
 
 }  // namespace
@@ -370,131 +343,113 @@ void objectsSessionClosed(CK_SESSION_HANDLE session) {
 }
 
 CK_RV mockFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
-    return guarded([&] {
-        Call call("C_FindObjectsInit");
-        call.arg("session", session);
-        for (CK_ULONG i = 0; templ && i < count; ++i) {
-            const std::string name = attributeName(templ[i].type);
-            if (templ[i].type == CKA_CLASS && templ[i].pValue &&
-                templ[i].ulValueLen == sizeof(CK_ULONG))
-                call.arg(name.c_str(), *static_cast<const CK_ULONG*>(templ[i].pValue));
-            else
-                call.arg(name.c_str(), templ[i].pValue, templ[i].ulValueLen);
-        }
-        CK_RV rv = sessionCheck(call, session);
-        if (rv != CKR_OK) return call.done(rv);
-        if (!templ && count) return call.done(CKR_ARGUMENTS_BAD);
-        SessionObjects& so = objects().sessions[session];
-        if (so.searching) return call.done(CKR_OPERATION_ACTIVE);
-        so.results.clear();
-        so.next = 0;
-        const SlotState* slot = sessionSlot(session);
-        for (const auto& object : objects().objects) {
-            if (object.slot != slot->id || (object.isPrivate && !loggedIn(object))) continue;
-            if (matches(object, templ, count)) so.results.push_back(object.handle);
-        }
-        so.searching = true;
-        return call.done(CKR_OK);
-    });
+    Call call("C_FindObjectsInit");
+    call.arg("session", session);
+    for (CK_ULONG i = 0; templ && i < count; ++i) {
+        const std::string name = attributeName(templ[i].type);
+        if (templ[i].type == CKA_CLASS && templ[i].pValue &&
+            templ[i].ulValueLen == sizeof(CK_ULONG))
+            call.arg(name.c_str(), *static_cast<const CK_ULONG*>(templ[i].pValue));
+        else
+            call.arg(name.c_str(), templ[i].pValue, templ[i].ulValueLen);
+    }
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    if (!templ && count) return call.done(CKR_ARGUMENTS_BAD);
+    SessionObjects& so = objects().sessions[session];
+    if (so.searching) return call.done(CKR_OPERATION_ACTIVE);
+    so.results.clear();
+    so.next = 0;
+    const SlotState* slot = sessionSlot(session);
+    for (const auto& object : objects().objects) {
+        if (object.slot != slot->id || (object.isPrivate && !loggedIn(object))) continue;
+        if (matches(object, templ, count)) so.results.push_back(object.handle);
+    }
+    so.searching = true;
+    return call.done(CKR_OK);
 }
 
 CK_RV mockFindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR found, CK_ULONG maxCount,
                       CK_ULONG_PTR count) {
-    return guarded([&] {
-        Call call("C_FindObjects");
-        call.arg("session", session).arg("max", maxCount);
-        CK_RV rv = sessionCheck(call, session);
-        if (rv != CKR_OK) return call.done(rv);
-        SessionObjects& so = objects().sessions[session];
-        if (!so.searching) return call.done(CKR_OPERATION_NOT_INITIALIZED);
-        if (!found || !count) return call.done(CKR_ARGUMENTS_BAD);
-        CK_ULONG n = 0;
-        while (n < maxCount && so.next < so.results.size()) found[n++] = so.results[so.next++];
-        *count = n;
-        call.arg("count", n);
-        return call.done(CKR_OK);
-    });
+    Call call("C_FindObjects");
+    call.arg("session", session).arg("max", maxCount);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    SessionObjects& so = objects().sessions[session];
+    if (!so.searching) return call.done(CKR_OPERATION_NOT_INITIALIZED);
+    if (!found || !count) return call.done(CKR_ARGUMENTS_BAD);
+    CK_ULONG n = 0;
+    while (n < maxCount && so.next < so.results.size()) found[n++] = so.results[so.next++];
+    *count = n;
+    call.arg("count", n);
+    return call.done(CKR_OK);
 }
 
 CK_RV mockFindObjectsFinal(CK_SESSION_HANDLE session) {
-    return guarded([&] {
-        Call call("C_FindObjectsFinal");
-        call.arg("session", session);
-        CK_RV rv = sessionCheck(call, session);
-        if (rv != CKR_OK) return call.done(rv);
-        SessionObjects& so = objects().sessions[session];
-        if (!so.searching) return call.done(CKR_OPERATION_NOT_INITIALIZED);
-        so.searching = false;
-        so.results.clear();
-        return call.done(CKR_OK);
-    });
+    Call call("C_FindObjectsFinal");
+    call.arg("session", session);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    SessionObjects& so = objects().sessions[session];
+    if (!so.searching) return call.done(CKR_OPERATION_NOT_INITIALIZED);
+    so.searching = false;
+    so.results.clear();
+    return call.done(CKR_OK);
 }
 
 CK_RV mockGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
                             CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
-    return guarded([&] {
-        Call call("C_GetAttributeValue");
-        call.arg("session", session).arg("object", handle);
-        for (CK_ULONG i = 0; templ && i < count; ++i)
-            call.arg(attributeName(templ[i].type).c_str(), templ[i].ulValueLen);
-        CK_RV rv = sessionCheck(call, session);
-        if (rv != CKR_OK) return call.done(rv);
-        if (!templ && count) return call.done(CKR_ARGUMENTS_BAD);
-        const MockObject* object = visibleObject(session, handle);
-        if (!object) return call.done(CKR_OBJECT_HANDLE_INVALID);
-        // Every attribute is answered; the call's result is the last trouble met, as the
-        // standard lets a module report any one of them.
-        for (CK_ULONG i = 0; i < count; ++i) {
-            CK_ATTRIBUTE& a = templ[i];
-            auto glitch = object->reportedLength.find(a.type);
-            if (glitch != object->reportedLength.end()) {
-                a.ulValueLen = glitch->second;
-                continue;
-            }
-            auto it = object->attributes.find(a.type);
-            if (it == object->attributes.end()) {
-                a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-                rv = CKR_ATTRIBUTE_TYPE_INVALID;
-                continue;
-            }
-            const std::string& value = it->second;
-            if (a.pValue && a.ulValueLen < value.size()) {
-                a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-                rv = CKR_BUFFER_TOO_SMALL;
-                continue;
-            }
-            if (a.pValue && !value.empty()) std::memcpy(a.pValue, value.data(), value.size());
-            a.ulValueLen = value.size();
+    Call call("C_GetAttributeValue");
+    call.arg("session", session).arg("object", handle);
+    for (CK_ULONG i = 0; templ && i < count; ++i)
+        call.arg(attributeName(templ[i].type).c_str(), templ[i].ulValueLen);
+    CK_RV rv = call.refusal(session);
+    if (rv != CKR_OK) return call.done(rv);
+    if (!templ && count) return call.done(CKR_ARGUMENTS_BAD);
+    const MockObject* object = visibleObject(session, handle);
+    if (!object) return call.done(CKR_OBJECT_HANDLE_INVALID);
+    // Every attribute is answered; the call's result is the last trouble met, as the
+    // standard lets a module report any one of them.
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_ATTRIBUTE& a = templ[i];
+        auto glitch = object->reportedLength.find(a.type);
+        if (glitch != object->reportedLength.end()) {
+            a.ulValueLen = glitch->second;
+            continue;
         }
-        return call.done(rv);
-    });
+        auto it = object->attributes.find(a.type);
+        if (it == object->attributes.end()) {
+            a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_ATTRIBUTE_TYPE_INVALID;
+            continue;
+        }
+        const std::string& value = it->second;
+        if (a.pValue && a.ulValueLen < value.size()) {
+            a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_BUFFER_TOO_SMALL;
+            continue;
+        }
+        if (a.pValue && !value.empty()) std::memcpy(a.pValue, value.data(), value.size());
+        a.ulValueLen = value.size();
+    }
+    return call.done(rv);
 }
 
 CK_RV mockSignInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
-    return guarded(
-        [&] { return startOperation("C_SignInit", Operation::Sign, session, mechanism, key); });
+    return startOperation("C_SignInit", Operation::Sign, session, mechanism, key);
 }
 
 CK_RV mockSign(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG dataLength,
                CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength) {
-    return guarded([&] {
-        return runOperation("C_Sign", Operation::Sign, session, data, dataLength, signature,
-                            signatureLength);
-    });
+    return runOperation("C_Sign", Operation::Sign, session, data, dataLength, signature,
+                        signatureLength);
 }
 
 CK_RV mockDecryptInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
-    return guarded([&] {
-        return startOperation("C_DecryptInit", Operation::Decrypt, session, mechanism, key);
-    });
+    return startOperation("C_DecryptInit", Operation::Decrypt, session, mechanism, key);
 }
 
 CK_RV mockDecrypt(CK_SESSION_HANDLE session, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength,
                   CK_BYTE_PTR data, CK_ULONG_PTR dataLength) {
-    return guarded([&] {
-        return runOperation("C_Decrypt", Operation::Decrypt, session, encrypted, encryptedLength,
-                            data, dataLength);
-    });
+    return runOperation("C_Decrypt", Operation::Decrypt, session, encrypted, encryptedLength, data,
+                        dataLength);
 }
 
 }  // namespace p11mock

@@ -8,31 +8,25 @@
 // bytes the library wrote. The library must only be called with a NUL-terminated PIN of at most
 // 49 bytes whose length is passed, a NUL-terminated SNO of at most 99 bytes, a zero length on
 // the size query and, on the read, the reported size and room for four times it.
-#include <json/json.h>
 #include <openssl/evp.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "byte_source.h"
 #include "card_data_command.h"
 #include "common/version.h"
+#include "json_reply.h"
+
+const char* const fuzzsupport::kFuzzerName = "carddata fuzzer";
 
 namespace {
 
 using fuzzsupport::ByteSource;
-
-void require(bool condition, const char* what, const std::string& detail = "") {
-    if (!condition) {
-        std::fprintf(stderr, "carddata fuzzer: %s\n%s\n", what, detail.c_str());
-        std::abort();
-    }
-}
+using fuzzsupport::require;
 
 struct Library {
     ByteSource* in = nullptr;
@@ -131,24 +125,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const char* args[] = {request.c_str()};
     const std::string line = carddata::runCardData(1, args, standIn);
-    // FUZZ_TRACE=1 shows the reply of a replayed input.
-    static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
-    if (trace) std::fprintf(stderr, "reply: %.200s\n", line.c_str());
+    if (fuzzsupport::tracing()) std::fprintf(stderr, "reply: %.200s\n", line.c_str());
 
-    require(!line.empty() && line.back() == '\n' && line.find('\n') == line.size() - 1,
-            "not exactly one line", line);
+    Json::Value reply = fuzzsupport::replyObject(line);
     require(line.rfind("{\"msg\":\"", 0) == 0 && line.find(",\"ret_code\":") != std::string::npos,
             "members not in order", line);
-
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value reply;
-    std::string errors;
-    require(reader->parse(line.data(), line.data() + line.size() - 1, &reply, &errors),
-            "reply is not JSON", line + errors);
-    require(reply.isObject() && reply.size() == 3 && reply["msg"].isString() &&
-                reply["ret_code"].isInt() && reply["version"].asString() == common::kVersionText,
+    require(reply["msg"].isString() && reply["ret_code"].isInt() &&
+                reply["version"].asString() == common::kVersionText,
             "reply members wrong", line);
     const int code = reply["ret_code"].asInt();
     if (code == 0) {

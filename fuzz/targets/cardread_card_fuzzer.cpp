@@ -14,25 +14,21 @@
 // success reports a size that is not whole records or exceeds the capacity.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "cardread/read_user_data.h"
 #include "fake_pcsc.h"
+#include "oracle.h"
+
+const char* const fuzzsupport::kFuzzerName = "cardread fuzzer";
 
 namespace {
 
 using fuzzsupport::ByteSource;
 using fuzzsupport::FakeCard;
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "cardread fuzzer: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzsupport::require;
 
 const std::uint8_t kMainAtr[] = {0x3B, 0xB8, 0x13, 0x00, 0x81, 0x31, 0xFA, 0x52, 'V',
                                  'E',  'K',  'L',  'U',  'N',  'D',  'A',  0x00};
@@ -69,9 +65,7 @@ FakeCard cardFrom(ByteSource& in, std::uint8_t flags) {
 int call(const char* reader, const std::uint8_t* pin, int pinLength, const char* key,
          std::uint8_t* buffer, int* length) {
     const int rv = readUserData(reader, pin, pinLength, key, buffer, length);
-    // FUZZ_TRACE=1 shows what each call of a replayed input did.
-    static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
-    if (trace) {
+    if (fuzzsupport::tracing()) {
         std::fprintf(stderr, "readUserData(%s) = 0x%X, length %d, %d commands\n",
                      buffer ? "read" : "size", static_cast<unsigned>(rv), *length,
                      fuzzsupport::fakePcscCounters().commands);

@@ -7,7 +7,6 @@
 // whose "func" reads back as the request's function name byte for byte, whose "ret_code" is an
 // unsigned number and whose "message" is a string; and the slot text must read as C's atoi
 // reads it (within the 32-bit range).
-#include <json/json.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,26 +15,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "entry.h"
 #include "fake_pkcs11.h"
+#include "json_reply.h"
 #include "layer_blocks.h"
 #include "request_fields.h"
+
+const char* const fuzzsupport::kFuzzerName = "pincheck fuzzer";
 
 namespace {
 
 using fuzzsupport::ByteSource;
+using fuzzsupport::require;
 
 int g_out = -1;  // standard output, redirected into memory
-
-void require(bool condition, const char* what, const std::string& detail = "") {
-    if (!condition) {
-        std::fprintf(stderr, "pincheck fuzzer: %s\n%s\n", what, detail.c_str());
-        std::abort();
-    }
-}
 
 std::string capturedOutput() {
     std::fflush(stdout);
@@ -99,21 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (moduleStillBound) fuzzsupport::releaseLayerBlocks();  // what the process end gives back
 
     const std::string out = capturedOutput();
-    // FUZZ_TRACE=1 shows the reply of a replayed input.
-    static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
-    if (trace) std::fprintf(stderr, "reply: %s", out.c_str());
+    if (fuzzsupport::tracing()) std::fprintf(stderr, "reply: %s", out.c_str());
     require(status == 0, "exit status not 0", out);
-    require(!out.empty() && out.back() == '\n' && out.find('\n') == out.size() - 1,
-            "not exactly one line", out);
-
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value reply;
-    std::string errors;
-    require(reader->parse(out.data(), out.data() + out.size() - 1, &reply, &errors),
-            "reply is not JSON", out + errors);
-    require(reply.isObject() && reply.size() == 3, "reply is not a three-member object", out);
+    Json::Value reply = fuzzsupport::replyObject(out);
     require(reply["func"].isString() && reply["func"].asString() == functionName,
             "func does not read back as the request's name", out);
     require(reply["ret_code"].isUInt(), "ret_code not an unsigned number", out);

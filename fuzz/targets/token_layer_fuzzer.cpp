@@ -15,28 +15,24 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "fake_pkcs11.h"
 #include "layer_blocks.h"
+#include "oracle.h"
 #include "pin_check_session.h"
 #include "token_api.h"
+
+const char* const fuzzsupport::kFuzzerName = "token layer fuzzer";
 
 namespace {
 
 using fuzzsupport::ByteSource;
+using fuzzsupport::require;
 
 constexpr TokenResult kBase = 0xDA000000u;
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "token layer fuzzer: %s\n", what);
-        std::abort();
-    }
-}
 
 // A caller buffer of exactly the input's size (0xFF: none at all).
 struct TextBuffer {

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "objects.h"
 
@@ -73,37 +72,25 @@ bool readQuoted(const std::string& s, std::size_t& pos, std::string& out, std::s
         }
         if (pos >= s.size()) break;
         const char e = s[pos++];
-        switch (e) {
-            case '\\':
-                out.push_back('\\');
-                break;
-            case '"':
-                out.push_back('"');
-                break;
-            case '0':
-                out.push_back('\0');
-                break;
-            case 'n':
-                out.push_back('\n');
-                break;
-            case 't':
-                out.push_back('\t');
-                break;
-            case 'x': {
-                const int h = pos < s.size() ? hexDigit(s[pos]) : -1;
-                const int l = pos + 1 < s.size() ? hexDigit(s[pos + 1]) : -1;
-                if (h < 0 || l < 0) {
-                    error = "bad \\x escape";
-                    return false;
-                }
-                out.push_back(static_cast<char>(h * 16 + l));
-                pos += 2;
-                break;
-            }
-            default:
-                error = std::string("unknown escape \\") + e;
-                return false;
+        // The one-character escapes and what each stands for.
+        static const char kNamed[] = "\\\"0nt";
+        static const char kMeant[] = "\\\"\0\n\t";
+        if (const char* named = e ? std::strchr(kNamed, e) : nullptr) {
+            out.push_back(kMeant[named - kNamed]);
+            continue;
         }
+        if (e != 'x') {
+            error = std::string("unknown escape \\") + e;
+            return false;
+        }
+        const int h = pos < s.size() ? hexDigit(s[pos]) : -1;
+        const int l = pos + 1 < s.size() ? hexDigit(s[pos + 1]) : -1;
+        if (h < 0 || l < 0) {
+            error = "bad \\x escape";
+            return false;
+        }
+        out.push_back(static_cast<char>(h * 16 + l));
+        pos += 2;
     }
     error = "unterminated quote";
     return false;
@@ -248,19 +235,13 @@ struct Loader {
                 return fail(line, "login-delay takes milliseconds");
             return true;
         }
-        if (line.command == "device-error") {
+        if (line.command == "device-error" || line.command == "token-flags") {
+            const bool errors = line.command == "device-error";
             for (const auto& w : line.words) {
                 CK_ULONG v = 0;
-                if (!parseNumber(w, v)) return fail(line, "bad device error " + w);
-                s.deviceErrors.push_back(v);
-            }
-            return true;
-        }
-        if (line.command == "token-flags") {
-            for (const auto& w : line.words) {
-                CK_FLAGS v = 0;
-                if (!pinFlags(w, v)) return fail(line, "bad token flags " + w);
-                s.pinFlagSteps.push_back(v);
+                if (errors ? !parseNumber(w, v) : !pinFlags(w, v))
+                    return fail(line, (errors ? "bad device error " : "bad token flags ") + w);
+                (errors ? s.deviceErrors : s.pinFlagSteps).push_back(v);
             }
             return true;
         }

@@ -27,6 +27,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "entries.h"
@@ -34,9 +35,6 @@
 namespace p11mock {
 namespace {
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
 struct CtxFree {
     void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
 };
@@ -102,17 +100,13 @@ std::string loadKey(const std::string& path, MockObject& object, bool withModulu
     if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) return "not an RSA key: " + path;
     BIGNUM* n = nullptr;
     BIGNUM* e = nullptr;
-    if (!EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) ||
-        !EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e)) {
-        BN_free(n);
-        BN_free(e);
-        return "no public half in " + path;
-    }
+    const bool got = EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) &&
+                     EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e);
+    std::unique_ptr<BIGNUM, decltype(&BN_free)> heldN(n, BN_free), heldE(e, BN_free);
+    if (!got) return "no public half in " + path;
     if (withModulus) object.attributes[CKA_MODULUS] = bnBytes(n);
     object.attributes[CKA_PUBLIC_EXPONENT] = bnBytes(e);
     object.attributes[CKA_KEY_TYPE] = ulongBytes(CKK_RSA);
-    BN_free(n);
-    BN_free(e);
     return {};
 }
 
@@ -165,11 +159,9 @@ std::string objectLine(const ScriptLine& line, MockObject& object) {
         object.attributes[CKA_ID] = id;
     }
     if (line.has("label")) object.attributes[CKA_LABEL] = line.named.at("label");
-    if (line.has("id-length")) {
-        CK_ULONG n = 0;
-        if (!(why = numberValue(line, "id-length", n)).empty()) return why;
-        object.reportedLength[CKA_ID] = n;
-    }
+    if (line.has("id-length") &&
+        !(why = numberValue(line, "id-length", object.reportedLength[CKA_ID])).empty())
+        return why;
 
     if (line.has("pem")) {
         if (line.command != "key") return "pem= is for key lines";
@@ -190,11 +182,9 @@ std::string objectLine(const ScriptLine& line, MockObject& object) {
         value.assign(n, '\x30');
     }
     if (values) object.attributes[CKA_VALUE] = value;
-    if (line.has("value-length")) {
-        CK_ULONG n = 0;
-        if (!(why = numberValue(line, "value-length", n)).empty()) return why;
-        object.reportedLength[CKA_VALUE] = n;
-    }
+    if (line.has("value-length") &&
+        !(why = numberValue(line, "value-length", object.reportedLength[CKA_VALUE])).empty())
+        return why;
     return {};
 }
 
@@ -228,25 +218,14 @@ bool matches(const MockObject& object, const CK_ATTRIBUTE* templ, CK_ULONG count
 }
 
 std::string attributeName(CK_ATTRIBUTE_TYPE type) {
-    switch (type) {
-        case CKA_CLASS:
-            return "class";
-        case CKA_ID:
-            return "id";
-        case CKA_LABEL:
-            return "label";
-        case CKA_VALUE:
-            return "value";
-        case CKA_MODULUS:
-            return "modulus";
-        case CKA_PUBLIC_EXPONENT:
-            return "exponent";
-        default: {
-            char text[32];
-            std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(type));
-            return text;
-        }
-    }
+    static const std::pair<CK_ATTRIBUTE_TYPE, const char*> kNames[] = {
+        {CKA_CLASS, "class"}, {CKA_ID, "id"},           {CKA_LABEL, "label"},
+        {CKA_VALUE, "value"}, {CKA_MODULUS, "modulus"}, {CKA_PUBLIC_EXPONENT, "exponent"}};
+    for (const auto& known : kNames)
+        if (known.first == type) return known.second;
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(type));
+    return text;
 }
 
 CK_RV startOperation(const char* function, Operation kind, CK_SESSION_HANDLE session,

@@ -74,6 +74,13 @@ LONG cardAnswer(const std::uint8_t* command, std::size_t length,
     }
 }
 
+// Gives back one of the handles `open` counts; `none` when none is open.
+LONG giveBack(int& open, LONG none) {
+    if (open <= 0) return none;
+    --open;
+    return SCARD_S_SUCCESS;
+}
+
 }  // namespace
 
 void fakePcscReset(ByteSource* source, const FakeCard& card) {
@@ -104,9 +111,8 @@ LONG SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
 }
 
 LONG SCardReleaseContext(SCARDCONTEXT context) {
-    if (context < kContextBase || g_counters.contexts <= 0) return SCARD_E_INVALID_HANDLE;
-    --g_counters.contexts;
-    return SCARD_S_SUCCESS;
+    if (context < kContextBase) return SCARD_E_INVALID_HANDLE;
+    return giveBack(g_counters.contexts, SCARD_E_INVALID_HANDLE);
 }
 
 LONG SCardConnect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
@@ -120,9 +126,8 @@ LONG SCardConnect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD, LPSCARDHAND
 }
 
 LONG SCardDisconnect(SCARDHANDLE card, DWORD) {
-    if (card < kCardBase || g_counters.cards <= 0) return SCARD_E_INVALID_HANDLE;
-    --g_counters.cards;
-    return SCARD_S_SUCCESS;
+    if (card < kCardBase) return SCARD_E_INVALID_HANDLE;
+    return giveBack(g_counters.cards, SCARD_E_INVALID_HANDLE);
 }
 
 LONG SCardBeginTransaction(SCARDHANDLE card) {
@@ -134,9 +139,7 @@ LONG SCardBeginTransaction(SCARDHANDLE card) {
 
 LONG SCardEndTransaction(SCARDHANDLE card, DWORD) {
     if (card < kCardBase) return SCARD_E_INVALID_HANDLE;
-    if (g_counters.transactions <= 0) return SCARD_E_NOT_TRANSACTED;
-    --g_counters.transactions;
-    return SCARD_S_SUCCESS;
+    return giveBack(g_counters.transactions, SCARD_E_NOT_TRANSACTED);
 }
 
 LONG SCardStatus(SCARDHANDLE card, LPSTR readerName, LPDWORD readerLength, LPDWORD state,

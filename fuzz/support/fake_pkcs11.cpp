@@ -51,18 +51,9 @@ CK_RV answer() {
 CK_ULONG reportedCount(CK_ULONG honest) {
     const std::uint8_t b = src().byte();
     if (b < 0xE0) return b;
-    switch (b) {
-        case 0xE0:
-            return honest;
-        case 0xE1:
-            return honest + 1;
-        case 0xE2:
-            return CK_UNAVAILABLE_INFORMATION;
-        case 0xE3:
-            return 0x7FFFFFFFUL;
-        default:
-            return src().u16();
-    }
+    if (b > 0xE3) return src().u16();
+    const CK_ULONG edges[] = {honest, honest + 1, CK_UNAVAILABLE_INFORMATION, 0x7FFFFFFFUL};
+    return edges[b - 0xE0];
 }
 
 // C_GetInfo, C_GetSlotInfo, C_GetTokenInfo and C_GetSessionInfo: the record as the input has it.

@@ -179,22 +179,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t which = in.byte();
     std::uint8_t key[16];
     in.bytes(key, sizeof key);
-    switch (which % 5) {
-        case 0:
-            unpadCase(in, key);
-            break;
-        case 1:
-            setupKeysCase(in, key);
-            break;
-        case 2:
-            unwrapCase(in, key);
-            break;
-        case 3:
-            roundTripCase(in, key);
-            break;
-        default:
-            wrapCase(in, key);
-            break;
-    }
+    static void (*const kCases[])(ByteSource&, const std::uint8_t*) = {
+        unpadCase, setupKeysCase, unwrapCase, roundTripCase, wrapCase};
+    kCases[which % 5](in, key);
     return 0;
 }

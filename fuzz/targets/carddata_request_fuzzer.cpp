@@ -37,26 +37,13 @@ struct Library {
 Library g_library;
 
 int answerCode(ByteSource& in) {
-    static const int kCodes[] = {-1,
-                                 0x7101,
-                                 0x7301,
-                                 0x7302,
-                                 0x7303,
-                                 0x7401,
-                                 0x7411,
-                                 0x7412,
-                                 0x7413,
-                                 0x7414,
-                                 0x7415,
-                                 0x6A82,
-                                 0x63C2,
-                                 static_cast<int>(0x80100069u),
-                                 static_cast<int>(0x8010001Du),
-                                 0x20100001};
+    static const unsigned kCodes[] = {
+        0xFFFFFFFFu, 0x7101, 0x7301, 0x7302, 0x7303, 0x7401,      0x7411,      0x7412,
+        0x7413,      0x7414, 0x7415, 0x6A82, 0x63C2, 0x80100069u, 0x8010001Du, 0x20100001};
     const std::uint8_t b = in.byte();
     if (b < 0x80) return 0;
     const std::size_t i = b - 0x80u;
-    if (i < sizeof kCodes / sizeof kCodes[0]) return kCodes[i];
+    if (i < sizeof kCodes / sizeof kCodes[0]) return static_cast<int>(kCodes[i]);
     return static_cast<int>(in.u32());
 }
 

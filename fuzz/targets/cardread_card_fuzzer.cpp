@@ -30,33 +30,24 @@ using fuzzsupport::ByteSource;
 using fuzzsupport::FakeCard;
 using fuzzsupport::require;
 
-const std::uint8_t kMainAtr[] = {0x3B, 0xB8, 0x13, 0x00, 0x81, 0x31, 0xFA, 0x52, 'V',
-                                 'E',  'K',  'L',  'U',  'N',  'D',  'A',  0x00};
-const std::uint8_t kStarcosAtr[] = {0x3B, 0xB7, 0x94, 0x00, 0x81, 0x31, 0xFE, 0x65,
-                                    0x53, 0x50, 0x4B, 0x32, 0x33, 0x90, 0x00, 0xD1};
-const std::uint8_t kJcop20Atr[] = {0x3B, 0xF6, 0x18, 0x00, 0xFF, 0x81, 0x31, 0xFE,
-                                   0x45, 0x4A, 0x43, 0x4F, 0x50, 0x32, 0x30, 0x0E};
+// ATRs of the main kind, the STARCOS kind, and a recognised card of a kind not read.
+const std::vector<std::uint8_t> kAtrs[] = {
+    {0x3B, 0xB8, 0x13, 0x00, 0x81, 0x31, 0xFA, 0x52, 'V', 'E', 'K', 'L', 'U', 'N', 'D', 'A', 0x00},
+    {0x3B, 0xB7, 0x94, 0x00, 0x81, 0x31, 0xFE, 0x65, 0x53, 0x50, 0x4B, 0x32, 0x33, 0x90, 0x00,
+     0xD1},
+    {0x3B, 0xF6, 0x18, 0x00, 0xFF, 0x81, 0x31, 0xFE, 0x45, 0x4A, 0x43, 0x4F, 0x50, 0x32, 0x30,
+     0x0E}};
 
 FakeCard cardFrom(ByteSource& in, std::uint8_t flags) {
     FakeCard card;
     card.serviceFaults = (flags & 4) != 0;
     const std::uint8_t kind = in.byte();
-    switch (kind) {
-        case 0:
-            card.atr.assign(std::begin(kMainAtr), std::end(kMainAtr));
-            break;
-        case 1:
-            card.atr.assign(std::begin(kStarcosAtr), std::end(kStarcosAtr));
-            break;
-        case 2:
-        case 3:
-            card.atr.resize(in.byte() % 72);
-            in.bytes(card.atr.data(), card.atr.size());
-            card.atrLengthLies = kind == 3;
-            break;
-        default:
-            card.atr.assign(std::begin(kJcop20Atr), std::end(kJcop20Atr));
-            break;
+    if (kind == 2 || kind == 3) {
+        card.atr.resize(in.byte() % 72);
+        in.bytes(card.atr.data(), card.atr.size());
+        card.atrLengthLies = kind == 3;
+    } else {
+        card.atr = kAtrs[kind < 2 ? kind : 2];
     }
     return card;
 }

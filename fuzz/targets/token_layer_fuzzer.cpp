@@ -104,12 +104,6 @@ void apiSequence(ByteSource& in) {
                     require(count <= capacity, "slot count beyond the array");
                 break;
             }
-            case 3: {
-                const CK_SLOT_ID slot = in.byte();
-                TextBuffer b(in);
-                checkText(GetSlotDesc(&ctx, slot, b.bytes.get(), &b.length), b);
-                break;
-            }
             case 4: {
                 const TokenResult rv = IsTokenPresent(&ctx, in.byte());
                 // Joined by OR, a vendor code's own top bits stay set beside the base.
@@ -117,14 +111,15 @@ void apiSequence(ByteSource& in) {
                         "presence answer neither flag nor code");
                 break;
             }
+            case 3:
             case 5:
             case 6: {
                 const CK_SLOT_ID slot = in.byte();
                 TextBuffer b(in);
-                const TokenResult rv =
-                    op == 5 ? GetTokenLabel(&ctx, slot, b.bytes.get(), &b.length)
-                            : GetTokenSerialNumber(&ctx, slot, b.bytes.get(), &b.length);
-                checkText(rv, b);
+                auto* const query = op == 3   ? GetSlotDesc
+                                    : op == 5 ? GetTokenLabel
+                                              : GetTokenSerialNumber;
+                checkText(query(&ctx, slot, b.bytes.get(), &b.length), b);
                 break;
             }
             case 7: {
@@ -141,10 +136,7 @@ void apiSequence(ByteSource& in) {
             case 9:
             case 10: {
                 CK_ULONG count = 0;
-                if (op == 9)
-                    GetKeyNum(&ctx, &count);
-                else
-                    GetCertNum(&ctx, &count);
+                (op == 9 ? GetKeyNum : GetCertNum)(&ctx, &count);
                 break;
             }
             case 11:
@@ -154,9 +146,8 @@ void apiSequence(ByteSource& in) {
                 std::unique_ptr<unsigned char[]> id(s == 0xFF ? nullptr : new unsigned char[s]);
                 CK_ULONG length = s == 0xFF ? 0 : s;
                 const CK_ULONG capacity = length;
-                const TokenResult rv = op == 11 ? GetKeyID(&ctx, index, id.get(), &length)
-                                                : GetCertID(&ctx, index, id.get(), &length);
-                if (rv == 0) require(length <= capacity, "ID length beyond the buffer");
+                if ((op == 11 ? GetKeyID : GetCertID)(&ctx, index, id.get(), &length) == 0)
+                    require(length <= capacity, "ID length beyond the buffer");
                 break;
             }
             case 13:

@@ -59,14 +59,13 @@ CK_RV getInfo(CK_INFO_PTR info) {
 }
 
 CK_RV getSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
-    ModuleState& s = state();
     Call call("C_GetSlotList");
     call.arg("tokenPresent", tokenPresent).argPointer("list", list);
     if (count) call.arg("count", *count);
     if (CK_RV rv = call.refusal()) return call.done(rv);
     if (!count) return call.done(CKR_ARGUMENTS_BAD);
     std::vector<CK_SLOT_ID> ids;
-    for (const auto& slot : s.slots)
+    for (const auto& slot : state().slots)
         if (!tokenPresent || slot.tokenPresent) ids.push_back(slot.id);
     const bool fits = *count >= ids.size();
     if (list && fits) std::copy(ids.begin(), ids.end(), list);
@@ -197,10 +196,10 @@ CK_FUNCTION_LIST makeFunctionList() {
     list.C_FindObjects = guard<mockFindObjects>;
     list.C_FindObjectsFinal = guard<mockFindObjectsFinal>;
     list.C_GetAttributeValue = guard<mockGetAttributeValue>;
-    list.C_SignInit = guard<mockSignInit>;
-    list.C_Sign = guard<mockSign>;
-    list.C_DecryptInit = guard<mockDecryptInit>;
-    list.C_Decrypt = guard<mockDecrypt>;
+    list.C_SignInit = guard<mockOperationInit<Operation::Sign>>;
+    list.C_Sign = guard<mockOperation<Operation::Sign>>;
+    list.C_DecryptInit = guard<mockOperationInit<Operation::Decrypt>>;
+    list.C_Decrypt = guard<mockOperation<Operation::Decrypt>>;
     return list;
 }
 
@@ -210,8 +209,7 @@ CK_FUNCTION_LIST makeFunctionList() {
 extern "C" P11MOCK_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
     using namespace p11mock;
     return guarded([&] {
-        ModuleState& s = state();
-        if (!s.initialized || scriptChanged()) loadScript();
+        if (!state().initialized || scriptChanged()) loadScript();
         Call call("C_GetFunctionList");
         if (call.injected()) return call.done(call.injected());
         if (!list) return call.done(CKR_ARGUMENTS_BAD);

@@ -49,8 +49,6 @@ struct MockObject {
     std::shared_ptr<EVP_PKEY> key;  // private half, for sign and decrypt
 };
 
-enum class Operation { None, Sign, Decrypt };
-
 struct SessionObjects {
     bool searching = false;
     std::vector<CK_OBJECT_HANDLE> results;
@@ -188,20 +186,15 @@ std::string objectLine(const ScriptLine& line, MockObject& object) {
     return {};
 }
 
-bool loggedIn(const MockObject& object) {
-    const SlotState* slot = findSlot(object.slot);
-    return slot && slot->token.loggedIn;
+// What a session of `slot` may see: its own slot's objects, private ones only after a login.
+bool visibleIn(const MockObject& object, const SlotState& slot) {
+    return object.slot == slot.id && (!object.isPrivate || slot.token.loggedIn);
 }
 
-// An object the session may see: same slot, and private ones only after a login.
 MockObject* visibleObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle) {
     const SlotState* slot = sessionSlot(session);
-    if (!slot) return nullptr;
-    for (auto& object : objects().objects) {
-        if (object.handle != handle) continue;
-        if (object.slot != slot->id || (object.isPrivate && !slot->token.loggedIn)) return nullptr;
-        return &object;
-    }
+    for (auto& object : objects().objects)
+        if (object.handle == handle) return slot && visibleIn(object, *slot) ? &object : nullptr;
     return nullptr;
 }
 
@@ -226,75 +219,6 @@ std::string attributeName(CK_ATTRIBUTE_TYPE type) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(type));
     return text;
-}
-
-CK_RV startOperation(const char* function, Operation kind, CK_SESSION_HANDLE session,
-                     CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
-    Call call(function);
-    call.arg("session", session).arg("key", key);
-    if (mechanism) call.arg("mechanism", mechanism->mechanism);
-    if (CK_RV rv = call.refusal(session)) return call.done(rv);
-    if (!mechanism) return call.done(CKR_ARGUMENTS_BAD);
-    SessionObjects& so = objects().sessions[session];
-    if (so.operation != Operation::None) return call.done(CKR_OPERATION_ACTIVE);
-    // Without a login the key is not visible, and the module answers as a token does.
-    const SlotState* slot = sessionSlot(session);
-    if (slot && !slot->token.loggedIn) return call.done(CKR_USER_NOT_LOGGED_IN);
-    const MockObject* object = visibleObject(session, key);
-    if (!object || !object->key) return call.done(CKR_KEY_HANDLE_INVALID);
-    if (mechanism->mechanism != CKM_RSA_PKCS || mechanism->pParameter)
-        return call.done(CKR_MECHANISM_INVALID);
-    so.operation = kind;
-    so.operationKey = key;
-    return call.done(CKR_OK);
-}
-
-// Runs the RSA PKCS#1 v1.5 operation of the session with the standard's output rules: a null
-// output learns the length and keeps the operation; a short one answers CKR_BUFFER_TOO_SMALL
-// and keeps it; anything else ends it.
-CK_RV runOperation(const char* function, Operation kind, CK_SESSION_HANDLE session, CK_BYTE_PTR in,
-                   CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
-    Call call(function);
-    call.arg("session", session).arg("length", inLength).argPointer("out", out);
-    if (CK_RV rv = call.refusal(session)) return call.done(rv);
-    SessionObjects& so = objects().sessions[session];
-    if (so.operation != kind) return call.done(CKR_OPERATION_NOT_INITIALIZED);
-    if (!outLength || (!in && inLength)) return call.done(CKR_ARGUMENTS_BAD);
-    // Every answer but a length query or a short buffer ends the operation.
-    auto end = [&](CK_RV rv) {
-        so.operation = Operation::None;
-        return call.done(rv);
-    };
-    const MockObject* object = visibleObject(session, so.operationKey);
-    if (!object || !object->key) return end(CKR_KEY_HANDLE_INVALID);
-    EVP_PKEY* key = object->key.get();
-    const CK_ULONG k = static_cast<CK_ULONG>(EVP_PKEY_get_size(key));
-    call.arg("room", *outLength);
-    if (!out) {
-        *outLength = k;
-        return call.done(CKR_OK);
-    }
-
-    const bool sign = kind == Operation::Sign;
-    std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
-    const bool ready =
-        ctx && (sign ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_decrypt_init(ctx.get())) > 0 &&
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0;
-    if (!ready) return end(CKR_GENERAL_ERROR);
-    if (sign ? inLength + 11 > k : inLength != k)
-        return end(sign ? CKR_DATA_LEN_RANGE : CKR_ENCRYPTED_DATA_LEN_RANGE);
-    std::vector<unsigned char> result(k);
-    std::size_t resultLength = result.size();
-    const int made = sign ? EVP_PKEY_sign(ctx.get(), result.data(), &resultLength, in, inLength)
-                          : EVP_PKEY_decrypt(ctx.get(), result.data(), &resultLength, in, inLength);
-    if (made <= 0) return end(sign ? CKR_FUNCTION_FAILED : CKR_ENCRYPTED_DATA_INVALID);
-    if (*outLength < resultLength) {
-        *outLength = resultLength;
-        return call.done(CKR_BUFFER_TOO_SMALL);
-    }
-    std::memcpy(out, result.data(), resultLength);
-    *outLength = resultLength;
-    return end(CKR_OK);
 }
 
 }  // namespace
@@ -340,8 +264,8 @@ CK_RV mockFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_
     so.next = 0;
     const SlotState* slot = sessionSlot(session);
     for (const auto& object : objects().objects) {
-        if (object.slot != slot->id || (object.isPrivate && !loggedIn(object))) continue;
-        if (matches(object, templ, count)) so.results.push_back(object.handle);
+        if (visibleIn(object, *slot) && matches(object, templ, count))
+            so.results.push_back(object.handle);
     }
     so.searching = true;
     return call.done(CKR_OK);
@@ -411,24 +335,84 @@ CK_RV mockGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
     return call.done(rv);
 }
 
-CK_RV mockSignInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
-    return startOperation("C_SignInit", Operation::Sign, session, mechanism, key);
+template <Operation kind>
+CK_RV mockOperationInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
+                        CK_OBJECT_HANDLE key) {
+    Call call(kind == Operation::Sign ? "C_SignInit" : "C_DecryptInit");
+    call.arg("session", session).arg("key", key);
+    if (mechanism) call.arg("mechanism", mechanism->mechanism);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    if (!mechanism) return call.done(CKR_ARGUMENTS_BAD);
+    SessionObjects& so = objects().sessions[session];
+    if (so.operation != Operation::None) return call.done(CKR_OPERATION_ACTIVE);
+    // Without a login the key is not visible, and the module answers as a token does.
+    const SlotState* slot = sessionSlot(session);
+    if (slot && !slot->token.loggedIn) return call.done(CKR_USER_NOT_LOGGED_IN);
+    const MockObject* object = visibleObject(session, key);
+    if (!object || !object->key) return call.done(CKR_KEY_HANDLE_INVALID);
+    if (mechanism->mechanism != CKM_RSA_PKCS || mechanism->pParameter)
+        return call.done(CKR_MECHANISM_INVALID);
+    so.operation = kind;
+    so.operationKey = key;
+    return call.done(CKR_OK);
 }
 
-CK_RV mockSign(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG dataLength,
-               CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength) {
-    return runOperation("C_Sign", Operation::Sign, session, data, dataLength, signature,
-                        signatureLength);
+// Runs the RSA PKCS#1 v1.5 operation of the session with the standard's output rules: a null
+// output learns the length and keeps the operation; a short one answers CKR_BUFFER_TOO_SMALL
+// and keeps it; anything else ends it.
+template <Operation kind>
+CK_RV mockOperation(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
+                    CK_ULONG_PTR outLength) {
+    Call call(kind == Operation::Sign ? "C_Sign" : "C_Decrypt");
+    call.arg("session", session).arg("length", inLength).argPointer("out", out);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    SessionObjects& so = objects().sessions[session];
+    if (so.operation != kind) return call.done(CKR_OPERATION_NOT_INITIALIZED);
+    if (!outLength || (!in && inLength)) return call.done(CKR_ARGUMENTS_BAD);
+    // Every answer but a length query or a short buffer ends the operation.
+    auto end = [&](CK_RV rv) {
+        so.operation = Operation::None;
+        return call.done(rv);
+    };
+    const MockObject* object = visibleObject(session, so.operationKey);
+    if (!object || !object->key) return end(CKR_KEY_HANDLE_INVALID);
+    EVP_PKEY* key = object->key.get();
+    const CK_ULONG k = static_cast<CK_ULONG>(EVP_PKEY_get_size(key));
+    call.arg("room", *outLength);
+    if (!out) {
+        *outLength = k;
+        return call.done(CKR_OK);
+    }
+
+    const bool sign = kind == Operation::Sign;
+    std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
+    const bool ready =
+        ctx && (sign ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_decrypt_init(ctx.get())) > 0 &&
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0;
+    if (!ready) return end(CKR_GENERAL_ERROR);
+    if (sign ? inLength + 11 > k : inLength != k)
+        return end(sign ? CKR_DATA_LEN_RANGE : CKR_ENCRYPTED_DATA_LEN_RANGE);
+    std::vector<unsigned char> result(k);
+    std::size_t resultLength = result.size();
+    const int made = sign ? EVP_PKEY_sign(ctx.get(), result.data(), &resultLength, in, inLength)
+                          : EVP_PKEY_decrypt(ctx.get(), result.data(), &resultLength, in, inLength);
+    if (made <= 0) return end(sign ? CKR_FUNCTION_FAILED : CKR_ENCRYPTED_DATA_INVALID);
+    if (*outLength < resultLength) {
+        *outLength = resultLength;
+        return call.done(CKR_BUFFER_TOO_SMALL);
+    }
+    std::memcpy(out, result.data(), resultLength);
+    *outLength = resultLength;
+    return end(CKR_OK);
 }
 
-CK_RV mockDecryptInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
-    return startOperation("C_DecryptInit", Operation::Decrypt, session, mechanism, key);
-}
-
-CK_RV mockDecrypt(CK_SESSION_HANDLE session, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength,
-                  CK_BYTE_PTR data, CK_ULONG_PTR dataLength) {
-    return runOperation("C_Decrypt", Operation::Decrypt, session, encrypted, encryptedLength, data,
-                        dataLength);
-}
+template CK_RV mockOperationInit<Operation::Sign>(CK_SESSION_HANDLE, CK_MECHANISM_PTR,
+                                                  CK_OBJECT_HANDLE);
+template CK_RV mockOperationInit<Operation::Decrypt>(CK_SESSION_HANDLE, CK_MECHANISM_PTR,
+                                                     CK_OBJECT_HANDLE);
+template CK_RV mockOperation<Operation::Sign>(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR,
+                                              CK_ULONG_PTR);
+template CK_RV mockOperation<Operation::Decrypt>(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG,
+                                                 CK_BYTE_PTR, CK_ULONG_PTR);
 
 }  // namespace p11mock

@@ -60,13 +60,12 @@ CK_RV closeSession(CK_SESSION_HANDLE session) {
 }
 
 CK_RV closeAllSessions(CK_SLOT_ID slot) {
-    ModuleState& s = state();
     Call call("C_CloseAllSessions");
     call.arg("slot", slot);
     if (CK_RV rv = call.refusal()) return call.done(rv);
     if (!findSlot(slot)) return call.done(CKR_SLOT_ID_INVALID);
     std::vector<CK_SESSION_HANDLE> ofSlot;
-    for (const auto& entry : s.sessions)
+    for (const auto& entry : state().sessions)
         if (entry.second.slot == slot) ofSlot.push_back(entry.first);
     for (CK_SESSION_HANDLE h : ofSlot) endSession(h);
     return call.done(CKR_OK);

@@ -18,15 +18,12 @@ ModuleState& state() {
 }
 
 bool parseNumber(const std::string& text, CK_ULONG& value) {
-    if (text.empty()) return false;
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = hex ? text.substr(2) : text;
-    if (digits.empty()) return false;
-    for (char c : digits) {
-        if (hex ? !std::isxdigit(static_cast<unsigned char>(c))
-                : !std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    }
+    const auto isDigit = [hex](unsigned char c) {
+        return hex ? std::isxdigit(c) : std::isdigit(c);
+    };
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit)) return false;
     value = static_cast<CK_ULONG>(std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10));
     return true;
 }
@@ -195,20 +192,17 @@ struct Loader {
     // "none", or names joined by '+' (count-low+final-try), or a number.
     static bool pinFlags(const std::string& word, CK_FLAGS& flags) {
         if (parseNumber(word, flags)) return true;
+        static const std::map<std::string, CK_FLAGS> kNames = {
+            {"none", 0},
+            {"count-low", CKF_USER_PIN_COUNT_LOW},
+            {"final-try", CKF_USER_PIN_FINAL_TRY},
+            {"locked", CKF_USER_PIN_LOCKED}};
         flags = 0;
-        std::size_t start = 0;
-        while (start <= word.size()) {
-            const std::size_t end = std::min(word.find('+', start), word.size());
-            const std::string name = word.substr(start, end - start);
-            if (name == "count-low")
-                flags |= CKF_USER_PIN_COUNT_LOW;
-            else if (name == "final-try")
-                flags |= CKF_USER_PIN_FINAL_TRY;
-            else if (name == "locked")
-                flags |= CKF_USER_PIN_LOCKED;
-            else if (name != "none")
-                return false;
-            start = end + 1;
+        for (std::size_t start = 0, end; start <= word.size(); start = end + 1) {
+            end = std::min(word.find('+', start), word.size());
+            const auto name = kNames.find(word.substr(start, end - start));
+            if (name == kNames.end()) return false;
+            flags |= name->second;
         }
         return true;
     }
@@ -286,18 +280,15 @@ struct Loader {
     bool run(const std::vector<ScriptLine>& lines) {
         // Defaults first, so a "pin" line after the slots still applies to them; objects last,
         // so they may name any slot.
-        for (const auto& line : lines) {
-            if (line.command == "slot" || line.command == "key" || line.command == "cert" ||
-                line.command == "object")
-                continue;
-            if (!global(line)) return false;
-        }
+        const auto isObject = [](const ScriptLine& line) {
+            return line.command == "key" || line.command == "cert" || line.command == "object";
+        };
+        for (const auto& line : lines)
+            if (line.command != "slot" && !isObject(line) && !global(line)) return false;
         for (const auto& line : lines)
             if (line.command == "slot" && !slot(line)) return false;
         for (const auto& line : lines) {
-            if (line.command != "key" && line.command != "cert" && line.command != "object")
-                continue;
-            const std::string why = objectsScriptLine(line);
+            const std::string why = isObject(line) ? objectsScriptLine(line) : "";
             if (!why.empty()) return fail(line, why);
         }
         return true;

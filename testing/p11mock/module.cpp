@@ -21,10 +21,9 @@ CK_RV initialize(CK_VOID_PTR args) {
     if (!s.scriptError.empty()) return call.done(CKR_GENERAL_ERROR);
     if (args) {
         const auto* a = static_cast<const CK_C_INITIALIZE_ARGS*>(args);
-        if (a->pReserved) return call.done(CKR_ARGUMENTS_BAD);
         const bool anyMutex = a->CreateMutex || a->DestroyMutex || a->LockMutex || a->UnlockMutex;
         const bool allMutex = a->CreateMutex && a->DestroyMutex && a->LockMutex && a->UnlockMutex;
-        if (anyMutex && !allMutex) return call.done(CKR_ARGUMENTS_BAD);
+        if (a->pReserved || (anyMutex && !allMutex)) return call.done(CKR_ARGUMENTS_BAD);
     }
     s.initialized = true;
     return call.done(CKR_OK);

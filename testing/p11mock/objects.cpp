@@ -21,6 +21,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -129,11 +130,9 @@ std::string objectLine(const ScriptLine& line, MockObject& object) {
     static const char* const kKnown[] = {"slot",    "id",         "label",        "pem",
                                          "private", "id-length",  "modulus",      "der",
                                          "value",   "value-size", "value-length", "class"};
-    for (const auto& entry : line.named) {
-        bool known = false;
-        for (const char* k : kKnown) known = known || entry.first == k;
-        if (!known) return "unknown setting " + entry.first;
-    }
+    for (const auto& entry : line.named)
+        if (std::find(std::begin(kKnown), std::end(kKnown), entry.first) == std::end(kKnown))
+            return "unknown setting " + entry.first;
     std::string why;
     if (!line.has("slot")) return line.command + " needs slot=";
     if (!(why = numberValue(line, "slot", object.slot)).empty()) return why;
@@ -201,8 +200,7 @@ MockObject* visibleObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle) {
 bool matches(const MockObject& object, const CK_ATTRIBUTE* templ, CK_ULONG count) {
     for (CK_ULONG i = 0; i < count; ++i) {
         auto it = object.attributes.find(templ[i].type);
-        if (it == object.attributes.end()) return false;
-        if (it->second.size() != templ[i].ulValueLen) return false;
+        if (it == object.attributes.end() || it->second.size() != templ[i].ulValueLen) return false;
         if (templ[i].ulValueLen &&
             std::memcmp(it->second.data(), templ[i].pValue, templ[i].ulValueLen))
             return false;

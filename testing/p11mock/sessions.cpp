@@ -13,12 +13,6 @@ namespace p11mock {
 
 namespace {
 
-bool slotHasSessions(CK_SLOT_ID slot) {
-    for (const auto& entry : state().sessions)
-        if (entry.second.slot == slot) return true;
-    return false;
-}
-
 void endSession(CK_SESSION_HANDLE handle) {
     ModuleState& s = state();
     auto it = s.sessions.find(handle);
@@ -26,7 +20,8 @@ void endSession(CK_SESSION_HANDLE handle) {
     const CK_SLOT_ID slot = it->second.slot;
     objectsSessionClosed(handle);
     s.sessions.erase(it);
-    if (!slotHasSessions(slot))
+    const auto ofSlot = [slot](const auto& entry) { return entry.second.slot == slot; };
+    if (std::none_of(s.sessions.begin(), s.sessions.end(), ofSlot))
         if (SlotState* st = findSlot(slot)) st->token.loggedIn = false;
 }
 
@@ -124,12 +119,12 @@ CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, C
     if (user != CKU_USER && user != CKU_SO) return call.done(CKR_USER_TYPE_INVALID);
     if (!pin && length) return call.done(CKR_ARGUMENTS_BAD);
     if (st->token.loggedIn) return call.done(CKR_USER_ALREADY_LOGGED_IN);
-    if (!pin && st->token.pinPad) {
-        st->token.loggedIn = true;
-        return call.done(CKR_OK);
+    // A null PIN on a reader with a keypad: the right PIN typed there.
+    if (pin || !st->token.pinPad) {
+        if (length < st->token.pinMin || length > st->token.pinMax)
+            return call.done(CKR_PIN_LEN_RANGE);
+        if (!pinMatches(st->token, pin, length)) return call.done(CKR_PIN_INCORRECT);
     }
-    if (length < st->token.pinMin || length > st->token.pinMax) return call.done(CKR_PIN_LEN_RANGE);
-    if (!pinMatches(st->token, pin, length)) return call.done(CKR_PIN_INCORRECT);
     st->token.loggedIn = true;
     return call.done(CKR_OK);
 }

@@ -36,11 +36,10 @@ SoftHsmToken::SoftHsmToken(const std::string& label, const std::string& pin,
 }
 
 SoftHsmToken::~SoftHsmToken() {
-    if (hadConf_) {
+    if (hadConf_)
         setenv("SOFTHSM2_CONF", previousConf_.c_str(), 1);
-    } else {
+    else
         unsetenv("SOFTHSM2_CONF");
-    }
 }
 
 void SoftHsmToken::addToken(const std::string& label, const std::string& pin,

@@ -316,17 +316,15 @@ CK_RV mockGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
             continue;
         }
         auto it = object->attributes.find(a.type);
-        if (it == object->attributes.end()) {
+        const CK_RV trouble = it == object->attributes.end() ? CKR_ATTRIBUTE_TYPE_INVALID
+                              : a.pValue && a.ulValueLen < it->second.size() ? CKR_BUFFER_TOO_SMALL
+                                                                             : CKR_OK;
+        if (trouble != CKR_OK) {
             a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = CKR_ATTRIBUTE_TYPE_INVALID;
+            rv = trouble;
             continue;
         }
         const std::string& value = it->second;
-        if (a.pValue && a.ulValueLen < value.size()) {
-            a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = CKR_BUFFER_TOO_SMALL;
-            continue;
-        }
         if (a.pValue && !value.empty()) std::memcpy(a.pValue, value.data(), value.size());
         a.ulValueLen = value.size();
     }

@@ -157,10 +157,7 @@ LONG SCardStatus(SCARDHANDLE card, LPSTR readerName, LPDWORD readerLength, LPDWO
     if (atrLength) {
         const DWORD size = static_cast<DWORD>(g_card.atr.size());
         if (atr && *atrLength < size && !g_card.atrLengthLies) return SCARD_E_INSUFFICIENT_BUFFER;
-        if (atr) {
-            const DWORD fits = size < *atrLength ? size : *atrLength;
-            std::memcpy(atr, g_card.atr.data(), fits);
-        }
+        if (atr) std::memcpy(atr, g_card.atr.data(), size < *atrLength ? size : *atrLength);
         *atrLength = size;
     }
     return SCARD_S_SUCCESS;

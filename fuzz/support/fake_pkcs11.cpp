@@ -79,16 +79,18 @@ CK_RV finalize(CK_VOID_PTR reserved) {
     return rv;
 }
 
-CK_RV getSlotList(CK_BBOOL, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
+// Slot IDs or object handles, a byte of the input each, into room for `capacity`; the count as
+// a lying module reports it.
+CK_RV handleList(CK_ULONG* list, CK_ULONG capacity, CK_ULONG_PTR count) {
     if (!count) return CKR_ARGUMENTS_BAD;
-    const CK_ULONG capacity = *count;
     const CK_ULONG n = reportedCount(capacity);
-    if (list) {
-        const CK_ULONG written = n < capacity ? n : capacity;
-        for (CK_ULONG i = 0; i < written; ++i) list[i] = src().byte();
-    }
+    for (CK_ULONG i = 0; list && i < n && i < capacity; ++i) list[i] = src().byte();
     *count = n;
     return answer();
+}
+
+CK_RV getSlotList(CK_BBOOL, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
+    return handleList(list, count ? *count : 0, count);
 }
 
 CK_RV openSession(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR session) {
@@ -116,12 +118,7 @@ CK_RV findObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR templ, CK_ULONG count)
 
 CK_RV findObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR handles, CK_ULONG max,
                   CK_ULONG_PTR count) {
-    if (!count) return CKR_ARGUMENTS_BAD;
-    const CK_ULONG n = reportedCount(max);
-    const CK_ULONG written = n < max ? n : max;
-    for (CK_ULONG i = 0; handles && i < written; ++i) handles[i] = src().byte();
-    *count = n;
-    return answer();
+    return handleList(handles, max, count);
 }
 
 CK_RV findObjectsFinal(CK_SESSION_HANDLE) {

@@ -82,11 +82,10 @@ void setupKeysCase(ByteSource& in, const std::uint8_t kdk[16]) {
                                           auth,          sizeof auth};
     cardread::KeyStore store;
     const int rv = cardread::SetupKeys(store, secrets);
-    const cardread::UnpaddedPlaintext a =
-        cardread::ecbDecryptUnpad(blockA.data(), blockA.size(), kdk);
-    const cardread::UnpaddedPlaintext b =
-        cardread::ecbDecryptUnpad(blockB.data(), blockB.size(), kdk);
-    const bool good = a.length == 16 && b.length == 16;
+    const auto keyBlock = [kdk](const Bytes& block) {
+        return cardread::ecbDecryptUnpad(block.data(), block.size(), kdk).length == 16;
+    };
+    const bool good = keyBlock(blockA) && keyBlock(blockB);
     require((rv == 0) == good && store.installed == good, "keys installed from bad blocks");
     if (good) {
         const Bytes plainB = openssl(false, false, kdk, nullptr, blockB);
@@ -136,8 +135,7 @@ void roundTripCase(ByteSource& in, const std::uint8_t key[16]) {
 
     Bytes response(r, r + 8);
     response.insert(response.end(), enciphered.begin(), enciphered.end());
-    response.push_back(0x90);
-    response.push_back(0x00);
+    response.insert(response.end(), {0x90, 0x00});
     if (flip != 0)
         response[8 + enciphered.size() - 8 + flip % 8] ^=
             static_cast<std::uint8_t>(1u << (flip % 7));
@@ -150,8 +148,7 @@ void roundTripCase(ByteSource& in, const std::uint8_t key[16]) {
                      sent.size(), flip, static_cast<unsigned>(rv), response.size());
     }
     Bytes expect = data;
-    expect.push_back(0x90);
-    expect.push_back(0x00);
+    expect.insert(expect.end(), {0x90, 0x00});
     if (flip == 0)
         require(rv == 0 && response == expect, "a well-protected answer did not unwrap");
     else
@@ -167,9 +164,8 @@ void wrapCase(ByteSource& in, const std::uint8_t key[16]) {
     in.bytes(command.data(), length);
     const std::size_t before = length;
     const cardread::Status rv = cardread::wrapCommand(command.data(), length, capacity, key, key);
-    if (rv == 0 && before >= 5 && (command[0] & 0x0C) != 0) {
+    if (rv == 0 && before >= 5 && (command[0] & 0x0C) != 0)
         require(length <= capacity && length == 5u + command[4], "Lc does not match the length");
-    }
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "byte_source.h"
 #include "card_data_command.h"
@@ -81,10 +80,9 @@ int standIn(const char* readerName, const unsigned char* pin, int pinLength, con
     if (rv != 0) return rv;
     // The library writes the size it reports, well within the capacity of four times that size.
     const std::size_t n = lib.sizeReported > 0 ? static_cast<std::size_t>(lib.sizeReported) : 0;
-    std::vector<unsigned char> data(n);
-    in.bytes(data.data(), n);
-    if (n) std::memcpy(outBuffer, data.data(), n);
-    lib.written.assign(data.begin(), data.end());
+    lib.written.assign(n, '\0');
+    in.bytes(&lib.written[0], n);
+    if (n) std::memcpy(outBuffer, lib.written.data(), n);
     return 0;
 }
 
@@ -95,9 +93,7 @@ std::string base64Decode(const std::string& text) {
                                   reinterpret_cast<const unsigned char*>(text.data()),
                                   static_cast<int>(text.size()));
     if (n < 0) return "\x01not base64";
-    std::size_t pad = 0;
-    if (text[text.size() - 1] == '=') ++pad;
-    if (text[text.size() - 2] == '=') ++pad;
+    const std::size_t pad = (text.back() == '=') + (text[text.size() - 2] == '=');
     out.resize(static_cast<std::size_t>(n) - pad);
     return out;
 }

@@ -10,7 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -37,12 +37,8 @@ std::string capturedOutput() {
     std::string text;
     char chunk[4096];
     off_t at = 0;
-    for (;;) {
-        const ssize_t got = pread(g_out, chunk, sizeof chunk, at);
-        if (got <= 0) break;
+    for (ssize_t got; (got = pread(g_out, chunk, sizeof chunk, at)) > 0; at += got)
         text.append(chunk, static_cast<std::size_t>(got));
-        at += got;
-    }
     return text;
 }
 
@@ -53,11 +49,8 @@ void clearOutput() {
 
 // C's atoi within the 32-bit range, through strtoll, as the oracle for the slot text.
 std::int32_t atoiClamped(const std::string& text) {
-    errno = 0;
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v > INT32_MAX) v = INT32_MAX;
-    if (v < INT32_MIN) v = INT32_MIN;
-    return static_cast<std::int32_t>(v);
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    return static_cast<std::int32_t>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace

@@ -34,22 +34,23 @@ using fuzzsupport::require;
 
 constexpr TokenResult kBase = 0xDA000000u;
 
-// A caller buffer of exactly the input's size (0xFF: none at all).
-struct TextBuffer {
-    explicit TextBuffer(ByteSource& in) {
+// A caller buffer of exactly the input's size, below `limit` (0xFF: none at all).
+template <typename T>
+struct CallerBuffer {
+    CallerBuffer(ByteSource& in, unsigned limit) {
         const std::uint8_t b = in.byte();
         if (b != 0xFF) {
-            size = b % 80;
-            bytes.reset(new char[size]);
+            size = b % limit;
+            bytes.reset(new T[size]);
         }
         length = size;
     }
-    std::unique_ptr<char[]> bytes;
+    std::unique_ptr<T[]> bytes;
     CK_ULONG size = 0;
     CK_ULONG length = 0;
 };
 
-void checkText(TokenResult rv, const TextBuffer& buffer) {
+void checkText(TokenResult rv, const CallerBuffer<char>& buffer) {
     if (rv == 0 && buffer.length != buffer.size) {
         require(buffer.length < buffer.size, "text length beyond the buffer");
         require(buffer.bytes[buffer.length] == '\0', "text not terminated");
@@ -91,17 +92,14 @@ void apiSequence(ByteSource& in) {
                 if (!ctx.library) InitLibrary("ZarqoPKCS11.so", &ctx);
                 break;
             case 1: {
-                TextBuffer b(in);
+                CallerBuffer<char> b(in, 80);
                 checkText(GetLibraryDesc(&ctx, b.bytes.get(), &b.length), b);
                 break;
             }
             case 2: {
-                const std::uint8_t c = in.byte();
-                std::unique_ptr<CK_SLOT_ID[]> slots(c == 0xFF ? nullptr : new CK_SLOT_ID[c % 12]);
-                CK_ULONG count = c == 0xFF ? 0 : c % 12;
-                const CK_ULONG capacity = count;
-                if (GetSlotID(&ctx, slots.get(), &count) == 0 && slots)
-                    require(count <= capacity, "slot count beyond the array");
+                CallerBuffer<CK_SLOT_ID> slots(in, 12);
+                if (GetSlotID(&ctx, slots.bytes.get(), &slots.length) == 0 && slots.bytes)
+                    require(slots.length <= slots.size, "slot count beyond the array");
                 break;
             }
             case 4: {
@@ -115,7 +113,7 @@ void apiSequence(ByteSource& in) {
             case 5:
             case 6: {
                 const CK_SLOT_ID slot = in.byte();
-                TextBuffer b(in);
+                CallerBuffer<char> b(in, 80);
                 auto* const query = op == 3   ? GetSlotDesc
                                     : op == 5 ? GetTokenLabel
                                               : GetTokenSerialNumber;
@@ -142,12 +140,9 @@ void apiSequence(ByteSource& in) {
             case 11:
             case 12: {
                 const CK_ULONG index = in.byte() % 16;
-                const std::uint8_t s = in.byte();
-                std::unique_ptr<unsigned char[]> id(s == 0xFF ? nullptr : new unsigned char[s]);
-                CK_ULONG length = s == 0xFF ? 0 : s;
-                const CK_ULONG capacity = length;
-                if ((op == 11 ? GetKeyID : GetCertID)(&ctx, index, id.get(), &length) == 0)
-                    require(length <= capacity, "ID length beyond the buffer");
+                CallerBuffer<unsigned char> id(in, 256);
+                if ((op == 11 ? GetKeyID : GetCertID)(&ctx, index, id.bytes.get(), &id.length) == 0)
+                    require(id.length <= id.size, "ID length beyond the buffer");
                 break;
             }
             case 13:

@@ -137,9 +137,8 @@ static int runOnce(const struct Case* c, long measured[kMeasures]) {
     }
     int status = 0;
     struct rusage usage;
-    while (wait4(pid, &status, 0, &usage) < 0) {
+    while (wait4(pid, &status, 0, &usage) < 0)
         if (errno != EINTR) die("wait4 failed");
-    }
     measured[kWall] = nowMicros() - start;
     measured[kCpu] = usage.ru_utime.tv_sec * 1000000L + usage.ru_utime.tv_usec +
                      usage.ru_stime.tv_sec * 1000000L + usage.ru_stime.tv_usec;

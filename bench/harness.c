@@ -36,13 +36,14 @@ extern char** environ;
 
 enum { kMaxCases = 16, kMaxFields = 64, kMaxLine = 8192, kMaxRounds = 10000 };
 
+/* What one run measures: wall time and CPU time in microseconds, peak RSS in KiB. */
+enum { kWall, kCpu, kRss, kMeasures };
+
 struct Case {
     char name[64];
     char* argv[kMaxFields + 1];
     char** envp;
-    long* wall;
-    long* cpu;
-    long* rss;
+    long* samples[kMeasures]; /* of the successful runs */
     int runs;
     int failures;
 };
@@ -124,7 +125,7 @@ static long nowMicros(void) {
  * inherits the harness's whole resident size as its starting peak, which would hide the peak
  * of any program smaller than the harness. A forked child starts from the harness's few
  * private pages only. */
-static int runOnce(const struct Case* c, long* wallMicros, long* cpuMicros, long* maxRssKib) {
+static int runOnce(const struct Case* c, long measured[kMeasures]) {
     long start = nowMicros();
     pid_t pid = fork();
     if (pid < 0) die("fork failed");
@@ -136,13 +137,12 @@ static int runOnce(const struct Case* c, long* wallMicros, long* cpuMicros, long
     }
     int status = 0;
     struct rusage usage;
-    while (wait4(pid, &status, 0, &usage) < 0) {
+    while (wait4(pid, &status, 0, &usage) < 0)
         if (errno != EINTR) die("wait4 failed");
-    }
-    *wallMicros = nowMicros() - start;
-    *cpuMicros = usage.ru_utime.tv_sec * 1000000L + usage.ru_utime.tv_usec +
-                 usage.ru_stime.tv_sec * 1000000L + usage.ru_stime.tv_usec;
-    *maxRssKib = usage.ru_maxrss;
+    measured[kWall] = nowMicros() - start;
+    measured[kCpu] = usage.ru_utime.tv_sec * 1000000L + usage.ru_utime.tv_usec +
+                     usage.ru_stime.tv_sec * 1000000L + usage.ru_stime.tv_usec;
+    measured[kRss] = usage.ru_maxrss;
     if (WIFEXITED(status)) {
         if (WEXITSTATUS(status) == 127) {
             fprintf(stderr, "harness: cannot start %s\n", c->argv[0]);
@@ -189,12 +189,9 @@ int main(int argc, char** argv) {
 
     static struct Case cases[kMaxCases];
     int count = loadCases(casePath, cases);
-    for (int i = 0; i < count; ++i) {
-        cases[i].wall = calloc((size_t)rounds, sizeof(long));
-        cases[i].cpu = calloc((size_t)rounds, sizeof(long));
-        cases[i].rss = calloc((size_t)rounds, sizeof(long));
-        if (!cases[i].wall || !cases[i].cpu || !cases[i].rss) die("out of memory");
-    }
+    for (int i = 0; i < count; ++i)
+        for (int m = 0; m < kMeasures; ++m)
+            if (!(cases[i].samples[m] = calloc((size_t)rounds, sizeof(long)))) die("out of memory");
     FILE* samples = NULL;
     if (samplesPath) {
         samples = fopen(samplesPath, "w");
@@ -205,18 +202,17 @@ int main(int argc, char** argv) {
     for (int round = -warmup; round < rounds; ++round) {
         for (int i = 0; i < count; ++i) {
             struct Case* c = &cases[i];
-            long wall = 0, cpu = 0, rss = 0;
-            int status = runOnce(c, &wall, &cpu, &rss);
+            long got[kMeasures];
+            int status = runOnce(c, got);
             if (round < 0) continue;
             if (samples)
-                fprintf(samples, "%d,%s,%ld,%ld,%ld,%d\n", round, c->name, wall, cpu, rss, status);
+                fprintf(samples, "%d,%s,%ld,%ld,%ld,%d\n", round, c->name, got[kWall], got[kCpu],
+                        got[kRss], status);
             if (status != 0) {
                 ++c->failures;
                 continue;
             }
-            c->wall[c->runs] = wall;
-            c->cpu[c->runs] = cpu;
-            c->rss[c->runs] = rss;
+            for (int m = 0; m < kMeasures; ++m) c->samples[m][c->runs] = got[m];
             ++c->runs;
         }
     }
@@ -224,16 +220,16 @@ int main(int argc, char** argv) {
 
     for (int i = 0; i < count; ++i) {
         struct Case* c = &cases[i];
-        qsort(c->wall, (size_t)c->runs, sizeof(long), compareLong);
-        qsort(c->cpu, (size_t)c->runs, sizeof(long), compareLong);
-        qsort(c->rss, (size_t)c->runs, sizeof(long), compareLong);
+        for (int m = 0; m < kMeasures; ++m)
+            qsort(c->samples[m], (size_t)c->runs, sizeof(long), compareLong);
+        const long *wall = c->samples[kWall], *rss = c->samples[kRss];
         printf(
             "case %s runs %d fail %d wall_median %ld wall_q1 %ld wall_q3 %ld wall_min %ld "
             "rss_median %ld rss_max %ld cpu_median %ld\n",
-            c->name, c->runs, c->failures, quantile(c->wall, c->runs, 0.5),
-            quantile(c->wall, c->runs, 0.25), quantile(c->wall, c->runs, 0.75),
-            c->runs ? c->wall[0] : -1, quantile(c->rss, c->runs, 0.5),
-            c->runs ? c->rss[c->runs - 1] : -1, quantile(c->cpu, c->runs, 0.5));
+            c->name, c->runs, c->failures, quantile(wall, c->runs, 0.5),
+            quantile(wall, c->runs, 0.25), quantile(wall, c->runs, 0.75), c->runs ? wall[0] : -1,
+            quantile(rss, c->runs, 0.5), c->runs ? rss[c->runs - 1] : -1,
+            quantile(c->samples[kCpu], c->runs, 0.5));
     }
     struct rusage self;
     getrusage(RUSAGE_SELF, &self);

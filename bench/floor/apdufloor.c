@@ -112,6 +112,17 @@ static void closeLink(struct Link* link, int withTransaction) {
     SCardReleaseContext(link->context);
 }
 
+/* The connection of one library call: with --per-call a recognition connection before it. */
+static int openCall(const char* reader, struct Link* link, int recognise, int withStatus) {
+    LONG rv;
+    if (recognise) {
+        if ((rv = openLink(reader, link, 1)) != SCARD_S_SUCCESS) return fail("recognition", rv);
+        closeLink(link, 1);
+    }
+    if ((rv = openLink(reader, link, withStatus)) != SCARD_S_SUCCESS) return fail("connect", rv);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const char* mode = argc == 5 ? argv[4] : "";
     if (argc < 4 || argc > 5 ||
@@ -129,25 +140,14 @@ int main(int argc, char** argv) {
     if (count <= 0) return fail("no commands in APDUFILE", 0);
 
     struct Link link;
-    LONG rv;
-    if (recognise) {
-        /* The size query's recognition connection. */
-        if ((rv = openLink(reader, &link, 1)) != SCARD_S_SUCCESS) return fail("recognition", rv);
-        closeLink(&link, 1);
-    }
-    if ((rv = openLink(reader, &link, perCall)) != SCARD_S_SUCCESS) return fail("connect", rv);
+    if (openCall(reader, &link, recognise, perCall)) return 1;
 
     unsigned char challenge[8] = {0};
     for (int i = 0; i < count; ++i) {
         struct Command* c = &commands[i];
         if (perCall && c->startsCall) {
             closeLink(&link, 1);
-            if (recognise) {
-                if ((rv = openLink(reader, &link, 1)) != SCARD_S_SUCCESS)
-                    return fail("recognition", rv);
-                closeLink(&link, 1);
-            }
-            if ((rv = openLink(reader, &link, 1)) != SCARD_S_SUCCESS) return fail("connect", rv);
+            if (openCall(reader, &link, recognise, 1)) return 1;
         }
         /* EXTERNAL AUTHENTICATE: the cryptogram of the challenge the card just gave. */
         if (c->bytes[1] == 0x82 && c->length == 13) {
@@ -157,8 +157,8 @@ int main(int argc, char** argv) {
         unsigned char response[kReceiveSize];
         DWORD received = sizeof response;
         SCARD_IO_REQUEST receivePci = *SCARD_PCI_T1;
-        rv = SCardTransmit(link.card, SCARD_PCI_T1, c->bytes, c->length, &receivePci, response,
-                           &received);
+        LONG rv = SCardTransmit(link.card, SCARD_PCI_T1, c->bytes, c->length, &receivePci, response,
+                                &received);
         if (rv != SCARD_S_SUCCESS) return fail("SCardTransmit", rv);
         if (received < 2 || response[received - 2] != 0x90 || response[received - 1] != 0x00) {
             fprintf(stderr, "apdufloor: command %d not answered 90 00\n", i + 1);

@@ -9,7 +9,6 @@ here. Needs the openssl command (a certificate and the key-block encipherment).
 import os
 import struct
 import subprocess
-import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -23,10 +22,6 @@ def write(target, name, data):
 
 def u16(v):
     return struct.pack(">H", v)
-
-
-def u32(v):
-    return struct.pack(">I", v)
 
 
 # ---- card answers (fake_pcsc.cpp) -------------------------------------------------------
@@ -237,4 +232,3 @@ if __name__ == "__main__":
     token_seeds()
     carddata_seeds()
     cipher_seeds()
-    sys.exit(0)

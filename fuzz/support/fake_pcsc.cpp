@@ -32,13 +32,6 @@ LONG serviceAnswer() {
     return kFailures[(b - 0xF0u) % (sizeof kFailures / sizeof kFailures[0])];
 }
 
-void touch(const void* p, std::size_t n) {
-    volatile std::uint8_t sink = 0;
-    const auto* bytes = static_cast<const std::uint8_t*>(p);
-    for (std::size_t i = 0; i < n; ++i) sink = sink ^ bytes[i];
-    (void)sink;
-}
-
 // The card's answer to one command, from the input. The first byte says how it is made:
 //   below F0  that many bytes follow, the whole answer
 //   F0        a 16-bit length follows, then the answer (longer than any receive buffer fits)
@@ -81,6 +74,13 @@ LONG cardAnswer(const std::uint8_t* command, std::size_t length,
     }
 }
 
+// Gives back one of the handles `open` counts; `none` when none is open.
+LONG giveBack(int& open, LONG none) {
+    if (open <= 0) return none;
+    --open;
+    return SCARD_S_SUCCESS;
+}
+
 }  // namespace
 
 void fakePcscReset(ByteSource* source, const FakeCard& card) {
@@ -105,33 +105,29 @@ const SCARD_IO_REQUEST g_rgSCardRawPci = {SCARD_PROTOCOL_RAW, sizeof(SCARD_IO_RE
 
 LONG SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
     if (!context) return SCARD_E_INVALID_PARAMETER;
-    const LONG rv = serviceAnswer();
-    if (rv != SCARD_S_SUCCESS) return rv;
+    if (const LONG rv = serviceAnswer()) return rv;
     *context = kContextBase + static_cast<SCARDCONTEXT>(g_counters.contexts++);
     return SCARD_S_SUCCESS;
 }
 
 LONG SCardReleaseContext(SCARDCONTEXT context) {
-    if (context < kContextBase || g_counters.contexts <= 0) return SCARD_E_INVALID_HANDLE;
-    --g_counters.contexts;
-    return SCARD_S_SUCCESS;
+    if (context < kContextBase) return SCARD_E_INVALID_HANDLE;
+    return giveBack(g_counters.contexts, SCARD_E_INVALID_HANDLE);
 }
 
 LONG SCardConnect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
                   LPDWORD protocol) {
     if (context < kContextBase || !reader || !card || !protocol) return SCARD_E_INVALID_PARAMETER;
     if (std::strcmp(reader, kFuzzReaderName) != 0) return SCARD_E_UNKNOWN_READER;
-    const LONG rv = serviceAnswer();
-    if (rv != SCARD_S_SUCCESS) return rv;
+    if (const LONG rv = serviceAnswer()) return rv;
     *card = kCardBase + static_cast<SCARDHANDLE>(g_counters.cards++);
     *protocol = SCARD_PROTOCOL_T1;
     return SCARD_S_SUCCESS;
 }
 
 LONG SCardDisconnect(SCARDHANDLE card, DWORD) {
-    if (card < kCardBase || g_counters.cards <= 0) return SCARD_E_INVALID_HANDLE;
-    --g_counters.cards;
-    return SCARD_S_SUCCESS;
+    if (card < kCardBase) return SCARD_E_INVALID_HANDLE;
+    return giveBack(g_counters.cards, SCARD_E_INVALID_HANDLE);
 }
 
 LONG SCardBeginTransaction(SCARDHANDLE card) {
@@ -143,16 +139,13 @@ LONG SCardBeginTransaction(SCARDHANDLE card) {
 
 LONG SCardEndTransaction(SCARDHANDLE card, DWORD) {
     if (card < kCardBase) return SCARD_E_INVALID_HANDLE;
-    if (g_counters.transactions <= 0) return SCARD_E_NOT_TRANSACTED;
-    --g_counters.transactions;
-    return SCARD_S_SUCCESS;
+    return giveBack(g_counters.transactions, SCARD_E_NOT_TRANSACTED);
 }
 
 LONG SCardStatus(SCARDHANDLE card, LPSTR readerName, LPDWORD readerLength, LPDWORD state,
                  LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
     if (card < kCardBase) return SCARD_E_INVALID_HANDLE;
-    const LONG rv = serviceAnswer();
-    if (rv != SCARD_S_SUCCESS) return rv;
+    if (const LONG rv = serviceAnswer()) return rv;
     if (readerLength) {
         const DWORD needed = sizeof kFuzzReaderName;
         if (readerName && *readerLength < needed) return SCARD_E_INSUFFICIENT_BUFFER;
@@ -164,10 +157,7 @@ LONG SCardStatus(SCARDHANDLE card, LPSTR readerName, LPDWORD readerLength, LPDWO
     if (atrLength) {
         const DWORD size = static_cast<DWORD>(g_card.atr.size());
         if (atr && *atrLength < size && !g_card.atrLengthLies) return SCARD_E_INSUFFICIENT_BUFFER;
-        if (atr) {
-            const DWORD fits = size < *atrLength ? size : *atrLength;
-            std::memcpy(atr, g_card.atr.data(), fits);
-        }
+        if (atr) std::memcpy(atr, g_card.atr.data(), size < *atrLength ? size : *atrLength);
         *atrLength = size;
     }
     return SCARD_S_SUCCESS;
@@ -175,8 +165,7 @@ LONG SCardStatus(SCARDHANDLE card, LPSTR readerName, LPDWORD readerLength, LPDWO
 
 LONG SCardListReaders(SCARDCONTEXT context, LPCSTR, LPSTR readers, LPDWORD length) {
     if (context < kContextBase || !length) return SCARD_E_INVALID_PARAMETER;
-    const LONG rv = serviceAnswer();
-    if (rv != SCARD_S_SUCCESS) return rv;
+    if (const LONG rv = serviceAnswer()) return rv;
     const DWORD needed = sizeof kFuzzReaderName + 1;  // the list ends with an empty name
     if (readers) {
         if (*length < needed) return SCARD_E_INSUFFICIENT_BUFFER;
@@ -189,8 +178,7 @@ LONG SCardListReaders(SCARDCONTEXT context, LPCSTR, LPSTR readers, LPDWORD lengt
 
 LONG SCardGetStatusChange(SCARDCONTEXT context, DWORD, SCARD_READERSTATE* states, DWORD count) {
     if (context < kContextBase) return SCARD_E_INVALID_HANDLE;
-    const LONG rv = serviceAnswer();
-    if (rv != SCARD_S_SUCCESS) return rv;
+    if (const LONG rv = serviceAnswer()) return rv;
     for (DWORD i = 0; i < count; ++i) {
         const bool ours = std::strcmp(states[i].szReader, kFuzzReaderName) == 0;
         states[i].dwEventState = ours ? SCARD_STATE_PRESENT : SCARD_STATE_EMPTY;

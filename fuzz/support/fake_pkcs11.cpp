@@ -51,32 +51,17 @@ CK_RV answer() {
 CK_ULONG reportedCount(CK_ULONG honest) {
     const std::uint8_t b = src().byte();
     if (b < 0xE0) return b;
-    switch (b) {
-        case 0xE0:
-            return honest;
-        case 0xE1:
-            return honest + 1;
-        case 0xE2:
-            return CK_UNAVAILABLE_INFORMATION;
-        case 0xE3:
-            return 0x7FFFFFFFUL;
-        default:
-            return src().u16();
-    }
+    if (b > 0xE3) return src().u16();
+    const CK_ULONG edges[] = {honest, honest + 1, CK_UNAVAILABLE_INFORMATION, 0x7FFFFFFFUL};
+    return edges[b - 0xE0];
 }
 
-template <typename T>
-void fill(T* out) {
-    if (out) src().bytes(out, sizeof *out);
-}
-
-// Reads every byte the caller says it handed over, so a caller's short buffer shows up.
-void touch(const void* p, CK_ULONG n) {
-    if (!p) return;
-    volatile std::uint8_t sink = 0;
-    const auto* bytes = static_cast<const std::uint8_t*>(p);
-    for (CK_ULONG i = 0; i < n; ++i) sink = sink ^ bytes[i];
-    (void)sink;
+// C_GetInfo, C_GetSlotInfo, C_GetTokenInfo and C_GetSessionInfo: the record as the input has it.
+template <typename Info>
+CK_RV fillInfo(Info* info) {
+    if (!info) return CKR_ARGUMENTS_BAD;
+    src().bytes(info, sizeof *info);
+    return answer();
 }
 
 // "Initialised" as the layer counts it: it takes "already initialised" for a bound module and
@@ -94,34 +79,18 @@ CK_RV finalize(CK_VOID_PTR reserved) {
     return rv;
 }
 
-CK_RV getInfo(CK_INFO_PTR info) {
-    if (!info) return CKR_ARGUMENTS_BAD;
-    fill(info);
-    return answer();
-}
-
-CK_RV getSlotList(CK_BBOOL, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
+// Slot IDs or object handles, a byte of the input each, into room for `capacity`; the count as
+// a lying module reports it.
+CK_RV handleList(CK_ULONG* list, CK_ULONG capacity, CK_ULONG_PTR count) {
     if (!count) return CKR_ARGUMENTS_BAD;
-    const CK_ULONG capacity = *count;
     const CK_ULONG n = reportedCount(capacity);
-    if (list) {
-        const CK_ULONG written = n < capacity ? n : capacity;
-        for (CK_ULONG i = 0; i < written; ++i) list[i] = src().byte();
-    }
+    for (CK_ULONG i = 0; list && i < n && i < capacity; ++i) list[i] = src().byte();
     *count = n;
     return answer();
 }
 
-CK_RV getSlotInfo(CK_SLOT_ID, CK_SLOT_INFO_PTR info) {
-    if (!info) return CKR_ARGUMENTS_BAD;
-    fill(info);
-    return answer();
-}
-
-CK_RV getTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO_PTR info) {
-    if (!info) return CKR_ARGUMENTS_BAD;
-    fill(info);
-    return answer();
+CK_RV getSlotList(CK_BBOOL, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
+    return handleList(list, count ? *count : 0, count);
 }
 
 CK_RV openSession(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR session) {
@@ -130,22 +99,13 @@ CK_RV openSession(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDL
     return answer();
 }
 
-CK_RV closeSession(CK_SESSION_HANDLE) {
-    return answer();
-}
-
-CK_RV getSessionInfo(CK_SESSION_HANDLE, CK_SESSION_INFO_PTR info) {
-    if (!info) return CKR_ARGUMENTS_BAD;
-    fill(info);
+// C_CloseSession and C_Logout.
+CK_RV sessionCall(CK_SESSION_HANDLE) {
     return answer();
 }
 
 CK_RV login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR pin, CK_ULONG length) {
     touch(pin, length);
-    return answer();
-}
-
-CK_RV logout(CK_SESSION_HANDLE) {
     return answer();
 }
 
@@ -158,12 +118,7 @@ CK_RV findObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR templ, CK_ULONG count)
 
 CK_RV findObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR handles, CK_ULONG max,
                   CK_ULONG_PTR count) {
-    if (!count) return CKR_ARGUMENTS_BAD;
-    const CK_ULONG n = reportedCount(max);
-    const CK_ULONG written = n < max ? n : max;
-    for (CK_ULONG i = 0; handles && i < written; ++i) handles[i] = src().byte();
-    *count = n;
-    return answer();
+    return handleList(handles, max, count);
 }
 
 CK_RV findObjectsFinal(CK_SESSION_HANDLE) {
@@ -210,16 +165,16 @@ CK_FUNCTION_LIST makeList() {
     f.version = {2, 20};
     f.C_Initialize = initialize;
     f.C_Finalize = finalize;
-    f.C_GetInfo = getInfo;
+    f.C_GetInfo = fillInfo<CK_INFO>;
     f.C_GetFunctionList = fakeGetFunctionList;
     f.C_GetSlotList = getSlotList;
-    f.C_GetSlotInfo = getSlotInfo;
-    f.C_GetTokenInfo = getTokenInfo;
+    f.C_GetSlotInfo = [](CK_SLOT_ID, CK_SLOT_INFO_PTR info) { return fillInfo(info); };
+    f.C_GetTokenInfo = [](CK_SLOT_ID, CK_TOKEN_INFO_PTR info) { return fillInfo(info); };
     f.C_OpenSession = openSession;
-    f.C_CloseSession = closeSession;
-    f.C_GetSessionInfo = getSessionInfo;
+    f.C_CloseSession = sessionCall;
+    f.C_GetSessionInfo = [](CK_SESSION_HANDLE, CK_SESSION_INFO_PTR info) { return fillInfo(info); };
     f.C_Login = login;
-    f.C_Logout = logout;
+    f.C_Logout = sessionCall;
     f.C_GetAttributeValue = getAttributeValue;
     f.C_FindObjectsInit = findObjectsInit;
     f.C_FindObjects = findObjects;

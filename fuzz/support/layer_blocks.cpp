@@ -29,10 +29,8 @@ void* trackedMalloc(std::size_t n, const char* file, int) {
 void* trackedRealloc(void* old, std::size_t n, const char* file, int) {
     const bool tracked = old && blocks().erase(old) > 0;
     void* p = std::realloc(old, n ? n : 1);
-    if (p && (tracked || isLayer(file)))
-        blocks().insert(p);
-    else if (!p && tracked)
-        blocks().insert(old);
+    // A failed realloc leaves the old block as it was, tracked or not.
+    if (p ? tracked || isLayer(file) : tracked) blocks().insert(p ? p : old);
     return p;
 }
 

@@ -7,26 +7,22 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "byte_source.h"
 #include "des_cipher.h"
 #include "key_store.h"
+#include "oracle.h"
 #include "secure_messaging.h"
+
+const char* const fuzzsupport::kFuzzerName = "cipher fuzzer";
 
 namespace {
 
 using fuzzsupport::ByteSource;
+using fuzzsupport::require;
 using Bytes = std::vector<std::uint8_t>;
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "cipher fuzzer: %s\n", what);
-        std::abort();
-    }
-}
 
 // Two-key triple DES through OpenSSL, without padding unless asked.
 Bytes openssl(bool encrypt, bool cbc, const std::uint8_t key[16], const std::uint8_t* iv,
@@ -86,11 +82,10 @@ void setupKeysCase(ByteSource& in, const std::uint8_t kdk[16]) {
                                           auth,          sizeof auth};
     cardread::KeyStore store;
     const int rv = cardread::SetupKeys(store, secrets);
-    const cardread::UnpaddedPlaintext a =
-        cardread::ecbDecryptUnpad(blockA.data(), blockA.size(), kdk);
-    const cardread::UnpaddedPlaintext b =
-        cardread::ecbDecryptUnpad(blockB.data(), blockB.size(), kdk);
-    const bool good = a.length == 16 && b.length == 16;
+    const auto keyBlock = [kdk](const Bytes& block) {
+        return cardread::ecbDecryptUnpad(block.data(), block.size(), kdk).length == 16;
+    };
+    const bool good = keyBlock(blockA) && keyBlock(blockB);
     require((rv == 0) == good && store.installed == good, "keys installed from bad blocks");
     if (good) {
         const Bytes plainB = openssl(false, false, kdk, nullptr, blockB);
@@ -140,8 +135,7 @@ void roundTripCase(ByteSource& in, const std::uint8_t key[16]) {
 
     Bytes response(r, r + 8);
     response.insert(response.end(), enciphered.begin(), enciphered.end());
-    response.push_back(0x90);
-    response.push_back(0x00);
+    response.insert(response.end(), {0x90, 0x00});
     if (flip != 0)
         response[8 + enciphered.size() - 8 + flip % 8] ^=
             static_cast<std::uint8_t>(1u << (flip % 7));
@@ -149,21 +143,16 @@ void roundTripCase(ByteSource& in, const std::uint8_t key[16]) {
     const Bytes sent = response;
     const cardread::Status rv = cardread::unwrapResponse(response, 0x8C, key, key);
     // FUZZ_TRACE=1 shows the protected answer of a replayed input and what it unwrapped to.
-    if (std::getenv("FUZZ_TRACE")) {
+    if (fuzzsupport::tracing()) {
         std::fprintf(stderr, "data %zu, answer %zu, flip %u, rv 0x%X, unwrapped %zu\n", data.size(),
                      sent.size(), flip, static_cast<unsigned>(rv), response.size());
     }
-    if (flip == 0) {
-        Bytes expect = data;
-        expect.push_back(0x90);
-        expect.push_back(0x00);
+    Bytes expect = data;
+    expect.insert(expect.end(), {0x90, 0x00});
+    if (flip == 0)
         require(rv == 0 && response == expect, "a well-protected answer did not unwrap");
-    } else {
-        Bytes expect = data;
-        expect.push_back(0x90);
-        expect.push_back(0x00);
+    else
         require(rv != 0 || response == expect, "a tampered answer unwrapped to other data");
-    }
 }
 
 // Any command under any class byte and room: no write past the room; a wrapped command's Lc
@@ -175,9 +164,8 @@ void wrapCase(ByteSource& in, const std::uint8_t key[16]) {
     in.bytes(command.data(), length);
     const std::size_t before = length;
     const cardread::Status rv = cardread::wrapCommand(command.data(), length, capacity, key, key);
-    if (rv == 0 && before >= 5 && (command[0] & 0x0C) != 0) {
+    if (rv == 0 && before >= 5 && (command[0] & 0x0C) != 0)
         require(length <= capacity && length == 5u + command[4], "Lc does not match the length");
-    }
 }
 
 }  // namespace
@@ -187,22 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t which = in.byte();
     std::uint8_t key[16];
     in.bytes(key, sizeof key);
-    switch (which % 5) {
-        case 0:
-            unpadCase(in, key);
-            break;
-        case 1:
-            setupKeysCase(in, key);
-            break;
-        case 2:
-            unwrapCase(in, key);
-            break;
-        case 3:
-            roundTripCase(in, key);
-            break;
-        default:
-            wrapCase(in, key);
-            break;
-    }
+    static void (*const kCases[])(ByteSource&, const std::uint8_t*) = {
+        unpadCase, setupKeysCase, unwrapCase, roundTripCase, wrapCase};
+    kCases[which % 5](in, key);
     return 0;
 }

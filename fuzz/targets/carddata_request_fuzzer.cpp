@@ -8,31 +8,24 @@
 // bytes the library wrote. The library must only be called with a NUL-terminated PIN of at most
 // 49 bytes whose length is passed, a NUL-terminated SNO of at most 99 bytes, a zero length on
 // the size query and, on the read, the reported size and room for four times it.
-#include <json/json.h>
 #include <openssl/evp.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "byte_source.h"
 #include "card_data_command.h"
 #include "common/version.h"
+#include "json_reply.h"
+
+const char* const fuzzsupport::kFuzzerName = "carddata fuzzer";
 
 namespace {
 
 using fuzzsupport::ByteSource;
-
-void require(bool condition, const char* what, const std::string& detail = "") {
-    if (!condition) {
-        std::fprintf(stderr, "carddata fuzzer: %s\n%s\n", what, detail.c_str());
-        std::abort();
-    }
-}
+using fuzzsupport::require;
 
 struct Library {
     ByteSource* in = nullptr;
@@ -43,26 +36,13 @@ struct Library {
 Library g_library;
 
 int answerCode(ByteSource& in) {
-    static const int kCodes[] = {-1,
-                                 0x7101,
-                                 0x7301,
-                                 0x7302,
-                                 0x7303,
-                                 0x7401,
-                                 0x7411,
-                                 0x7412,
-                                 0x7413,
-                                 0x7414,
-                                 0x7415,
-                                 0x6A82,
-                                 0x63C2,
-                                 static_cast<int>(0x80100069u),
-                                 static_cast<int>(0x8010001Du),
-                                 0x20100001};
+    static const unsigned kCodes[] = {
+        0xFFFFFFFFu, 0x7101, 0x7301, 0x7302, 0x7303, 0x7401,      0x7411,      0x7412,
+        0x7413,      0x7414, 0x7415, 0x6A82, 0x63C2, 0x80100069u, 0x8010001Du, 0x20100001};
     const std::uint8_t b = in.byte();
     if (b < 0x80) return 0;
     const std::size_t i = b - 0x80u;
-    if (i < sizeof kCodes / sizeof kCodes[0]) return kCodes[i];
+    if (i < sizeof kCodes / sizeof kCodes[0]) return static_cast<int>(kCodes[i]);
     return static_cast<int>(in.u32());
 }
 
@@ -100,10 +80,9 @@ int standIn(const char* readerName, const unsigned char* pin, int pinLength, con
     if (rv != 0) return rv;
     // The library writes the size it reports, well within the capacity of four times that size.
     const std::size_t n = lib.sizeReported > 0 ? static_cast<std::size_t>(lib.sizeReported) : 0;
-    std::vector<unsigned char> data(n);
-    in.bytes(data.data(), n);
-    if (n) std::memcpy(outBuffer, data.data(), n);
-    lib.written.assign(data.begin(), data.end());
+    lib.written.assign(n, '\0');
+    in.bytes(&lib.written[0], n);
+    if (n) std::memcpy(outBuffer, lib.written.data(), n);
     return 0;
 }
 
@@ -114,9 +93,7 @@ std::string base64Decode(const std::string& text) {
                                   reinterpret_cast<const unsigned char*>(text.data()),
                                   static_cast<int>(text.size()));
     if (n < 0) return "\x01not base64";
-    std::size_t pad = 0;
-    if (text[text.size() - 1] == '=') ++pad;
-    if (text[text.size() - 2] == '=') ++pad;
+    const std::size_t pad = (text.back() == '=') + (text[text.size() - 2] == '=');
     out.resize(static_cast<std::size_t>(n) - pad);
     return out;
 }
@@ -131,24 +108,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const char* args[] = {request.c_str()};
     const std::string line = carddata::runCardData(1, args, standIn);
-    // FUZZ_TRACE=1 shows the reply of a replayed input.
-    static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
-    if (trace) std::fprintf(stderr, "reply: %.200s\n", line.c_str());
+    if (fuzzsupport::tracing()) std::fprintf(stderr, "reply: %.200s\n", line.c_str());
 
-    require(!line.empty() && line.back() == '\n' && line.find('\n') == line.size() - 1,
-            "not exactly one line", line);
+    Json::Value reply = fuzzsupport::replyObject(line);
     require(line.rfind("{\"msg\":\"", 0) == 0 && line.find(",\"ret_code\":") != std::string::npos,
             "members not in order", line);
-
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value reply;
-    std::string errors;
-    require(reader->parse(line.data(), line.data() + line.size() - 1, &reply, &errors),
-            "reply is not JSON", line + errors);
-    require(reply.isObject() && reply.size() == 3 && reply["msg"].isString() &&
-                reply["ret_code"].isInt() && reply["version"].asString() == common::kVersionText,
+    require(reply["msg"].isString() && reply["ret_code"].isInt() &&
+                reply["version"].asString() == common::kVersionText,
             "reply members wrong", line);
     const int code = reply["ret_code"].asInt();
     if (code == 0) {

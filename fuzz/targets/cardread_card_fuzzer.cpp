@@ -14,53 +14,40 @@
 // success reports a size that is not whole records or exceeds the capacity.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "cardread/read_user_data.h"
 #include "fake_pcsc.h"
+#include "oracle.h"
+
+const char* const fuzzsupport::kFuzzerName = "cardread fuzzer";
 
 namespace {
 
 using fuzzsupport::ByteSource;
 using fuzzsupport::FakeCard;
+using fuzzsupport::require;
 
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "cardread fuzzer: %s\n", what);
-        std::abort();
-    }
-}
-
-const std::uint8_t kMainAtr[] = {0x3B, 0xB8, 0x13, 0x00, 0x81, 0x31, 0xFA, 0x52, 'V',
-                                 'E',  'K',  'L',  'U',  'N',  'D',  'A',  0x00};
-const std::uint8_t kStarcosAtr[] = {0x3B, 0xB7, 0x94, 0x00, 0x81, 0x31, 0xFE, 0x65,
-                                    0x53, 0x50, 0x4B, 0x32, 0x33, 0x90, 0x00, 0xD1};
-const std::uint8_t kJcop20Atr[] = {0x3B, 0xF6, 0x18, 0x00, 0xFF, 0x81, 0x31, 0xFE,
-                                   0x45, 0x4A, 0x43, 0x4F, 0x50, 0x32, 0x30, 0x0E};
+// ATRs of the main kind, the STARCOS kind, and a recognised card of a kind not read.
+const std::vector<std::uint8_t> kAtrs[] = {
+    {0x3B, 0xB8, 0x13, 0x00, 0x81, 0x31, 0xFA, 0x52, 'V', 'E', 'K', 'L', 'U', 'N', 'D', 'A', 0x00},
+    {0x3B, 0xB7, 0x94, 0x00, 0x81, 0x31, 0xFE, 0x65, 0x53, 0x50, 0x4B, 0x32, 0x33, 0x90, 0x00,
+     0xD1},
+    {0x3B, 0xF6, 0x18, 0x00, 0xFF, 0x81, 0x31, 0xFE, 0x45, 0x4A, 0x43, 0x4F, 0x50, 0x32, 0x30,
+     0x0E}};
 
 FakeCard cardFrom(ByteSource& in, std::uint8_t flags) {
     FakeCard card;
     card.serviceFaults = (flags & 4) != 0;
     const std::uint8_t kind = in.byte();
-    switch (kind) {
-        case 0:
-            card.atr.assign(std::begin(kMainAtr), std::end(kMainAtr));
-            break;
-        case 1:
-            card.atr.assign(std::begin(kStarcosAtr), std::end(kStarcosAtr));
-            break;
-        case 2:
-        case 3:
-            card.atr.resize(in.byte() % 72);
-            in.bytes(card.atr.data(), card.atr.size());
-            card.atrLengthLies = kind == 3;
-            break;
-        default:
-            card.atr.assign(std::begin(kJcop20Atr), std::end(kJcop20Atr));
-            break;
+    if (kind == 2 || kind == 3) {
+        card.atr.resize(in.byte() % 72);
+        in.bytes(card.atr.data(), card.atr.size());
+        card.atrLengthLies = kind == 3;
+    } else {
+        card.atr = kAtrs[kind < 2 ? kind : 2];
     }
     return card;
 }
@@ -69,9 +56,7 @@ FakeCard cardFrom(ByteSource& in, std::uint8_t flags) {
 int call(const char* reader, const std::uint8_t* pin, int pinLength, const char* key,
          std::uint8_t* buffer, int* length) {
     const int rv = readUserData(reader, pin, pinLength, key, buffer, length);
-    // FUZZ_TRACE=1 shows what each call of a replayed input did.
-    static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
-    if (trace) {
+    if (fuzzsupport::tracing()) {
         std::fprintf(stderr, "readUserData(%s) = 0x%X, length %d, %d commands\n",
                      buffer ? "read" : "size", static_cast<unsigned>(rv), *length,
                      fuzzsupport::fakePcscCounters().commands);

@@ -2,21 +2,12 @@
 // the ELF and PE header, dynamic section and import table walk over any bytes.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 #include "module_diagnosis.h"
+#include "oracle.h"
 
-namespace {
-
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "module file fuzzer: %s\n", what);
-        std::abort();
-    }
-}
-
-}  // namespace
+const char* const fuzzsupport::kFuzzerName = "module file fuzzer";
+using fuzzsupport::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const token::ModuleFileFacts facts = token::readModuleFacts(data, size);

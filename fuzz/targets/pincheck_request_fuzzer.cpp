@@ -7,47 +7,38 @@
 // whose "func" reads back as the request's function name byte for byte, whose "ret_code" is an
 // unsigned number and whose "message" is a string; and the slot text must read as C's atoi
 // reads it (within the 32-bit range).
-#include <json/json.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "entry.h"
 #include "fake_pkcs11.h"
+#include "json_reply.h"
 #include "layer_blocks.h"
 #include "request_fields.h"
+
+const char* const fuzzsupport::kFuzzerName = "pincheck fuzzer";
 
 namespace {
 
 using fuzzsupport::ByteSource;
+using fuzzsupport::require;
 
 int g_out = -1;  // standard output, redirected into memory
-
-void require(bool condition, const char* what, const std::string& detail = "") {
-    if (!condition) {
-        std::fprintf(stderr, "pincheck fuzzer: %s\n%s\n", what, detail.c_str());
-        std::abort();
-    }
-}
 
 std::string capturedOutput() {
     std::fflush(stdout);
     std::string text;
     char chunk[4096];
     off_t at = 0;
-    for (;;) {
-        const ssize_t got = pread(g_out, chunk, sizeof chunk, at);
-        if (got <= 0) break;
+    for (ssize_t got; (got = pread(g_out, chunk, sizeof chunk, at)) > 0; at += got)
         text.append(chunk, static_cast<std::size_t>(got));
-        at += got;
-    }
     return text;
 }
 
@@ -58,11 +49,8 @@ void clearOutput() {
 
 // C's atoi within the 32-bit range, through strtoll, as the oracle for the slot text.
 std::int32_t atoiClamped(const std::string& text) {
-    errno = 0;
-    long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v > INT32_MAX) v = INT32_MAX;
-    if (v < INT32_MIN) v = INT32_MIN;
-    return static_cast<std::int32_t>(v);
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    return static_cast<std::int32_t>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace
@@ -99,21 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (moduleStillBound) fuzzsupport::releaseLayerBlocks();  // what the process end gives back
 
     const std::string out = capturedOutput();
-    // FUZZ_TRACE=1 shows the reply of a replayed input.
-    static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
-    if (trace) std::fprintf(stderr, "reply: %s", out.c_str());
+    if (fuzzsupport::tracing()) std::fprintf(stderr, "reply: %s", out.c_str());
     require(status == 0, "exit status not 0", out);
-    require(!out.empty() && out.back() == '\n' && out.find('\n') == out.size() - 1,
-            "not exactly one line", out);
-
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value reply;
-    std::string errors;
-    require(reader->parse(out.data(), out.data() + out.size() - 1, &reply, &errors),
-            "reply is not JSON", out + errors);
-    require(reply.isObject() && reply.size() == 3, "reply is not a three-member object", out);
+    Json::Value reply = fuzzsupport::replyObject(out);
     require(reply["func"].isString() && reply["func"].asString() == functionName,
             "func does not read back as the request's name", out);
     require(reply["ret_code"].isUInt(), "ret_code not an unsigned number", out);

@@ -15,45 +15,42 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "fake_pkcs11.h"
 #include "layer_blocks.h"
+#include "oracle.h"
 #include "pin_check_session.h"
 #include "token_api.h"
+
+const char* const fuzzsupport::kFuzzerName = "token layer fuzzer";
 
 namespace {
 
 using fuzzsupport::ByteSource;
+using fuzzsupport::require;
 
 constexpr TokenResult kBase = 0xDA000000u;
 
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "token layer fuzzer: %s\n", what);
-        std::abort();
-    }
-}
-
-// A caller buffer of exactly the input's size (0xFF: none at all).
-struct TextBuffer {
-    explicit TextBuffer(ByteSource& in) {
+// A caller buffer of exactly the input's size, below `limit` (0xFF: none at all).
+template <typename T>
+struct CallerBuffer {
+    CallerBuffer(ByteSource& in, unsigned limit) {
         const std::uint8_t b = in.byte();
         if (b != 0xFF) {
-            size = b % 80;
-            bytes.reset(new char[size]);
+            size = b % limit;
+            bytes.reset(new T[size]);
         }
         length = size;
     }
-    std::unique_ptr<char[]> bytes;
+    std::unique_ptr<T[]> bytes;
     CK_ULONG size = 0;
     CK_ULONG length = 0;
 };
 
-void checkText(TokenResult rv, const TextBuffer& buffer) {
+void checkText(TokenResult rv, const CallerBuffer<char>& buffer) {
     if (rv == 0 && buffer.length != buffer.size) {
         require(buffer.length < buffer.size, "text length beyond the buffer");
         require(buffer.bytes[buffer.length] == '\0', "text not terminated");
@@ -95,23 +92,14 @@ void apiSequence(ByteSource& in) {
                 if (!ctx.library) InitLibrary("ZarqoPKCS11.so", &ctx);
                 break;
             case 1: {
-                TextBuffer b(in);
+                CallerBuffer<char> b(in, 80);
                 checkText(GetLibraryDesc(&ctx, b.bytes.get(), &b.length), b);
                 break;
             }
             case 2: {
-                const std::uint8_t c = in.byte();
-                std::unique_ptr<CK_SLOT_ID[]> slots(c == 0xFF ? nullptr : new CK_SLOT_ID[c % 12]);
-                CK_ULONG count = c == 0xFF ? 0 : c % 12;
-                const CK_ULONG capacity = count;
-                if (GetSlotID(&ctx, slots.get(), &count) == 0 && slots)
-                    require(count <= capacity, "slot count beyond the array");
-                break;
-            }
-            case 3: {
-                const CK_SLOT_ID slot = in.byte();
-                TextBuffer b(in);
-                checkText(GetSlotDesc(&ctx, slot, b.bytes.get(), &b.length), b);
+                CallerBuffer<CK_SLOT_ID> slots(in, 12);
+                if (GetSlotID(&ctx, slots.bytes.get(), &slots.length) == 0 && slots.bytes)
+                    require(slots.length <= slots.size, "slot count beyond the array");
                 break;
             }
             case 4: {
@@ -121,14 +109,15 @@ void apiSequence(ByteSource& in) {
                         "presence answer neither flag nor code");
                 break;
             }
+            case 3:
             case 5:
             case 6: {
                 const CK_SLOT_ID slot = in.byte();
-                TextBuffer b(in);
-                const TokenResult rv =
-                    op == 5 ? GetTokenLabel(&ctx, slot, b.bytes.get(), &b.length)
-                            : GetTokenSerialNumber(&ctx, slot, b.bytes.get(), &b.length);
-                checkText(rv, b);
+                CallerBuffer<char> b(in, 80);
+                auto* const query = op == 3   ? GetSlotDesc
+                                    : op == 5 ? GetTokenLabel
+                                              : GetTokenSerialNumber;
+                checkText(query(&ctx, slot, b.bytes.get(), &b.length), b);
                 break;
             }
             case 7: {
@@ -145,22 +134,15 @@ void apiSequence(ByteSource& in) {
             case 9:
             case 10: {
                 CK_ULONG count = 0;
-                if (op == 9)
-                    GetKeyNum(&ctx, &count);
-                else
-                    GetCertNum(&ctx, &count);
+                (op == 9 ? GetKeyNum : GetCertNum)(&ctx, &count);
                 break;
             }
             case 11:
             case 12: {
                 const CK_ULONG index = in.byte() % 16;
-                const std::uint8_t s = in.byte();
-                std::unique_ptr<unsigned char[]> id(s == 0xFF ? nullptr : new unsigned char[s]);
-                CK_ULONG length = s == 0xFF ? 0 : s;
-                const CK_ULONG capacity = length;
-                const TokenResult rv = op == 11 ? GetKeyID(&ctx, index, id.get(), &length)
-                                                : GetCertID(&ctx, index, id.get(), &length);
-                if (rv == 0) require(length <= capacity, "ID length beyond the buffer");
+                CallerBuffer<unsigned char> id(in, 256);
+                if ((op == 11 ? GetKeyID : GetCertID)(&ctx, index, id.bytes.get(), &id.length) == 0)
+                    require(id.length <= id.size, "ID length beyond the buffer");
                 break;
             }
             case 13:

@@ -21,6 +21,19 @@ CK_RV guarded(F&& body) noexcept {
     }
 }
 
+// `guard<entry>` is the entry as the function list holds it: run under guarded(), so the entries
+// themselves are written as if nothing could throw.
+template <auto Entry>
+struct Guard;
+template <typename... Args, CK_RV (*Entry)(Args...)>
+struct Guard<Entry> {
+    static CK_RV call(Args... args) noexcept {
+        return guarded([&] { return Entry(args...); });
+    }
+};
+template <auto Entry>
+constexpr auto guard = &Guard<Entry>::call;
+
 CK_RV openSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR application, CK_NOTIFY notify,
                   CK_SESSION_HANDLE_PTR session);
 CK_RV closeSession(CK_SESSION_HANDLE session);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "objects.h"
 
@@ -19,15 +18,12 @@ ModuleState& state() {
 }
 
 bool parseNumber(const std::string& text, CK_ULONG& value) {
-    if (text.empty()) return false;
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = hex ? text.substr(2) : text;
-    if (digits.empty()) return false;
-    for (char c : digits) {
-        if (hex ? !std::isxdigit(static_cast<unsigned char>(c))
-                : !std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    }
+    const auto isDigit = [hex](unsigned char c) {
+        return hex ? std::isxdigit(c) : std::isdigit(c);
+    };
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit)) return false;
     value = static_cast<CK_ULONG>(std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10));
     return true;
 }
@@ -73,37 +69,25 @@ bool readQuoted(const std::string& s, std::size_t& pos, std::string& out, std::s
         }
         if (pos >= s.size()) break;
         const char e = s[pos++];
-        switch (e) {
-            case '\\':
-                out.push_back('\\');
-                break;
-            case '"':
-                out.push_back('"');
-                break;
-            case '0':
-                out.push_back('\0');
-                break;
-            case 'n':
-                out.push_back('\n');
-                break;
-            case 't':
-                out.push_back('\t');
-                break;
-            case 'x': {
-                const int h = pos < s.size() ? hexDigit(s[pos]) : -1;
-                const int l = pos + 1 < s.size() ? hexDigit(s[pos + 1]) : -1;
-                if (h < 0 || l < 0) {
-                    error = "bad \\x escape";
-                    return false;
-                }
-                out.push_back(static_cast<char>(h * 16 + l));
-                pos += 2;
-                break;
-            }
-            default:
-                error = std::string("unknown escape \\") + e;
-                return false;
+        // The one-character escapes and what each stands for.
+        static const char kNamed[] = "\\\"0nt";
+        static const char kMeant[] = "\\\"\0\n\t";
+        if (const char* named = e ? std::strchr(kNamed, e) : nullptr) {
+            out.push_back(kMeant[named - kNamed]);
+            continue;
         }
+        if (e != 'x') {
+            error = std::string("unknown escape \\") + e;
+            return false;
+        }
+        const int h = pos < s.size() ? hexDigit(s[pos]) : -1;
+        const int l = pos + 1 < s.size() ? hexDigit(s[pos + 1]) : -1;
+        if (h < 0 || l < 0) {
+            error = "bad \\x escape";
+            return false;
+        }
+        out.push_back(static_cast<char>(h * 16 + l));
+        pos += 2;
     }
     error = "unterminated quote";
     return false;
@@ -148,6 +132,19 @@ bool tokenize(const std::string& text, ScriptLine& line, std::string& error) {
     }
 }
 
+// A slot and its token before the script's settings; `name` is the ID as the script wrote it.
+SlotState defaultSlot(CK_SLOT_ID id, const std::string& name) {
+    SlotState slot;
+    slot.id = id;
+    slot.description = "p11mock slot " + name;
+    slot.manufacturer = "card programs tests";
+    slot.token.label = "p11mock token";
+    slot.token.manufacturer = "card programs tests";
+    slot.token.model = "p11mock";
+    slot.token.serial = "0000000000000001";
+    return slot;
+}
+
 struct Loader {
     ModuleState& s;
     std::string error;
@@ -160,52 +157,52 @@ struct Loader {
         return false;
     }
 
-    bool text(const ScriptLine& line, const char* name, std::size_t width, std::string& field) {
+    static const std::string* value(const ScriptLine& line, const char* name) {
         auto it = line.named.find(name);
-        if (it == line.named.end()) return true;
-        if (it->second.size() > width)
+        return it == line.named.end() ? nullptr : &it->second;
+    }
+
+    bool text(const ScriptLine& line, const char* name, std::size_t width, std::string& field) {
+        const std::string* v = value(line, name);
+        if (v && v->size() > width)
             return fail(line, std::string(name) + " is longer than " + std::to_string(width));
-        field = it->second;
+        if (v) field = *v;
         return true;
     }
 
     bool number(const ScriptLine& line, const char* name, CK_ULONG& field) {
-        auto it = line.named.find(name);
-        if (it == line.named.end()) return true;
-        if (!parseNumber(it->second, field)) return fail(line, std::string("bad number ") + name);
+        const std::string* v = value(line, name);
+        return !v || parseNumber(*v, field) || fail(line, std::string("bad number ") + name);
+    }
+
+    bool yesNo(const ScriptLine& line, const char* name, bool& field) {
+        const std::string* v = value(line, name);
+        if (v && *v != "yes" && *v != "no") return fail(line, std::string(name) + " is yes or no");
+        if (v) field = *v == "yes";
         return true;
     }
 
     bool pad(const ScriptLine& line, char& field) {
-        auto it = line.named.find("pad");
-        if (it == line.named.end()) return true;
-        if (it->second == "blank") {
-            field = ' ';
-        } else if (it->second == "nul") {
-            field = '\0';
-        } else {
-            return fail(line, "pad is blank or nul");
-        }
+        const std::string* v = value(line, "pad");
+        if (v && *v != "blank" && *v != "nul") return fail(line, "pad is blank or nul");
+        if (v) field = *v == "nul" ? '\0' : ' ';
         return true;
     }
 
     // "none", or names joined by '+' (count-low+final-try), or a number.
     static bool pinFlags(const std::string& word, CK_FLAGS& flags) {
         if (parseNumber(word, flags)) return true;
+        static const std::map<std::string, CK_FLAGS> kNames = {
+            {"none", 0},
+            {"count-low", CKF_USER_PIN_COUNT_LOW},
+            {"final-try", CKF_USER_PIN_FINAL_TRY},
+            {"locked", CKF_USER_PIN_LOCKED}};
         flags = 0;
-        std::size_t start = 0;
-        while (start <= word.size()) {
-            const std::size_t end = std::min(word.find('+', start), word.size());
-            const std::string name = word.substr(start, end - start);
-            if (name == "count-low")
-                flags |= CKF_USER_PIN_COUNT_LOW;
-            else if (name == "final-try")
-                flags |= CKF_USER_PIN_FINAL_TRY;
-            else if (name == "locked")
-                flags |= CKF_USER_PIN_LOCKED;
-            else if (name != "none")
-                return false;
-            start = end + 1;
+        for (std::size_t start = 0, end; start <= word.size(); start = end + 1) {
+            end = std::min(word.find('+', start), word.size());
+            const auto name = kNames.find(word.substr(start, end - start));
+            if (name == kNames.end()) return false;
+            flags |= name->second;
         }
         return true;
     }
@@ -232,19 +229,13 @@ struct Loader {
                 return fail(line, "login-delay takes milliseconds");
             return true;
         }
-        if (line.command == "device-error") {
+        if (line.command == "device-error" || line.command == "token-flags") {
+            const bool errors = line.command == "device-error";
             for (const auto& w : line.words) {
                 CK_ULONG v = 0;
-                if (!parseNumber(w, v)) return fail(line, "bad device error " + w);
-                s.deviceErrors.push_back(v);
-            }
-            return true;
-        }
-        if (line.command == "token-flags") {
-            for (const auto& w : line.words) {
-                CK_FLAGS v = 0;
-                if (!pinFlags(w, v)) return fail(line, "bad token flags " + w);
-                s.pinFlagSteps.push_back(v);
+                if (errors ? !parseNumber(w, v) : !pinFlags(w, v))
+                    return fail(line, (errors ? "bad device error " : "bad token flags ") + w);
+                (errors ? s.deviceErrors : s.pinFlagSteps).push_back(v);
             }
             return true;
         }
@@ -262,34 +253,18 @@ struct Loader {
     }
 
     bool slot(const ScriptLine& line) {
-        SlotState slot;
-        if (line.words.size() != 1 || !parseNumber(line.words[0], slot.id))
+        CK_SLOT_ID id = 0;
+        if (line.words.size() != 1 || !parseNumber(line.words[0], id))
             return fail(line, "slot takes its ID");
-        if (findSlot(slot.id)) return fail(line, "slot " + line.words[0] + " given twice");
-        slot.description = "p11mock slot " + line.words[0];
-        slot.manufacturer = "card programs tests";
-        slot.token.label = "p11mock token";
-        slot.token.manufacturer = "card programs tests";
-        slot.token.model = "p11mock";
-        slot.token.serial = "0000000000000001";
+        if (findSlot(id)) return fail(line, "slot " + line.words[0] + " given twice");
+        SlotState slot = defaultSlot(id, line.words[0]);
         slot.token.pin = defaultPin;
         slot.token.pinMin = defaultPinMin;
         slot.token.pinMax = defaultPinMax;
-        auto token = line.named.find("token");
-        if (token != line.named.end()) {
-            if (token->second != "yes" && token->second != "no")
-                return fail(line, "token is yes or no");
-            slot.tokenPresent = token->second == "yes";
-        }
-        auto pinPad = line.named.find("pinpad");
-        if (pinPad != line.named.end()) {
-            if (pinPad->second != "yes" && pinPad->second != "no")
-                return fail(line, "pinpad is yes or no");
-            slot.token.pinPad = pinPad->second == "yes";
-        }
         if (line.has("pin")) slot.token.pin = line.named.at("pin");
         if (line.has("pin-hex")) slot.token.pinHex = line.named.at("pin-hex");
-        if (!(text(line, "description", kSlotTextWidth, slot.description) &&
+        if (!(yesNo(line, "token", slot.tokenPresent) && yesNo(line, "pinpad", slot.token.pinPad) &&
+              text(line, "description", kSlotTextWidth, slot.description) &&
               text(line, "manufacturer", kTokenTextWidth, slot.manufacturer) &&
               text(line, "label", kTokenTextWidth, slot.token.label) &&
               text(line, "token-manufacturer", kTokenTextWidth, slot.token.manufacturer) &&
@@ -305,18 +280,15 @@ struct Loader {
     bool run(const std::vector<ScriptLine>& lines) {
         // Defaults first, so a "pin" line after the slots still applies to them; objects last,
         // so they may name any slot.
-        for (const auto& line : lines) {
-            if (line.command == "slot" || line.command == "key" || line.command == "cert" ||
-                line.command == "object")
-                continue;
-            if (!global(line)) return false;
-        }
+        const auto isObject = [](const ScriptLine& line) {
+            return line.command == "key" || line.command == "cert" || line.command == "object";
+        };
+        for (const auto& line : lines)
+            if (line.command != "slot" && !isObject(line) && !global(line)) return false;
         for (const auto& line : lines)
             if (line.command == "slot" && !slot(line)) return false;
         for (const auto& line : lines) {
-            if (line.command != "key" && line.command != "cert" && line.command != "object")
-                continue;
-            const std::string why = objectsScriptLine(line);
+            const std::string why = isObject(line) ? objectsScriptLine(line) : "";
             if (!why.empty()) return fail(line, why);
         }
         return true;
@@ -338,15 +310,7 @@ void loadScript() {
     const char* path = std::getenv("P11MOCK_SCRIPT");
     s.scriptPath = path ? path : "";
     if (!path || !*path) {
-        SlotState slot;
-        slot.id = 1;
-        slot.description = "p11mock slot 1";
-        slot.manufacturer = "card programs tests";
-        slot.token.label = "p11mock token";
-        slot.token.manufacturer = "card programs tests";
-        slot.token.model = "p11mock";
-        slot.token.serial = "0000000000000001";
-        s.slots.push_back(slot);
+        s.slots.push_back(defaultSlot(1, "1"));
         return;
     }
     std::ifstream in(path, std::ios::binary);
@@ -427,22 +391,21 @@ Call::Call(const char* function) : line_(function) {
     }
 }
 
-Call& Call::arg(const char* name, CK_ULONG value) {
+void Call::key(const char* name) {
     line_ += ' ';
     line_ += name;
     line_ += '=';
+}
+
+Call& Call::arg(const char* name, CK_ULONG value) {
+    key(name);
     line_ += std::to_string(value);
     return *this;
 }
 
 Call& Call::arg(const char* name, const void* bytes, CK_ULONG length) {
-    line_ += ' ';
-    line_ += name;
-    line_ += '=';
-    if (!bytes) {
-        line_ += "null";
-        return *this;
-    }
+    if (!bytes) return argPointer(name, bytes);
+    key(name);
     const auto* p = static_cast<const unsigned char*>(bytes);
     char hex[8];
     for (CK_ULONG i = 0; i < length; ++i) {
@@ -457,10 +420,19 @@ Call& Call::arg(const char* name, const void* bytes, CK_ULONG length) {
 }
 
 Call& Call::argPointer(const char* name, const void* pointer) {
-    line_ += ' ';
-    line_ += name;
-    line_ += pointer ? "=set" : "=null";
+    key(name);
+    line_ += pointer ? "set" : "null";
     return *this;
+}
+
+CK_RV Call::refusal() const {
+    if (injected_) return injected_;
+    return state().initialized ? CKR_OK : CKR_CRYPTOKI_NOT_INITIALIZED;
+}
+
+CK_RV Call::refusal(CK_SESSION_HANDLE session) const {
+    if (CK_RV rv = refusal()) return rv;
+    return state().sessions.count(session) ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
 }
 
 CK_RV Call::done(CK_RV rv) {

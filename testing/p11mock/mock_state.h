@@ -123,6 +123,11 @@ class Call {
     Call& argPointer(const char* name, const void* pointer);          // "null" or "set"
     // The value a fail rule injects for this call, or CKR_OK.
     CK_RV injected() const { return injected_; }
+    // What the call answers before any check of its own: the injected value, else
+    // CKR_CRYPTOKI_NOT_INITIALIZED outside C_Initialize..C_Finalize; CKR_OK when it may go on.
+    CK_RV refusal() const;
+    // The same, then CKR_SESSION_HANDLE_INVALID for a session that is not open.
+    CK_RV refusal(CK_SESSION_HANDLE session) const;
     // Logs the call with its answer and returns the answer.
     CK_RV done(CK_RV rv);
 
@@ -132,6 +137,7 @@ class Call {
     Call& operator=(const Call&) = delete;
 
   private:
+    void key(const char* name);  // " name="
     std::string line_;
     CK_RV injected_ = CKR_OK;
 };

@@ -1,7 +1,8 @@
 // Entry of the test module: C_GetFunctionList (its only exported symbol), the function list,
 // initialisation and the library, slot and token queries.
+#include <algorithm>
 #include <cstring>
-#include <new>
+#include <vector>
 
 #include "entries.h"
 #include "mock_state.h"
@@ -10,109 +11,77 @@
 namespace p11mock {
 namespace {
 
-void versionOf(CK_VERSION& v, unsigned char major, unsigned char minor) {
-    v.major = major;
-    v.minor = minor;
-}
-
 CK_RV initialize(CK_VOID_PTR args) {
-    return guarded([&] {
-        ModuleState& s = state();
-        if (!s.scriptLoaded || (!s.initialized && scriptChanged())) loadScript();
-        Call call("C_Initialize");
-        call.argPointer("args", args);
-        if (call.injected()) return call.done(call.injected());
-        if (s.initialized) return call.done(CKR_CRYPTOKI_ALREADY_INITIALIZED);
-        if (!s.scriptError.empty()) return call.done(CKR_GENERAL_ERROR);
-        if (args) {
-            const auto* a = static_cast<const CK_C_INITIALIZE_ARGS*>(args);
-            if (a->pReserved) return call.done(CKR_ARGUMENTS_BAD);
-            const bool anyMutex =
-                a->CreateMutex || a->DestroyMutex || a->LockMutex || a->UnlockMutex;
-            const bool allMutex =
-                a->CreateMutex && a->DestroyMutex && a->LockMutex && a->UnlockMutex;
-            if (anyMutex && !allMutex) return call.done(CKR_ARGUMENTS_BAD);
-        }
-        s.initialized = true;
-        return call.done(CKR_OK);
-    });
+    ModuleState& s = state();
+    if (!s.scriptLoaded || (!s.initialized && scriptChanged())) loadScript();
+    Call call("C_Initialize");
+    call.argPointer("args", args);
+    if (call.injected()) return call.done(call.injected());
+    if (s.initialized) return call.done(CKR_CRYPTOKI_ALREADY_INITIALIZED);
+    if (!s.scriptError.empty()) return call.done(CKR_GENERAL_ERROR);
+    if (args) {
+        const auto* a = static_cast<const CK_C_INITIALIZE_ARGS*>(args);
+        const bool anyMutex = a->CreateMutex || a->DestroyMutex || a->LockMutex || a->UnlockMutex;
+        const bool allMutex = a->CreateMutex && a->DestroyMutex && a->LockMutex && a->UnlockMutex;
+        if (a->pReserved || (anyMutex && !allMutex)) return call.done(CKR_ARGUMENTS_BAD);
+    }
+    s.initialized = true;
+    return call.done(CKR_OK);
 }
 
 CK_RV finalize(CK_VOID_PTR reserved) {
-    return guarded([&] {
-        ModuleState& s = state();
-        Call call("C_Finalize");
-        call.argPointer("reserved", reserved);
-        if (call.injected()) return call.done(call.injected());
-        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
-        if (reserved) return call.done(CKR_ARGUMENTS_BAD);
-        for (const auto& entry : s.sessions) objectsSessionClosed(entry.first);
-        s.sessions.clear();
-        for (auto& slot : s.slots) slot.token.loggedIn = false;
-        s.initialized = false;
-        // The next C_GetFunctionList or C_Initialize reads the script afresh.
-        s.scriptLoaded = false;
-        return call.done(CKR_OK);
-    });
+    ModuleState& s = state();
+    Call call("C_Finalize");
+    call.argPointer("reserved", reserved);
+    if (CK_RV rv = call.refusal()) return call.done(rv);
+    if (reserved) return call.done(CKR_ARGUMENTS_BAD);
+    for (const auto& entry : s.sessions) objectsSessionClosed(entry.first);
+    s.sessions.clear();
+    for (auto& slot : s.slots) slot.token.loggedIn = false;
+    s.initialized = false;
+    // The next C_GetFunctionList or C_Initialize reads the script afresh.
+    s.scriptLoaded = false;
+    return call.done(CKR_OK);
 }
 
 CK_RV getInfo(CK_INFO_PTR info) {
-    return guarded([&] {
-        ModuleState& s = state();
-        Call call("C_GetInfo");
-        if (call.injected()) return call.done(call.injected());
-        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
-        if (!info) return call.done(CKR_ARGUMENTS_BAD);
-        std::memset(info, 0, sizeof *info);
-        versionOf(info->cryptokiVersion, 2, 40);
-        fillText(info->manufacturerID, kLibraryTextWidth, s.libraryManufacturer, s.libraryPad);
-        fillText(info->libraryDescription, kLibraryTextWidth, s.libraryDescription, s.libraryPad);
-        versionOf(info->libraryVersion, 1, 0);
-        return call.done(CKR_OK);
-    });
+    ModuleState& s = state();
+    Call call("C_GetInfo");
+    if (CK_RV rv = call.refusal()) return call.done(rv);
+    if (!info) return call.done(CKR_ARGUMENTS_BAD);
+    std::memset(info, 0, sizeof *info);
+    info->cryptokiVersion = {2, 40};
+    fillText(info->manufacturerID, kLibraryTextWidth, s.libraryManufacturer, s.libraryPad);
+    fillText(info->libraryDescription, kLibraryTextWidth, s.libraryDescription, s.libraryPad);
+    info->libraryVersion = {1, 0};
+    return call.done(CKR_OK);
 }
 
 CK_RV getSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
-    return guarded([&] {
-        ModuleState& s = state();
-        Call call("C_GetSlotList");
-        call.arg("tokenPresent", tokenPresent).argPointer("list", list);
-        if (count) call.arg("count", *count);
-        if (call.injected()) return call.done(call.injected());
-        if (!s.initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
-        if (!count) return call.done(CKR_ARGUMENTS_BAD);
-        CK_ULONG n = 0;
-        for (const auto& slot : s.slots)
-            if (!tokenPresent || slot.tokenPresent) ++n;
-        if (!list) {
-            *count = n;
-            return call.done(CKR_OK);
-        }
-        if (*count < n) {
-            *count = n;
-            return call.done(CKR_BUFFER_TOO_SMALL);
-        }
-        CK_ULONG i = 0;
-        for (const auto& slot : s.slots)
-            if (!tokenPresent || slot.tokenPresent) list[i++] = slot.id;
-        *count = n;
-        return call.done(CKR_OK);
-    });
+    Call call("C_GetSlotList");
+    call.arg("tokenPresent", tokenPresent).argPointer("list", list);
+    if (count) call.arg("count", *count);
+    if (CK_RV rv = call.refusal()) return call.done(rv);
+    if (!count) return call.done(CKR_ARGUMENTS_BAD);
+    std::vector<CK_SLOT_ID> ids;
+    for (const auto& slot : state().slots)
+        if (!tokenPresent || slot.tokenPresent) ids.push_back(slot.id);
+    const bool fits = *count >= ids.size();
+    if (list && fits) std::copy(ids.begin(), ids.end(), list);
+    *count = static_cast<CK_ULONG>(ids.size());
+    return call.done(list && !fits ? CKR_BUFFER_TOO_SMALL : CKR_OK);
 }
 
 // C_GetSlotInfo and C_GetTokenInfo check alike; `fill` then answers for the slot found.
 template <typename Fill>
 CK_RV slotQuery(const char* name, CK_SLOT_ID id, const void* out, Fill fill) {
-    return guarded([&] {
-        Call call(name);
-        call.arg("slot", id);
-        if (call.injected()) return call.done(call.injected());
-        if (!state().initialized) return call.done(CKR_CRYPTOKI_NOT_INITIALIZED);
-        if (!out) return call.done(CKR_ARGUMENTS_BAD);
-        const SlotState* slot = findSlot(id);
-        if (!slot) return call.done(CKR_SLOT_ID_INVALID);
-        return call.done(fill(*slot));
-    });
+    Call call(name);
+    call.arg("slot", id);
+    if (CK_RV rv = call.refusal()) return call.done(rv);
+    if (!out) return call.done(CKR_ARGUMENTS_BAD);
+    const SlotState* slot = findSlot(id);
+    if (!slot) return call.done(CKR_SLOT_ID_INVALID);
+    return call.done(fill(*slot));
 }
 
 CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
@@ -122,8 +91,7 @@ CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
         fillText(info->manufacturerID, kTokenTextWidth, slot.manufacturer, slot.pad);
         info->flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
         if (slot.tokenPresent) info->flags |= CKF_TOKEN_PRESENT;
-        versionOf(info->hardwareVersion, 1, 0);
-        versionOf(info->firmwareVersion, 1, 0);
+        info->hardwareVersion = info->firmwareVersion = {1, 0};
         return CK_RV(CKR_OK);
     });
 }
@@ -140,18 +108,13 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
         info->flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED |
                       state().pinFlags;
         if (t.pinPad) info->flags |= CKF_PROTECTED_AUTHENTICATION_PATH;
-        info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
-        info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
-        info->ulSessionCount = CK_UNAVAILABLE_INFORMATION;
-        info->ulRwSessionCount = CK_UNAVAILABLE_INFORMATION;
+        info->ulMaxSessionCount = info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
+        info->ulSessionCount = info->ulRwSessionCount = CK_UNAVAILABLE_INFORMATION;
         info->ulMaxPinLen = t.pinMax;
         info->ulMinPinLen = t.pinMin;
-        info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
-        info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
-        info->ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
-        info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
-        versionOf(info->hardwareVersion, 1, 0);
-        versionOf(info->firmwareVersion, 1, 0);
+        info->ulTotalPublicMemory = info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+        info->ulTotalPrivateMemory = info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
+        info->hardwareVersion = info->firmwareVersion = {1, 0};
         return CK_RV(CKR_OK);
     });
 }
@@ -166,7 +129,7 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
 CK_FUNCTION_LIST makeFunctionList() {
     CK_FUNCTION_LIST list;
     std::memset(&list, 0, sizeof list);
-    versionOf(list.version, 2, 40);
+    list.version = {2, 40};
     P11MOCK_UNSUPPORTED(C_GetMechanismList);
     P11MOCK_UNSUPPORTED(C_GetMechanismInfo);
     P11MOCK_UNSUPPORTED(C_InitToken);
@@ -215,27 +178,27 @@ CK_FUNCTION_LIST makeFunctionList() {
     P11MOCK_UNSUPPORTED(C_CancelFunction);
     P11MOCK_UNSUPPORTED(C_WaitForSlotEvent);
 
-    list.C_Initialize = initialize;
-    list.C_Finalize = finalize;
-    list.C_GetInfo = getInfo;
+    list.C_Initialize = guard<initialize>;
+    list.C_Finalize = guard<finalize>;
+    list.C_GetInfo = guard<getInfo>;
     list.C_GetFunctionList = C_GetFunctionList;
-    list.C_GetSlotList = getSlotList;
-    list.C_GetSlotInfo = getSlotInfo;
-    list.C_GetTokenInfo = getTokenInfo;
-    list.C_OpenSession = openSession;
-    list.C_CloseSession = closeSession;
-    list.C_CloseAllSessions = closeAllSessions;
-    list.C_GetSessionInfo = getSessionInfo;
-    list.C_Login = login;
-    list.C_Logout = logout;
-    list.C_FindObjectsInit = mockFindObjectsInit;
-    list.C_FindObjects = mockFindObjects;
-    list.C_FindObjectsFinal = mockFindObjectsFinal;
-    list.C_GetAttributeValue = mockGetAttributeValue;
-    list.C_SignInit = mockSignInit;
-    list.C_Sign = mockSign;
-    list.C_DecryptInit = mockDecryptInit;
-    list.C_Decrypt = mockDecrypt;
+    list.C_GetSlotList = guard<getSlotList>;
+    list.C_GetSlotInfo = guard<getSlotInfo>;
+    list.C_GetTokenInfo = guard<getTokenInfo>;
+    list.C_OpenSession = guard<openSession>;
+    list.C_CloseSession = guard<closeSession>;
+    list.C_CloseAllSessions = guard<closeAllSessions>;
+    list.C_GetSessionInfo = guard<getSessionInfo>;
+    list.C_Login = guard<login>;
+    list.C_Logout = guard<logout>;
+    list.C_FindObjectsInit = guard<mockFindObjectsInit>;
+    list.C_FindObjects = guard<mockFindObjects>;
+    list.C_FindObjectsFinal = guard<mockFindObjectsFinal>;
+    list.C_GetAttributeValue = guard<mockGetAttributeValue>;
+    list.C_SignInit = guard<mockOperationInit<Operation::Sign>>;
+    list.C_Sign = guard<mockOperation<Operation::Sign>>;
+    list.C_DecryptInit = guard<mockOperationInit<Operation::Decrypt>>;
+    list.C_Decrypt = guard<mockOperation<Operation::Decrypt>>;
     return list;
 }
 
@@ -245,8 +208,7 @@ CK_FUNCTION_LIST makeFunctionList() {
 extern "C" P11MOCK_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
     using namespace p11mock;
     return guarded([&] {
-        ModuleState& s = state();
-        if (!s.initialized || scriptChanged()) loadScript();
+        if (!state().initialized || scriptChanged()) loadScript();
         Call call("C_GetFunctionList");
         if (call.injected()) return call.done(call.injected());
         if (!list) return call.done(CKR_ARGUMENTS_BAD);

@@ -21,12 +21,14 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "entries.h"
@@ -34,9 +36,6 @@
 namespace p11mock {
 namespace {
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
 struct CtxFree {
     void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
 };
@@ -50,8 +49,6 @@ struct MockObject {
     std::map<CK_ATTRIBUTE_TYPE, CK_ULONG> reportedLength;
     std::shared_ptr<EVP_PKEY> key;  // private half, for sign and decrypt
 };
-
-enum class Operation { None, Sign, Decrypt };
 
 struct SessionObjects {
     bool searching = false;
@@ -102,17 +99,13 @@ std::string loadKey(const std::string& path, MockObject& object, bool withModulu
     if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) return "not an RSA key: " + path;
     BIGNUM* n = nullptr;
     BIGNUM* e = nullptr;
-    if (!EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) ||
-        !EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e)) {
-        BN_free(n);
-        BN_free(e);
-        return "no public half in " + path;
-    }
+    const bool got = EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) &&
+                     EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e);
+    std::unique_ptr<BIGNUM, decltype(&BN_free)> heldN(n, BN_free), heldE(e, BN_free);
+    if (!got) return "no public half in " + path;
     if (withModulus) object.attributes[CKA_MODULUS] = bnBytes(n);
     object.attributes[CKA_PUBLIC_EXPONENT] = bnBytes(e);
     object.attributes[CKA_KEY_TYPE] = ulongBytes(CKK_RSA);
-    BN_free(n);
-    BN_free(e);
     return {};
 }
 
@@ -137,11 +130,9 @@ std::string objectLine(const ScriptLine& line, MockObject& object) {
     static const char* const kKnown[] = {"slot",    "id",         "label",        "pem",
                                          "private", "id-length",  "modulus",      "der",
                                          "value",   "value-size", "value-length", "class"};
-    for (const auto& entry : line.named) {
-        bool known = false;
-        for (const char* k : kKnown) known = known || entry.first == k;
-        if (!known) return "unknown setting " + entry.first;
-    }
+    for (const auto& entry : line.named)
+        if (std::find(std::begin(kKnown), std::end(kKnown), entry.first) == std::end(kKnown))
+            return "unknown setting " + entry.first;
     std::string why;
     if (!line.has("slot")) return line.command + " needs slot=";
     if (!(why = numberValue(line, "slot", object.slot)).empty()) return why;
@@ -165,11 +156,9 @@ std::string objectLine(const ScriptLine& line, MockObject& object) {
         object.attributes[CKA_ID] = id;
     }
     if (line.has("label")) object.attributes[CKA_LABEL] = line.named.at("label");
-    if (line.has("id-length")) {
-        CK_ULONG n = 0;
-        if (!(why = numberValue(line, "id-length", n)).empty()) return why;
-        object.reportedLength[CKA_ID] = n;
-    }
+    if (line.has("id-length") &&
+        !(why = numberValue(line, "id-length", object.reportedLength[CKA_ID])).empty())
+        return why;
 
     if (line.has("pem")) {
         if (line.command != "key") return "pem= is for key lines";
@@ -190,36 +179,28 @@ std::string objectLine(const ScriptLine& line, MockObject& object) {
         value.assign(n, '\x30');
     }
     if (values) object.attributes[CKA_VALUE] = value;
-    if (line.has("value-length")) {
-        CK_ULONG n = 0;
-        if (!(why = numberValue(line, "value-length", n)).empty()) return why;
-        object.reportedLength[CKA_VALUE] = n;
-    }
+    if (line.has("value-length") &&
+        !(why = numberValue(line, "value-length", object.reportedLength[CKA_VALUE])).empty())
+        return why;
     return {};
 }
 
-bool loggedIn(const MockObject& object) {
-    const SlotState* slot = findSlot(object.slot);
-    return slot && slot->token.loggedIn;
+// What a session of `slot` may see: its own slot's objects, private ones only after a login.
+bool visibleIn(const MockObject& object, const SlotState& slot) {
+    return object.slot == slot.id && (!object.isPrivate || slot.token.loggedIn);
 }
 
-// An object the session may see: same slot, and private ones only after a login.
 MockObject* visibleObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle) {
     const SlotState* slot = sessionSlot(session);
-    if (!slot) return nullptr;
-    for (auto& object : objects().objects) {
-        if (object.handle != handle) continue;
-        if (object.slot != slot->id || (object.isPrivate && !slot->token.loggedIn)) return nullptr;
-        return &object;
-    }
+    for (auto& object : objects().objects)
+        if (object.handle == handle) return slot && visibleIn(object, *slot) ? &object : nullptr;
     return nullptr;
 }
 
 bool matches(const MockObject& object, const CK_ATTRIBUTE* templ, CK_ULONG count) {
     for (CK_ULONG i = 0; i < count; ++i) {
         auto it = object.attributes.find(templ[i].type);
-        if (it == object.attributes.end()) return false;
-        if (it->second.size() != templ[i].ulValueLen) return false;
+        if (it == object.attributes.end() || it->second.size() != templ[i].ulValueLen) return false;
         if (templ[i].ulValueLen &&
             std::memcmp(it->second.data(), templ[i].pValue, templ[i].ulValueLen))
             return false;
@@ -227,122 +208,15 @@ bool matches(const MockObject& object, const CK_ATTRIBUTE* templ, CK_ULONG count
     return true;
 }
 
-// The common start of every call that needs a session: logs, applies fail rules and checks the
-// module and the session. Returns CKR_OK when the call may go on.
-CK_RV sessionCheck(Call& call, CK_SESSION_HANDLE session) {
-    if (call.injected()) return call.injected();
-    if (!state().initialized) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (!state().sessions.count(session)) return CKR_SESSION_HANDLE_INVALID;
-    return CKR_OK;
-}
-
 std::string attributeName(CK_ATTRIBUTE_TYPE type) {
-    switch (type) {
-        case CKA_CLASS:
-            return "class";
-        case CKA_ID:
-            return "id";
-        case CKA_LABEL:
-            return "label";
-        case CKA_VALUE:
-            return "value";
-        case CKA_MODULUS:
-            return "modulus";
-        case CKA_PUBLIC_EXPONENT:
-            return "exponent";
-        default: {
-            char text[32];
-            std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(type));
-            return text;
-        }
-    }
-}
-
-CK_RV startOperation(const char* function, Operation kind, CK_SESSION_HANDLE session,
-                     CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
-    Call call(function);
-    call.arg("session", session).arg("key", key);
-    if (mechanism) call.arg("mechanism", mechanism->mechanism);
-    CK_RV rv = sessionCheck(call, session);
-    if (rv != CKR_OK) return call.done(rv);
-    if (!mechanism) return call.done(CKR_ARGUMENTS_BAD);
-    SessionObjects& so = objects().sessions[session];
-    if (so.operation != Operation::None) return call.done(CKR_OPERATION_ACTIVE);
-    // Without a login the key is not visible, and the module answers as a token does.
-    const SlotState* slot = sessionSlot(session);
-    if (slot && !slot->token.loggedIn) return call.done(CKR_USER_NOT_LOGGED_IN);
-    const MockObject* object = visibleObject(session, key);
-    if (!object || !object->key) return call.done(CKR_KEY_HANDLE_INVALID);
-    if (mechanism->mechanism != CKM_RSA_PKCS || mechanism->pParameter)
-        return call.done(CKR_MECHANISM_INVALID);
-    so.operation = kind;
-    so.operationKey = key;
-    return call.done(CKR_OK);
-}
-
-// Runs the RSA PKCS#1 v1.5 operation of the session with the standard's output rules: a null
-// output learns the length and keeps the operation; a short one answers CKR_BUFFER_TOO_SMALL
-// and keeps it; anything else ends it.
-CK_RV runOperation(const char* function, Operation kind, CK_SESSION_HANDLE session, CK_BYTE_PTR in,
-                   CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
-    Call call(function);
-    call.arg("session", session).arg("length", inLength).argPointer("out", out);
-    CK_RV rv = sessionCheck(call, session);
-    if (rv != CKR_OK) return call.done(rv);
-    SessionObjects& so = objects().sessions[session];
-    if (so.operation != kind) return call.done(CKR_OPERATION_NOT_INITIALIZED);
-    if (!outLength || (!in && inLength)) return call.done(CKR_ARGUMENTS_BAD);
-    const MockObject* object = visibleObject(session, so.operationKey);
-    if (!object || !object->key) {
-        so.operation = Operation::None;
-        return call.done(CKR_KEY_HANDLE_INVALID);
-    }
-    EVP_PKEY* key = object->key.get();
-    const CK_ULONG k = static_cast<CK_ULONG>(EVP_PKEY_get_size(key));
-    call.arg("room", *outLength);
-    if (!out) {
-        *outLength = k;
-        return call.done(CKR_OK);
-    }
-
-    std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
-    const bool ready = ctx &&
-                       (kind == Operation::Sign ? EVP_PKEY_sign_init(ctx.get())
-                                                : EVP_PKEY_decrypt_init(ctx.get())) > 0 &&
-                       EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0;
-    if (!ready) {
-        so.operation = Operation::None;
-        return call.done(CKR_GENERAL_ERROR);
-    }
-    std::vector<unsigned char> result(k);
-    std::size_t resultLength = result.size();
-    if (kind == Operation::Sign) {
-        if (inLength + 11 > k) {
-            so.operation = Operation::None;
-            return call.done(CKR_DATA_LEN_RANGE);
-        }
-        if (EVP_PKEY_sign(ctx.get(), result.data(), &resultLength, in, inLength) <= 0) {
-            so.operation = Operation::None;
-            return call.done(CKR_FUNCTION_FAILED);
-        }
-    } else {
-        if (inLength != k) {
-            so.operation = Operation::None;
-            return call.done(CKR_ENCRYPTED_DATA_LEN_RANGE);
-        }
-        if (EVP_PKEY_decrypt(ctx.get(), result.data(), &resultLength, in, inLength) <= 0) {
-            so.operation = Operation::None;
-            return call.done(CKR_ENCRYPTED_DATA_INVALID);
-        }
-    }
-    if (*outLength < resultLength) {
-        *outLength = resultLength;
-        return call.done(CKR_BUFFER_TOO_SMALL);
-    }
-    std::memcpy(out, result.data(), resultLength);
-    *outLength = resultLength;
-    so.operation = Operation::None;
-    return call.done(CKR_OK);
+    static const std::pair<CK_ATTRIBUTE_TYPE, const char*> kNames[] = {
+        {CKA_CLASS, "class"}, {CKA_ID, "id"},           {CKA_LABEL, "label"},
+        {CKA_VALUE, "value"}, {CKA_MODULUS, "modulus"}, {CKA_PUBLIC_EXPONENT, "exponent"}};
+    for (const auto& known : kNames)
+        if (known.first == type) return known.second;
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(type));
+    return text;
 }
 
 }  // namespace
@@ -370,131 +244,171 @@ void objectsSessionClosed(CK_SESSION_HANDLE session) {
 }
 
 CK_RV mockFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
-    return guarded([&] {
-        Call call("C_FindObjectsInit");
-        call.arg("session", session);
-        for (CK_ULONG i = 0; templ && i < count; ++i) {
-            const std::string name = attributeName(templ[i].type);
-            if (templ[i].type == CKA_CLASS && templ[i].pValue &&
-                templ[i].ulValueLen == sizeof(CK_ULONG))
-                call.arg(name.c_str(), *static_cast<const CK_ULONG*>(templ[i].pValue));
-            else
-                call.arg(name.c_str(), templ[i].pValue, templ[i].ulValueLen);
-        }
-        CK_RV rv = sessionCheck(call, session);
-        if (rv != CKR_OK) return call.done(rv);
-        if (!templ && count) return call.done(CKR_ARGUMENTS_BAD);
-        SessionObjects& so = objects().sessions[session];
-        if (so.searching) return call.done(CKR_OPERATION_ACTIVE);
-        so.results.clear();
-        so.next = 0;
-        const SlotState* slot = sessionSlot(session);
-        for (const auto& object : objects().objects) {
-            if (object.slot != slot->id || (object.isPrivate && !loggedIn(object))) continue;
-            if (matches(object, templ, count)) so.results.push_back(object.handle);
-        }
-        so.searching = true;
-        return call.done(CKR_OK);
-    });
+    Call call("C_FindObjectsInit");
+    call.arg("session", session);
+    for (CK_ULONG i = 0; templ && i < count; ++i) {
+        const std::string name = attributeName(templ[i].type);
+        if (templ[i].type == CKA_CLASS && templ[i].pValue &&
+            templ[i].ulValueLen == sizeof(CK_ULONG))
+            call.arg(name.c_str(), *static_cast<const CK_ULONG*>(templ[i].pValue));
+        else
+            call.arg(name.c_str(), templ[i].pValue, templ[i].ulValueLen);
+    }
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    if (!templ && count) return call.done(CKR_ARGUMENTS_BAD);
+    SessionObjects& so = objects().sessions[session];
+    if (so.searching) return call.done(CKR_OPERATION_ACTIVE);
+    so.results.clear();
+    so.next = 0;
+    const SlotState* slot = sessionSlot(session);
+    for (const auto& object : objects().objects) {
+        if (visibleIn(object, *slot) && matches(object, templ, count))
+            so.results.push_back(object.handle);
+    }
+    so.searching = true;
+    return call.done(CKR_OK);
 }
 
 CK_RV mockFindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR found, CK_ULONG maxCount,
                       CK_ULONG_PTR count) {
-    return guarded([&] {
-        Call call("C_FindObjects");
-        call.arg("session", session).arg("max", maxCount);
-        CK_RV rv = sessionCheck(call, session);
-        if (rv != CKR_OK) return call.done(rv);
-        SessionObjects& so = objects().sessions[session];
-        if (!so.searching) return call.done(CKR_OPERATION_NOT_INITIALIZED);
-        if (!found || !count) return call.done(CKR_ARGUMENTS_BAD);
-        CK_ULONG n = 0;
-        while (n < maxCount && so.next < so.results.size()) found[n++] = so.results[so.next++];
-        *count = n;
-        call.arg("count", n);
-        return call.done(CKR_OK);
-    });
+    Call call("C_FindObjects");
+    call.arg("session", session).arg("max", maxCount);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    SessionObjects& so = objects().sessions[session];
+    if (!so.searching) return call.done(CKR_OPERATION_NOT_INITIALIZED);
+    if (!found || !count) return call.done(CKR_ARGUMENTS_BAD);
+    CK_ULONG n = 0;
+    while (n < maxCount && so.next < so.results.size()) found[n++] = so.results[so.next++];
+    *count = n;
+    call.arg("count", n);
+    return call.done(CKR_OK);
 }
 
 CK_RV mockFindObjectsFinal(CK_SESSION_HANDLE session) {
-    return guarded([&] {
-        Call call("C_FindObjectsFinal");
-        call.arg("session", session);
-        CK_RV rv = sessionCheck(call, session);
-        if (rv != CKR_OK) return call.done(rv);
-        SessionObjects& so = objects().sessions[session];
-        if (!so.searching) return call.done(CKR_OPERATION_NOT_INITIALIZED);
-        so.searching = false;
-        so.results.clear();
-        return call.done(CKR_OK);
-    });
+    Call call("C_FindObjectsFinal");
+    call.arg("session", session);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    SessionObjects& so = objects().sessions[session];
+    if (!so.searching) return call.done(CKR_OPERATION_NOT_INITIALIZED);
+    so.searching = false;
+    so.results.clear();
+    return call.done(CKR_OK);
 }
 
 CK_RV mockGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
                             CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
-    return guarded([&] {
-        Call call("C_GetAttributeValue");
-        call.arg("session", session).arg("object", handle);
-        for (CK_ULONG i = 0; templ && i < count; ++i)
-            call.arg(attributeName(templ[i].type).c_str(), templ[i].ulValueLen);
-        CK_RV rv = sessionCheck(call, session);
-        if (rv != CKR_OK) return call.done(rv);
-        if (!templ && count) return call.done(CKR_ARGUMENTS_BAD);
-        const MockObject* object = visibleObject(session, handle);
-        if (!object) return call.done(CKR_OBJECT_HANDLE_INVALID);
-        // Every attribute is answered; the call's result is the last trouble met, as the
-        // standard lets a module report any one of them.
-        for (CK_ULONG i = 0; i < count; ++i) {
-            CK_ATTRIBUTE& a = templ[i];
-            auto glitch = object->reportedLength.find(a.type);
-            if (glitch != object->reportedLength.end()) {
-                a.ulValueLen = glitch->second;
-                continue;
-            }
-            auto it = object->attributes.find(a.type);
-            if (it == object->attributes.end()) {
-                a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-                rv = CKR_ATTRIBUTE_TYPE_INVALID;
-                continue;
-            }
-            const std::string& value = it->second;
-            if (a.pValue && a.ulValueLen < value.size()) {
-                a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-                rv = CKR_BUFFER_TOO_SMALL;
-                continue;
-            }
-            if (a.pValue && !value.empty()) std::memcpy(a.pValue, value.data(), value.size());
-            a.ulValueLen = value.size();
+    Call call("C_GetAttributeValue");
+    call.arg("session", session).arg("object", handle);
+    for (CK_ULONG i = 0; templ && i < count; ++i)
+        call.arg(attributeName(templ[i].type).c_str(), templ[i].ulValueLen);
+    CK_RV rv = call.refusal(session);
+    if (rv != CKR_OK) return call.done(rv);
+    if (!templ && count) return call.done(CKR_ARGUMENTS_BAD);
+    const MockObject* object = visibleObject(session, handle);
+    if (!object) return call.done(CKR_OBJECT_HANDLE_INVALID);
+    // Every attribute is answered; the call's result is the last trouble met, as the
+    // standard lets a module report any one of them.
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_ATTRIBUTE& a = templ[i];
+        auto glitch = object->reportedLength.find(a.type);
+        if (glitch != object->reportedLength.end()) {
+            a.ulValueLen = glitch->second;
+            continue;
         }
+        auto it = object->attributes.find(a.type);
+        const CK_RV trouble = it == object->attributes.end() ? CKR_ATTRIBUTE_TYPE_INVALID
+                              : a.pValue && a.ulValueLen < it->second.size() ? CKR_BUFFER_TOO_SMALL
+                                                                             : CKR_OK;
+        if (trouble != CKR_OK) {
+            a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = trouble;
+            continue;
+        }
+        const std::string& value = it->second;
+        if (a.pValue && !value.empty()) std::memcpy(a.pValue, value.data(), value.size());
+        a.ulValueLen = value.size();
+    }
+    return call.done(rv);
+}
+
+template <Operation kind>
+CK_RV mockOperationInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
+                        CK_OBJECT_HANDLE key) {
+    Call call(kind == Operation::Sign ? "C_SignInit" : "C_DecryptInit");
+    call.arg("session", session).arg("key", key);
+    if (mechanism) call.arg("mechanism", mechanism->mechanism);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    if (!mechanism) return call.done(CKR_ARGUMENTS_BAD);
+    SessionObjects& so = objects().sessions[session];
+    if (so.operation != Operation::None) return call.done(CKR_OPERATION_ACTIVE);
+    // Without a login the key is not visible, and the module answers as a token does.
+    const SlotState* slot = sessionSlot(session);
+    if (slot && !slot->token.loggedIn) return call.done(CKR_USER_NOT_LOGGED_IN);
+    const MockObject* object = visibleObject(session, key);
+    if (!object || !object->key) return call.done(CKR_KEY_HANDLE_INVALID);
+    if (mechanism->mechanism != CKM_RSA_PKCS || mechanism->pParameter)
+        return call.done(CKR_MECHANISM_INVALID);
+    so.operation = kind;
+    so.operationKey = key;
+    return call.done(CKR_OK);
+}
+
+// Runs the RSA PKCS#1 v1.5 operation of the session with the standard's output rules: a null
+// output learns the length and keeps the operation; a short one answers CKR_BUFFER_TOO_SMALL
+// and keeps it; anything else ends it.
+template <Operation kind>
+CK_RV mockOperation(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
+                    CK_ULONG_PTR outLength) {
+    Call call(kind == Operation::Sign ? "C_Sign" : "C_Decrypt");
+    call.arg("session", session).arg("length", inLength).argPointer("out", out);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
+    SessionObjects& so = objects().sessions[session];
+    if (so.operation != kind) return call.done(CKR_OPERATION_NOT_INITIALIZED);
+    if (!outLength || (!in && inLength)) return call.done(CKR_ARGUMENTS_BAD);
+    // Every answer but a length query or a short buffer ends the operation.
+    auto end = [&](CK_RV rv) {
+        so.operation = Operation::None;
         return call.done(rv);
-    });
+    };
+    const MockObject* object = visibleObject(session, so.operationKey);
+    if (!object || !object->key) return end(CKR_KEY_HANDLE_INVALID);
+    EVP_PKEY* key = object->key.get();
+    const CK_ULONG k = static_cast<CK_ULONG>(EVP_PKEY_get_size(key));
+    call.arg("room", *outLength);
+    if (!out) {
+        *outLength = k;
+        return call.done(CKR_OK);
+    }
+
+    const bool sign = kind == Operation::Sign;
+    std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
+    const bool ready =
+        ctx && (sign ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_decrypt_init(ctx.get())) > 0 &&
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0;
+    if (!ready) return end(CKR_GENERAL_ERROR);
+    if (sign ? inLength + 11 > k : inLength != k)
+        return end(sign ? CKR_DATA_LEN_RANGE : CKR_ENCRYPTED_DATA_LEN_RANGE);
+    std::vector<unsigned char> result(k);
+    std::size_t resultLength = result.size();
+    const int made = sign ? EVP_PKEY_sign(ctx.get(), result.data(), &resultLength, in, inLength)
+                          : EVP_PKEY_decrypt(ctx.get(), result.data(), &resultLength, in, inLength);
+    if (made <= 0) return end(sign ? CKR_FUNCTION_FAILED : CKR_ENCRYPTED_DATA_INVALID);
+    if (*outLength < resultLength) {
+        *outLength = resultLength;
+        return call.done(CKR_BUFFER_TOO_SMALL);
+    }
+    std::memcpy(out, result.data(), resultLength);
+    *outLength = resultLength;
+    return end(CKR_OK);
 }
 
-CK_RV mockSignInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
-    return guarded(
-        [&] { return startOperation("C_SignInit", Operation::Sign, session, mechanism, key); });
-}
-
-CK_RV mockSign(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG dataLength,
-               CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength) {
-    return guarded([&] {
-        return runOperation("C_Sign", Operation::Sign, session, data, dataLength, signature,
-                            signatureLength);
-    });
-}
-
-CK_RV mockDecryptInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
-    return guarded([&] {
-        return startOperation("C_DecryptInit", Operation::Decrypt, session, mechanism, key);
-    });
-}
-
-CK_RV mockDecrypt(CK_SESSION_HANDLE session, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength,
-                  CK_BYTE_PTR data, CK_ULONG_PTR dataLength) {
-    return guarded([&] {
-        return runOperation("C_Decrypt", Operation::Decrypt, session, encrypted, encryptedLength,
-                            data, dataLength);
-    });
-}
+template CK_RV mockOperationInit<Operation::Sign>(CK_SESSION_HANDLE, CK_MECHANISM_PTR,
+                                                  CK_OBJECT_HANDLE);
+template CK_RV mockOperationInit<Operation::Decrypt>(CK_SESSION_HANDLE, CK_MECHANISM_PTR,
+                                                     CK_OBJECT_HANDLE);
+template CK_RV mockOperation<Operation::Sign>(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR,
+                                              CK_ULONG_PTR);
+template CK_RV mockOperation<Operation::Decrypt>(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG,
+                                                 CK_BYTE_PTR, CK_ULONG_PTR);
 
 }  // namespace p11mock

@@ -21,11 +21,13 @@ CK_RV mockFindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, C
 CK_RV mockFindObjectsFinal(CK_SESSION_HANDLE session);
 CK_RV mockGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                             CK_ATTRIBUTE_PTR templ, CK_ULONG count);
-CK_RV mockSignInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key);
-CK_RV mockSign(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG dataLength,
-               CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength);
-CK_RV mockDecryptInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key);
-CK_RV mockDecrypt(CK_SESSION_HANDLE session, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength,
-                  CK_BYTE_PTR data, CK_ULONG_PTR dataLength);
+// C_SignInit and C_Sign, C_DecryptInit and C_Decrypt.
+enum class Operation { None, Sign, Decrypt };
+template <Operation kind>
+CK_RV mockOperationInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
+                        CK_OBJECT_HANDLE key);
+template <Operation kind>
+CK_RV mockOperation(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
+                    CK_ULONG_PTR outLength);
 
 }  // namespace p11mock

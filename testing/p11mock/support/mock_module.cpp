@@ -1,5 +1,6 @@
 #include "mock_module.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -42,10 +43,8 @@ std::vector<std::string> MockModule::callNames() const {
 }
 
 int MockModule::count(const std::string& function) const {
-    int n = 0;
-    for (const auto& name : callNames())
-        if (name == function) ++n;
-    return n;
+    const std::vector<std::string> names = callNames();
+    return static_cast<int>(std::count(names.begin(), names.end(), function));
 }
 
 void MockModule::clearLog() const {

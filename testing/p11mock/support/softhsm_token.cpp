@@ -14,13 +14,7 @@ namespace {
 
 std::string shellQuote(const std::string& s) {
     std::string q = "'";
-    for (char c : s) {
-        if (c == '\'') {
-            q += "'\\''";
-        } else {
-            q += c;
-        }
-    }
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
@@ -42,11 +36,10 @@ SoftHsmToken::SoftHsmToken(const std::string& label, const std::string& pin,
 }
 
 SoftHsmToken::~SoftHsmToken() {
-    if (hadConf_) {
+    if (hadConf_)
         setenv("SOFTHSM2_CONF", previousConf_.c_str(), 1);
-    } else {
+    else
         unsetenv("SOFTHSM2_CONF");
-    }
 }
 
 void SoftHsmToken::addToken(const std::string& label, const std::string& pin,

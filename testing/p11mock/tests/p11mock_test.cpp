@@ -27,6 +27,7 @@ class Loaded {
         if (handle_) dlclose(handle_);
     }
     bool ok() const { return handle_ && f && getRv == CKR_OK; }
+    CK_RV initialize() { return ok() ? f->C_Initialize(nullptr) : CKR_GENERAL_ERROR; }
     CK_FUNCTION_LIST_PTR f = nullptr;
     CK_RV getRv = CKR_GENERAL_ERROR;
 
@@ -49,8 +50,7 @@ TEST(P11Mock, ExportsOnlyTheFunctionListEntry) {
 TEST(P11Mock, SlotListFollowsTheLengthRules) {
     MockModule mock("slot 3\nslot 7 token=no\nslot 9\n");
     Loaded m(mock.path());
-    ASSERT_TRUE(m.ok());
-    ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+    ASSERT_EQ(m.initialize(), CKR_OK);
     CK_ULONG n = 0;
     EXPECT_EQ(m.f->C_GetSlotList(CK_FALSE, nullptr, &n), CKR_OK);
     EXPECT_EQ(n, 3u);
@@ -74,8 +74,7 @@ TEST(P11Mock, TextsArePaddedAsScripted) {
         "library description=\"Lib \\\"X\\\"\"\n"
         "slot 1 label=\"ABC\" serial=\"0123456789ABCDEF\" description=\"\" pad=nul\n");
     Loaded m(mock.path());
-    ASSERT_TRUE(m.ok());
-    ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+    ASSERT_EQ(m.initialize(), CKR_OK);
     CK_INFO info;
     ASSERT_EQ(m.f->C_GetInfo(&info), CKR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(info.libraryDescription), 32),
@@ -95,8 +94,7 @@ TEST(P11Mock, TextsArePaddedAsScripted) {
 TEST(P11Mock, LoginAnswersAndDeviceErrorSequence) {
     MockModule mock("pin \"4321\"\npin-length 4 8\ndevice-error 0x63C2 0x63C1\nslot 1\n");
     Loaded m(mock.path());
-    ASSERT_TRUE(m.ok());
-    ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+    ASSERT_EQ(m.initialize(), CKR_OK);
     CK_SESSION_HANDLE s = 0;
     ASSERT_EQ(m.f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &s), CKR_OK);
     struct Case {
@@ -131,8 +129,7 @@ TEST(P11Mock, LoginAnswersAndDeviceErrorSequence) {
 TEST(P11Mock, InjectedFailuresHitEveryOrTheNthCall) {
     MockModule mock("slot 1\nslot 2 token=no\nfail C_OpenSession 0x30 nth=2\nfail C_Logout 0x6\n");
     Loaded m(mock.path());
-    ASSERT_TRUE(m.ok());
-    ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+    ASSERT_EQ(m.initialize(), CKR_OK);
     CK_SESSION_HANDLE s = 0;
     EXPECT_EQ(m.f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &s), CKR_OK);
     EXPECT_EQ(m.f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &s), CKR_DEVICE_ERROR);

@@ -19,6 +19,8 @@ set -euo pipefail
 }
 carddata=$1 cardsim=$2 bridge=$3 windows_bin=$4 winscard_dll=$5
 fixture=$(cd "$(dirname "$0")/../../testing/pcsc" && pwd)/pcscd-fixture.sh
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 rm -rf "$6" && mkdir -p "$6/bin"
 work=$(cd "$6" && pwd)
 
@@ -50,18 +52,10 @@ WINSCARD_BRIDGE_PORT=$(cat "$work/bridge.port")
 
 # A prefix of this test's own, no display and no debugger, so nothing waits for a user; the
 # server stays up between the runs (each run then takes well under a second).
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-export WINEDLLOVERRIDES="winscard=n;winedbg.exe=d;mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+wine_prefix "$work" "winscard=n;winedbg.exe=d;mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
 wineserver -p 900
 wineboot -i >/dev/null 2>&1
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 # Puts a card with the simulator's options into the first reader (none for "-"), logging its
 # commands to $1.
@@ -139,8 +133,7 @@ grep -q "unimplemented function scarddlg.dll.GetOpenCardNameA" "$work/dialog.err
 [[ ! -s $work/dialog.log ]] || fail "card-dialog: the card got commands"
 
 if ((failures)); then
-    echo "$failures check(s) failed; the bridge's calls:"
+    echo "the bridge's calls:"
     tail -n 40 "$work/bridge.trace"
-    exit 1
 fi
-echo "all checks passed"
+finish

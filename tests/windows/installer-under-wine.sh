@@ -6,6 +6,8 @@
 #
 #   installer-under-wine.sh SETUP_EXE ZIP LINUX_CARDDATA LINUX_PINCHECK WORK_DIR
 set -euo pipefail
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 (($# == 5)) || {
     sed -n '7p' "$0" >&2
     exit 2
@@ -14,9 +16,7 @@ setup=$1 zip=$2 carddata=$3 pincheck=$4
 rm -rf "$5" && mkdir -p "$5"
 work=$(cd "$5" && pwd)
 
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+wine_prefix "$work" "winedbg.exe=d;mscoree,mshtml="
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 wineboot -i >/dev/null 2>&1
@@ -24,12 +24,6 @@ wineboot -i >/dev/null 2>&1
 # one server up for the whole test, so no step starts while services are being torn down.
 wineserver -w
 wineserver -p300
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 folder_name="Card Programs"
 folder=$WINEPREFIX/drive_c/Program\ Files/$folder_name
@@ -96,8 +90,4 @@ left=$(find "$WINEPREFIX/drive_c" -iname "*$folder_name*")
 [[ -z $left ]] || fail "left behind: $left"
 if wine reg query "$key" >/dev/null 2>&1; then fail "the uninstall entry is still there"; fi
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all checks passed"
+finish

@@ -48,12 +48,8 @@ fi
     exit 1
 }
 
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 [[ -f $base.exe ]] || fail "no setup program $base.exe"
 [[ -f $base.zip ]] || fail "no ZIP $base.zip"
 if ((failures == 0)); then
@@ -133,8 +129,4 @@ if [[ -n $sign ]] && ((failures == 0)); then
     verify bad "$base.exe" "$sign/other/ca.pem"
 fi
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "packages of $arch: $(basename "$base.exe") $(basename "$base.zip")"
+finish "packages of $arch: $(basename "$base.exe") $(basename "$base.zip")"

@@ -33,9 +33,7 @@ TEST(PincheckPrivacyUnderWine, RequestIsGoneFromTheCommandLineDuringTheLogin) {
     testsupport::MockModule module("slot 1 pin=\"7351\"\nlogin-delay 3000\n");
     const std::string folder = winetest::stage(
         "pincheck", {"pincheck.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"});
-    winetest::Environment env;
-    for (const char* name : {"P11MOCK_SCRIPT", "P11MOCK_LOG"})
-        env[name] = winetest::windowsPath(std::getenv(name));
+    winetest::Environment env = winetest::withMockModule();
     const pid_t run = winetest::startLaunch(
         folder + "/pincheck.exe",
         {"{\"CA_Function\":\"checkPin\",\"sPin\":\"7351\",\"slotID\":\"0\"}"}, env);
@@ -92,9 +90,7 @@ TEST_P(PincheckModuleSearchUnderWine, TakesTheModuleOnlyFromTrustedFolders) {
             ? winetest::stage("pincheck",
                               {"pincheck.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"})
             : winetest::stage("pincheck-alone", {"pincheck.exe", "libcrypto-3-x64.dll"});
-    winetest::Environment env;
-    for (const char* name : {"P11MOCK_SCRIPT", "P11MOCK_LOG"})
-        env[name] = winetest::windowsPath(std::getenv(name));
+    winetest::Environment env = winetest::withMockModule();
     env["LAUNCH_WORKING_FOLDER"] = winetest::windowsPath(
         winetest::stage("module-in-working-folder", {"tools/ZarqoPKCS11.dll"}));
     // Other cases of this prefix expect no module there: it is taken away again at once.

@@ -4,7 +4,6 @@
 // crypto configuration file opened on the way.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sstream>
 #include <string>
 
@@ -13,13 +12,6 @@
 #include "wine_programs.h"
 
 namespace {
-
-std::string withoutCarriageReturns(std::string text) {
-    std::string out;
-    for (char c : text)
-        if (c != '\r') out += c;
-    return out;
-}
 
 // A run of the probe; with `traceFiles` Wine traces every file the process opens to its error
 // output, which the run returns.
@@ -32,14 +24,12 @@ std::string expectProbeSucceeds(bool traceFiles) {
         "\ncert slot=1 id=0a0b der=Z:" + pair.certDerPath + "\n");
     const std::string folder = winetest::stage(
         "token", {"tools/token_probe.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"});
-    winetest::Environment env = winetest::codePageEnvironment();
-    env["P11MOCK_SCRIPT"] = winetest::windowsPath(std::getenv("P11MOCK_SCRIPT"));
-    env["P11MOCK_LOG"] = winetest::windowsPath(module.logPath());
+    winetest::Environment env = winetest::withMockModule(winetest::codePageEnvironment());
     if (traceFiles) env["WINEDEBUG"] = "+file";
     const winetest::RunResult run =
         winetest::prefix().wine({folder + "/token_probe.exe", "ZarqoPKCS11.dll", "1234"}, env);
 
-    EXPECT_EQ(withoutCarriageReturns(run.out),
+    EXPECT_EQ(winetest::withoutCarriageReturns(run.out),
               "InitLibrary 0x00000000\n"
               "GetSlotID 0x00000000\n"
               "LoginToken 0x00000000\n"

@@ -3,7 +3,6 @@
 // binding to release, a signature on the token verified with the certificate, a decryption.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "key_fixtures.h"
@@ -11,13 +10,6 @@
 #include "wine_programs.h"
 
 namespace {
-
-std::string withoutCarriageReturns(const std::string& text) {
-    std::string out;
-    for (char c : text)
-        if (c != '\r') out += c;
-    return out;
-}
 
 TEST(TokenApiCallerUnderWine, InstalledDllServesAProgramBuiltAgainstIt) {
     testsupport::TempDir files;
@@ -30,13 +22,11 @@ TEST(TokenApiCallerUnderWine, InstalledDllServesAProgramBuiltAgainstIt) {
     const std::string folder = winetest::stage(
         "tokenapi", {"../tokenapi-caller/caller-find-package.exe=token_api_caller.exe",
                      "tokenapi.dll", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"});
-    winetest::Environment env = winetest::codePageEnvironment();
-    env["P11MOCK_SCRIPT"] = winetest::windowsPath(std::getenv("P11MOCK_SCRIPT"));
-    env["P11MOCK_LOG"] = winetest::windowsPath(module.logPath());
+    winetest::Environment env = winetest::withMockModule(winetest::codePageEnvironment());
     const winetest::RunResult run =
         winetest::prefix().wine({folder + "/token_api_caller.exe", "ZarqoPKCS11.dll", "1234"}, env);
 
-    EXPECT_EQ(withoutCarriageReturns(run.out),
+    EXPECT_EQ(winetest::withoutCarriageReturns(run.out),
               "library: Mock Library\n"
               "slots: 1\n"
               "token: caller\n"

@@ -54,6 +54,12 @@ std::uint32_t result(LONG rv) {
     return static_cast<std::uint32_t>(rv);
 }
 
+// The result of a call, traced as "CALL -> 0x8010000C".
+std::uint32_t traced(const std::string& call, LONG rv) {
+    trace(call + " -> " + hex32(result(rv)));
+    return result(rv);
+}
+
 DWORD toPcscProtocols(std::uint32_t windows) {
     if (windows == kWinProtocolDefault) return SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
     DWORD p = windows & (SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1);
@@ -133,15 +139,13 @@ class Connection {
                 const LONG rv = SCardEstablishContext(scope, nullptr, nullptr, &context);
                 if (rv == SCARD_S_SUCCESS) contexts_.insert(context);
                 out.u64(static_cast<std::uint64_t>(context));
-                trace("SCardEstablishContext -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardEstablishContext", rv);
             }
             case Op::ReleaseContext: {
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
                 const LONG rv = SCardReleaseContext(context);
                 contexts_.erase(context);
-                trace("SCardReleaseContext -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardReleaseContext", rv);
             }
             case Op::IsValidContext:
                 return result(SCardIsValidContext(static_cast<SCARDCONTEXT>(in.u64())));
@@ -155,8 +159,7 @@ class Connection {
                                           &length);
                 names.resize(rv == SCARD_S_SUCCESS ? length : 0);
                 out.blob(names);
-                trace("SCardListReaders -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardListReaders", rv);
             }
             case Op::Connect: {
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
@@ -169,25 +172,21 @@ class Connection {
                     SCardConnect(context, reader.c_str(), share, protocols, &card, &active);
                 out.u64(static_cast<std::uint64_t>(card));
                 out.u32(toWinProtocols(active));
-                trace("SCardConnect " + reader + " -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardConnect " + reader, rv);
             }
             case Op::Disconnect: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
                 const LONG rv = SCardDisconnect(card, in.u32());
-                trace("SCardDisconnect -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardDisconnect", rv);
             }
             case Op::BeginTransaction: {
                 const LONG rv = SCardBeginTransaction(static_cast<SCARDHANDLE>(in.u64()));
-                trace("SCardBeginTransaction -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardBeginTransaction", rv);
             }
             case Op::EndTransaction: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
                 const LONG rv = SCardEndTransaction(card, in.u32());
-                trace("SCardEndTransaction -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardEndTransaction", rv);
             }
             case Op::Status: {
                 Bytes reader, atr;
@@ -198,8 +197,7 @@ class Connection {
                 out.u32(toWinState(state));
                 out.u32(toWinProtocols(protocol));
                 out.blob(atr);
-                trace("SCardStatus -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardStatus", rv);
             }
             case Op::GetAttrib: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
@@ -219,9 +217,7 @@ class Connection {
                     value.resize(rv == SCARD_S_SUCCESS ? length : 0);
                 }
                 out.blob(value);
-                trace("SCardGetAttrib " + hex32(static_cast<std::uint32_t>(attribute)) + " -> " +
-                      hex32(result(rv)));
-                return result(rv);
+                return traced("SCardGetAttrib " + hex32(static_cast<std::uint32_t>(attribute)), rv);
             }
             case Op::Transmit: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
@@ -238,8 +234,7 @@ class Connection {
                 response.resize(rv == SCARD_S_SUCCESS ? received : 0);
                 out.u32(toWinProtocols(receivePci.dwProtocol));
                 out.blob(response);
-                trace("SCardTransmit -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardTransmit", rv);
             }
             case Op::IntroduceCardType: {
                 // pcsc-lite keeps no card database: the names are only recorded, and the call
@@ -249,8 +244,7 @@ class Connection {
                 in.blob();
                 in.blob();
                 const LONG rv = SCardIsValidContext(context);
-                trace("SCardIntroduceCardType " + name + " -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardIntroduceCardType " + name, rv);
             }
         }
         trace("unknown operation " + hex32(static_cast<std::uint32_t>(op)));

@@ -84,6 +84,18 @@ std::uint32_t toWinState(DWORD flags) {
     return state;
 }
 
+// A pcsc-lite call that answers into a buffer of the length it reports: asked for that length
+// first. `out` holds the answer, or nothing on failure.
+template <typename Call>
+LONG sized(Bytes& out, Call call) {
+    DWORD length = 0;
+    LONG rv = call(nullptr, &length);
+    out.resize(length);
+    if (rv == SCARD_S_SUCCESS) rv = call(out.data(), &length);
+    out.resize(rv == SCARD_S_SUCCESS ? length : 0);
+    return rv;
+}
+
 bool readAll(int fd, std::uint8_t* data, std::size_t length) {
     while (length > 0) {
         const ssize_t n = read(fd, data, length);
@@ -151,13 +163,11 @@ class Connection {
                 return result(SCardIsValidContext(static_cast<SCARDCONTEXT>(in.u64())));
             case Op::ListReaders: {
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
-                DWORD length = 0;
-                LONG rv = SCardListReaders(context, nullptr, nullptr, &length);
-                Bytes names(length);
-                if (rv == SCARD_S_SUCCESS)
-                    rv = SCardListReaders(context, nullptr, reinterpret_cast<char*>(names.data()),
-                                          &length);
-                names.resize(rv == SCARD_S_SUCCESS ? length : 0);
+                Bytes names;
+                const LONG rv = sized(names, [&](std::uint8_t* buffer, DWORD* length) {
+                    return SCardListReaders(context, nullptr, reinterpret_cast<char*>(buffer),
+                                            length);
+                });
                 out.blob(names);
                 return traced("SCardListReaders", rv);
             }
@@ -170,8 +180,7 @@ class Connection {
                 DWORD active = 0;
                 const LONG rv =
                     SCardConnect(context, reader.c_str(), share, protocols, &card, &active);
-                out.u64(static_cast<std::uint64_t>(card));
-                out.u32(toWinProtocols(active));
+                out.u64(static_cast<std::uint64_t>(card)).u32(toWinProtocols(active));
                 return traced("SCardConnect " + reader, rv);
             }
             case Op::Disconnect: {
@@ -193,10 +202,7 @@ class Connection {
                 DWORD state = 0, protocol = 0;
                 const LONG rv =
                     status(static_cast<SCARDHANDLE>(in.u64()), reader, state, protocol, atr);
-                out.blob(reader);
-                out.u32(toWinState(state));
-                out.u32(toWinProtocols(protocol));
-                out.blob(atr);
+                out.blob(reader).u32(toWinState(state)).u32(toWinProtocols(protocol)).blob(atr);
                 return traced("SCardStatus", rv);
             }
             case Op::GetAttrib: {
@@ -209,12 +215,9 @@ class Connection {
                     DWORD state = 0, protocol = 0;
                     rv = status(card, reader, state, protocol, value);
                 } else {
-                    DWORD length = 0;
-                    rv = SCardGetAttrib(card, attribute, nullptr, &length);
-                    value.resize(length);
-                    if (rv == SCARD_S_SUCCESS)
-                        rv = SCardGetAttrib(card, attribute, value.data(), &length);
-                    value.resize(rv == SCARD_S_SUCCESS ? length : 0);
+                    rv = sized(value, [&](std::uint8_t* buffer, DWORD* length) {
+                        return SCardGetAttrib(card, attribute, buffer, length);
+                    });
                 }
                 out.blob(value);
                 return traced("SCardGetAttrib " + hex32(static_cast<std::uint32_t>(attribute)), rv);
@@ -232,8 +235,7 @@ class Connection {
                 const LONG rv = SCardTransmit(card, &sendPci, command.data(), command.size(),
                                               &receivePci, response.data(), &received);
                 response.resize(rv == SCARD_S_SUCCESS ? received : 0);
-                out.u32(toWinProtocols(receivePci.dwProtocol));
-                out.blob(response);
+                out.u32(toWinProtocols(receivePci.dwProtocol)).blob(response);
                 return traced("SCardTransmit", rv);
             }
             case Op::IntroduceCardType: {

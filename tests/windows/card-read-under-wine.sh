@@ -12,17 +12,12 @@
 #
 # CARDDATA, CARDSIM and BRIDGE are the Linux programs; WINDOWS_BIN holds carddata.exe and
 # cardread.dll, WINSCARD_DLL is the bridge's Windows end.
-set -euo pipefail
-(($# == 6)) || {
-    sed -n '11,14p' "$0" >&2
-    exit 2
-}
-carddata=$1 cardsim=$2 bridge=$3 windows_bin=$4 winscard_dll=$5
-fixture=$(cd "$(dirname "$0")/../../testing/pcsc" && pwd)/pcscd-fixture.sh
 # shellcheck source=checks.sh
 source "$(dirname "$0")/checks.sh"
-rm -rf "$6" && mkdir -p "$6/bin"
-work=$(cd "$6" && pwd)
+usage 6 "CARDDATA CARDSIM BRIDGE WINDOWS_BIN WINSCARD_DLL WORK_DIR" "$@"
+carddata=$1 cardsim=$2 bridge=$3 windows_bin=$4 winscard_dll=$5
+fixture=$(cd "$(dirname "$0")/../../testing/pcsc" && pwd)/pcscd-fixture.sh
+fresh_work "$6" && mkdir "$work/bin"
 
 cp "$windows_bin/carddata.exe" "$windows_bin/cardread.dll" "$winscard_dll" "$work/bin/"
 
@@ -35,7 +30,6 @@ cleanup() {
     bash "$fixture" stop "$work/pcscd"
 }
 trap cleanup EXIT
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 
 read -r socket port < <(bash "$fixture" start "$work/pcscd" "" "Sim Reader")
 export "${socket?}"
@@ -136,4 +130,4 @@ if ((failures)); then
     echo "the bridge's calls:"
     tail -n 40 "$work/bridge.trace"
 fi
-finish
+finish "all checks passed"

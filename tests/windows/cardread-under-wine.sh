@@ -8,14 +8,9 @@
 #   - the library unloads again, and nothing crashes.
 #
 #   cardread-under-wine.sh CROSS_X86_64_DIR WORK_DIR
-set -euo pipefail
 # shellcheck source=checks.sh
 source "$(dirname "$0")/checks.sh"
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
-(($# == 2)) || {
-    echo "usage: $0 CROSS_X86_64_DIR WORK_DIR" >&2
-    exit 2
-}
+usage 2 "CROSS_X86_64_DIR WORK_DIR" "$@"
 cross=$1
 mkdir -p "$2/bin"
 work=$(cd "$2" && pwd)
@@ -82,4 +77,4 @@ while read -r name want_status want_length want_pcsc; do
 done <<<"$expectations"
 [[ $freed == yes ]] || fail "FreeLibrary of cardread.dll failed"
 
-finish
+finish "all checks passed"

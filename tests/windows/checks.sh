@@ -1,19 +1,9 @@
-# Sourced by the test scripts here: the failure count and its report, and the Wine prefix of a
-# test of its own.
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-# Ends the script: the count of failed checks and status 1, or MESSAGE (all checks passed).
-finish() {
-    if ((failures)); then
-        echo "$failures check(s) failed"
-        exit 1
-    fi
-    echo "${1:-all checks passed}"
-}
+# shellcheck shell=bash
+# Sourced first by the test scripts here: the packaging checks' shared part (strict mode, the
+# argument check, a fresh work folder, the failure count and the verdict), and a Wine prefix of
+# the test's own.
+# shellcheck source=../../packaging/tests/check-common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../packaging/tests/check-common.sh"
 
 # wine_prefix DIR DLLOVERRIDES [WINEDEBUG]: a prefix in DIR/prefix with no display, so nothing
 # can wait for a user; no debug channel unless WINEDEBUG names some.

@@ -5,20 +5,14 @@
 # as the Linux builds do; a silent uninstall removes every file and the registry entry.
 #
 #   installer-under-wine.sh SETUP_EXE ZIP LINUX_CARDDATA LINUX_PINCHECK WORK_DIR
-set -euo pipefail
 # shellcheck source=checks.sh
 source "$(dirname "$0")/checks.sh"
-(($# == 5)) || {
-    sed -n '7p' "$0" >&2
-    exit 2
-}
+usage 5 "SETUP_EXE ZIP LINUX_CARDDATA LINUX_PINCHECK WORK_DIR" "$@"
 setup=$1 zip=$2 carddata=$3 pincheck=$4
-rm -rf "$5" && mkdir -p "$5"
-work=$(cd "$5" && pwd)
+fresh_work "$5"
 
 wine_prefix "$work" "winedbg.exe=d;mscoree,mshtml="
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 wineboot -i >/dev/null 2>&1
 # wineboot's server is still stopping the prefix's services when it returns; wait for it, then keep
 # one server up for the whole test, so no step starts while services are being torn down.
@@ -90,4 +84,4 @@ left=$(find "$WINEPREFIX/drive_c" -iname "*$folder_name*")
 [[ -z $left ]] || fail "left behind: $left"
 if wine reg query "$key" >/dev/null 2>&1; then fail "the uninstall entry is still there"; fi
 
-finish
+finish "all checks passed"

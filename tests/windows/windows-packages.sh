@@ -8,8 +8,8 @@
 # byte changed after signing, an unsigned file and another CA must fail that check.
 #
 #   windows-packages.sh BUILD_DIR ARCH [SIGN_DIR]   BUILD_DIR/ARCH: the arch's configured cross build
-set -euo pipefail
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 (($# == 2 || $# == 3)) || {
     sed -n '10p' "$0" >&2
     exit 2
@@ -48,8 +48,6 @@ fi
     exit 1
 }
 
-# shellcheck source=checks.sh
-source "$(dirname "$0")/checks.sh"
 [[ -f $base.exe ]] || fail "no setup program $base.exe"
 [[ -f $base.zip ]] || fail "no ZIP $base.zip"
 if ((failures == 0)); then

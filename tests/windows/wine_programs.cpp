@@ -64,6 +64,12 @@ std::string stage(const std::string& name, const std::vector<std::string>& files
     return folder;
 }
 
+std::string pincheckFolder(bool withModule) {
+    return withModule
+               ? stage("pincheck", {"pincheck.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"})
+               : stage("pincheck-alone", {"pincheck.exe", "libcrypto-3-x64.dll"});
+}
+
 Environment codePageEnvironment() {
     const char* codePage = std::getenv("CARD_WINE_CODEPAGE");
     if (codePage != nullptr && std::string(codePage) == "cp950") {

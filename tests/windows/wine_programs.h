@@ -27,6 +27,10 @@ std::string windowsPath(const std::string& unixPath);
 // per process; returns its Unix path.
 std::string stage(const std::string& name, const std::vector<std::string>& files);
 
+// The folder of pincheck.exe with the libcrypto DLL it ships with, and the test module's DLL
+// beside them when `withModule`.
+std::string pincheckFolder(bool withModule);
+
 // The locale variables for the chosen code page.
 Environment codePageEnvironment();
 

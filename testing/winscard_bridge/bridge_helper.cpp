@@ -96,22 +96,15 @@ LONG sized(Bytes& out, Call call) {
     return rv;
 }
 
-bool readAll(int fd, std::uint8_t* data, std::size_t length) {
+// Receives (recv) or sends (send, with MSG_NOSIGNAL: a peer gone is an error, not a signal) all
+// `length` bytes.
+template <typename Transfer>
+bool whole(Transfer transfer, int flags, int fd, std::uint8_t* data, std::size_t length) {
     while (length > 0) {
-        const ssize_t n = read(fd, data, length);
+        const ssize_t n = transfer(fd, data, length, flags);
         if (n <= 0) return false;
         data += n;
         length -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const Bytes& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -127,18 +120,19 @@ class Connection {
 
     void serve() {
         std::uint8_t header[4];
-        while (readAll(fd_, header, sizeof header)) {
+        while (whole(recv, 0, fd_, header, sizeof header)) {
             const std::uint32_t length = frameLength(header);
             if (length > kMaxFrame) return;
             Bytes payload(length);
-            if (!readAll(fd_, payload.data(), length)) return;
+            if (!whole(recv, 0, fd_, payload.data(), length)) return;
             Reader in(payload);
             const auto op = static_cast<Op>(in.u32());
             Writer out(0);
             const std::uint32_t rv = dispatch(op, in, out);
             if (!in.ok()) return;
             out.setFirst(rv);
-            if (!writeAll(fd_, out.frame())) return;
+            Bytes frame = out.frame();
+            if (!whole(send, MSG_NOSIGNAL, fd_, frame.data(), frame.size())) return;
         }
     }
 

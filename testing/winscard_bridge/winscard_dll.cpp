@@ -38,20 +38,11 @@ SRWLOCK channelLock = SRWLOCK_INIT;
 SOCKET channel = INVALID_SOCKET;
 bool winsockStarted = false;
 
-bool sendAll(const Bytes& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const int n = send(channel, reinterpret_cast<const char*>(data.data()) + done,
-                           static_cast<int>(data.size() - done), 0);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool receiveAll(std::uint8_t* data, std::size_t length) {
+// Sends (send) or receives (recv) all `length` bytes over the channel.
+template <typename Transfer>
+bool whole(Transfer transfer, std::uint8_t* data, std::size_t length) {
     while (length > 0) {
-        const int n = recv(channel, reinterpret_cast<char*>(data), static_cast<int>(length), 0);
+        const int n = transfer(channel, reinterpret_cast<char*>(data), static_cast<int>(length), 0);
         if (n <= 0) return false;
         data += n;
         length -= static_cast<std::size_t>(n);
@@ -94,13 +85,14 @@ LONG call(const Writer& request, Bytes& reply) {
     if (rv == SCARD_S_SUCCESS) {
         std::uint8_t header[4];
         std::uint32_t length = 0;
-        bool ok = sendAll(request.frame()) && receiveAll(header, sizeof header);
+        Bytes frame = request.frame();
+        bool ok = whole(send, frame.data(), frame.size()) && whole(recv, header, sizeof header);
         if (ok) {
             length = winscardbridge::frameLength(header);
             ok = length >= 4 && length <= winscardbridge::kMaxFrame;
         }
         Bytes payload(ok ? length : 0);
-        ok = ok && receiveAll(payload.data(), length);
+        ok = ok && whole(recv, payload.data(), length);
         if (ok) {
             Reader in(payload);
             rv = static_cast<LONG>(in.u32());

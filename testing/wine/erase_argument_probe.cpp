@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 // After the C runtime's own headers, which define what it needs.
@@ -32,6 +33,13 @@ std::basic_string<Char> sameLength(const Char* text, std::size_t length) {
     return std::basic_string<Char>(text, length);
 }
 
+bool pinIn(const std::string& text) {
+    return text.find("7351") != std::string::npos;
+}
+bool pinIn(const std::wstring& text) {
+    return text.find(L"7351") != std::wstring::npos;
+}
+
 // The command line as other processes find it: through the process's basic information to its
 // PEB, then the process parameters, over the length recorded there.
 std::wstring parametersCommandLine() {
@@ -53,43 +61,36 @@ int main(int argc, char** argv) {
     const std::size_t argumentLength = std::strlen(argv[1]);
     const std::size_t lengthA = std::strlen(GetCommandLineA());
     const std::size_t lengthW = std::wcslen(GetCommandLineW());
-    check(std::string(argv[1]).find("7351") != std::string::npos, "the PIN is in argv[1] before");
-    check(sameLength(GetCommandLineA(), lengthA).find("7351") != std::string::npos,
-          "the PIN is in GetCommandLineA before");
-    check(sameLength(GetCommandLineW(), lengthW).find(L"7351") != std::wstring::npos,
-          "the PIN is in GetCommandLineW before");
-    check(parametersCommandLine().find(L"7351") != std::wstring::npos,
-          "the PIN is in the process parameters before");
     const std::size_t runtimeLengthA = std::strlen(_acmdln);
     const std::size_t runtimeLengthW = std::wcslen(_wcmdln);
     const std::size_t runtimeArgumentLength = std::strlen(__argv[1]);
+    // Where the PIN is before the erase and must not be after it, each text over its length from
+    // before (argv[1] itself is checked to be all NULs after).
+    const struct {
+        const char* name;
+        std::function<bool()> holdsPin;
+    } places[] = {
+        {"argv[1]", [&] { return pinIn(sameLength(argv[1], argumentLength)); }},
+        {"GetCommandLineA", [&] { return pinIn(sameLength(GetCommandLineA(), lengthA)); }},
+        {"GetCommandLineW", [&] { return pinIn(sameLength(GetCommandLineW(), lengthW)); }},
+        {"the process parameters", [] { return pinIn(parametersCommandLine()); }},
+        {"_acmdln", [&] { return pinIn(sameLength(_acmdln, runtimeLengthA)); }},
+        {"_wcmdln", [&] { return pinIn(sameLength(_wcmdln, runtimeLengthW)); }},
+        {"__argv[1]", [&] { return pinIn(sameLength(__argv[1], runtimeArgumentLength)); }},
+    };
     const std::size_t runtimeWideLength = __wargv != nullptr ? std::wcslen(__wargv[1]) : 0;
-    check(sameLength(_acmdln, runtimeLengthA).find("7351") != std::string::npos,
-          "the PIN is in _acmdln before");
-    check(sameLength(_wcmdln, runtimeLengthW).find(L"7351") != std::wstring::npos,
-          "the PIN is in _wcmdln before");
-    check(std::string(__argv[1]).find("7351") != std::string::npos,
-          "the PIN is in __argv[1] before");
+    for (const auto& place : places)
+        check(place.holdsPin(), ("the PIN is in " + std::string(place.name) + " before").c_str());
 
     cardplatform::eraseArgument(argv[1]);
 
     check(sameLength(argv[1], argumentLength) == std::string(argumentLength, '\0'),
           "argv[1] is all NULs after");
-    check(sameLength(GetCommandLineA(), lengthA).find("7351") == std::string::npos,
-          "no PIN in GetCommandLineA after");
-    check(sameLength(GetCommandLineW(), lengthW).find(L"7351") == std::wstring::npos,
-          "no PIN in GetCommandLineW after");
-    check(parametersCommandLine().find(L"7351") == std::wstring::npos,
-          "no PIN in the process parameters after");
-    check(sameLength(_acmdln, runtimeLengthA).find("7351") == std::string::npos,
-          "no PIN in _acmdln after");
-    check(sameLength(_wcmdln, runtimeLengthW).find(L"7351") == std::wstring::npos,
-          "no PIN in _wcmdln after");
-    check(sameLength(__argv[1], runtimeArgumentLength).find("7351") == std::string::npos,
-          "no PIN in __argv[1] after");
+    for (const auto& place : places)
+        if (place.name != places[0].name)
+            check(!place.holdsPin(), ("no PIN in " + std::string(place.name) + " after").c_str());
     if (__wargv != nullptr)
-        check(sameLength(__wargv[1], runtimeWideLength).find(L"7351") == std::wstring::npos,
-              "no PIN in __wargv[1] after");
+        check(!pinIn(sameLength(__wargv[1], runtimeWideLength)), "no PIN in __wargv[1] after");
     check(std::strstr(_acmdln, "erase_argument_probe") != nullptr &&
               std::strstr(__argv[0], "erase_argument_probe") != nullptr,
           "_acmdln and __argv[0] still name the program");

@@ -54,6 +54,12 @@ std::uint32_t result(LONG rv) {
     return static_cast<std::uint32_t>(rv);
 }
 
+// The result of a call, traced as "CALL -> 0x8010000C".
+std::uint32_t traced(const std::string& call, LONG rv) {
+    trace(call + " -> " + hex32(result(rv)));
+    return result(rv);
+}
+
 DWORD toPcscProtocols(std::uint32_t windows) {
     if (windows == kWinProtocolDefault) return SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
     DWORD p = windows & (SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1);
@@ -78,22 +84,27 @@ std::uint32_t toWinState(DWORD flags) {
     return state;
 }
 
-bool readAll(int fd, std::uint8_t* data, std::size_t length) {
+// A pcsc-lite call that answers into a buffer of the length it reports: asked for that length
+// first. `out` holds the answer, or nothing on failure.
+template <typename Call>
+LONG sized(Bytes& out, Call call) {
+    DWORD length = 0;
+    LONG rv = call(nullptr, &length);
+    out.resize(length);
+    if (rv == SCARD_S_SUCCESS) rv = call(out.data(), &length);
+    out.resize(rv == SCARD_S_SUCCESS ? length : 0);
+    return rv;
+}
+
+// Receives (recv) or sends (send, with MSG_NOSIGNAL: a peer gone is an error, not a signal) all
+// `length` bytes.
+template <typename Transfer>
+bool whole(Transfer transfer, int flags, int fd, std::uint8_t* data, std::size_t length) {
     while (length > 0) {
-        const ssize_t n = read(fd, data, length);
+        const ssize_t n = transfer(fd, data, length, flags);
         if (n <= 0) return false;
         data += n;
         length -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const Bytes& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -109,18 +120,19 @@ class Connection {
 
     void serve() {
         std::uint8_t header[4];
-        while (readAll(fd_, header, sizeof header)) {
+        while (whole(recv, 0, fd_, header, sizeof header)) {
             const std::uint32_t length = frameLength(header);
             if (length > kMaxFrame) return;
             Bytes payload(length);
-            if (!readAll(fd_, payload.data(), length)) return;
+            if (!whole(recv, 0, fd_, payload.data(), length)) return;
             Reader in(payload);
             const auto op = static_cast<Op>(in.u32());
             Writer out(0);
             const std::uint32_t rv = dispatch(op, in, out);
             if (!in.ok()) return;
             out.setFirst(rv);
-            if (!writeAll(fd_, out.frame())) return;
+            Bytes frame = out.frame();
+            if (!whole(send, MSG_NOSIGNAL, fd_, frame.data(), frame.size())) return;
         }
     }
 
@@ -133,30 +145,25 @@ class Connection {
                 const LONG rv = SCardEstablishContext(scope, nullptr, nullptr, &context);
                 if (rv == SCARD_S_SUCCESS) contexts_.insert(context);
                 out.u64(static_cast<std::uint64_t>(context));
-                trace("SCardEstablishContext -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardEstablishContext", rv);
             }
             case Op::ReleaseContext: {
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
                 const LONG rv = SCardReleaseContext(context);
                 contexts_.erase(context);
-                trace("SCardReleaseContext -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardReleaseContext", rv);
             }
             case Op::IsValidContext:
                 return result(SCardIsValidContext(static_cast<SCARDCONTEXT>(in.u64())));
             case Op::ListReaders: {
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
-                DWORD length = 0;
-                LONG rv = SCardListReaders(context, nullptr, nullptr, &length);
-                Bytes names(length);
-                if (rv == SCARD_S_SUCCESS)
-                    rv = SCardListReaders(context, nullptr, reinterpret_cast<char*>(names.data()),
-                                          &length);
-                names.resize(rv == SCARD_S_SUCCESS ? length : 0);
+                Bytes names;
+                const LONG rv = sized(names, [&](std::uint8_t* buffer, DWORD* length) {
+                    return SCardListReaders(context, nullptr, reinterpret_cast<char*>(buffer),
+                                            length);
+                });
                 out.blob(names);
-                trace("SCardListReaders -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardListReaders", rv);
             }
             case Op::Connect: {
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
@@ -167,39 +174,30 @@ class Connection {
                 DWORD active = 0;
                 const LONG rv =
                     SCardConnect(context, reader.c_str(), share, protocols, &card, &active);
-                out.u64(static_cast<std::uint64_t>(card));
-                out.u32(toWinProtocols(active));
-                trace("SCardConnect " + reader + " -> " + hex32(result(rv)));
-                return result(rv);
+                out.u64(static_cast<std::uint64_t>(card)).u32(toWinProtocols(active));
+                return traced("SCardConnect " + reader, rv);
             }
             case Op::Disconnect: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
                 const LONG rv = SCardDisconnect(card, in.u32());
-                trace("SCardDisconnect -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardDisconnect", rv);
             }
             case Op::BeginTransaction: {
                 const LONG rv = SCardBeginTransaction(static_cast<SCARDHANDLE>(in.u64()));
-                trace("SCardBeginTransaction -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardBeginTransaction", rv);
             }
             case Op::EndTransaction: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
                 const LONG rv = SCardEndTransaction(card, in.u32());
-                trace("SCardEndTransaction -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardEndTransaction", rv);
             }
             case Op::Status: {
                 Bytes reader, atr;
                 DWORD state = 0, protocol = 0;
                 const LONG rv =
                     status(static_cast<SCARDHANDLE>(in.u64()), reader, state, protocol, atr);
-                out.blob(reader);
-                out.u32(toWinState(state));
-                out.u32(toWinProtocols(protocol));
-                out.blob(atr);
-                trace("SCardStatus -> " + hex32(result(rv)));
-                return result(rv);
+                out.blob(reader).u32(toWinState(state)).u32(toWinProtocols(protocol)).blob(atr);
+                return traced("SCardStatus", rv);
             }
             case Op::GetAttrib: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
@@ -211,17 +209,12 @@ class Connection {
                     DWORD state = 0, protocol = 0;
                     rv = status(card, reader, state, protocol, value);
                 } else {
-                    DWORD length = 0;
-                    rv = SCardGetAttrib(card, attribute, nullptr, &length);
-                    value.resize(length);
-                    if (rv == SCARD_S_SUCCESS)
-                        rv = SCardGetAttrib(card, attribute, value.data(), &length);
-                    value.resize(rv == SCARD_S_SUCCESS ? length : 0);
+                    rv = sized(value, [&](std::uint8_t* buffer, DWORD* length) {
+                        return SCardGetAttrib(card, attribute, buffer, length);
+                    });
                 }
                 out.blob(value);
-                trace("SCardGetAttrib " + hex32(static_cast<std::uint32_t>(attribute)) + " -> " +
-                      hex32(result(rv)));
-                return result(rv);
+                return traced("SCardGetAttrib " + hex32(static_cast<std::uint32_t>(attribute)), rv);
             }
             case Op::Transmit: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
@@ -236,10 +229,8 @@ class Connection {
                 const LONG rv = SCardTransmit(card, &sendPci, command.data(), command.size(),
                                               &receivePci, response.data(), &received);
                 response.resize(rv == SCARD_S_SUCCESS ? received : 0);
-                out.u32(toWinProtocols(receivePci.dwProtocol));
-                out.blob(response);
-                trace("SCardTransmit -> " + hex32(result(rv)));
-                return result(rv);
+                out.u32(toWinProtocols(receivePci.dwProtocol)).blob(response);
+                return traced("SCardTransmit", rv);
             }
             case Op::IntroduceCardType: {
                 // pcsc-lite keeps no card database: the names are only recorded, and the call
@@ -249,8 +240,7 @@ class Connection {
                 in.blob();
                 in.blob();
                 const LONG rv = SCardIsValidContext(context);
-                trace("SCardIntroduceCardType " + name + " -> " + hex32(result(rv)));
-                return result(rv);
+                return traced("SCardIntroduceCardType " + name, rv);
             }
         }
         trace("unknown operation " + hex32(static_cast<std::uint32_t>(op)));

@@ -60,29 +60,28 @@ class Writer {
     void setFirst(std::uint32_t v) {
         for (int i = 0; i < 4; ++i) bytes_[i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
-    void u32(std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    }
-    void u64(std::uint64_t v) {
-        for (int i = 0; i < 8; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    }
-    void blob(const void* data, std::size_t length) {
+    // Each field appends itself and returns the writer, so a request is one expression.
+    Writer& u32(std::uint32_t v) { return put(v, 4); }
+    Writer& u64(std::uint64_t v) { return put(v, 8); }
+    Writer& blob(const void* data, std::size_t length) {
         u32(static_cast<std::uint32_t>(length));
         const auto* p = static_cast<const std::uint8_t*>(data);
         bytes_.insert(bytes_.end(), p, p + length);
+        return *this;
     }
-    void blob(const Bytes& b) { blob(b.data(), b.size()); }
-    void blob(const std::string& s) { blob(s.data(), s.size()); }
+    Writer& blob(const Bytes& b) { return blob(b.data(), b.size()); }
     // The frame to send: the length, then the payload.
     Bytes frame() const {
-        Bytes out;
-        const auto n = static_cast<std::uint32_t>(bytes_.size());
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
-        out.insert(out.end(), bytes_.begin(), bytes_.end());
-        return out;
+        Writer out(static_cast<std::uint32_t>(bytes_.size()));
+        out.bytes_.insert(out.bytes_.end(), bytes_.begin(), bytes_.end());
+        return out.bytes_;
     }
 
   private:
+    Writer& put(std::uint64_t v, int size) {
+        for (int i = 0; i < size; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        return *this;
+    }
     Bytes bytes_;
 };
 
@@ -90,18 +89,8 @@ class Writer {
 class Reader {
   public:
     explicit Reader(const Bytes& payload) : data_(payload) {}
-    std::uint32_t u32() {
-        std::uint32_t v = 0;
-        if (!take(4)) return 0;
-        for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(data_[at_ - 4 + i]) << (8 * i);
-        return v;
-    }
-    std::uint64_t u64() {
-        std::uint64_t v = 0;
-        if (!take(8)) return 0;
-        for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(data_[at_ - 8 + i]) << (8 * i);
-        return v;
-    }
+    std::uint32_t u32() { return static_cast<std::uint32_t>(get(4)); }
+    std::uint64_t u64() { return get(8); }
     Bytes blob() {
         const std::uint32_t n = u32();
         if (!take(n)) return {};
@@ -116,6 +105,13 @@ class Reader {
     bool ok() const { return ok_; }
 
   private:
+    std::uint64_t get(std::size_t size) {
+        std::uint64_t v = 0;
+        if (!take(size)) return 0;
+        for (std::size_t i = 0; i < size; ++i)
+            v |= static_cast<std::uint64_t>(data_[at_ - size + i]) << (8 * i);
+        return v;
+    }
     bool take(std::size_t n) {
         if (!ok_ || data_.size() - at_ < n) {
             ok_ = false;

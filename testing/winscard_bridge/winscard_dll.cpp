@@ -38,20 +38,11 @@ SRWLOCK channelLock = SRWLOCK_INIT;
 SOCKET channel = INVALID_SOCKET;
 bool winsockStarted = false;
 
-bool sendAll(const Bytes& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const int n = send(channel, reinterpret_cast<const char*>(data.data()) + done,
-                           static_cast<int>(data.size() - done), 0);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool receiveAll(std::uint8_t* data, std::size_t length) {
+// Sends (send) or receives (recv) all `length` bytes over the channel.
+template <typename Transfer>
+bool whole(Transfer transfer, std::uint8_t* data, std::size_t length) {
     while (length > 0) {
-        const int n = recv(channel, reinterpret_cast<char*>(data), static_cast<int>(length), 0);
+        const int n = transfer(channel, reinterpret_cast<char*>(data), static_cast<int>(length), 0);
         if (n <= 0) return false;
         data += n;
         length -= static_cast<std::size_t>(n);
@@ -94,13 +85,14 @@ LONG call(const Writer& request, Bytes& reply) {
     if (rv == SCARD_S_SUCCESS) {
         std::uint8_t header[4];
         std::uint32_t length = 0;
-        bool ok = sendAll(request.frame()) && receiveAll(header, sizeof header);
+        Bytes frame = request.frame();
+        bool ok = whole(send, frame.data(), frame.size()) && whole(recv, header, sizeof header);
         if (ok) {
             length = winscardbridge::frameLength(header);
             ok = length >= 4 && length <= winscardbridge::kMaxFrame;
         }
         Bytes payload(ok ? length : 0);
-        ok = ok && receiveAll(payload.data(), length);
+        ok = ok && whole(recv, payload.data(), length);
         if (ok) {
             Reader in(payload);
             rv = static_cast<LONG>(in.u32());
@@ -115,8 +107,9 @@ LONG call(const Writer& request, Bytes& reply) {
     return rv;
 }
 
-Writer request(Op op) {
-    return Writer(static_cast<std::uint32_t>(op));
+// A request for `op` on a context or card handle (every operation but the first names one).
+Writer request(Op op, std::uint64_t handle) {
+    return Writer(static_cast<std::uint32_t>(op)).u64(handle);
 }
 
 // Hands a variable-length answer to the caller the Windows way: no buffer asks for the length;
@@ -152,30 +145,32 @@ LONG simple(const Writer& w) {
     return call(w, reply);
 }
 
+// A call whose reply is one variable-length answer, handed over as deliver() does.
+LONG delivered(const Writer& w, void* out, DWORD* outLength) {
+    Bytes reply;
+    const LONG rv = call(w, reply);
+    return rv == SCARD_S_SUCCESS ? deliver(Reader(reply).blob(), out, outLength) : rv;
+}
+
 }  // namespace
 
 extern "C" {
 
 LONG WINAPI SCardEstablishContext(DWORD scope, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
     if (context == nullptr) return SCARD_E_INVALID_PARAMETER;
-    Writer w = request(Op::EstablishContext);
-    w.u32(scope);
     Bytes reply;
-    const LONG rv = call(w, reply);
+    const LONG rv =
+        call(Writer(static_cast<std::uint32_t>(Op::EstablishContext)).u32(scope), reply);
     if (rv == SCARD_S_SUCCESS) *context = static_cast<SCARDCONTEXT>(Reader(reply).u64());
     return rv;
 }
 
 LONG WINAPI SCardReleaseContext(SCARDCONTEXT context) {
-    Writer w = request(Op::ReleaseContext);
-    w.u64(context);
-    return simple(w);
+    return simple(request(Op::ReleaseContext, context));
 }
 
 LONG WINAPI SCardIsValidContext(SCARDCONTEXT context) {
-    Writer w = request(Op::IsValidContext);
-    w.u64(context);
-    return simple(w);
+    return simple(request(Op::IsValidContext, context));
 }
 
 LONG WINAPI SCardFreeMemory(SCARDCONTEXT, LPCVOID memory) {
@@ -185,24 +180,16 @@ LONG WINAPI SCardFreeMemory(SCARDCONTEXT, LPCVOID memory) {
 
 // Reader groups are not kept apart: every group lists every reader.
 LONG WINAPI SCardListReadersA(SCARDCONTEXT context, LPCSTR, LPSTR readers, LPDWORD length) {
-    Writer w = request(Op::ListReaders);
-    w.u64(context);
-    Bytes reply;
-    const LONG rv = call(w, reply);
-    if (rv != SCARD_S_SUCCESS) return rv;
-    return deliver(Reader(reply).blob(), readers, length);
+    return delivered(request(Op::ListReaders, context), readers, length);
 }
 
 LONG WINAPI SCardConnectA(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWORD protocols,
                           LPSCARDHANDLE card, LPDWORD active) {
     if (reader == nullptr || card == nullptr || active == nullptr) return SCARD_E_INVALID_PARAMETER;
-    Writer w = request(Op::Connect);
-    w.u64(context);
-    w.blob(reader, std::strlen(reader));
-    w.u32(share);
-    w.u32(protocols);
     Bytes reply;
-    const LONG rv = call(w, reply);
+    const LONG rv = call(
+        request(Op::Connect, context).blob(reader, std::strlen(reader)).u32(share).u32(protocols),
+        reply);
     if (rv == SCARD_S_SUCCESS) {
         Reader in(reply);
         *card = static_cast<SCARDHANDLE>(in.u64());
@@ -212,31 +199,21 @@ LONG WINAPI SCardConnectA(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWOR
 }
 
 LONG WINAPI SCardDisconnect(SCARDHANDLE card, DWORD disposition) {
-    Writer w = request(Op::Disconnect);
-    w.u64(card);
-    w.u32(disposition);
-    return simple(w);
+    return simple(request(Op::Disconnect, card).u32(disposition));
 }
 
 LONG WINAPI SCardBeginTransaction(SCARDHANDLE card) {
-    Writer w = request(Op::BeginTransaction);
-    w.u64(card);
-    return simple(w);
+    return simple(request(Op::BeginTransaction, card));
 }
 
 LONG WINAPI SCardEndTransaction(SCARDHANDLE card, DWORD disposition) {
-    Writer w = request(Op::EndTransaction);
-    w.u64(card);
-    w.u32(disposition);
-    return simple(w);
+    return simple(request(Op::EndTransaction, card).u32(disposition));
 }
 
 LONG WINAPI SCardStatusA(SCARDHANDLE card, LPSTR readerNames, LPDWORD readerLength, LPDWORD state,
                          LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
-    Writer w = request(Op::Status);
-    w.u64(card);
     Bytes reply;
-    LONG rv = call(w, reply);
+    LONG rv = call(request(Op::Status, card), reply);
     if (rv != SCARD_S_SUCCESS) return rv;
     Reader in(reply);
     const Bytes names = in.blob();
@@ -252,13 +229,7 @@ LONG WINAPI SCardStatusA(SCARDHANDLE card, LPSTR readerNames, LPDWORD readerLeng
 }
 
 LONG WINAPI SCardGetAttrib(SCARDHANDLE card, DWORD attribute, LPBYTE value, LPDWORD length) {
-    Writer w = request(Op::GetAttrib);
-    w.u64(card);
-    w.u32(attribute);
-    Bytes reply;
-    const LONG rv = call(w, reply);
-    if (rv != SCARD_S_SUCCESS) return rv;
-    return deliver(Reader(reply).blob(), value, length);
+    return delivered(request(Op::GetAttrib, card).u32(attribute), value, length);
 }
 
 LONG WINAPI SCardTransmit(SCARDHANDLE card, LPCSCARD_IO_REQUEST sendPci, LPCBYTE command,
@@ -267,13 +238,12 @@ LONG WINAPI SCardTransmit(SCARDHANDLE card, LPCSCARD_IO_REQUEST sendPci, LPCBYTE
     if (sendPci == nullptr || command == nullptr || response == nullptr ||
         responseLength == nullptr)
         return SCARD_E_INVALID_PARAMETER;
-    Writer w = request(Op::Transmit);
-    w.u64(card);
-    w.u32(sendPci->dwProtocol);
-    w.blob(command, commandLength);
-    w.u32(*responseLength);
     Bytes reply;
-    const LONG rv = call(w, reply);
+    const LONG rv = call(request(Op::Transmit, card)
+                             .u32(sendPci->dwProtocol)
+                             .blob(command, commandLength)
+                             .u32(*responseLength),
+                         reply);
     if (rv != SCARD_S_SUCCESS) return rv;
     Reader in(reply);
     const DWORD protocol = in.u32();
@@ -288,12 +258,10 @@ LONG WINAPI SCardTransmit(SCARDHANDLE card, LPCSCARD_IO_REQUEST sendPci, LPCBYTE
 LONG WINAPI SCardIntroduceCardTypeA(SCARDCONTEXT context, LPCSTR name, LPCGUID, LPCGUID, DWORD,
                                     LPCBYTE atr, LPCBYTE mask, DWORD atrLength) {
     if (name == nullptr || atr == nullptr || mask == nullptr) return SCARD_E_INVALID_PARAMETER;
-    Writer w = request(Op::IntroduceCardType);
-    w.u64(context);
-    w.blob(name, std::strlen(name));
-    w.blob(atr, atrLength);
-    w.blob(mask, atrLength);
-    return simple(w);
+    return simple(request(Op::IntroduceCardType, context)
+                      .blob(name, std::strlen(name))
+                      .blob(atr, atrLength)
+                      .blob(mask, atrLength));
 }
 
 }  // extern "C"

@@ -12,15 +12,12 @@
 #
 # CARDDATA, CARDSIM and BRIDGE are the Linux programs; WINDOWS_BIN holds carddata.exe and
 # cardread.dll, WINSCARD_DLL is the bridge's Windows end.
-set -euo pipefail
-(($# == 6)) || {
-    sed -n '11,14p' "$0" >&2
-    exit 2
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
+usage 6 "CARDDATA CARDSIM BRIDGE WINDOWS_BIN WINSCARD_DLL WORK_DIR" "$@"
 carddata=$1 cardsim=$2 bridge=$3 windows_bin=$4 winscard_dll=$5
 fixture=$(cd "$(dirname "$0")/../../testing/pcsc" && pwd)/pcscd-fixture.sh
-rm -rf "$6" && mkdir -p "$6/bin"
-work=$(cd "$6" && pwd)
+fresh_work "$6" && mkdir "$work/bin"
 
 cp "$windows_bin/carddata.exe" "$windows_bin/cardread.dll" "$winscard_dll" "$work/bin/"
 
@@ -33,7 +30,6 @@ cleanup() {
     bash "$fixture" stop "$work/pcscd"
 }
 trap cleanup EXIT
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 
 read -r socket port < <(bash "$fixture" start "$work/pcscd" "" "Sim Reader")
 export "${socket?}"
@@ -50,18 +46,10 @@ WINSCARD_BRIDGE_PORT=$(cat "$work/bridge.port")
 
 # A prefix of this test's own, no display and no debugger, so nothing waits for a user; the
 # server stays up between the runs (each run then takes well under a second).
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-export WINEDLLOVERRIDES="winscard=n;winedbg.exe=d;mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+wine_prefix "$work" "winscard=n;winedbg.exe=d;mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
 wineserver -p 900
 wineboot -i >/dev/null 2>&1
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 # Puts a card with the simulator's options into the first reader (none for "-"), logging its
 # commands to $1.
@@ -139,8 +127,7 @@ grep -q "unimplemented function scarddlg.dll.GetOpenCardNameA" "$work/dialog.err
 [[ ! -s $work/dialog.log ]] || fail "card-dialog: the card got commands"
 
 if ((failures)); then
-    echo "$failures check(s) failed; the bridge's calls:"
+    echo "the bridge's calls:"
     tail -n 40 "$work/bridge.trace"
-    exit 1
 fi
-echo "all checks passed"
+finish "all checks passed"

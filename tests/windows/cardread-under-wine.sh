@@ -8,23 +8,16 @@
 #   - the library unloads again, and nothing crashes.
 #
 #   cardread-under-wine.sh CROSS_X86_64_DIR WORK_DIR
-set -euo pipefail
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
-(($# == 2)) || {
-    echo "usage: $0 CROSS_X86_64_DIR WORK_DIR" >&2
-    exit 2
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
+usage 2 "CROSS_X86_64_DIR WORK_DIR" "$@"
 cross=$1
 mkdir -p "$2/bin"
 work=$(cd "$2" && pwd)
 
 cp "$cross/bin/cardread.dll" "$cross/tools/readuserdata_probe.exe" "$work/bin/"
 
-# A prefix of this test's own; no display, so nothing can wait for a user.
-export WINEPREFIX=$work/prefix
-unset DISPLAY WAYLAND_DISPLAY
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEDEBUG=-all,fixme+winscard,fixme+scarddlg
+wine_prefix "$work" "mscoree,mshtml=" "-all,fixme+winscard,fixme+scarddlg"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 # Standard error joins standard output so the trace lines sit between the probe's own lines.
@@ -46,12 +39,6 @@ null-length          0xFFFFFFFF        0x5A5A5A5A  no
 size-query           0x8010[0-9A-F]{4} 0x5A5A5A5A  yes
 no-reader-size-query 0x8010[0-9A-F]{4} 0x5A5A5A5A  yes
 read                 0x8010[0-9A-F]{4} 0x000003E8  yes"
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 declare -A seen_status seen_length seen_pcsc
 pcsc=no
@@ -90,8 +77,4 @@ while read -r name want_status want_length want_pcsc; do
 done <<<"$expectations"
 [[ $freed == yes ]] || fail "FreeLibrary of cardread.dll failed"
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all checks passed"
+finish "all checks passed"

@@ -5,31 +5,19 @@
 # as the Linux builds do; a silent uninstall removes every file and the registry entry.
 #
 #   installer-under-wine.sh SETUP_EXE ZIP LINUX_CARDDATA LINUX_PINCHECK WORK_DIR
-set -euo pipefail
-(($# == 5)) || {
-    sed -n '7p' "$0" >&2
-    exit 2
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
+usage 5 "SETUP_EXE ZIP LINUX_CARDDATA LINUX_PINCHECK WORK_DIR" "$@"
 setup=$1 zip=$2 carddata=$3 pincheck=$4
-rm -rf "$5" && mkdir -p "$5"
-work=$(cd "$5" && pwd)
+fresh_work "$5"
 
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+wine_prefix "$work" "winedbg.exe=d;mscoree,mshtml="
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 wineboot -i >/dev/null 2>&1
 # wineboot's server is still stopping the prefix's services when it returns; wait for it, then keep
 # one server up for the whole test, so no step starts while services are being torn down.
 wineserver -w
 wineserver -p300
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 folder_name="Card Programs"
 folder=$WINEPREFIX/drive_c/Program\ Files/$folder_name
@@ -96,8 +84,4 @@ left=$(find "$WINEPREFIX/drive_c" -iname "*$folder_name*")
 [[ -z $left ]] || fail "left behind: $left"
 if wine reg query "$key" >/dev/null 2>&1; then fail "the uninstall entry is still there"; fi
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all checks passed"
+finish "all checks passed"

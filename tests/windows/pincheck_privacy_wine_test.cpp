@@ -17,6 +17,10 @@
 
 namespace {
 
+const char kPinAccepted[] = "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n";
+const char kModuleNotLoaded[] =
+    "{\"func\":\"checkPin\",\"ret_code\":3657433094,\"message\":\"初始化函式庫失敗!!!\"}\n";
+
 // Text as its UTF-16LE bytes in hex, the way command_line_of prints a command line.
 std::string utf16Hex(const std::string& ascii) {
     static const char kDigits[] = "0123456789abcdef";
@@ -31,11 +35,8 @@ std::string utf16Hex(const std::string& ascii) {
 
 TEST(PincheckPrivacyUnderWine, RequestIsGoneFromTheCommandLineDuringTheLogin) {
     testsupport::MockModule module("slot 1 pin=\"7351\"\nlogin-delay 3000\n");
-    const std::string folder = winetest::stage(
-        "pincheck", {"pincheck.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"});
-    winetest::Environment env;
-    for (const char* name : {"P11MOCK_SCRIPT", "P11MOCK_LOG"})
-        env[name] = winetest::windowsPath(std::getenv(name));
+    const std::string folder = winetest::pincheckFolder(true);
+    winetest::Environment env = winetest::withMockModule();
     const pid_t run = winetest::startLaunch(
         folder + "/pincheck.exe",
         {"{\"CA_Function\":\"checkPin\",\"sPin\":\"7351\",\"slotID\":\"0\"}"}, env);
@@ -53,7 +54,7 @@ TEST(PincheckPrivacyUnderWine, RequestIsGoneFromTheCommandLineDuringTheLogin) {
     EXPECT_EQ(seen.exitStatus, 0) << seen.err;
     EXPECT_NE(seen.out.find(utf16Hex("pincheck.exe")), std::string::npos) << seen.out;
     EXPECT_EQ(seen.out.find(utf16Hex("7351")), std::string::npos) << seen.out;
-    EXPECT_EQ(r.out, "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n");
+    EXPECT_EQ(r.out, kPinAccepted);
 }
 
 // The erasing on its own, in a probe started the same way: argv[1], the texts of GetCommandLineA
@@ -87,14 +88,8 @@ class PincheckModuleSearchUnderWine : public ::testing::TestWithParam<ModulePlac
 TEST_P(PincheckModuleSearchUnderWine, TakesTheModuleOnlyFromTrustedFolders) {
     const std::string place = GetParam().place;
     testsupport::MockModule module("slot 1\n");
-    const std::string folder =
-        place == "program"
-            ? winetest::stage("pincheck",
-                              {"pincheck.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"})
-            : winetest::stage("pincheck-alone", {"pincheck.exe", "libcrypto-3-x64.dll"});
-    winetest::Environment env;
-    for (const char* name : {"P11MOCK_SCRIPT", "P11MOCK_LOG"})
-        env[name] = winetest::windowsPath(std::getenv(name));
+    const std::string folder = winetest::pincheckFolder(place == "program");
+    winetest::Environment env = winetest::withMockModule();
     env["LAUNCH_WORKING_FOLDER"] = winetest::windowsPath(
         winetest::stage("module-in-working-folder", {"tools/ZarqoPKCS11.dll"}));
     // Other cases of this prefix expect no module there: it is taken away again at once.
@@ -117,13 +112,9 @@ TEST_P(PincheckModuleSearchUnderWine, TakesTheModuleOnlyFromTrustedFolders) {
 
 INSTANTIATE_TEST_SUITE_P(
     Places, PincheckModuleSearchUnderWine,
-    ::testing::Values(ModulePlace{"ProgramFolder", "program",
-                                  "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n"},
-                      ModulePlace{"SystemFolder", "system",
-                                  "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\"\"}\n"},
-                      ModulePlace{"WorkingFolderOnly", "working",
-                                  "{\"func\":\"checkPin\",\"ret_code\":3657433094,\"message\":"
-                                  "\"初始化函式庫失敗!!!\"}\n"}),
+    ::testing::Values(ModulePlace{"ProgramFolder", "program", kPinAccepted},
+                      ModulePlace{"SystemFolder", "system", kPinAccepted},
+                      ModulePlace{"WorkingFolderOnly", "working", kModuleNotLoaded}),
     [](const ::testing::TestParamInfo<ModulePlace>& info) { return std::string(info.param.name); });
 
 TEST(PincheckTraceUnderWine, ModuleThatDoesNotLoadIsDiagnosedFromItsFile) {
@@ -153,9 +144,7 @@ TEST(PincheckTraceUnderWine, ModuleThatDoesNotLoadIsDiagnosedFromItsFile) {
         const winetest::RunResult r = winetest::launch(
             folder + "/pincheck.exe",
             {"{\"CA_Function\":\"checkPin\",\"sPin\":\"1234\",\"slotID\":\"0\"}"}, env);
-        EXPECT_EQ(r.out,
-                  "{\"func\":\"checkPin\",\"ret_code\":3657433094,\"message\":"
-                  "\"初始化函式庫失敗!!!\"}\n");
+        EXPECT_EQ(r.out, kModuleNotLoaded);
         const auto events = testsupport::readTrace(dir.file("trace.jsonl"));
         const Json::Value* load = testsupport::findEvent(events, "module.load");
         ASSERT_TRUE(load) << testsupport::readFile(dir.file("trace.jsonl"));

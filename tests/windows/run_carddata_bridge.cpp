@@ -65,12 +65,11 @@ pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args) {
     const std::string folder =
         winetest::stage("carddata-bridge", {"carddata.exe", "cardread.dll", "tools/winscard.dll"});
     auto run = [&](const std::vector<std::string>& extra) {
-        winetest::Environment env = {
-            {"WINSCARD_BRIDGE_PORT", bridge.port()},
-            {"WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d;winscard=n"}};
-        // The traced run's file, named by its Unix path, as the program sees it.
-        winetest::addPathEntries(env, extra);
-        return winetest::asProcessResult(winetest::launch(folder + "/carddata.exe", named, env));
+        return winetest::launchForTable(
+            folder + "/carddata.exe", named,
+            {{"WINSCARD_BRIDGE_PORT", bridge.port()},
+             {"WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d;winscard=n"}},
+            extra);
     };
     return tracingRequested() ? tracedRun(named, run) : run({});
 }

@@ -9,10 +9,7 @@ namespace carddatatest {
 pcsctest::ProgramResult runCarddata(const std::vector<std::string>& args) {
     const std::string folder = winetest::stage("carddata", {"carddata.exe", "cardread.dll"});
     auto run = [&](const std::vector<std::string>& extra) {
-        winetest::Environment env;
-        // The traced run's file, named by its Unix path, as the program sees it.
-        winetest::addPathEntries(env, extra);
-        return winetest::asProcessResult(winetest::launch(folder + "/carddata.exe", args, env));
+        return winetest::launchForTable(folder + "/carddata.exe", args, {}, extra);
     };
     return tracingRequested() ? tracedRun(args, run) : run({});
 }

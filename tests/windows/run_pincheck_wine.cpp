@@ -14,15 +14,8 @@ RunResult runPincheck(const std::vector<std::string>& args, const std::string& l
     // The Linux tests hand over the folder of the module under its plain name, or one without
     // it; the Windows program finds the test module's DLL beside itself, or nothing.
     const bool withModule = servicectl::wine::fileExists(libraryPath + "/ZarqoPKCS11.so");
-    const std::string folder =
-        withModule ? winetest::stage("pincheck", {"pincheck.exe", "libcrypto-3-x64.dll",
-                                                  "tools/ZarqoPKCS11.dll"})
-                   : winetest::stage("pincheck-alone", {"pincheck.exe", "libcrypto-3-x64.dll"});
-    winetest::Environment env;
-    for (const char* name : {"P11MOCK_SCRIPT", "P11MOCK_LOG"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr) env[name] = winetest::windowsPath(value);
-    }
+    const std::string folder = winetest::pincheckFolder(withModule);
+    winetest::Environment env = winetest::withMockModule();
     const auto launch = [&] {
         const winetest::RunResult run = winetest::launch(folder + "/pincheck.exe", args, env);
         return RunResult{run.out, run.err, run.finished ? run.exitStatus : -1};

@@ -8,8 +8,8 @@
 # byte changed after signing, an unsigned file and another CA must fail that check.
 #
 #   windows-packages.sh BUILD_DIR ARCH [SIGN_DIR]   BUILD_DIR/ARCH: the arch's configured cross build
-set -euo pipefail
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 (($# == 2 || $# == 3)) || {
     sed -n '10p' "$0" >&2
     exit 2
@@ -46,12 +46,6 @@ fi
 (cd "$build" && "${cpack[@]}") >"${sign:-$build}/cpack.log" 2>&1 || {
     tail -n 30 "${sign:-$build}/cpack.log"
     exit 1
-}
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
 }
 
 [[ -f $base.exe ]] || fail "no setup program $base.exe"
@@ -133,8 +127,4 @@ if [[ -n $sign ]] && ((failures == 0)); then
     verify bad "$base.exe" "$sign/other/ca.pem"
 fi
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "packages of $arch: $(basename "$base.exe") $(basename "$base.zip")"
+finish "packages of $arch: $(basename "$base.exe") $(basename "$base.zip")"

@@ -64,6 +64,12 @@ std::string stage(const std::string& name, const std::vector<std::string>& files
     return folder;
 }
 
+std::string pincheckFolder(bool withModule) {
+    return withModule
+               ? stage("pincheck", {"pincheck.exe", "libcrypto-3-x64.dll", "tools/ZarqoPKCS11.dll"})
+               : stage("pincheck-alone", {"pincheck.exe", "libcrypto-3-x64.dll"});
+}
+
 Environment codePageEnvironment() {
     const char* codePage = std::getenv("CARD_WINE_CODEPAGE");
     if (codePage != nullptr && std::string(codePage) == "cp950") {
@@ -73,11 +79,19 @@ Environment codePageEnvironment() {
     return {{"LANG", "C"}};
 }
 
-void addPathEntries(Environment& env, const std::vector<std::string>& extra) {
-    for (const std::string& entry : extra) {
-        const std::size_t eq = entry.find('=');
-        env[entry.substr(0, eq)] = windowsPath(entry.substr(eq + 1));
+Environment withMockModule(Environment env) {
+    for (const char* name : {"P11MOCK_SCRIPT", "P11MOCK_LOG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr) env[name] = windowsPath(value);
     }
+    return env;
+}
+
+std::string withoutCarriageReturns(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r') out += c;
+    return out;
 }
 
 RunResult launch(const std::string& program, const std::vector<std::string>& args,
@@ -97,7 +111,14 @@ pid_t startLaunch(const std::string& program, const std::vector<std::string>& ar
     return prefix().startWine(argv, all);
 }
 
-testsupport::ProcessResult asProcessResult(const RunResult& run) {
+testsupport::ProcessResult launchForTable(const std::string& program,
+                                          const std::vector<std::string>& args, Environment env,
+                                          const std::vector<std::string>& extra) {
+    for (const std::string& entry : extra) {
+        const std::size_t eq = entry.find('=');
+        env[entry.substr(0, eq)] = windowsPath(entry.substr(eq + 1));
+    }
+    const RunResult run = launch(program, args, env);
     testsupport::ProcessResult result;
     result.out = run.out;
     result.err = run.err;

@@ -27,11 +27,19 @@ std::string windowsPath(const std::string& unixPath);
 // per process; returns its Unix path.
 std::string stage(const std::string& name, const std::vector<std::string>& files);
 
+// The folder of pincheck.exe with the libcrypto DLL it ships with, and the test module's DLL
+// beside them when `withModule`.
+std::string pincheckFolder(bool withModule);
+
 // The locale variables for the chosen code page.
 Environment codePageEnvironment();
 
-// Adds each "NAME=UNIX_PATH" of `extra` to `env` as NAME with the path as the program sees it.
-void addPathEntries(Environment& env, const std::vector<std::string>& extra);
+// `env` with the test module's script and log (P11MOCK_SCRIPT, P11MOCK_LOG, where set) named as
+// the program sees them.
+Environment withMockModule(Environment env = {});
+
+// A Windows program's text-mode output with its line ends (CR LF) as LF.
+std::string withoutCarriageReturns(const std::string& text);
 
 // Runs `program` (a Unix path in a staged folder) with the arguments given byte for byte through
 // the launcher, as the service starts it.
@@ -41,7 +49,11 @@ RunResult launch(const std::string& program, const std::vector<std::string>& arg
 pid_t startLaunch(const std::string& program, const std::vector<std::string>& args,
                   const Environment& env = {});
 
-// A Wine run as the result the Linux runs give, for the test tables shared with the Linux build.
-testsupport::ProcessResult asProcessResult(const RunResult& run);
+// launch() for the test tables shared with the Linux build, with the result the Linux runs give;
+// each "NAME=UNIX_PATH" of `extra` (the traced run's file) joins `env` as NAME with the path as
+// the program sees it.
+testsupport::ProcessResult launchForTable(const std::string& program,
+                                          const std::vector<std::string>& args, Environment env,
+                                          const std::vector<std::string>& extra);
 
 }  // namespace winetest

@@ -1,5 +1,6 @@
-// The module file diagnosis over Windows images: the PE header parser runs on every platform,
-// but only a Windows build meets real DLLs, so these images are built here byte by byte.
+// The module file diagnosis over images built here byte by byte: Windows DLLs, which only a
+// Windows build meets otherwise, and ELF files of every class, byte order and kind of damage,
+// since a module file that did not load may be anything.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -19,11 +20,11 @@ struct PeImage {
     bool dll = true;
     std::vector<std::string> imports;
     std::uint32_t importRva = 0x1000;  // where the descriptors are; the one section starts there
-    std::size_t keep = std::string::npos;  // cut the file here
 };
 
-void put(std::string& image, std::size_t at, std::uint32_t value, int width) {
-    for (int i = 0; i < width; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+void put(std::string& image, std::size_t at, std::uint64_t value, int width, bool big = false) {
+    for (int i = 0; i < width; ++i)
+        image[at + (big ? width - 1 - i : i)] = static_cast<char>(value >> (8 * i));
 }
 
 // DOS stub, "PE\0\0", COFF header, optional header, one section at RVA 0x1000 (file offset
@@ -57,12 +58,12 @@ std::string build(const PeImage& pe) {
         image.replace(nameRva - 0x1000 + 0x400, pe.imports[i].size(), pe.imports[i]);
         nameRva += static_cast<std::uint32_t>(pe.imports[i].size()) + 1;
     }
-    return image.substr(0, pe.keep);
+    return image;
 }
 
 struct Case {
     const char* name;
-    PeImage pe;
+    std::string image;
     ModuleFormat format;
     bool library;
     int bits;
@@ -74,13 +75,12 @@ void PrintTo(const Case& c, std::ostream* os) {
     *os << c.name;
 }
 
-class PeFacts : public ::testing::TestWithParam<Case> {};
+class ModuleFacts : public ::testing::TestWithParam<Case> {};
 
-TEST_P(PeFacts, AreReadFromTheHeaderAndTheImportTable) {
+TEST_P(ModuleFacts, AreReadFromTheFileAloneAndNeverPastIt) {
     const Case& c = GetParam();
-    const std::string image = build(c.pe);
-    const token::ModuleFileFacts facts =
-        token::readModuleFacts(reinterpret_cast<const unsigned char*>(image.data()), image.size());
+    const token::ModuleFileFacts facts = token::readModuleFacts(
+        reinterpret_cast<const unsigned char*>(c.image.data()), c.image.size());
     EXPECT_EQ(facts.format, c.format);
     EXPECT_EQ(facts.library, c.library);
     EXPECT_EQ(facts.bits, c.bits);
@@ -97,9 +97,8 @@ PeImage pe(std::uint16_t machine, bool wide, bool dll, std::vector<std::string> 
     return p;
 }
 
-PeImage cut(PeImage p, std::size_t keep) {
-    p.keep = keep;
-    return p;
+std::string cut(const PeImage& p, std::size_t keep) {
+    return build(p).substr(0, keep);
 }
 
 PeImage importsAt(PeImage p, std::uint32_t rva) {
@@ -107,58 +106,175 @@ PeImage importsAt(PeImage p, std::uint32_t rva) {
     return p;
 }
 
+struct ElfImage {
+    bool wide = true;
+    bool big = false;
+    std::uint16_t type = 3;  // ET_DYN
+    std::uint16_t machine = 62;
+    std::vector<std::string> needed;
+    bool dynamic = true;
+    std::uint64_t strtabAddress = 0x1300;
+    std::uint16_t headerEntrySize = 0;  // 0: the class's own
+    char elfClass = 0;                  // 0: from `wide`
+};
+
+// Header, a loaded segment over the whole file at address 0x1000, the dynamic section at 0x200
+// (DT_NEEDED entries, DT_STRTAB, DT_NULL) and the string table at 0x300.
+std::string build(const ElfImage& e) {
+    std::string image(0x400, '\0');
+    image.replace(0, 4,
+                  "\x7F"
+                  "ELF");
+    image[4] = e.elfClass ? e.elfClass : e.wide ? 2 : 1;
+    image[5] = e.big ? 2 : 1;
+    image[6] = 1;
+    const bool big = e.big;
+    const int word = e.wide ? 8 : 4;
+    const std::size_t phoff = e.wide ? 0x40 : 0x34, phentsize = e.wide ? 56 : 32;
+    put(image, 16, e.type, 2, big);
+    put(image, 18, e.machine, 2, big);
+    put(image, e.wide ? 32 : 28, phoff, word, big);
+    put(image, e.wide ? 54 : 42, e.headerEntrySize ? e.headerEntrySize : phentsize, 2, big);
+    put(image, e.wide ? 56 : 44, 2, 2, big);
+    const std::size_t entry = 2 * word, entries = e.needed.size() + 2;
+    const std::size_t segments[2][4] = {{1, 0, 0x1000, 0x400},
+                                        {e.dynamic ? 2u : 4u, 0x200, 0x1200, entries * entry}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::size_t ph = phoff + i * phentsize;
+        put(image, ph, segments[i][0], 4, big);
+        put(image, ph + (e.wide ? 8 : 4), segments[i][1], word, big);
+        put(image, ph + (e.wide ? 16 : 8), segments[i][2], word, big);
+        put(image, ph + (e.wide ? 32 : 16), segments[i][3], word, big);
+    }
+    std::size_t at = 0x200, name = 1;
+    for (const std::string& n : e.needed) {
+        put(image, at, 1, word, big);
+        put(image, at + word, name, word, big);
+        image.replace(0x300 + name, n.size(), n);
+        name += n.size() + 1;
+        at += entry;
+    }
+    put(image, at, 5, word, big);
+    put(image, at + word, e.strtabAddress, word, big);
+    return image;
+}
+
+ElfImage elf(bool wide, std::uint16_t machine, std::vector<std::string> needed = {}) {
+    ElfImage e;
+    e.wide = wide;
+    e.machine = machine;
+    e.needed = std::move(needed);
+    return e;
+}
+
+template <typename Change>
+ElfImage with(ElfImage e, Change change) {
+    change(e);
+    return e;
+}
+
 const std::vector<std::string> kTwo = {"libcrypto-3-x64.dll", "KERNEL32.dll"};
 
+std::string rowName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
+
+constexpr ModuleFormat kPe = ModuleFormat::kPe, kElf = ModuleFormat::kElf,
+                       kNone = ModuleFormat::kNone;
+
 INSTANTIATE_TEST_SUITE_P(
-    Images, PeFacts,
+    Pe, ModuleFacts,
     ::testing::Values(
-        Case{"x64Dll", pe(0x8664, true, true, kTwo), ModuleFormat::kPe, true, 64, "x64", kTwo},
-        Case{"x86Dll",
-             pe(0x14C, false, true, {"a.dll"}),
-             ModuleFormat::kPe,
-             true,
-             32,
-             "x86",
-             {"a.dll"}},
-        Case{"arm64Program", pe(0xAA64, true, false), ModuleFormat::kPe, false, 64, "arm64", {}},
-        Case{"armDll", pe(0x1C4, false, true), ModuleFormat::kPe, true, 32, "arm", {}},
-        Case{"unknownMachine",
-             pe(0x1234, true, true),
-             ModuleFormat::kPe,
-             true,
-             64,
-             "machine 0x1234",
-             {}},
+        Case{"x64Dll", build(pe(0x8664, true, true, kTwo)), kPe, true, 64, "x64", kTwo},
+        Case{"x86Dll", build(pe(0x14C, false, true, {"a.dll"})), kPe, true, 32, "x86", {"a.dll"}},
+        Case{"arm64Program", build(pe(0xAA64, true, false)), kPe, false, 64, "arm64", {}},
+        Case{"armDll", build(pe(0x1C4, false, true)), kPe, true, 32, "arm", {}},
+        Case{"unknownMachine", build(pe(0x1234, true, true)), kPe, true, 64, "machine 0x1234", {}},
         // The first name lies inside the part at hand, the second past its end.
         Case{"cutInsideTheNames",
              cut(pe(0x8664, true, true, kTwo), 0x500 + 20),
-             ModuleFormat::kPe,
+             kPe,
              true,
              64,
              "x64",
              {"libcrypto-3-x64.dll"}},
-        Case{"cutInsideTheHeader",
-             cut(pe(0x8664, true, true, kTwo), 0x50),
-             ModuleFormat::kPe,
-             false,
-             0,
-             "",
-             {}},
+        Case{"cutInsideTheHeader", cut(pe(0x8664, true, true, kTwo), 0x50), kPe, false, 0, "", {}},
         Case{"importTableOutsideEverySection",
-             importsAt(pe(0x8664, true, true, kTwo), 0x9000),
-             ModuleFormat::kPe,
+             build(importsAt(pe(0x8664, true, true, kTwo), 0x9000)),
+             kPe,
              true,
              64,
              "x64",
              {}},
-        Case{"stubWithoutPeSignature",
-             cut(pe(0x8664, true, true), 0x40),
-             ModuleFormat::kNone,
+        Case{"stubWithoutPeSignature", cut(pe(0x8664, true, true), 0x40), kNone, false, 0, "", {}}),
+    rowName);
+
+const std::vector<std::string> kNeeded = {"libcrypto.so.3", "libc.so.6"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Elf, ModuleFacts,
+    ::testing::Values(
+        Case{"x64Library", build(elf(true, 62, kNeeded)), kElf, true, 64, "x64", kNeeded},
+        Case{"x86Library", build(elf(false, 3, {"a.so"})), kElf, true, 32, "x86", {"a.so"}},
+        Case{"bigEndianArm64",
+             build(with(elf(true, 183, {"b.so"}), [](ElfImage& e) { e.big = true; })),
+             kElf,
+             true,
+             64,
+             "arm64",
+             {"b.so"}},
+        Case{"armProgram",
+             build(with(elf(false, 40, {"c.so"}), [](ElfImage& e) { e.type = 2; })),
+             kElf,
+             false,
+             32,
+             "arm",
+             {"c.so"}},
+        Case{"unknownMachine", build(elf(true, 0x99)), kElf, true, 64, "machine 0x99", {}},
+        Case{"noDynamicSegment",
+             build(with(elf(true, 62, kNeeded), [](ElfImage& e) { e.dynamic = false; })),
+             kElf,
+             true,
+             64,
+             "x64",
+             {}},
+        Case{"stringTableOutsideEverySegment",
+             build(with(elf(true, 62, kNeeded), [](ElfImage& e) { e.strtabAddress = 0x9000; })),
+             kElf,
+             true,
+             64,
+             "x64",
+             {}},
+        Case{"programHeadersTooSmall",
+             build(with(elf(true, 62, kNeeded), [](ElfImage& e) { e.headerEntrySize = 16; })),
+             kElf,
+             true,
+             64,
+             "x64",
+             {}},
+        Case{"cutInsideTheProgramHeaders",
+             build(elf(true, 62, kNeeded)).substr(0, 0x50),
+             kElf,
+             true,
+             64,
+             "x64",
+             {}},
+        // The first name with its NUL lies inside the part at hand, the second past its end.
+        Case{"cutInsideTheNames",
+             build(elf(true, 62, kNeeded)).substr(0, 0x300 + 16),
+             kElf,
+             true,
+             64,
+             "x64",
+             {"libcrypto.so.3"}},
+        Case{"unknownClass",
+             build(with(elf(true, 62), [](ElfImage& e) { e.elfClass = 3; })),
+             kNone,
              false,
              0,
              "",
              {}}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+    rowName);
 
 TEST(PeDiagnosis, NamesTheWrongMachineAndTheMissingDependency) {
     const token::ProgramFacts program{ModuleFormat::kPe, 64, "x64"};

@@ -2,7 +2,6 @@
 // still make one valid JSON string, and valid UTF-8 must stay readable.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 
 #include "common/trace.h"
@@ -14,10 +13,6 @@ struct Case {
     std::string text;
     std::string json;
 };
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class TraceText : public ::testing::TestWithParam<Case> {};
 

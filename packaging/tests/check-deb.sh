@@ -87,6 +87,7 @@ declare -A package_depends
 
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 lib=./usr/lib/$multiarch
+libdir=$unpacked/usr/lib/$multiarch
 docs() { printf './usr/share/doc/%s/%s\n' "$1" copyright "$1" changelog.gz; }
 check_package card-programs ./usr/bin/carddata ./usr/bin/pincheck \
     $lib/card-programs/libcardread.so ./usr/share/doc/card-programs/README.md \
@@ -114,7 +115,7 @@ carddata=$unpacked/usr/bin/carddata
 if [[ -x $carddata ]]; then
     resolved=$(ldd "$carddata" | awk '$1 == "libcardread.so" { print $3 }')
     [[ -n $resolved ]] && resolved=$(readlink -f "$resolved")
-    [[ $resolved == "$unpacked/usr/lib/$multiarch/card-programs/libcardread.so" ]] ||
+    [[ $resolved == "$libdir/card-programs/libcardread.so" ]] ||
         fail "carddata resolves libcardread.so to '$resolved', not the packaged one"
     # No request: carddata answers with its JSON line and exit status 0, before any PC/SC call.
     status=0
@@ -132,21 +133,21 @@ if [[ -x $pincheck ]]; then
 fi
 
 # Stripping must leave the dynamic exports alone.
-library_exports=$(exports "$unpacked/usr/lib/$multiarch/card-programs/libcardread.so" | tr '\n' ' ')
-[[ $library_exports == "readUserData " ]] ||
-    fail "libcardread.so exports [$library_exports], expected [readUserData ]"
+# exports_are FILE EXPECTED: FILE exports exactly the names of EXPECTED, one a line.
+exports_are() {
+    [[ $(exports "$1") == "$2" ]] ||
+        fail "$(basename "$1") exports [$(exports "$1" | xargs)], expected [$(xargs <<<"$2")]"
+}
 api=$(sed -n 's/^ *\([A-Za-z]*\);.*/\1/p' "$root/pincheck/token/token_exports.list" | sort)
-missing=$(comm -23 <(echo "$api") <(exports "$pincheck") | tr '\n' ' ')
+exports_are "$libdir/card-programs/libcardread.so" readUserData
+exports_are "$libdir/libtokenapi.so.1" "$(sed 's/$/@@TOKENAPI_1/' <<<"$api")"
+missing=$(comm -23 <(echo "$api") <(exports "$pincheck") | xargs)
 [[ -z $missing ]] || fail "packaged pincheck lost exports: $missing"
 
-library_exports=$(exports "$unpacked/usr/lib/$multiarch/libtokenapi.so.1")
-expected_exports=$(sed 's/$/@@TOKENAPI_1/' <<<"$api")
-[[ $library_exports == "$expected_exports" ]] ||
-    fail "libtokenapi.so.1 exports [$library_exports], expected [$expected_exports]"
 # The .pc file finds its prefix from its own place: the unpacked tree, not /usr.
-flags=$(PKG_CONFIG_PATH=$unpacked/usr/lib/$multiarch/pkgconfig pkg-config --cflags --libs tokenapi) ||
+flags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs tokenapi) ||
     fail "pkg-config does not find the packaged tokenapi"
-[[ $(readlink -f "$(sed -n 's/.*-L\([^ ]*\).*/\1/p' <<<"$flags")") == "$unpacked/usr/lib/$multiarch" ]] ||
+[[ $(readlink -f "$(sed -n 's/.*-L\([^ ]*\).*/\1/p' <<<"$flags")") == "$libdir" ]] ||
     fail "pkg-config flags [$flags] do not point into the unpacked package"
 
 finish "all checks passed"

@@ -24,10 +24,8 @@ fortify=$3
 logged install.log "cmake --install" cmake --install "$build" --prefix "$work/stage"
 
 all_fortified=no
-if [[ $fortify == ON ]] && ! grep '"command":' "$build/compile_commands.json" |
-    grep -qv -- '-D_FORTIFY_SOURCE=[23] '; then
-    all_fortified=yes
-fi
+[[ $fortify == ON ]] && ! grep '"command":' "$build/compile_commands.json" |
+    grep -qv -- '-D_FORTIFY_SOURCE=[23] ' && all_fortified=yes
 echo 'int main(void) { return 0; }' >"$work/trivial.c"
 cc -fcf-protection -o "$work/trivial" "$work/trivial.c"
 cet_possible=no

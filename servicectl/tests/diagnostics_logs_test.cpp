@@ -1,25 +1,15 @@
 // The status report, its log bytes and the troubleshooting logs, run against the recording fake.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
 #include "fake_platform.h"
 #include "messages.h"
-#include "service_control.h"
 
 namespace servicectl {
 namespace {
 
-using testing::Box;
-using testing::FakePlatform;
-using testing::FakeValue;
+using namespace testing;
 
-using testing::kCreateEvent;
-using testing::kDebugLog;
-using testing::kExceptionsLog;
-using testing::kStatusLog;
-using testing::kTrace;
 const std::string kKeyName =
     "Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5B3F0E72-A9C4-4E18-9D6B-27C1F08A4E93}_is1";
 const std::string kUsersKey = ".DEFAULT\\Software\\" + kKeyName;
@@ -34,6 +24,17 @@ const std::string kProcessHeader =
     "\r\n-------------------------List all process-----------------------------------\r\n";
 const char kRunningText[] =
     "IC Card componet has been installed\r\nIC Card componet is running\r\n";
+const char kRestartingText[] =
+    "IC Card componet has been installed\r\n"
+    "IC Card componet is not running, and it restarts now\r\n";
+const char kNotInstalledText[] = "IC Card component is not installed (Code:0)";
+
+// The status log as the report writes it, section by section.
+std::string statusLog(const std::string& environment, const std::string& registry,
+                      const std::string& processes) {
+    return kEnvironmentHeader + environment + kRegistryHeader + registry + kProcessHeader +
+           processes;
+}
 
 std::string sz(const std::string& text) {
     return text + std::string(1, '\0');
@@ -56,19 +57,16 @@ FakePlatform installedMachine() {
 
 TEST(StatusReportTest, InstalledAndRunningWritesTheExactLogAndShowsOneBox) {
     FakePlatform platform = installedMachine();
-    EXPECT_EQ(runServicectl(platform, ""), 0);
+    run(platform, "");
     // The first environment string continues the header's line; a DWORD value leaves its line
     // open, so the next name follows straight after the "=".
-    const std::string expected =
-        kEnvironmentHeader + "=C:=C:\\Windows\r\nPATH=C:\\Windows\r\nUSERNAME=ann\r\n" +
-        kRegistryHeader +
-        "DisplayName=Card Service\r\nEstimatedSize=NoModify=Publisher=Card Team\r\n" +
-        kProcessHeader +
-        "PROCESS NAME:  [System Process]\r\nPROCESS NAME:  System\r\n"
-        "PROCESS NAME:  node.exe\r\n";
-    EXPECT_EQ(platform.files[kStatusLog], expected);
-    EXPECT_EQ(platform.boxes,
-              (std::vector<Box>{{messages::kVersionBox.english, ""}, {kRunningText, ""}}));
+    EXPECT_EQ(
+        platform.files[kStatusLog],
+        statusLog("=C:=C:\\Windows\r\nPATH=C:\\Windows\r\nUSERNAME=ann\r\n",
+                  "DisplayName=Card Service\r\nEstimatedSize=NoModify=Publisher=Card Team\r\n",
+                  "PROCESS NAME:  [System Process]\r\nPROCESS NAME:  System\r\n"
+                  "PROCESS NAME:  node.exe\r\n"));
+    EXPECT_EQ(platform.boxes, (Boxes{{messages::kVersionBox.english, ""}, {kRunningText, ""}}));
     EXPECT_EQ(platform.stdoutText, "Installed=1\n");
     EXPECT_TRUE(platform.eventsStartingWith("create").empty());
 }
@@ -76,12 +74,9 @@ TEST(StatusReportTest, InstalledAndRunningWritesTheExactLogAndShowsOneBox) {
 TEST(StatusReportTest, EachSectionIsAppendedWithTheFileOpenedAfreshAndTheOldLogDeletedFirst) {
     FakePlatform platform = installedMachine();
     platform.files[kStatusLog] = "old report";
-    EXPECT_EQ(runServicectl(platform, "/START"), 0);
-    EXPECT_EQ(platform.eventsStartingWith("delete"),
-              std::vector<std::string>{"delete " + kStatusLog});
-    EXPECT_EQ(platform.eventsStartingWith("open"),
-              (std::vector<std::string>{"open " + kStatusLog, "open " + kStatusLog,
-                                        "open " + kStatusLog}));
+    run(platform, "/START");
+    EXPECT_EQ(platform.eventsStartingWith("delete"), Events{"delete " + kStatusLog});
+    EXPECT_EQ(platform.eventsStartingWith("open"), Events(3, "open " + kStatusLog));
     EXPECT_EQ(platform.files[kStatusLog].find("old report"), std::string::npos);
     EXPECT_EQ(platform.files[kStatusLog].compare(0, kEnvironmentHeader.size() + 1,
                                                  kEnvironmentHeader + "="),
@@ -92,11 +87,10 @@ TEST(StatusReportTest, NotInstalledHoldsOnlyTheEnvironmentAndTheRegistryHeader) 
     FakePlatform platform;
     platform.environment = {"A=1"};
     platform.processes = {{4, "System"}};
-    EXPECT_EQ(runServicectl(platform, "/start "), 0);
+    run(platform, "/start ");
     EXPECT_EQ(platform.files[kStatusLog], kEnvironmentHeader + "A=1\r\n" + kRegistryHeader);
     EXPECT_EQ(platform.boxes,
-              (std::vector<Box>{{messages::kVersionBox.english, ""},
-                                {"IC Card component is not installed (Code:0)", ""}}));
+              (Boxes{{messages::kVersionBox.english, ""}, {kNotInstalledText, ""}}));
     EXPECT_EQ(platform.stdoutText, "Installed=0\n");
     EXPECT_TRUE(platform.eventsStartingWith("snapshot").empty());
     EXPECT_TRUE(platform.eventsStartingWith("create").empty());
@@ -121,9 +115,8 @@ TEST(StatusReportTest, TheFirstInstallerKeyThatOpensIsListed) {
         if (c.users) platform.addKey(hku, kUsersKey, {{"From", 1, sz("users")}});
         if (c.wow64) platform.addKey(hklm, kWow64Key, {{"From", 1, sz("wow64")}});
         if (c.machine) platform.addKey(hklm, kMachineKey, {{"From", 1, sz("machine")}});
-        EXPECT_EQ(runServicectl(platform, "x"), 0);
-        EXPECT_EQ(platform.files[kStatusLog],
-                  kEnvironmentHeader + kRegistryHeader + c.listed + kProcessHeader);
+        run(platform, "x");
+        EXPECT_EQ(platform.files[kStatusLog], statusLog("", c.listed, ""));
     }
 }
 
@@ -152,11 +145,11 @@ TEST(StatusReportTest, RegistryValuesAreBoundedByTheirBuffers) {
         platform.addKey(RegistryRoot::LocalMachine, kMachineKey,
                         {{"First", 1, sz("1")}, c.value, {"Last", 1, sz("9")}});
         platform.processes = {{9, "node.exe"}};
-        EXPECT_EQ(runServicectl(platform, ""), 0);
+        run(platform, "");
         const std::string tailAfterValue = c.listed.empty() ? "" : "Last=9\r\n";
-        EXPECT_EQ(platform.files[kStatusLog], kEnvironmentHeader + kRegistryHeader + "First=1\r\n" +
-                                                  c.listed + tailAfterValue + kProcessHeader +
-                                                  "PROCESS NAME:  node.exe\r\n");
+        EXPECT_EQ(platform.files[kStatusLog],
+                  statusLog("", "First=1\r\n" + c.listed + tailAfterValue,
+                            "PROCESS NAME:  node.exe\r\n"));
         EXPECT_EQ(platform.boxes.back().text.rfind("IC Card componet has been installed", 0), 0u);
     }
 }
@@ -179,19 +172,15 @@ TEST(StatusReportTest, InstalledButNotRunningRestartsQuietlyAfterTheBox) {
         platform.environment.clear();
         platform.processes = {{4, "System"}};
         platform.snapshotStatus = c.status;
-        EXPECT_EQ(runServicectl(platform, ""), 0);
+        run(platform, "");
         const std::string& log = platform.files[kStatusLog];
         EXPECT_EQ(log.substr(log.find(kProcessHeader)), kProcessHeader + c.processSection);
-        EXPECT_EQ(
-            platform.boxes.back(),
-            (Box{"IC Card componet has been installed\r\nIC Card componet is not running, and "
-                 "it restarts now\r\n",
-                 ""}));
+        EXPECT_EQ(platform.boxes.back(), (Box{kRestartingText, ""}));
         // The report's box comes first, then the start without a start message.
-        const std::vector<std::string>& e = platform.events;
+        const Events& e = platform.events;
         ASSERT_GE(e.size(), 4u);
-        EXPECT_EQ(std::vector<std::string>(e.end() - 4, e.end()),
-                  (std::vector<std::string>{"box ", kCreateEvent, "wait", "service ended"}));
+        EXPECT_EQ(Events(e.end() - 4, e.end()),
+                  (Events{"box ", kCreateEvent, "wait", "service ended"}));
     }
 }
 
@@ -216,7 +205,7 @@ TEST(StatusReportTest, UnusableLogFileIsSkippedAndTheReportGoesOn) {
         platform.desktop = c.desktop;
         platform.hasDesktop = c.hasDesktop;
         if (c.folderMissing) platform.missingFolders.insert(c.desktop);
-        EXPECT_EQ(runServicectl(platform, ""), 0);
+        run(platform, "");
         EXPECT_TRUE(platform.files.empty());
         EXPECT_TRUE(platform.eventsStartingWith("open ").empty());
         EXPECT_EQ(platform.boxes.back().text, kRunningText);
@@ -228,7 +217,7 @@ TEST(StatusReportTest, LogPathsThatJustFitAreUsed) {
     FakePlatform platform = installedMachine();
     // 259 bytes with the longest name; the shorter names fit as well.
     platform.desktop = "C:\\" + std::string(259 - 3 - 26, 'd');
-    EXPECT_EQ(runServicectl(platform, "/debug"), 0);
+    run(platform, "/debug");
     const std::string status = platform.desktop + "\\VemraLog_systemstatus.log";
     ASSERT_EQ(status.size(), 259u);
     EXPECT_EQ(platform.files.count(status), 1u);
@@ -243,18 +232,16 @@ TEST(TroubleshootingTest, BeginShowsItsBoxReportsAndCreatesTheLogsAfterTheRestar
     platform.whileServiceRuns = [&] {
         debugLogExistedWhileServiceRan = platform.files.count(kDebugLog) > 0;
     };
-    EXPECT_EQ(runServicectl(platform, "/debugBegin"), 0);
+    run(platform, "/debugBegin");
     EXPECT_FALSE(debugLogExistedWhileServiceRan);
     EXPECT_EQ(platform.boxes.front(), (Box{messages::kBeginBox.english, ""}));
     EXPECT_EQ(platform.boxes.size(), 2u);
-    const std::vector<std::string>& e = platform.events;
+    const Events& e = platform.events;
     ASSERT_GE(e.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(e.end() - 4, e.end()),
-              (std::vector<std::string>{"service ended", "open " + kDebugLog,
-                                        "open " + kExceptionsLog, "open " + kTrace}));
-    EXPECT_EQ(platform.files[kDebugLog], "");
-    EXPECT_EQ(platform.files[kExceptionsLog], "");
-    EXPECT_EQ(platform.files[kTrace], "");
+    EXPECT_EQ(Events(e.end() - 4, e.end()), (Events{"service ended", "open " + kDebugLog,
+                                                    "open " + kExceptionsLog, "open " + kTrace}));
+    for (const std::string& log : {kDebugLog, kExceptionsLog, kTrace})
+        EXPECT_EQ(platform.files[log], "");
 }
 
 TEST(TroubleshootingTest, BeginningAgainKeepsWhatTheServiceWrote) {
@@ -264,8 +251,8 @@ TEST(TroubleshootingTest, BeginningAgainKeepsWhatTheServiceWrote) {
         platform.files[kDebugLog] = "debug lines\r\n";
         platform.files[kExceptionsLog] = "exception lines\r\n";
         platform.files[kTrace] = "{}\n";
-        EXPECT_EQ(runServicectl(platform, tail), 0);
-        EXPECT_EQ(runServicectl(platform, tail), 0);
+        run(platform, tail);
+        run(platform, tail);
         EXPECT_EQ(platform.files[kDebugLog], "debug lines\r\n");
         EXPECT_EQ(platform.files[kExceptionsLog], "exception lines\r\n");
         EXPECT_EQ(platform.files[kTrace], "{}\n");
@@ -275,10 +262,8 @@ TEST(TroubleshootingTest, BeginningAgainKeepsWhatTheServiceWrote) {
 
 TEST(TroubleshootingTest, NotInstalledBeginStillCreatesTheLogsButStartsNothing) {
     FakePlatform platform;
-    EXPECT_EQ(runServicectl(platform, "/debug"), 0);
-    EXPECT_EQ(platform.boxes,
-              (std::vector<Box>{{messages::kBeginBox.english, ""},
-                                {"IC Card component is not installed (Code:0)", ""}}));
+    run(platform, "/debug");
+    EXPECT_EQ(platform.boxes, (Boxes{{messages::kBeginBox.english, ""}, {kNotInstalledText, ""}}));
     EXPECT_TRUE(platform.eventsStartingWith("create").empty());
     EXPECT_EQ(platform.files.count(kDebugLog), 1u);
     EXPECT_EQ(platform.files.count(kExceptionsLog), 1u);
@@ -288,7 +273,7 @@ TEST(TroubleshootingTest, EndDeletesAllThreeLogsAndTheTrace) {
     FakePlatform platform;
     platform.files = {
         {kDebugLog, "d"}, {kExceptionsLog, "e"}, {kStatusLog, "s"}, {kTrace, "t"}, {"other", "o"}};
-    EXPECT_EQ(runServicectl(platform, "/debugEnd"), 0);
+    run(platform, "/debugEnd");
     EXPECT_EQ(platform.files, (std::map<std::string, std::string>{{"other", "o"}}));
 }
 
@@ -313,13 +298,12 @@ TEST(LanguageTest, TraditionalChineseUiComposesTheChineseReportTexts) {
         FakePlatform platform = c.installed ? installedMachine() : FakePlatform();
         if (!c.running) platform.processes.clear();
         platform.uiLanguage = 0x0404;
-        EXPECT_EQ(runServicectl(platform, "/debugBegin"), 0);
-        EXPECT_EQ(platform.boxes,
-                  (std::vector<Box>{{messages::kBeginBox.chinese, ""}, {c.text, ""}}));
+        run(platform, "/debugBegin");
+        EXPECT_EQ(platform.boxes, (Boxes{{messages::kBeginBox.chinese, ""}, {c.text, ""}}));
     }
     FakePlatform platform;
     platform.uiLanguage = 0x0404;
-    EXPECT_EQ(runServicectl(platform, ""), 0);
+    run(platform, "");
     EXPECT_EQ(platform.boxes.front(), (Box{messages::kVersionBox.chinese, ""}));
 }
 

@@ -2,6 +2,8 @@
 // keys and files, run the tool's logic and read back every call it made, in order.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "service_control.h"
 
 namespace servicectl {
 namespace testing {
@@ -41,29 +44,25 @@ struct FakeValue {
 struct Box {
     std::string text;
     std::string caption;
-    bool operator==(const Box& other) const {
-        return text == other.text && caption == other.caption;
-    }
+    bool operator==(const Box& o) const { return text == o.text && caption == o.caption; }
 };
+using Boxes = std::vector<Box>;
+using Events = std::vector<std::string>;
 
 // A started service that "runs" for as long as its wait takes.
-class FakeChild : public ChildProcess {
-  public:
-    explicit FakeChild(std::function<void()> wait) : wait_(std::move(wait)) {}
-    void waitForExit() override { wait_(); }
-
-  private:
-    std::function<void()> wait_;
+struct FakeChild : ChildProcess {
+    explicit FakeChild(std::function<void()> w) : wait(std::move(w)) {}
+    void waitForExit() override { wait(); }
+    std::function<void()> wait;
 };
 
 // Follows RegEnumValueA: a name needs room for its NUL, the data must fit whole.
-class FakeKey : public RegistryKey {
-  public:
-    explicit FakeKey(const std::vector<FakeValue>& values) : values_(values) {}
+struct FakeKey : RegistryKey {
+    explicit FakeKey(const std::vector<FakeValue>& v) : values(v) {}
     bool enumValue(std::uint32_t index, char* name, std::uint32_t& nameSize, std::uint32_t& type,
                    unsigned char* data, std::uint32_t& dataSize) override {
-        if (index >= values_.size()) return false;
-        const FakeValue& value = values_[index];
+        if (index >= values.size()) return false;
+        const FakeValue& value = values[index];
         if (value.name.size() + 1 > nameSize || value.data.size() > dataSize) return false;
         std::memcpy(name, value.name.c_str(), value.name.size() + 1);
         std::memcpy(data, value.data.data(), value.data.size());
@@ -72,24 +71,18 @@ class FakeKey : public RegistryKey {
         type = value.type;
         return true;
     }
-
-  private:
-    std::vector<FakeValue> values_;
+    std::vector<FakeValue> values;
 };
 
 // Writes by name, so a file deleted while open comes back on the next write, as on disk it would
 // not vanish under an open handle either.
-class FakeFile : public AppendFile {
-  public:
-    FakeFile(std::map<std::string, std::string>& files, std::string name)
-        : files_(files), name_(std::move(name)) {}
+struct FakeFile : AppendFile {
+    FakeFile(std::map<std::string, std::string>& f, std::string n) : files(f), name(std::move(n)) {}
     void write(const char* bytes, std::size_t length) override {
-        files_[name_].append(bytes, length);
+        files[name].append(bytes, length);
     }
-
-  private:
-    std::map<std::string, std::string>& files_;
-    std::string name_;
+    std::map<std::string, std::string>& files;
+    std::string name;
 };
 
 class FakePlatform : public Platform {
@@ -111,8 +104,8 @@ class FakePlatform : public Platform {
     std::function<void()> whileServiceRuns;
 
     // What the tool did: one line per call, in call order.
-    std::vector<std::string> events;
-    std::vector<Box> boxes;
+    Events events;
+    Boxes boxes;
     std::string stdoutText;
 
     static std::string registryName(RegistryRoot root, const std::string& subKey) {
@@ -121,9 +114,8 @@ class FakePlatform : public Platform {
     void addKey(RegistryRoot root, const std::string& subKey, std::vector<FakeValue> values) {
         registry[registryName(root, subKey)] = std::move(values);
     }
-    // Events that start with `prefix`.
-    std::vector<std::string> eventsStartingWith(const std::string& prefix) const {
-        std::vector<std::string> found;
+    Events eventsStartingWith(const std::string& prefix) const {
+        Events found;
         for (const std::string& event : events) {
             if (event.compare(0, prefix.size(), prefix) == 0) found.push_back(event);
         }
@@ -194,6 +186,11 @@ class FakePlatform : public Platform {
     }
     void writeStdout(const char* text) override { stdoutText += text; }
 };
+
+// One run of the tool, whose exit status is always 0.
+inline void run(FakePlatform& platform, const char* tail) {
+    EXPECT_EQ(runServicectl(platform, tail), 0);
+}
 
 }  // namespace testing
 }  // namespace servicectl

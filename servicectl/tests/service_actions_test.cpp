@@ -1,48 +1,48 @@
 // The switch dispatch and the service actions, run against the recording fake.
-#include <gtest/gtest.h>
-
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fake_platform.h"
 #include "messages.h"
-#include "service_control.h"
 
 namespace servicectl {
 namespace {
 
-using testing::Box;
-using testing::FakePlatform;
-using testing::FakeProcess;
+using namespace testing;
 
-using testing::kCreateEvent;
-
-std::vector<std::string> logDeletions() {
-    using namespace testing;
-    return {"delete " + kDebugLog, "delete " + kExceptionsLog, "delete " + kStatusLog,
-            "delete " + kTrace};
-}
-
-void run(FakePlatform& platform, const char* tail) {
-    EXPECT_EQ(runServicectl(platform, tail), 0);
-}
-
-void append(std::vector<std::string>& events, const std::vector<std::string>& more) {
+Events operator+(Events events, const Events& more) {
     events.insert(events.end(), more.begin(), more.end());
-}
-
-std::vector<std::string> terminations(const std::vector<std::uint32_t>& processIds) {
-    std::vector<std::string> events;
-    for (std::uint32_t id : processIds) events.push_back("terminate " + std::to_string(id));
     return events;
 }
+
+const Events kLogDeletions = {"delete " + kDebugLog, "delete " + kExceptionsLog,
+                              "delete " + kStatusLog, "delete " + kTrace};
+const Events kServiceRan = {kCreateEvent, "wait", "service ended"};
+const Events kStartedWithBox = {"snapshot", kCreateEvent, "box Message", "wait", "service ended"};
+const Events kStartFailed = {kCreateEvent, "box caption", "box Error"};
+
+const Box kStarts{"IC Card component starts", "Message"};
+const Box kAlreadyRunning{"IC Card component is running", "Error"};
+const Box kCannotInitialize{"IC Card component cannot be initialized", "Error"};
+const Box kStopped{"IC Card component has been stopped", "OK"};
+const Box kCannotStop{"IC Card component cannot be stopped", "Error"};
+const Box kNotRunning{"IC Card component is not running", "Error"};
+const Box kEnded{"End for troubleshooting tool", ""};
+
+// The stop switch looks for the service, then takes a second snapshot to stop each node.exe.
+Events stopping(const std::vector<std::uint32_t>& terminated, const std::string& caption) {
+    Events events = {"snapshot", "snapshot"};
+    for (std::uint32_t id : terminated) events.push_back("terminate " + std::to_string(id));
+    return events + Events{"box " + caption};
+}
+const Events kFoundNone = {"snapshot", "box Error"};
 
 TEST(SwitchTest, TailSelectsTheActionByItsFirstBox) {
     struct Case {
         const char* tail;
         std::string firstText;  // empty: no box at all
     };
-    const std::string version = messages::kVersionBox.english;
     std::vector<Case> cases = {
         {"/start", messages::kStarts.english},
         {"/stop", messages::kNotRunning.english},
@@ -55,7 +55,7 @@ TEST(SwitchTest, TailSelectsTheActionByItsFirstBox) {
     // Compared whole and case-sensitively: anything else is the status report.
     for (const char* tail : {"", "/START", "/start ", " /start", "/start /stop", "start", "/Stop",
                              "/debugbegin", "/debugEN", "/firstStart", "/??", "-?"}) {
-        cases.push_back({tail, version});
+        cases.push_back({tail, messages::kVersionBox.english});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("tail '") + c.tail + "'");
@@ -70,210 +70,136 @@ TEST(SwitchTest, TailSelectsTheActionByItsFirstBox) {
     }
 }
 
-TEST(StartTest, NothingRunningStartsTheQuotedCommandLineThenShowsTheBoxThenWaits) {
-    FakePlatform platform;
-    platform.processes = {{4, "System"}, {880, "explorer.exe"}};
-    run(platform, "/start");
-    EXPECT_EQ(platform.events, (std::vector<std::string>{"snapshot", kCreateEvent, "box Message",
-                                                         "wait", "service ended"}));
-    EXPECT_EQ(platform.boxes, (std::vector<Box>{{"IC Card component starts", "Message"}}));
+struct Action {
+    const char* name;
+    const char* tail;
+    std::vector<FakeProcess> processes;
+    Events events;
+    Boxes boxes;  // in English; the captions stay the same on a Chinese UI
+    SnapshotStatus snapshotStatus = SnapshotStatus::Ok;
+    std::uint32_t createError = 0;
+    bool hasProgramFiles = true;
+    std::string programFiles = "C:\\Program Files (x86)";
+};
+
+const std::string kServiceTail = "\\VemraLocalSignServer\\node.exe\" vemraLocalServer.js";
+// A Program Files folder that makes the quoted service command line `length` bytes long.
+std::string folderFor(std::size_t length) {
+    return "C:\\" + std::string(length - 4 - kServiceTail.size(), 'p');
+}
+Events startedFrom(const std::string& folder) {
+    return {"snapshot",
+            "create \"" + folder + kServiceTail + " in " + folder + "\\VemraLocalSignServer\\",
+            "box Message", "wait", "service ended"};
 }
 
-TEST(StartTest, AnyNodeExeAnywhereCountsAsRunning) {
-    FakePlatform platform;
-    platform.processes = {{4, "System"}, {77, "node.exe"}, {880, "explorer.exe"}};
-    run(platform, "/start");
-    EXPECT_TRUE(platform.eventsStartingWith("create").empty());
-    EXPECT_EQ(platform.boxes, (std::vector<Box>{{"IC Card component is running", "Error"}}));
-}
+using S = SnapshotStatus;
+const Box kCode2{"code=2", "caption"};
+const Events kNotCreated = {"snapshot", "box caption", "box Error"};
+// clang-format off
+const Action kActions[] = {
+    // The service starts, then its box shows, then the tool waits for it.
+    {"startWithNothingRunning", "/start", {{4, "System"}, {880, "explorer.exe"}}, kStartedWithBox,
+     {kStarts}},
+    // Any node.exe anywhere counts as the service.
+    {"startWhileRunning", "/start", {{4, "System"}, {77, "node.exe"}, {880, "explorer.exe"}},
+     kFoundNone, {kAlreadyRunning}},
+    // A failed snapshot counts as not running.
+    {"startAfterFailedSnapshot", "/start", {}, kStartedWithBox, {kStarts}, S::SnapshotFailed},
+    {"startAfterFailedFirstEntry", "/start", {}, kStartedWithBox, {kStarts}, S::FirstEntryFailed},
+    // A failed creation shows its code in lower-case hex, then the error box; nothing is awaited.
+    {"startFailing2", "/start", {}, Events{"snapshot"} + kStartFailed,
+     {kCode2, kCannotInitialize}, S::Ok, 2},
+    {"startFailingC1", "/start", {}, Events{"snapshot"} + kStartFailed,
+     {{"code=c1", "caption"}, kCannotInitialize}, S::Ok, 0xc1},
+    {"startFailing800700C1", "/start", {}, Events{"snapshot"} + kStartFailed,
+     {{"code=800700c1", "caption"}, kCannotInitialize}, S::Ok, 0x800700c1},
+    // Without a Program Files folder the path is not found.
+    {"startWithoutProgramFiles", "/start", {}, kNotCreated,
+     {{"code=3", "caption"}, kCannotInitialize}, S::Ok, 0, false},
+    // Every node.exe is tried; the outcome follows the last attempt.
+    {"stopOne", "/stop", {{4, "System"}, {10, "node.exe"}}, stopping({10}, "OK"), {kStopped}},
+    {"stopNone", "/stop", {{4, "System"}, {11, "nodejs.exe"}}, kFoundNone, {kNotRunning}},
+    {"stopTwo", "/stop", {{10, "node.exe"}, {4, "x.exe"}, {12, "node.exe"}},
+     stopping({10, 12}, "OK"), {kStopped}},
+    {"stopLastRefuses", "/stop", {{10, "node.exe"}, {12, "node.exe", false}},
+     stopping({10, 12}, "Error"), {kCannotStop}},
+    {"stopFirstRefuses", "/stop", {{10, "node.exe", false}, {12, "node.exe"}},
+     stopping({10, 12}, "OK"), {kStopped}},
+    {"stopOnlyOneRefuses", "/stop", {{10, "node.exe", false}}, stopping({10}, "Error"),
+     {kCannotStop}},
+    // The name is compared exactly, case included.
+    {"stopSpellings", "/stop", {{10, "NODE.EXE"}, {11, "Node.exe"}, {12, "node"}}, kFoundNone,
+     {kNotRunning}},
+    {"stopAfterFailedSnapshot", "/stop", {{10, "node.exe"}}, kFoundNone, {kNotRunning},
+     S::SnapshotFailed},
+    {"stopAfterFailedFirstEntry", "/stop", {{10, "node.exe"}}, kFoundNone, {kNotRunning},
+     S::FirstEntryFailed},
+    {"stopWithNoProcesses", "/stop", {}, kFoundNone, {kNotRunning}},
+    // The first start does nothing at all while the service runs, and deletes the logs only after
+    // the service ended or failed to start.
+    {"firstStartWhileRunning", "/firststart", {{10, "node.exe"}}, {"snapshot"}, {}},
+    {"firstStart", "/firststart", {}, Events{"snapshot"} + kServiceRan + kLogDeletions, {}},
+    {"firstStartFailing", "/firststart", {}, Events{"snapshot"} + kStartFailed + kLogDeletions,
+     {kCode2, kCannotInitialize}, S::Ok, 2},
+    // Ending troubleshooting stops, deletes the logs and restarts without reporting the stop.
+    {"endWhileRunning", "/debugEnd", {{10, "node.exe"}, {11, "node.exe", false}},
+     Events{"box ", "snapshot", "snapshot", "terminate 10", "terminate 11"} + kLogDeletions +
+         kServiceRan, {kEnded}},
+    {"endWhileNotRunning", "/debugEnd", {{4, "System"}},
+     Events{"box ", "snapshot"} + kLogDeletions + kServiceRan, {kEnded}},
+    {"usage", "/?", {}, {"box Error"}, {{messages::kUsage.english, "Error"}}},
+    // The program path is quoted and the quotes count against the 260-byte buffer: a command line
+    // that does not fit whole is never started, since a cut one would name some other program.
+    {"commandLineOf200", "/start", {}, startedFrom(folderFor(200)), {kStarts}, S::Ok, 0, true,
+     folderFor(200)},
+    {"commandLineOf259", "/start", {}, startedFrom(folderFor(259)), {kStarts}, S::Ok, 0, true,
+     folderFor(259)},
+    {"commandLineOf260", "/start", {}, kNotCreated, {{"code=ce", "caption"}, kCannotInitialize},
+     S::Ok, 0, true, folderFor(260)},
+    {"commandLineOf300", "/start", {}, kNotCreated, {{"code=ce", "caption"}, kCannotInitialize},
+     S::Ok, 0, true, folderFor(300)},
+};
+// clang-format on
 
-TEST(StartTest, FailedSnapshotCountsAsNotRunning) {
-    for (SnapshotStatus status :
-         {SnapshotStatus::SnapshotFailed, SnapshotStatus::FirstEntryFailed}) {
-        FakePlatform platform;
-        platform.snapshotStatus = status;
-        run(platform, "/start");
-        EXPECT_EQ(platform.eventsStartingWith("create"), std::vector<std::string>{kCreateEvent});
-    }
-}
-
-TEST(StartTest, CreationFailureShowsTheCodeInLowerCaseHexThenTheErrorBox) {
-    struct Case {
-        std::uint32_t error;
-        const char* codeText;
-    };
-    const Case cases[] = {{2, "code=2"}, {0xc1, "code=c1"}, {0x800700c1, "code=800700c1"}};
-    for (const Case& c : cases) {
-        FakePlatform platform;
-        platform.createError = c.error;
-        run(platform, "/start");
-        EXPECT_EQ(platform.boxes,
-                  (std::vector<Box>{{c.codeText, "caption"},
-                                    {"IC Card component cannot be initialized", "Error"}}));
-        EXPECT_TRUE(platform.eventsStartingWith("wait").empty());
-    }
-}
-
-// The program path is quoted and the quotes count against the 260-byte buffer: a command line that
-// does not fit whole is never started, since a cut one would name some other program.
-TEST(StartTest, CommandLineMustFitItsBufferWithQuotesAndTerminator) {
-    const std::string tail = "\\VemraLocalSignServer\\node.exe\" vemraLocalServer.js";
-    const std::size_t fixedPart = 1 + tail.size();  // opening quote + the rest
-    struct Case {
-        std::size_t commandLineLength;
-        bool started;
-    };
-    const Case cases[] = {{200, true}, {259, true}, {260, false}, {300, false}};
-    for (const Case& c : cases) {
-        FakePlatform platform;
-        platform.programFiles = "C:\\" + std::string(c.commandLineLength - fixedPart - 3, 'p');
-        run(platform, "/start");
-        std::string expected = "\"" + platform.programFiles + tail;
-        ASSERT_EQ(expected.size(), c.commandLineLength);
-        if (c.started) {
-            EXPECT_EQ(platform.eventsStartingWith("create"),
-                      std::vector<std::string>{"create " + expected + " in " +
-                                               platform.programFiles + "\\VemraLocalSignServer\\"});
-            EXPECT_EQ(platform.boxes.at(0).text, "IC Card component starts");
-        } else {
-            EXPECT_TRUE(platform.eventsStartingWith("create").empty()) << c.commandLineLength;
-            EXPECT_EQ(platform.boxes,
-                      (std::vector<Box>{{"code=ce", "caption"},
-                                        {"IC Card component cannot be initialized", "Error"}}));
+// A Traditional Chinese UI shows the Chinese text of every message; the code box reads the same.
+Boxes shownIn(std::uint16_t language, Boxes boxes) {
+    const Text* texts[] = {&messages::kStopped,    &messages::kStopFailed,
+                           &messages::kNotRunning, &messages::kAlreadyRunning,
+                           &messages::kStarts,     &messages::kCannotInitialize,
+                           &messages::kUsage,      &messages::kTroubleshootingEnded};
+    for (Box& box : boxes) {
+        for (const Text* text : texts) {
+            if (box.text == text->english) box.text = text->in(language);
         }
     }
+    return boxes;
 }
 
-TEST(StartTest, NoProgramFilesFolderIsAPathNotFoundFailure) {
+class ServiceActionTest : public ::testing::TestWithParam<std::tuple<Action, std::uint16_t>> {};
+
+TEST_P(ServiceActionTest, ShowsItsBoxesAfterItsCallsInOrder) {
+    const Action& c = std::get<0>(GetParam());
+    const std::uint16_t language = std::get<1>(GetParam());
     FakePlatform platform;
-    platform.hasProgramFiles = false;
-    run(platform, "/start");
-    EXPECT_TRUE(platform.eventsStartingWith("create").empty());
-    EXPECT_EQ(platform.boxes.at(0), (Box{"code=3", "caption"}));
+    platform.processes = c.processes;
+    platform.snapshotStatus = c.snapshotStatus;
+    platform.createError = c.createError;
+    platform.hasProgramFiles = c.hasProgramFiles;
+    platform.programFiles = c.programFiles;
+    platform.uiLanguage = language;
+    run(platform, c.tail);
+    EXPECT_EQ(platform.events, c.events);
+    EXPECT_EQ(platform.boxes, shownIn(language, c.boxes));
 }
 
-TEST(StopTest, OutcomeFollowsTheLastTerminationAttempt) {
-    struct Case {
-        const char* name;
-        SnapshotStatus status;
-        std::vector<FakeProcess> processes;
-        std::vector<std::uint32_t> terminated;
-        Box box;
-    };
-    const Box stopped{"IC Card component has been stopped", "OK"};
-    const Box cannot{"IC Card component cannot be stopped", "Error"};
-    const Box notRunning{"IC Card component is not running", "Error"};
-    using S = SnapshotStatus;
-    const Case cases[] = {
-        {"one", S::Ok, {{4, "System"}, {10, "node.exe"}}, {10}, stopped},
-        {"none", S::Ok, {{4, "System"}, {11, "nodejs.exe"}}, {}, notRunning},
-        {"two", S::Ok, {{10, "node.exe"}, {4, "x.exe"}, {12, "node.exe"}}, {10, 12}, stopped},
-        {"last refuses", S::Ok, {{10, "node.exe"}, {12, "node.exe", false}}, {10, 12}, cannot},
-        {"first refuses", S::Ok, {{10, "node.exe", false}, {12, "node.exe"}}, {10, 12}, stopped},
-        {"only one refuses", S::Ok, {{10, "node.exe", false}}, {10}, cannot},
-        // The name is compared exactly, case included.
-        {"spellings", S::Ok, {{10, "NODE.EXE"}, {11, "Node.exe"}, {12, "node"}}, {}, notRunning},
-        {"snapshot failed", S::SnapshotFailed, {{10, "node.exe"}}, {}, notRunning},
-        {"first entry failed", S::FirstEntryFailed, {{10, "node.exe"}}, {}, notRunning},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakePlatform platform;
-        platform.snapshotStatus = c.status;
-        platform.processes = c.processes;
-        run(platform, "/stop");
-        EXPECT_EQ(platform.eventsStartingWith("terminate"), terminations(c.terminated));
-        EXPECT_EQ(platform.boxes, std::vector<Box>{c.box});
-        EXPECT_TRUE(platform.eventsStartingWith("wait").empty());
-    }
-}
-
-TEST(FirstStartTest, WhileRunningDoesNothingAtAll) {
-    FakePlatform platform;
-    platform.processes = {{10, "node.exe"}};
-    run(platform, "/firststart");
-    EXPECT_EQ(platform.events, std::vector<std::string>{"snapshot"});
-}
-
-TEST(FirstStartTest, DeletesTheLogsOnlyAfterTheServiceEndedOrFailedToStart) {
-    for (std::uint32_t createError : {0u, 2u}) {
-        FakePlatform platform;
-        platform.createError = createError;
-        run(platform, "/firststart");
-        std::vector<std::string> expected = {"snapshot", kCreateEvent};
-        if (createError == 0) {
-            append(expected, {"wait", "service ended"});
-        } else {
-            append(expected, {"box caption", "box Error"});
-        }
-        append(expected, logDeletions());
-        EXPECT_EQ(platform.events, expected) << createError;
-    }
-}
-
-TEST(EndTroubleshootingTest, StopsDeletesTheLogsAndRestartsWithoutReportingTheStop) {
-    struct Case {
-        const char* name;
-        std::vector<FakeProcess> processes;
-        std::vector<std::uint32_t> terminated;
-    };
-    const Case cases[] = {
-        {"running", {{10, "node.exe"}, {11, "node.exe", false}}, {10, 11}},
-        {"not running", {{4, "System"}}, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakePlatform platform;
-        platform.processes = c.processes;
-        run(platform, "/debugEnd");
-        std::vector<std::string> expected = {"box ", "snapshot"};
-        if (!c.terminated.empty()) expected.push_back("snapshot");
-        append(expected, terminations(c.terminated));
-        append(expected, logDeletions());
-        append(expected, {kCreateEvent, "wait", "service ended"});
-        EXPECT_EQ(platform.events, expected);
-        EXPECT_EQ(platform.boxes, (std::vector<Box>{{"End for troubleshooting tool", ""}}));
-    }
-}
-
-// Every box of the service actions in both languages; the captions never change.
-TEST(LanguageTest, TraditionalChineseUiShowsTheChineseTextsWithTheSameCaptions) {
-    struct Case {
-        const char* tail;
-        std::vector<FakeProcess> processes;
-        std::uint32_t createError;
-        std::vector<const Text*> texts;
-        std::vector<std::string> captions;
-    };
-    const Case cases[] = {
-        {"/stop", {{10, "node.exe"}}, 0, {&messages::kStopped}, {"OK"}},
-        {"/stop", {{10, "node.exe", false}}, 0, {&messages::kStopFailed}, {"Error"}},
-        {"/stop", {}, 0, {&messages::kNotRunning}, {"Error"}},
-        {"/start", {{10, "node.exe"}}, 0, {&messages::kAlreadyRunning}, {"Error"}},
-        {"/start", {}, 0, {&messages::kStarts}, {"Message"}},
-        {"/start", {}, 5, {nullptr, &messages::kCannotInitialize}, {"caption", "Error"}},
-        {"/?", {}, 0, {&messages::kUsage}, {"Error"}},
-        {"/debugEnd", {}, 0, {&messages::kTroubleshootingEnded}, {""}},
-    };
-    for (std::uint16_t language : {0x0404, 0x0409}) {
-        for (const Case& c : cases) {
-            FakePlatform platform;
-            platform.uiLanguage = language;
-            platform.processes = c.processes;
-            platform.createError = c.createError;
-            run(platform, c.tail);
-            std::vector<Box> expected;
-            for (std::size_t i = 0; i < c.texts.size(); ++i) {
-                const Text* text = c.texts[i];
-                std::string shown = text == nullptr      ? "code=5"
-                                    : language == 0x0404 ? text->chinese
-                                                         : text->english;
-                expected.push_back({shown, c.captions[i]});
-            }
-            EXPECT_EQ(platform.boxes, expected) << c.tail << " language " << language;
-        }
-    }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Actions, ServiceActionTest,
+    ::testing::Combine(::testing::ValuesIn(kActions), ::testing::Values(0x0409, 0x0404)),
+    [](const ::testing::TestParamInfo<std::tuple<Action, std::uint16_t>>& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) == 0x0404 ? "Chinese" : "English");
+    });
 
 }  // namespace
 }  // namespace servicectl

@@ -46,11 +46,11 @@ std::string dword(std::uint32_t value) {
 FakePlatform installedMachine() {
     FakePlatform platform;
     platform.environment = {"=C:=C:\\Windows", "PATH=C:\\Windows", "USERNAME=ann"};
-    platform.addKey(RegistryRoot::LocalMachine, kMachineKey,
-                    {{"DisplayName", kRegistryString, sz("Card Service")},
-                     {"EstimatedSize", 4, dword(4096)},
-                     {"NoModify", 4, dword(1)},
-                     {"Publisher", kRegistryString, sz("Card Team")}});
+    platform.registry[{RegistryRoot::LocalMachine, kMachineKey}] = {
+        {"DisplayName", kRegistryString, sz("Card Service")},
+        {"EstimatedSize", 4, dword(4096)},
+        {"NoModify", 4, dword(1)},
+        {"Publisher", kRegistryString, sz("Card Team")}};
     platform.processes = {{0, "[System Process]"}, {4, "System"}, {700, "node.exe"}};
     return platform;
 }
@@ -112,9 +112,9 @@ TEST(StatusReportTest, TheFirstInstallerKeyThatOpensIsListed) {
         SCOPED_TRACE(c.name);
         FakePlatform platform;
         const RegistryRoot hku = RegistryRoot::Users, hklm = RegistryRoot::LocalMachine;
-        if (c.users) platform.addKey(hku, kUsersKey, {{"From", 1, sz("users")}});
-        if (c.wow64) platform.addKey(hklm, kWow64Key, {{"From", 1, sz("wow64")}});
-        if (c.machine) platform.addKey(hklm, kMachineKey, {{"From", 1, sz("machine")}});
+        if (c.users) platform.registry[{hku, kUsersKey}] = {{"From", 1, sz("users")}};
+        if (c.wow64) platform.registry[{hklm, kWow64Key}] = {{"From", 1, sz("wow64")}};
+        if (c.machine) platform.registry[{hklm, kMachineKey}] = {{"From", 1, sz("machine")}};
         run(platform, "x");
         EXPECT_EQ(platform.files[kStatusLog], statusLog("", c.listed, ""));
     }
@@ -142,8 +142,8 @@ TEST(StatusReportTest, RegistryValuesAreBoundedByTheirBuffers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakePlatform platform;
-        platform.addKey(RegistryRoot::LocalMachine, kMachineKey,
-                        {{"First", 1, sz("1")}, c.value, {"Last", 1, sz("9")}});
+        platform.registry[{RegistryRoot::LocalMachine, kMachineKey}] = {
+            {"First", 1, sz("1")}, c.value, {"Last", 1, sz("9")}};
         platform.processes = {{9, "node.exe"}};
         run(platform, "");
         const std::string tailAfterValue = c.listed.empty() ? "" : "Last=9\r\n";

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform.h"
@@ -96,7 +97,7 @@ class FakePlatform : public Platform {
     std::string desktop = kDesktop;
     std::uint32_t createError = 0;  // non-zero: process creation fails with this code
     std::uint16_t uiLanguage = 0x0409;
-    std::map<std::string, std::vector<FakeValue>> registry;  // keyed by registryName()
+    std::map<std::pair<RegistryRoot, std::string>, std::vector<FakeValue>> registry;
     std::vector<std::string> environment;
     std::map<std::string, std::string> files;
     std::set<std::string> missingFolders;  // files beneath these cannot be opened
@@ -108,12 +109,6 @@ class FakePlatform : public Platform {
     Boxes boxes;
     std::string stdoutText;
 
-    static std::string registryName(RegistryRoot root, const std::string& subKey) {
-        return (root == RegistryRoot::Users ? "HKU\\" : "HKLM\\") + subKey;
-    }
-    void addKey(RegistryRoot root, const std::string& subKey, std::vector<FakeValue> values) {
-        registry[registryName(root, subKey)] = std::move(values);
-    }
     Events eventsStartingWith(const std::string& prefix) const {
         Events found;
         for (const std::string& event : events) {
@@ -163,7 +158,7 @@ class FakePlatform : public Platform {
         return has;
     }
     std::unique_ptr<RegistryKey> openRegistryKey(RegistryRoot root, const char* subKey) override {
-        auto found = registry.find(registryName(root, subKey));
+        auto found = registry.find({root, subKey});
         if (found == registry.end()) return nullptr;
         return std::make_unique<FakeKey>(found->second);
     }

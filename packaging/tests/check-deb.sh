@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from a built tree with CPack and checks them without installing them:
-#   - card-programs holds the two programs, libcardread and the README; libtokenapi1 the token
-#     API's shared library; libtokenapi-dev its header, link file, pkg-config file and CMake
-#     package; each in the usual places and nothing else;
-#   - each depends on the package of every shared library its binaries need, as the dynamic
-#     loader resolves them on this machine (an oracle apart from dpkg-shlibdeps); the -dev
-#     package on the library of the same version and on the headers its header includes;
-#   - unpacked anywhere, carddata finds the packaged libcardread and runs, pincheck runs, and
-#     pkg-config finds the packaged token API in the unpacked tree;
-#   - stripping kept the exports: libcardread exports readUserData only, pincheck its API list,
-#     libtokenapi exactly its API list.
+# each holds exactly its files in the usual places and depends on the package of every shared
+# library its binaries need, as the dynamic loader resolves them here (an oracle apart from
+# dpkg-shlibdeps); unpacked anywhere, the programs run and find the packaged libcardread, and
+# pkg-config finds the packaged token API; stripping kept the exports.
 #
 #   check-deb.sh BUILD_DIR WORK_DIR
 source "$(dirname "$0")/check-common.sh"

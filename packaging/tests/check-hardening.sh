@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Checks the protections the Linux files are built with:
-#   - the tree installed into a staging folder (cmake --install): hardening-check passes every
-#     ELF file (stack protector, fortified functions, read-only relocations, immediate binding,
-#     PIE for the programs, control-flow protection);
-#   - the installed files and every program and library of the build tree: no empty entry in a
-#     RUNPATH or RPATH (the current folder) and no relative one but $ORIGIN-based ones.
+# Checks the protections the Linux files are built with: hardening-check passes every ELF file of
+# the tree installed into a staging folder (cmake --install), and no RUNPATH or RPATH of those
+# files or of the build tree's programs and libraries has an empty entry (the current folder) or a
+# relative one other than $ORIGIN-based ones.
 #
 #   check-hardening.sh BUILD_DIR WORK_DIR FORTIFY(ON|OFF)
 #

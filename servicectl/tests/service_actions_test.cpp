@@ -36,7 +36,7 @@ Events stopping(const std::vector<std::uint32_t>& terminated, const std::string&
     for (std::uint32_t id : terminated) events.push_back("terminate " + std::to_string(id));
     return events + Events{"box " + caption};
 }
-const Events kFoundNone = {"snapshot", "box Error"};
+const Events kSnapshotThenError = {"snapshot", "box Error"};
 
 TEST(SwitchTest, TailSelectsTheActionByItsFirstBox) {
     struct Case {
@@ -103,7 +103,7 @@ const Action kActions[] = {
      {kStarts}},
     // Any node.exe anywhere counts as the service.
     {"startWhileRunning", "/start", {{4, "System"}, {77, "node.exe"}, {880, "explorer.exe"}},
-     kFoundNone, {kAlreadyRunning}},
+     kSnapshotThenError, {kAlreadyRunning}},
     // A failed snapshot counts as not running.
     {"startAfterFailedSnapshot", "/start", {}, kStartedWithBox, {kStarts}, S::SnapshotFailed},
     {"startAfterFailedFirstEntry", "/start", {}, kStartedWithBox, {kStarts}, S::FirstEntryFailed},
@@ -119,7 +119,7 @@ const Action kActions[] = {
      {{"code=3", "caption"}, kCannotInitialize}, S::Ok, 0, false},
     // Every node.exe is tried; the outcome follows the last attempt.
     {"stopOne", "/stop", {{4, "System"}, {10, "node.exe"}}, stopping({10}, "OK"), {kStopped}},
-    {"stopNone", "/stop", {{4, "System"}, {11, "nodejs.exe"}}, kFoundNone, {kNotRunning}},
+    {"stopNone", "/stop", {{4, "System"}, {11, "nodejs.exe"}}, kSnapshotThenError, {kNotRunning}},
     {"stopTwo", "/stop", {{10, "node.exe"}, {4, "x.exe"}, {12, "node.exe"}},
      stopping({10, 12}, "OK"), {kStopped}},
     {"stopLastRefuses", "/stop", {{10, "node.exe"}, {12, "node.exe", false}},
@@ -129,13 +129,13 @@ const Action kActions[] = {
     {"stopOnlyOneRefuses", "/stop", {{10, "node.exe", false}}, stopping({10}, "Error"),
      {kCannotStop}},
     // The name is compared exactly, case included.
-    {"stopSpellings", "/stop", {{10, "NODE.EXE"}, {11, "Node.exe"}, {12, "node"}}, kFoundNone,
-     {kNotRunning}},
-    {"stopAfterFailedSnapshot", "/stop", {{10, "node.exe"}}, kFoundNone, {kNotRunning},
+    {"stopSpellings", "/stop", {{10, "NODE.EXE"}, {11, "Node.exe"}, {12, "node"}},
+     kSnapshotThenError, {kNotRunning}},
+    {"stopAfterFailedSnapshot", "/stop", {{10, "node.exe"}}, kSnapshotThenError, {kNotRunning},
      S::SnapshotFailed},
-    {"stopAfterFailedFirstEntry", "/stop", {{10, "node.exe"}}, kFoundNone, {kNotRunning},
+    {"stopAfterFailedFirstEntry", "/stop", {{10, "node.exe"}}, kSnapshotThenError, {kNotRunning},
      S::FirstEntryFailed},
-    {"stopWithNoProcesses", "/stop", {}, kFoundNone, {kNotRunning}},
+    {"stopWithNoProcesses", "/stop", {}, kSnapshotThenError, {kNotRunning}},
     // The first start does nothing at all while the service runs, and deletes the logs only after
     // the service ended or failed to start.
     {"firstStartWhileRunning", "/firststart", {{10, "node.exe"}}, {"snapshot"}, {}},

@@ -64,16 +64,13 @@ KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits
                static_cast<std::size_t>(pemSize));
 
     unsigned char* der = nullptr;
-    int derSize = i2d_PrivateKey(key.get(), &der);
+    const int derSize = i2d_PrivateKey(key.get(), &der);
     require(derSize > 0, "DER key");
     writeBytes(pair.keyDerPath, der, static_cast<std::size_t>(derSize));
     OPENSSL_clear_free(der, static_cast<std::size_t>(derSize));
 
-    der = nullptr;
-    derSize = i2d_X509(cert.get(), &der);
-    require(derSize > 0, "DER certificate");
-    pair.certDer.assign(der, der + derSize);
-    OPENSSL_free(der);
+    pair.certDer = derOf(cert.get());
+    require(!pair.certDer.empty(), "DER certificate");
     writeBytes(pair.certDerPath, pair.certDer.data(), pair.certDer.size());
 
     EVP_PKEY* pub = X509_get_pubkey(cert.get());
@@ -134,6 +131,19 @@ Bytes encryptPkcs1(EVP_PKEY* publicKey, const Bytes& plain) {
     return out;
 }
 
+bool digestSign(EVP_PKEY* key, const std::string& message, Bytes& sig) {
+    MdCtxPtr ctx(EVP_MD_CTX_new());
+    const auto* data = reinterpret_cast<const unsigned char*>(message.data());
+    std::size_t length = 0;
+    if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) <= 0 ||
+        EVP_DigestSign(ctx.get(), nullptr, &length, data, message.size()) <= 0)
+        return false;
+    sig.resize(length);
+    if (EVP_DigestSign(ctx.get(), sig.data(), &length, data, message.size()) <= 0) return false;
+    sig.resize(length);
+    return true;
+}
+
 Bytes sha256(const std::string& message) {
     Bytes out(32);
     unsigned int size = 0;
@@ -142,14 +152,6 @@ Bytes sha256(const std::string& message) {
         "digest");
     out.resize(size);
     return out;
-}
-
-LayerSession::LayerSession(const std::string& modulePath)
-    : initResult_(InitLibrary(modulePath.c_str(), &ctx_)) {}
-
-LayerSession::~LayerSession() {
-    if (ctx_.session) LogoutToken(&ctx_);
-    CloseLibrary(&ctx_);
 }
 
 TokenResult loginFirstToken(TokenContext* ctx, const char* pin) {
@@ -162,14 +164,6 @@ TokenResult loginFirstToken(TokenContext* ctx, const char* pin) {
         return LoginToken(ctx, slots[i], pin, &deviceError);
     }
     return 0xDA0000E0u;  // token not present
-}
-
-TokenResult LayerSession::login(const char* pin) {
-    return loginFirstToken(&ctx_, pin);
-}
-
-TokenResult LayerSession::logout() {
-    return LogoutToken(&ctx_);
 }
 
 }  // namespace keytest

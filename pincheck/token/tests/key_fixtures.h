@@ -16,22 +16,18 @@ namespace keytest {
 
 using Bytes = std::vector<unsigned char>;
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+// A unique_ptr deleter that calls the crypto library's own free function.
+template <auto Free>
+struct Freer {
+    template <typename T>
+    void operator()(T* p) const {
+        Free(p);
+    }
 };
-struct X509Free {
-    void operator()(X509* p) const { X509_free(p); }
-};
-struct CtxFree {
-    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
+using PkeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY_free>>;
+using X509Ptr = std::unique_ptr<X509, Freer<X509_free>>;
+using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX_free>>;
+using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX_free>>;
 
 Bytes fromHex(const std::string& hex);
 std::string toHex(const Bytes& bytes);
@@ -62,6 +58,9 @@ bool verifyMessage(EVP_PKEY* publicKey, const EVP_MD* md, const std::string& mes
                    const Bytes& sig);
 Bytes encryptPkcs1(EVP_PKEY* publicKey, const Bytes& plain);
 Bytes sha256(const std::string& message);
+// A SHA-256 PKCS#1 v1.5 signature of the message through EVP_DigestSign, the way most callers
+// sign; false when any step fails.
+bool digestSign(EVP_PKEY* key, const std::string& message, Bytes& sig);
 
 // LoginToken on the first slot of the context's module that holds a token; a null PIN opens a
 // session without login.
@@ -72,15 +71,18 @@ TokenResult loginFirstToken(TokenContext* ctx, const char* pin);
 // fails half way.
 class LayerSession {
   public:
-    explicit LayerSession(const std::string& modulePath);
-    ~LayerSession();
+    explicit LayerSession(const std::string& modulePath)
+        : initResult_(InitLibrary(modulePath.c_str(), &ctx_)) {}
+    ~LayerSession() {
+        if (ctx_.session) LogoutToken(&ctx_);
+        CloseLibrary(&ctx_);
+    }
     LayerSession(const LayerSession&) = delete;
     LayerSession& operator=(const LayerSession&) = delete;
 
     TokenResult bound() const { return initResult_; }
-    // LoginToken on the first slot with a token; a null PIN opens a session without login.
-    TokenResult login(const char* pin);
-    TokenResult logout();
+    TokenResult login(const char* pin) { return loginFirstToken(&ctx_, pin); }
+    TokenResult logout() { return LogoutToken(&ctx_); }
     TokenContext* ctx() { return &ctx_; }
 
   private:

@@ -61,51 +61,6 @@ std::string build(const PeImage& pe) {
     return image;
 }
 
-struct Case {
-    const char* name;
-    std::string image;
-    ModuleFormat format;
-    bool library;
-    int bits;
-    const char* machine;
-    std::vector<std::string> needed;
-};
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ModuleFacts : public ::testing::TestWithParam<Case> {};
-
-TEST_P(ModuleFacts, AreReadFromTheFileAloneAndNeverPastIt) {
-    const Case& c = GetParam();
-    const token::ModuleFileFacts facts = token::readModuleFacts(
-        reinterpret_cast<const unsigned char*>(c.image.data()), c.image.size());
-    EXPECT_EQ(facts.format, c.format);
-    EXPECT_EQ(facts.library, c.library);
-    EXPECT_EQ(facts.bits, c.bits);
-    EXPECT_EQ(facts.machine, c.machine);
-    EXPECT_EQ(facts.needed, c.needed);
-}
-
-PeImage pe(std::uint16_t machine, bool wide, bool dll, std::vector<std::string> imports = {}) {
-    PeImage p;
-    p.machine = machine;
-    p.wide = wide;
-    p.dll = dll;
-    p.imports = std::move(imports);
-    return p;
-}
-
-std::string cut(const PeImage& p, std::size_t keep) {
-    return build(p).substr(0, keep);
-}
-
-PeImage importsAt(PeImage p, std::uint32_t rva) {
-    p.importRva = rva;
-    return p;
-}
-
 struct ElfImage {
     bool wide = true;
     bool big = false;
@@ -159,6 +114,15 @@ std::string build(const ElfImage& e) {
     return image;
 }
 
+PeImage pe(std::uint16_t machine, bool wide, bool dll, std::vector<std::string> imports = {}) {
+    PeImage p;
+    p.machine = machine;
+    p.wide = wide;
+    p.dll = dll;
+    p.imports = std::move(imports);
+    return p;
+}
+
 ElfImage elf(bool wide, std::uint16_t machine, std::vector<std::string> needed = {}) {
     ElfImage e;
     e.wide = wide;
@@ -167,122 +131,100 @@ ElfImage elf(bool wide, std::uint16_t machine, std::vector<std::string> needed =
     return e;
 }
 
-template <typename Change>
-ElfImage with(ElfImage e, Change change) {
-    change(e);
-    return e;
+template <typename Image, typename Change>
+std::string build(Image image, Change change) {
+    change(image);
+    return build(image);
 }
 
-const std::vector<std::string> kTwo = {"libcrypto-3-x64.dll", "KERNEL32.dll"};
+struct Case {
+    const char* name;
+    std::string image;
+    token::ModuleFileFacts expected;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ModuleFacts : public ::testing::TestWithParam<Case> {};
+
+token::ModuleFileFacts factsOf(const std::string& image) {
+    return token::readModuleFacts(reinterpret_cast<const unsigned char*>(image.data()),
+                                  image.size());
+}
+
+TEST_P(ModuleFacts, AreReadFromTheFileAloneAndNeverPastIt) {
+    const Case& c = GetParam();
+    const token::ModuleFileFacts facts = factsOf(c.image);
+    EXPECT_EQ(facts.format, c.expected.format);
+    EXPECT_EQ(facts.library, c.expected.library);
+    EXPECT_EQ(facts.bits, c.expected.bits);
+    EXPECT_EQ(facts.machine, c.expected.machine);
+    EXPECT_EQ(facts.needed, c.expected.needed);
+}
 
 std::string rowName(const ::testing::TestParamInfo<Case>& info) {
     return info.param.name;
 }
 
-constexpr ModuleFormat kPe = ModuleFormat::kPe, kElf = ModuleFormat::kElf,
-                       kNone = ModuleFormat::kNone;
+constexpr ModuleFormat kPe = ModuleFormat::kPe, kElf = ModuleFormat::kElf;
+const token::ModuleFileFacts kNothing{};
+const std::vector<std::string> kTwo = {"libcrypto-3-x64.dll", "KERNEL32.dll"};
+const std::vector<std::string> kNeeded = {"libcrypto.so.3", "libc.so.6"};
+const std::string kX64Dll = build(pe(0x8664, true, true, kTwo));
+const ElfImage kX64So = elf(true, 62, kNeeded);
+const token::ModuleFileFacts kX64DllBare{kPe, true, 64, "x64", {}};
+const token::ModuleFileFacts kX64SoBare{kElf, true, 64, "x64", {}};
 
 INSTANTIATE_TEST_SUITE_P(
     Pe, ModuleFacts,
     ::testing::Values(
-        Case{"x64Dll", build(pe(0x8664, true, true, kTwo)), kPe, true, 64, "x64", kTwo},
-        Case{"x86Dll", build(pe(0x14C, false, true, {"a.dll"})), kPe, true, 32, "x86", {"a.dll"}},
-        Case{"arm64Program", build(pe(0xAA64, true, false)), kPe, false, 64, "arm64", {}},
-        Case{"armDll", build(pe(0x1C4, false, true)), kPe, true, 32, "arm", {}},
-        Case{"unknownMachine", build(pe(0x1234, true, true)), kPe, true, 64, "machine 0x1234", {}},
+        Case{"x64Dll", kX64Dll, {kPe, true, 64, "x64", kTwo}},
+        Case{"x86Dll", build(pe(0x14C, false, true, {"a.dll"})), {kPe, true, 32, "x86", {"a.dll"}}},
+        Case{"arm64Program", build(pe(0xAA64, true, false)), {kPe, false, 64, "arm64", {}}},
+        Case{"armDll", build(pe(0x1C4, false, true)), {kPe, true, 32, "arm", {}}},
+        Case{
+            "unknownMachine", build(pe(0x1234, true, true)), {kPe, true, 64, "machine 0x1234", {}}},
         // The first name lies inside the part at hand, the second past its end.
         Case{"cutInsideTheNames",
-             cut(pe(0x8664, true, true, kTwo), 0x500 + 20),
-             kPe,
-             true,
-             64,
-             "x64",
-             {"libcrypto-3-x64.dll"}},
-        Case{"cutInsideTheHeader", cut(pe(0x8664, true, true, kTwo), 0x50), kPe, false, 0, "", {}},
+             kX64Dll.substr(0, 0x500 + 20),
+             {kPe, true, 64, "x64", {"libcrypto-3-x64.dll"}}},
+        Case{"cutInsideTheHeader", kX64Dll.substr(0, 0x50), {kPe, false, 0, "", {}}},
         Case{"importTableOutsideEverySection",
-             build(importsAt(pe(0x8664, true, true, kTwo), 0x9000)),
-             kPe,
-             true,
-             64,
-             "x64",
-             {}},
-        Case{"stubWithoutPeSignature", cut(pe(0x8664, true, true), 0x40), kNone, false, 0, "", {}}),
+             build(pe(0x8664, true, true, kTwo), [](PeImage& p) { p.importRva = 0x9000; }),
+             kX64DllBare},
+        Case{"stubWithoutPeSignature", build(pe(0x8664, true, true)).substr(0, 0x40), kNothing}),
     rowName);
-
-const std::vector<std::string> kNeeded = {"libcrypto.so.3", "libc.so.6"};
 
 INSTANTIATE_TEST_SUITE_P(
     Elf, ModuleFacts,
     ::testing::Values(
-        Case{"x64Library", build(elf(true, 62, kNeeded)), kElf, true, 64, "x64", kNeeded},
-        Case{"x86Library", build(elf(false, 3, {"a.so"})), kElf, true, 32, "x86", {"a.so"}},
+        Case{"x64Library", build(kX64So), {kElf, true, 64, "x64", kNeeded}},
+        Case{"x86Library", build(elf(false, 3, {"a.so"})), {kElf, true, 32, "x86", {"a.so"}}},
         Case{"bigEndianArm64",
-             build(with(elf(true, 183, {"b.so"}), [](ElfImage& e) { e.big = true; })),
-             kElf,
-             true,
-             64,
-             "arm64",
-             {"b.so"}},
+             build(elf(true, 183, {"b.so"}), [](ElfImage& e) { e.big = true; }),
+             {kElf, true, 64, "arm64", {"b.so"}}},
         Case{"armProgram",
-             build(with(elf(false, 40, {"c.so"}), [](ElfImage& e) { e.type = 2; })),
-             kElf,
-             false,
-             32,
-             "arm",
-             {"c.so"}},
-        Case{"unknownMachine", build(elf(true, 0x99)), kElf, true, 64, "machine 0x99", {}},
-        Case{"noDynamicSegment",
-             build(with(elf(true, 62, kNeeded), [](ElfImage& e) { e.dynamic = false; })),
-             kElf,
-             true,
-             64,
-             "x64",
-             {}},
+             build(elf(false, 40, {"c.so"}), [](ElfImage& e) { e.type = 2; }),
+             {kElf, false, 32, "arm", {"c.so"}}},
+        Case{"unknownMachine", build(elf(true, 0x99)), {kElf, true, 64, "machine 0x99", {}}},
+        Case{"noDynamicSegment", build(kX64So, [](ElfImage& e) { e.dynamic = false; }), kX64SoBare},
         Case{"stringTableOutsideEverySegment",
-             build(with(elf(true, 62, kNeeded), [](ElfImage& e) { e.strtabAddress = 0x9000; })),
-             kElf,
-             true,
-             64,
-             "x64",
-             {}},
-        Case{"programHeadersTooSmall",
-             build(with(elf(true, 62, kNeeded), [](ElfImage& e) { e.headerEntrySize = 16; })),
-             kElf,
-             true,
-             64,
-             "x64",
-             {}},
-        Case{"cutInsideTheProgramHeaders",
-             build(elf(true, 62, kNeeded)).substr(0, 0x50),
-             kElf,
-             true,
-             64,
-             "x64",
-             {}},
+             build(kX64So, [](ElfImage& e) { e.strtabAddress = 0x9000; }), kX64SoBare},
+        Case{"programHeadersTooSmall", build(kX64So, [](ElfImage& e) { e.headerEntrySize = 16; }),
+             kX64SoBare},
+        Case{"cutInsideTheProgramHeaders", build(kX64So).substr(0, 0x50), kX64SoBare},
         // The first name with its NUL lies inside the part at hand, the second past its end.
         Case{"cutInsideTheNames",
-             build(elf(true, 62, kNeeded)).substr(0, 0x300 + 16),
-             kElf,
-             true,
-             64,
-             "x64",
-             {"libcrypto.so.3"}},
-        Case{"unknownClass",
-             build(with(elf(true, 62), [](ElfImage& e) { e.elfClass = 3; })),
-             kNone,
-             false,
-             0,
-             "",
-             {}}),
+             build(kX64So).substr(0, 0x300 + 16),
+             {kElf, true, 64, "x64", {"libcrypto.so.3"}}},
+        Case{"unknownClass", build(elf(true, 62), [](ElfImage& e) { e.elfClass = 3; }), kNothing}),
     rowName);
 
 TEST(PeDiagnosis, NamesTheWrongMachineAndTheMissingDependency) {
     const token::ProgramFacts program{ModuleFormat::kPe, 64, "x64"};
-    auto facts = [](const PeImage& p) {
-        const std::string image = build(p);
-        return token::readModuleFacts(reinterpret_cast<const unsigned char*>(image.data()),
-                                      image.size());
-    };
+    const auto facts = [](const PeImage& p) { return factsOf(build(p)); };
     const auto onlyKernel = [](const std::string& name) { return name == "KERNEL32.dll"; };
     EXPECT_EQ(token::diagnoseLoadFailure(facts(pe(0x14C, false, true)), program, onlyKernel),
               "module is 32-bit x86, this program is 64-bit x64");

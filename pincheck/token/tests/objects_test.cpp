@@ -42,10 +42,6 @@ TokenResult objectId(Kind kind, TokenContext* ctx, CK_ULONG index, unsigned char
     return kind == Kind::Key ? GetKeyID(ctx, index, id, length) : GetCertID(ctx, index, id, length);
 }
 
-TokenResult objectCount(Kind kind, TokenContext* ctx, CK_ULONG* count) {
-    return kind == Kind::Key ? GetKeyNum(ctx, count) : GetCertNum(ctx, count);
-}
-
 // A mock token with the given object lines, bound and logged in.
 struct MockToken {
     explicit MockToken(const std::string& objects)
@@ -123,41 +119,39 @@ TEST(KeyLookup, NoCertificatesCountZeroAndIndexZeroIsOutOfRange) {
 
 TEST(KeyLookup, TwentyByteIdFollowsTheBufferRules) {
     struct Case {
-        Kind kind;
         bool nullBuffer;
         CK_ULONG size;
         TokenResult expected;
         bool copied;
         bool zeroAfter;
     } cases[] = {
-        {Kind::Key, false, 19, kIdTooSmall, false, false},
-        {Kind::Key, false, 20, 0, true, false},
-        {Kind::Key, false, 21, 0, true, true},
-        {Kind::Key, true, 64, kIdTooSmall, false, false},
-        {Kind::Cert, false, 19, kIdTooSmall, false, false},
-        {Kind::Cert, false, 20, 0, true, false},
-        {Kind::Cert, false, 21, 0, true, true},
-        {Kind::Cert, true, 0, kIdTooSmall, false, false},
+        {false, 19, kIdTooSmall, false, false},
+        {false, 20, 0, true, false},
+        {false, 21, 0, true, true},
+        {true, 64, kIdTooSmall, false, false},
+        {true, 0, kIdTooSmall, false, false},
     };
     MockToken token("key slot=1 id=" + kId20 + "\ncert slot=1 id=" + kId20 + " value=3000\n");
     ASSERT_TRUE(token.ready());
     const Bytes expectedId = keytest::fromHex(kId20);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.kind == Kind::Key ? "key" : "cert") + " buffer " +
-                     (c.nullBuffer ? "null" : std::to_string(c.size)));
-        unsigned char buffer[32];
-        std::memset(buffer, kSentinel, sizeof buffer);
-        CK_ULONG length = c.size;
-        EXPECT_EQ(objectId(c.kind, token.layer.ctx(), 0, c.nullBuffer ? nullptr : buffer, &length),
-                  c.expected);
-        EXPECT_EQ(length, 20u);
-        if (c.copied) {
-            EXPECT_EQ(Bytes(buffer, buffer + 20), expectedId);
-            EXPECT_EQ(buffer[20], c.zeroAfter ? 0 : kSentinel);
-        } else {
-            EXPECT_EQ(buffer[0], kSentinel);
+    for (Kind kind : {Kind::Key, Kind::Cert})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(kind == Kind::Key ? "key" : "cert") + " buffer " +
+                         (c.nullBuffer ? "null " : "") + std::to_string(c.size));
+            unsigned char buffer[32];
+            std::memset(buffer, kSentinel, sizeof buffer);
+            CK_ULONG length = c.size;
+            EXPECT_EQ(
+                objectId(kind, token.layer.ctx(), 0, c.nullBuffer ? nullptr : buffer, &length),
+                c.expected);
+            EXPECT_EQ(length, 20u);
+            if (c.copied) {
+                EXPECT_EQ(Bytes(buffer, buffer + 20), expectedId);
+                EXPECT_EQ(buffer[20], c.zeroAfter ? 0 : kSentinel);
+            } else {
+                EXPECT_EQ(buffer[0], kSentinel);
+            }
         }
-    }
 }
 
 // The module may report a length it did not deliver: all ones for an ID it does not give, or
@@ -338,7 +332,9 @@ TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
 
     for (Kind kind : {Kind::Key, Kind::Cert}) {
         SCOPED_TRACE(kind == Kind::Key ? "keys" : "certs");
-        ASSERT_EQ(objectCount(kind, layer.ctx(), &count), 0u);
+        ASSERT_EQ(
+            kind == Kind::Key ? GetKeyNum(layer.ctx(), &count) : GetCertNum(layer.ctx(), &count),
+            0u);
         ASSERT_EQ(count, 2u);
         std::set<std::string> ids;
         for (CK_ULONG index = 0; index < count; ++index) {

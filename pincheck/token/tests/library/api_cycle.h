@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "key_fixtures.h"
 #include "softhsm_token.h"
@@ -36,13 +37,13 @@ struct CycleSteps {
     EVP_PKEY* key = nullptr;
     keytest::Bytes signature;
 
-    TokenResult bind(const std::string& module);
-    TokenResult login();
+    TokenResult bind(const std::string& module) { return InitLibrary(module.c_str(), &ctx); }
+    TokenResult login() { return keytest::loginFirstToken(&ctx, kPin); }
     TokenResult openKey();
-    bool sign(const std::string& message);
-    TokenResult freeKey();
-    TokenResult logout();
-    TokenResult close();
+    bool sign(const std::string& message) { return keytest::digestSign(key, message, signature); }
+    TokenResult freeKey() { return FreeKey(std::exchange(key, nullptr)); }
+    TokenResult logout() { return LogoutToken(&ctx); }
+    TokenResult close() { return CloseLibrary(&ctx); }
 };
 
 }  // namespace apitest

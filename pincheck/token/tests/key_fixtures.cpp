@@ -79,16 +79,21 @@ KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits
     return pair;
 }
 
-bool importKeyPair(const testsupport::SoftHsmToken& hsm, const KeyPair& pair,
-                   const std::string& idHex, const std::string& keyLabel,
-                   const std::string& certLabel, const std::string& pin) {
-    for (bool cert : {false, true})
-        if (hsm.run("pkcs11-tool",
-                    {"--module", hsm.kModule, "--login", "--pin", pin, "--write-object",
-                     cert ? pair.certDerPath : pair.keyDerPath, "--type", cert ? "cert" : "privkey",
-                     "--id", idHex, "--label", cert ? certLabel : keyLabel}) != 0)
-            return false;
-    return true;
+std::string mockKeyLines(const KeyPair& pair, const std::string& idHex) {
+    return "key slot=1 id=" + idHex + " pem=\"" + pair.pemPath + "\"\ncert slot=1 id=" + idHex +
+           " der=\"" + pair.certDerPath + "\"\n";
+}
+
+SoftHsmKeys::SoftHsmKeys(const std::vector<std::string>& idsHex) {
+    for (const std::string& id : idsHex) {
+        pairs.push_back(makeKeyPair(dir.path(), id));
+        for (bool cert : {false, true})
+            if (hsm.run("pkcs11-tool",
+                        {"--module", hsm.kModule, "--login", "--pin", "1234", "--write-object",
+                         cert ? pairs.back().certDerPath : pairs.back().keyDerPath, "--type",
+                         cert ? "cert" : "privkey", "--id", id, "--label", id}) != 0)
+                throw std::runtime_error("pkcs11-tool could not import the key pair " + id);
+    }
 }
 
 Bytes derOf(X509* cert) {

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "mock_module.h"
 #include "softhsm_token.h"
+#include "temp_dir.h"
 #include "token_api.h"
 
 namespace keytest {
@@ -43,11 +45,18 @@ struct KeyPair {
 };
 KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits = 2048);
 
-// Imports the pair's private key and certificate into the SoftHSM2 token under the ID `idHex`
-// with pkcs11-tool; false when either import fails.
-bool importKeyPair(const testsupport::SoftHsmToken& hsm, const KeyPair& pair,
-                   const std::string& idHex, const std::string& keyLabel,
-                   const std::string& certLabel, const std::string& pin = "1234");
+// Script lines for the test module: the pair's private key and certificate in slot 1 under the
+// ID `idHex`.
+std::string mockKeyLines(const KeyPair& pair, const std::string& idHex);
+
+// A SoftHSM2 token (PIN 1234) holding a fresh key pair and its certificate under each ID,
+// imported with pkcs11-tool; throws std::runtime_error when an import fails.
+struct SoftHsmKeys {
+    explicit SoftHsmKeys(const std::vector<std::string>& idsHex);
+    testsupport::SoftHsmToken hsm;
+    testsupport::TempDir dir;
+    std::vector<KeyPair> pairs;
+};
 
 // The certificate's DER encoding.
 Bytes derOf(X509* cert);
@@ -88,6 +97,16 @@ class LayerSession {
   private:
     TokenContext ctx_{};
     TokenResult initResult_;
+};
+
+// A test module whose slot 1 holds the objects of the script lines `objects`, and a context
+// bound to it; ready() logs in with PIN 1234.
+struct MockToken {
+    explicit MockToken(const std::string& objects)
+        : mock("slot 1\n" + objects), layer(mock.path()) {}
+    bool ready() { return layer.bound() == 0 && layer.login("1234") == 0; }
+    testsupport::MockModule mock;
+    LayerSession layer;
 };
 
 }  // namespace keytest

@@ -11,14 +11,12 @@
 #include <string>
 
 #include "key_fixtures.h"
-#include "mock_module.h"
-#include "softhsm_token.h"
 #include "temp_dir.h"
 
 using keytest::Bytes;
 using keytest::LayerSession;
+using keytest::MockToken;
 using keytest::X509Ptr;
-using testsupport::MockModule;
 
 namespace {
 
@@ -42,22 +40,12 @@ TokenResult objectId(Kind kind, TokenContext* ctx, CK_ULONG index, unsigned char
     return kind == Kind::Key ? GetKeyID(ctx, index, id, length) : GetCertID(ctx, index, id, length);
 }
 
-// A mock token with the given object lines, bound and logged in.
-struct MockToken {
-    explicit MockToken(const std::string& objects)
-        : mock("slot 1\n" + objects), layer(mock.path()) {}
-    bool ready() { return layer.bound() == 0 && layer.login("1234") == 0; }
-    MockModule mock;
-    LayerSession layer;
-};
-
 }  // namespace
 
 TEST(KeyLookup, EveryExportChecksModuleThenSession) {
-    MockModule mock("slot 1\ncert slot=1 id=01 value=3000\n");
+    MockToken noSession("cert slot=1 id=01 value=3000\n");
     TokenContext unbound{};
-    LayerSession noSession(mock.path());
-    ASSERT_EQ(noSession.bound(), 0u);
+    ASSERT_EQ(noSession.layer.bound(), 0u);
     unsigned char id[8];
     CK_ULONG length = sizeof id;
     CK_ULONG count = 0;
@@ -66,7 +54,7 @@ TEST(KeyLookup, EveryExportChecksModuleThenSession) {
     struct Case {
         TokenContext* ctx;
         TokenResult expected;
-    } cases[] = {{&unbound, kNoModule}, {noSession.ctx(), kNoSession}};
+    } cases[] = {{&unbound, kNoModule}, {noSession.layer.ctx(), kNoSession}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         EXPECT_EQ(GetKeyNum(c.ctx, &count), c.expected);
@@ -76,7 +64,7 @@ TEST(KeyLookup, EveryExportChecksModuleThenSession) {
         EXPECT_EQ(GetCert(c.ctx, &one, 1, &cert), c.expected);
         EXPECT_EQ(GetKeyNum(nullptr, &count), kNoModule);
     }
-    EXPECT_EQ(mock.count("C_FindObjectsInit"), 0);
+    EXPECT_EQ(noSession.mock.count("C_FindObjectsInit"), 0);
 }
 
 TEST(KeyLookup, TwelveKeysGrowTheListingAndTheLastIsFound) {
@@ -307,18 +295,9 @@ TEST(KeyLookup, FailedIdReadInAListingReadsAsNotDelivered) {
 }
 
 TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
-    testsupport::SoftHsmToken hsm;
-    testsupport::TempDir dir;
-    const keytest::KeyPair one = keytest::makeKeyPair(dir.path(), "one");
-    const keytest::KeyPair two = keytest::makeKeyPair(dir.path(), "two");
-    struct Import {
-        const keytest::KeyPair& pair;
-        std::string id;
-    } imports[] = {{one, "c1"}, {two, kId20}};
-    for (const auto& i : imports)
-        ASSERT_TRUE(keytest::importKeyPair(hsm, i.pair, i.id, "key " + i.id, "cert " + i.id));
-
-    LayerSession layer(hsm.kModule);
+    const std::vector<std::string> ids = {"c1", kId20};
+    const keytest::SoftHsmKeys token(ids);
+    LayerSession layer(token.hsm.kModule);
     ASSERT_EQ(layer.bound(), 0u);
     // Without a login the private keys stay hidden; the certificates are public.
     ASSERT_EQ(layer.login(nullptr), 0u);
@@ -336,7 +315,7 @@ TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
             kind == Kind::Key ? GetKeyNum(layer.ctx(), &count) : GetCertNum(layer.ctx(), &count),
             0u);
         ASSERT_EQ(count, 2u);
-        std::set<std::string> ids;
+        std::set<std::string> listed;
         for (CK_ULONG index = 0; index < count; ++index) {
             CK_ULONG length = 0;
             ASSERT_EQ(objectId(kind, layer.ctx(), index, nullptr, &length), kIdTooSmall);
@@ -346,20 +325,20 @@ TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
             EXPECT_EQ(length, id.size() - 1);
             EXPECT_EQ(id.back(), 0);
             id.pop_back();
-            ids.insert(keytest::toHex(id));
+            listed.insert(keytest::toHex(id));
         }
-        EXPECT_EQ(ids, (std::set<std::string>{"c1", kId20}));
+        EXPECT_EQ(listed, (std::set<std::string>(ids.begin(), ids.end())));
         unsigned char buffer[64];
         CK_ULONG length = sizeof buffer;
         EXPECT_EQ(objectId(kind, layer.ctx(), 2, buffer, &length), kIndexOutOfRange);
     }
 
-    for (const auto& i : imports) {
-        const Bytes id = keytest::fromHex(i.id);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const Bytes id = keytest::fromHex(ids[i]);
         X509* raw = nullptr;
         ASSERT_EQ(GetCert(layer.ctx(), id.data(), id.size(), &raw), 0u);
         X509Ptr cert(raw);
-        EXPECT_EQ(keytest::derOf(raw), i.pair.certDer);
+        EXPECT_EQ(keytest::derOf(raw), token.pairs[i].certDer);
     }
     const Bytes unknown = keytest::fromHex("c2");
     X509* raw = nullptr;

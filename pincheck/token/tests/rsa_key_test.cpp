@@ -17,16 +17,14 @@
 #include <vector>
 
 #include "key_fixtures.h"
-#include "mock_module.h"
-#include "softhsm_token.h"
 #include "temp_dir.h"
 
 using keytest::Bytes;
 using keytest::CtxPtr;
 using keytest::LayerSession;
+using keytest::MockToken;
 using keytest::PkeyPtr;
 using keytest::X509Ptr;
-using testsupport::MockModule;
 
 namespace {
 
@@ -135,28 +133,22 @@ class MockKeyTest : public ::testing::Test {
         // Each goes before its successor is made: a test module's end restores the environment,
         // which would undo what the next one has set.
         key_.reset();
-        layer_.reset();
-        mock_.reset();
-        mock_ = std::make_unique<MockModule>(
-            "slot 1\nkey slot=1 id=01 label=\"signing\" pem=" + pair_.pemPath +
-            "\ncert slot=1 id=01 der=" + pair_.certDerPath + "\n" + extra);
-        layer_ = std::make_unique<LayerSession>(mock_->path());
-        ASSERT_EQ(layer_->bound(), 0u);
-        ASSERT_EQ(layer_->login("1234"), 0u);
+        token_.reset();
+        token_ = std::make_unique<MockToken>(keytest::mockKeyLines(pair_, "01") + extra);
+        ASSERT_TRUE(token_->ready());
         key_ = openKey();
         ASSERT_NE(key_, nullptr);
     }
     PkeyPtr openKey() {
         const unsigned char id = 1;
         EVP_PKEY* key = nullptr;
-        EXPECT_EQ(GetKey(layer_->ctx(), &id, 1, &key), 0u);
+        EXPECT_EQ(GetKey(token_->layer.ctx(), &id, 1, &key), 0u);
         return PkeyPtr(key);
     }
 
     testsupport::TempDir dir_;
     keytest::KeyPair pair_;
-    std::unique_ptr<MockModule> mock_;
-    std::unique_ptr<LayerSession> layer_;
+    std::unique_ptr<MockToken> token_;
     PkeyPtr key_;
 };
 
@@ -168,14 +160,14 @@ TEST_F(MockKeyTest, SignsSha256ThroughEveryEntryPointAndTheSignatureVerifies) {
     const std::string message = "sign me on the token";
     for (Route route : {Route::RsaSign, Route::PkeySign, Route::DigestSign}) {
         SCOPED_TRACE(routeName(route));
-        mock_->clearLog();
+        token_->mock.clearLog();
         Bytes sig;
         ASSERT_TRUE(signThrough(route, key_.get(), message, sig));
         EXPECT_TRUE(keytest::verifyDigest(pair_.publicKey.get(), EVP_sha256(),
                                           keytest::sha256(message), sig));
         EXPECT_TRUE(keytest::verifyMessage(pair_.publicKey.get(), EVP_sha256(), message, sig));
-        EXPECT_EQ(mock_->count("C_SignInit"), 1);
-        EXPECT_EQ(mock_->count("C_Sign"), 1);
+        EXPECT_EQ(token_->mock.count("C_SignInit"), 1);
+        EXPECT_EQ(token_->mock.count("C_Sign"), 1);
     }
 }
 
@@ -183,7 +175,7 @@ TEST_F(MockKeyTest, VerificationRunsInSoftwareWithThePublicHalf) {
     const Bytes digest = keytest::sha256("verify me");
     Bytes sig;
     ASSERT_TRUE(signThrough(Route::RsaSign, key_.get(), "verify me", sig));
-    mock_->clearLog();
+    token_->mock.clearLog();
     const auto verify = [&] {
         return RSA_verify(NID_sha256, digest.data(), 32, sig.data(),
                           static_cast<unsigned>(sig.size()), rsaOf(key_.get()));
@@ -191,7 +183,7 @@ TEST_F(MockKeyTest, VerificationRunsInSoftwareWithThePublicHalf) {
     EXPECT_EQ(verify(), 1);
     sig[sig.size() / 2] ^= 0x01;
     EXPECT_EQ(verify(), 0);
-    EXPECT_TRUE(mock_->calls().empty());
+    EXPECT_TRUE(token_->mock.calls().empty());
     ERR_clear_error();
 }
 
@@ -212,7 +204,7 @@ TEST_F(MockKeyTest, DecryptsWhatThePublicKeyEncrypted) {
     ASSERT_GT(EVP_PKEY_decrypt(ctx.get(), out.data(), &length, encrypted.data(), encrypted.size()),
               0);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + length), plain);
-    EXPECT_EQ(mock_->count("C_Decrypt"), 2);
+    EXPECT_EQ(token_->mock.count("C_Decrypt"), 2);
 }
 
 TEST_F(MockKeyTest, Md5Sha1SignsTheThirtySixBytesUnchanged) {
@@ -222,15 +214,15 @@ TEST_F(MockKeyTest, Md5Sha1SignsTheThirtySixBytesUnchanged) {
     ASSERT_EQ(rsaSign(NID_md5_sha1, digest, 36, key_.get(), sig), 1);
     EXPECT_EQ(recoverSigned(pair_.publicKey.get(), sig), digest);
 
-    mock_->clearLog();
+    token_->mock.clearLog();
     ERR_clear_error();
     EXPECT_EQ(rsaSign(NID_md5_sha1, digest, 35, key_.get(), sig), 0);
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-3)});
-    EXPECT_EQ(mock_->count("C_SignInit"), 0);
+    EXPECT_EQ(token_->mock.count("C_SignInit"), 0);
 }
 
 TEST_F(MockKeyTest, OnlyPkcs1PaddingGoesToTheToken) {
-    mock_->clearLog();
+    token_->mock.clearLog();
     ERR_clear_error();
     Bytes sig;
     EXPECT_FALSE(pkeySign(key_.get(), RSA_PKCS1_PSS_PADDING, keytest::sha256("pss"), sig));
@@ -239,7 +231,7 @@ TEST_F(MockKeyTest, OnlyPkcs1PaddingGoesToTheToken) {
     Bytes out;
     EXPECT_EQ(rsaDecrypt(key_.get(), sig, RSA_PKCS1_OAEP_PADDING, out), -1);
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-2)});
-    EXPECT_EQ(mock_->count("C_SignInit") + mock_->count("C_DecryptInit"), 0);
+    EXPECT_EQ(token_->mock.count("C_SignInit") + token_->mock.count("C_DecryptInit"), 0);
 }
 
 // A failing token operation: its CKR value is queued as the reason, the signing calls also print
@@ -274,7 +266,7 @@ TEST_F(MockKeyTest, TokenFailuresAreQueuedAndSigningFailuresPrinted) {
 }
 
 TEST_F(MockKeyTest, SigningAfterLogoutFailsWithTheFailureLine) {
-    ASSERT_EQ(layer_->logout(), 0u);
+    ASSERT_EQ(token_->layer.logout(), 0u);
     expectSigningRefusedWithoutSession(key_.get());
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{CKR_SESSION_HANDLE_INVALID});
 }
@@ -295,7 +287,7 @@ TEST_F(MockKeyTest, GetKeyRefusesWhatDoesNotMakeAKey) {
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.id));
         EVP_PKEY* key = reinterpret_cast<EVP_PKEY*>(this);  // must be reset
-        EXPECT_EQ(GetKey(layer_->ctx(), &c.id, 1, &key), c.expected);
+        EXPECT_EQ(GetKey(token_->layer.ctx(), &c.id, 1, &key), c.expected);
         if (c.expected != 0) {
             EXPECT_EQ(key, nullptr);
         }
@@ -304,21 +296,20 @@ TEST_F(MockKeyTest, GetKeyRefusesWhatDoesNotMakeAKey) {
     // The certificate carries the same ID but is no private key.
     EVP_PKEY* key = nullptr;
     const unsigned char certOnly = 0x01;
-    ASSERT_EQ(layer_->logout(), 0u);
-    ASSERT_EQ(layer_->login(nullptr), 0u);
-    EXPECT_EQ(GetKey(layer_->ctx(), &certOnly, 1, &key), 0xDA001002u);
+    ASSERT_EQ(token_->layer.logout(), 0u);
+    ASSERT_EQ(token_->layer.login(nullptr), 0u);
+    EXPECT_EQ(GetKey(token_->layer.ctx(), &certOnly, 1, &key), 0xDA001002u);
     EXPECT_EQ(key, nullptr);
 }
 
 TEST(KeyContext, GetKeyChecksModuleThenSessionAndFreeKeyTakesNull) {
-    MockModule mock("slot 1\n");
+    MockToken noSession("");
     TokenContext unbound{};
-    LayerSession noSession(mock.path());
-    ASSERT_EQ(noSession.bound(), 0u);
+    ASSERT_EQ(noSession.layer.bound(), 0u);
     const unsigned char id = 1;
     EVP_PKEY* key = nullptr;
     EXPECT_EQ(GetKey(&unbound, &id, 1, &key), 0xDA000190u);
-    EXPECT_EQ(GetKey(noSession.ctx(), &id, 1, &key), 0xDA000101u);
+    EXPECT_EQ(GetKey(noSession.layer.ctx(), &id, 1, &key), 0xDA000101u);
     EXPECT_EQ(key, nullptr);
     EXPECT_EQ(FreeKey(nullptr), 0u);
 }
@@ -338,13 +329,10 @@ TEST_F(MockKeyTest, RepeatedOpenAndFreeKeepsEveryKeyWorking) {
 }
 
 TEST(KeySoftHsm, SignsDecryptsAndFailsAfterLogout) {
-    testsupport::SoftHsmToken hsm;
-    testsupport::TempDir dir;
-    const keytest::KeyPair pair = keytest::makeKeyPair(dir.path(), "hsm");
-    ASSERT_TRUE(keytest::importKeyPair(hsm, pair, "a1b2", "signing", "signing"));
+    const keytest::SoftHsmKeys hsm({"a1b2"});
     const Bytes id = keytest::fromHex("a1b2");
 
-    LayerSession layer(hsm.kModule);
+    LayerSession layer(hsm.hsm.kModule);
     ASSERT_EQ(layer.bound(), 0u);
     EVP_PKEY* raw = nullptr;
     ASSERT_EQ(layer.login(nullptr), 0u);  // private keys hidden before the login

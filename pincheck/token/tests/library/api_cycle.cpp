@@ -3,20 +3,8 @@
 #include <openssl/evp.h>
 
 #include <cstdio>
-#include <stdexcept>
 
 namespace apitest {
-
-SoftHsmKeyToken::SoftHsmKeyToken() : pair(keytest::makeKeyPair(dir.path(), "cycle")) {
-    if (!keytest::importKeyPair(hsm, pair, kKeyIdHex, "cycle", "cycle", kPin))
-        throw std::runtime_error("pkcs11-tool could not import the key pair");
-}
-
-std::string mockKeyScript(const keytest::KeyPair& pair) {
-    return std::string("slot 1 label=\"mock token\"\n") + "key slot=1 id=" + kKeyIdHex + " pem=\"" +
-           pair.pemPath + "\"\n" + "cert slot=1 id=" + kKeyIdHex + " der=\"" + pair.certDerPath +
-           "\"\n";
-}
 
 TokenResult CycleSteps::openKey() {
     const keytest::Bytes id = keytest::fromHex(kKeyIdHex);

@@ -54,14 +54,11 @@ KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits
     pair.keyDerPath = folder + "/" + name + ".key.der";
     pair.certDerPath = folder + "/" + name + ".cert.der";
 
-    std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
-    require(pem && PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr,
-                                            nullptr),
-            "PEM key");
-    char* data = nullptr;
-    const long pemSize = BIO_get_mem_data(pem.get(), &data);
-    writeBytes(pair.pemPath, reinterpret_cast<unsigned char*>(data),
-               static_cast<std::size_t>(pemSize));
+    std::unique_ptr<FILE, decltype(&std::fclose)> pem(std::fopen(pair.pemPath.c_str(), "wb"),
+                                                      std::fclose);
+    require(
+        pem && PEM_write_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr),
+        "PEM key");
 
     unsigned char* der = nullptr;
     const int derSize = i2d_PrivateKey(key.get(), &der);

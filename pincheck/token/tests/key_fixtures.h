@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "context_guard.h"
 #include "mock_module.h"
 #include "softhsm_token.h"
 #include "temp_dir.h"
@@ -75,27 +76,18 @@ bool digestSign(EVP_PKEY* key, const std::string& message, Bytes& sig);
 // session without login.
 TokenResult loginFirstToken(TokenContext* ctx, const char* pin);
 
-// A context bound to a module; login() opens a session on the first slot that holds a token.
-// The destructor logs out (when a session is held) and releases the module, also when a test
-// fails half way.
-class LayerSession {
+// A context bound to a module, released as a ContextGuard; login() opens a session on the first
+// slot that holds a token.
+class LayerSession : public ContextGuard {
   public:
     explicit LayerSession(const std::string& modulePath)
-        : initResult_(InitLibrary(modulePath.c_str(), &ctx_)) {}
-    ~LayerSession() {
-        if (ctx_.session) LogoutToken(&ctx_);
-        CloseLibrary(&ctx_);
-    }
-    LayerSession(const LayerSession&) = delete;
-    LayerSession& operator=(const LayerSession&) = delete;
+        : initResult_(InitLibrary(modulePath.c_str(), &ctx)) {}
 
     TokenResult bound() const { return initResult_; }
-    TokenResult login(const char* pin) { return loginFirstToken(&ctx_, pin); }
-    TokenResult logout() { return LogoutToken(&ctx_); }
-    TokenContext* ctx() { return &ctx_; }
+    TokenResult login(const char* pin) { return loginFirstToken(&ctx, pin); }
+    TokenResult logout() { return LogoutToken(&ctx); }
 
   private:
-    TokenContext ctx_{};
     TokenResult initResult_;
 };
 

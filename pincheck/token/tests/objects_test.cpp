@@ -54,7 +54,7 @@ TEST(KeyLookup, EveryExportChecksModuleThenSession) {
     struct Case {
         TokenContext* ctx;
         TokenResult expected;
-    } cases[] = {{&unbound, kNoModule}, {noSession.layer.ctx(), kNoSession}};
+    } cases[] = {{&unbound, kNoModule}, {&noSession.layer, kNoSession}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         EXPECT_EQ(GetKeyNum(c.ctx, &count), c.expected);
@@ -75,13 +75,13 @@ TEST(KeyLookup, TwelveKeysGrowTheListingAndTheLastIsFound) {
     ASSERT_TRUE(token.ready());
 
     CK_ULONG count = 0;
-    ASSERT_EQ(GetKeyNum(token.layer.ctx(), &count), 0u);
+    ASSERT_EQ(GetKeyNum(&token.layer, &count), 0u);
     EXPECT_EQ(count, 12u);
 
     token.mock.clearLog();
     unsigned char id[4] = {0, 0, 0, 0};
     CK_ULONG length = sizeof id;
-    ASSERT_EQ(GetKeyID(token.layer.ctx(), 11, id, &length), 0u);
+    ASSERT_EQ(GetKeyID(&token.layer, 11, id, &length), 0u);
     EXPECT_EQ(length, 2u);
     EXPECT_EQ(id[0], 0xA0);
     EXPECT_EQ(id[1], 12);
@@ -91,18 +91,18 @@ TEST(KeyLookup, TwelveKeysGrowTheListingAndTheLastIsFound) {
     EXPECT_EQ(token.mock.count("C_FindObjectsFinal"), 2);
 
     length = sizeof id;
-    EXPECT_EQ(GetKeyID(token.layer.ctx(), 12, id, &length), kIndexOutOfRange);
+    EXPECT_EQ(GetKeyID(&token.layer, 12, id, &length), kIndexOutOfRange);
 }
 
 TEST(KeyLookup, NoCertificatesCountZeroAndIndexZeroIsOutOfRange) {
     MockToken token("key slot=1 id=01\n");
     ASSERT_TRUE(token.ready());
     CK_ULONG count = 99;
-    EXPECT_EQ(GetCertNum(token.layer.ctx(), &count), 0u);
+    EXPECT_EQ(GetCertNum(&token.layer, &count), 0u);
     EXPECT_EQ(count, 0u);
     unsigned char id[8];
     CK_ULONG length = sizeof id;
-    EXPECT_EQ(GetCertID(token.layer.ctx(), 0, id, &length), kIndexOutOfRange);
+    EXPECT_EQ(GetCertID(&token.layer, 0, id, &length), kIndexOutOfRange);
 }
 
 TEST(KeyLookup, TwentyByteIdFollowsTheBufferRules) {
@@ -129,9 +129,8 @@ TEST(KeyLookup, TwentyByteIdFollowsTheBufferRules) {
             unsigned char buffer[32];
             std::memset(buffer, kSentinel, sizeof buffer);
             CK_ULONG length = c.size;
-            EXPECT_EQ(
-                objectId(kind, token.layer.ctx(), 0, c.nullBuffer ? nullptr : buffer, &length),
-                c.expected);
+            EXPECT_EQ(objectId(kind, &token.layer, 0, c.nullBuffer ? nullptr : buffer, &length),
+                      c.expected);
             EXPECT_EQ(length, 20u);
             if (c.copied) {
                 EXPECT_EQ(Bytes(buffer, buffer + 20), expectedId);
@@ -167,9 +166,8 @@ TEST(KeyLookup, UndeliveredOrOversizedIdIsNeverCopied) {
         const Kind kind = c.line[0] == 'k' ? Kind::Key : Kind::Cert;
         Bytes buffer(4096, kSentinel);
         CK_ULONG length = c.callerSize;
-        EXPECT_EQ(
-            objectId(kind, token.layer.ctx(), 0, c.nullBuffer ? nullptr : buffer.data(), &length),
-            c.expected);
+        EXPECT_EQ(objectId(kind, &token.layer, 0, c.nullBuffer ? nullptr : buffer.data(), &length),
+                  c.expected);
         EXPECT_EQ(length, c.expectedLength);
         EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(),
                                 [](unsigned char b) { return b == kSentinel; }));
@@ -200,7 +198,7 @@ TEST(KeyLookup, GetCertOpensOnlyWhatParsesAndFits) {
         ASSERT_TRUE(token.ready());
         const Bytes id = keytest::fromHex(c.id);
         X509* raw = reinterpret_cast<X509*>(&token);  // must be reset to null
-        EXPECT_EQ(GetCert(token.layer.ctx(), id.data(), id.size(), &raw), c.expected);
+        EXPECT_EQ(GetCert(&token.layer, id.data(), id.size(), &raw), c.expected);
         X509Ptr cert(raw);
         if (c.expected != 0) {
             EXPECT_EQ(raw, nullptr);
@@ -218,9 +216,9 @@ TEST(KeyLookup, CallerIdLongerThanTheFieldIsRefusedBeforeAnySearch) {
     const Bytes longId(257, 0x01);
     X509* cert = nullptr;
     EVP_PKEY* key = nullptr;
-    EXPECT_EQ(GetCert(token.layer.ctx(), longId.data(), longId.size(), &cert), kBadArguments);
-    EXPECT_EQ(GetKey(token.layer.ctx(), longId.data(), longId.size(), &key), kBadArguments);
-    EXPECT_EQ(GetCert(token.layer.ctx(), nullptr, 4, &cert), kBadArguments);
+    EXPECT_EQ(GetCert(&token.layer, longId.data(), longId.size(), &cert), kBadArguments);
+    EXPECT_EQ(GetKey(&token.layer, longId.data(), longId.size(), &key), kBadArguments);
+    EXPECT_EQ(GetCert(&token.layer, nullptr, 4, &cert), kBadArguments);
     EXPECT_EQ(cert, nullptr);
     EXPECT_EQ(key, nullptr);
     EXPECT_EQ(token.mock.count("C_FindObjectsInit"), 0);
@@ -259,7 +257,7 @@ TEST(KeyLookup, ModuleErrorsInSearchAndAttributeCallsComeBackWithTheBase) {
         CK_ULONG value = sizeof buffer;
         X509* cert = nullptr;
         EVP_PKEY* key = nullptr;
-        TokenContext* ctx = token.layer.ctx();
+        TokenContext* ctx = &token.layer;
         const std::function<TokenResult()> exports[] = {
             [&] { return GetKeyNum(ctx, &value); },
             [&] { return GetCertNum(ctx, &value); },
@@ -276,7 +274,7 @@ TEST(KeyLookup, ModuleErrorsInSearchAndAttributeCallsComeBackWithTheBase) {
         // A failed C_FindObjectsFinal leaves the module's search open; nothing to check then.
         if (c.fail.find("C_FindObjectsFinal") != std::string::npos) continue;
         CK_ULONG count = 0;
-        EXPECT_EQ(GetKeyNum(token.layer.ctx(), &count), 0u);
+        EXPECT_EQ(GetKeyNum(&token.layer, &count), 0u);
         EXPECT_EQ(count, 2u);
     }
 }
@@ -287,10 +285,10 @@ TEST(KeyLookup, FailedIdReadInAListingReadsAsNotDelivered) {
     ASSERT_TRUE(token.ready());
     unsigned char buffer[300];
     CK_ULONG length = sizeof buffer;
-    EXPECT_EQ(GetKeyID(token.layer.ctx(), 0, buffer, &length), kIdTooSmall);
+    EXPECT_EQ(GetKeyID(&token.layer, 0, buffer, &length), kIdTooSmall);
     EXPECT_EQ(length, kAllOnes);
     length = sizeof buffer;  // the next listing reads it again
-    EXPECT_EQ(GetKeyID(token.layer.ctx(), 0, buffer, &length), 0u);
+    EXPECT_EQ(GetKeyID(&token.layer, 0, buffer, &length), 0u);
     EXPECT_EQ(length, 1u);
 }
 
@@ -302,26 +300,24 @@ TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
     // Without a login the private keys stay hidden; the certificates are public.
     ASSERT_EQ(layer.login(nullptr), 0u);
     CK_ULONG count = 99;
-    EXPECT_EQ(GetKeyNum(layer.ctx(), &count), 0u);
+    EXPECT_EQ(GetKeyNum(&layer, &count), 0u);
     EXPECT_EQ(count, 0u);
-    EXPECT_EQ(GetCertNum(layer.ctx(), &count), 0u);
+    EXPECT_EQ(GetCertNum(&layer, &count), 0u);
     EXPECT_EQ(count, 2u);
     ASSERT_EQ(layer.logout(), 0u);
     ASSERT_EQ(layer.login("1234"), 0u);
 
     for (Kind kind : {Kind::Key, Kind::Cert}) {
         SCOPED_TRACE(kind == Kind::Key ? "keys" : "certs");
-        ASSERT_EQ(
-            kind == Kind::Key ? GetKeyNum(layer.ctx(), &count) : GetCertNum(layer.ctx(), &count),
-            0u);
+        ASSERT_EQ(kind == Kind::Key ? GetKeyNum(&layer, &count) : GetCertNum(&layer, &count), 0u);
         ASSERT_EQ(count, 2u);
         std::set<std::string> listed;
         for (CK_ULONG index = 0; index < count; ++index) {
             CK_ULONG length = 0;
-            ASSERT_EQ(objectId(kind, layer.ctx(), index, nullptr, &length), kIdTooSmall);
+            ASSERT_EQ(objectId(kind, &layer, index, nullptr, &length), kIdTooSmall);
             Bytes id(length + 1, kSentinel);
             length = id.size();
-            ASSERT_EQ(objectId(kind, layer.ctx(), index, id.data(), &length), 0u);
+            ASSERT_EQ(objectId(kind, &layer, index, id.data(), &length), 0u);
             EXPECT_EQ(length, id.size() - 1);
             EXPECT_EQ(id.back(), 0);
             id.pop_back();
@@ -330,18 +326,18 @@ TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
         EXPECT_EQ(listed, (std::set<std::string>(ids.begin(), ids.end())));
         unsigned char buffer[64];
         CK_ULONG length = sizeof buffer;
-        EXPECT_EQ(objectId(kind, layer.ctx(), 2, buffer, &length), kIndexOutOfRange);
+        EXPECT_EQ(objectId(kind, &layer, 2, buffer, &length), kIndexOutOfRange);
     }
 
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const Bytes id = keytest::fromHex(ids[i]);
         X509* raw = nullptr;
-        ASSERT_EQ(GetCert(layer.ctx(), id.data(), id.size(), &raw), 0u);
+        ASSERT_EQ(GetCert(&layer, id.data(), id.size(), &raw), 0u);
         X509Ptr cert(raw);
         EXPECT_EQ(keytest::derOf(raw), token.pairs[i].certDer);
     }
     const Bytes unknown = keytest::fromHex("c2");
     X509* raw = nullptr;
-    EXPECT_EQ(GetCert(layer.ctx(), unknown.data(), unknown.size(), &raw), kNoSuchObject);
+    EXPECT_EQ(GetCert(&layer, unknown.data(), unknown.size(), &raw), kNoSuchObject);
     EXPECT_EQ(raw, nullptr);
 }

@@ -14,6 +14,7 @@
 #include <openssl/x509.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "key_fixtures.h"
@@ -79,27 +80,20 @@ bool pkeySign(EVP_PKEY* key, int padding, const Bytes& digest, Bytes& sig) {
     return true;
 }
 
-enum class Route { RsaSign, PkeySign, DigestSign };
-
-// Signs the message's SHA-256 digest (or the message, for DigestSign) through one entry point.
-bool signThrough(Route route, EVP_PKEY* key, const std::string& message, Bytes& sig) {
-    const Bytes digest = keytest::sha256(message);
-    switch (route) {
-        case Route::RsaSign:
-            return rsaSign(NID_sha256, digest, digest.size(), key, sig) == 1;
-        case Route::PkeySign:
-            return pkeySign(key, RSA_PKCS1_PADDING, digest, sig);
-        case Route::DigestSign:
-            return keytest::digestSign(key, message, sig);
-    }
-    return false;
+// The entry points a caller signs through: each signs the message's SHA-256 digest (or, for
+// EVP_DigestSign, the message) into `sig`.
+using SignRoute = bool (*)(EVP_PKEY* key, const std::string& message, Bytes& sig);
+bool rsaSignSha256(EVP_PKEY* key, const std::string& message, Bytes& sig) {
+    return rsaSign(NID_sha256, keytest::sha256(message), 32, key, sig) == 1;
 }
-
-const char* routeName(Route r) {
-    return r == Route::RsaSign    ? "RSA_sign"
-           : r == Route::PkeySign ? "EVP_PKEY_sign"
-                                  : "EVP_DigestSign";
-}
+const std::pair<const char*, SignRoute> kRoutes[] = {
+    {"RSA_sign", rsaSignSha256},
+    {"EVP_PKEY_sign",
+     [](EVP_PKEY* key, const std::string& message, Bytes& sig) {
+         return pkeySign(key, RSA_PKCS1_PADDING, keytest::sha256(message), sig);
+     }},
+    {"EVP_DigestSign", keytest::digestSign},
+};
 
 // What the public half recovers from a PKCS#1 v1.5 signature: the signed bytes themselves.
 Bytes recoverSigned(EVP_PKEY* publicKey, const Bytes& sig) {
@@ -116,7 +110,7 @@ void expectSigningRefusedWithoutSession(EVP_PKEY* key) {
     ERR_clear_error();
     Bytes sig;
     testing::internal::CaptureStdout();
-    const bool signedOk = signThrough(Route::RsaSign, key, "late", sig);
+    const bool signedOk = rsaSignSha256(key, "late", sig);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "C_SignInit err=b3\n");
     EXPECT_FALSE(signedOk);
 }
@@ -142,7 +136,7 @@ class MockKeyTest : public ::testing::Test {
     PkeyPtr openKey() {
         const unsigned char id = 1;
         EVP_PKEY* key = nullptr;
-        EXPECT_EQ(GetKey(token_->layer.ctx(), &id, 1, &key), 0u);
+        EXPECT_EQ(GetKey(&token_->layer, &id, 1, &key), 0u);
         return PkeyPtr(key);
     }
 
@@ -158,11 +152,11 @@ TEST_F(MockKeyTest, SignsSha256ThroughEveryEntryPointAndTheSignatureVerifies) {
     EXPECT_EQ(EVP_PKEY_get_base_id(key_.get()), EVP_PKEY_RSA);
     EXPECT_EQ(EVP_PKEY_get_bits(key_.get()), 1024);
     const std::string message = "sign me on the token";
-    for (Route route : {Route::RsaSign, Route::PkeySign, Route::DigestSign}) {
-        SCOPED_TRACE(routeName(route));
+    for (const auto& [name, sign] : kRoutes) {
+        SCOPED_TRACE(name);
         token_->mock.clearLog();
         Bytes sig;
-        ASSERT_TRUE(signThrough(route, key_.get(), message, sig));
+        ASSERT_TRUE(sign(key_.get(), message, sig));
         EXPECT_TRUE(keytest::verifyDigest(pair_.publicKey.get(), EVP_sha256(),
                                           keytest::sha256(message), sig));
         EXPECT_TRUE(keytest::verifyMessage(pair_.publicKey.get(), EVP_sha256(), message, sig));
@@ -174,7 +168,7 @@ TEST_F(MockKeyTest, SignsSha256ThroughEveryEntryPointAndTheSignatureVerifies) {
 TEST_F(MockKeyTest, VerificationRunsInSoftwareWithThePublicHalf) {
     const Bytes digest = keytest::sha256("verify me");
     Bytes sig;
-    ASSERT_TRUE(signThrough(Route::RsaSign, key_.get(), "verify me", sig));
+    ASSERT_TRUE(rsaSignSha256(key_.get(), "verify me", sig));
     token_->mock.clearLog();
     const auto verify = [&] {
         return RSA_verify(NID_sha256, digest.data(), 32, sig.data(),
@@ -287,7 +281,7 @@ TEST_F(MockKeyTest, GetKeyRefusesWhatDoesNotMakeAKey) {
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.id));
         EVP_PKEY* key = reinterpret_cast<EVP_PKEY*>(this);  // must be reset
-        EXPECT_EQ(GetKey(token_->layer.ctx(), &c.id, 1, &key), c.expected);
+        EXPECT_EQ(GetKey(&token_->layer, &c.id, 1, &key), c.expected);
         if (c.expected != 0) {
             EXPECT_EQ(key, nullptr);
         }
@@ -298,7 +292,7 @@ TEST_F(MockKeyTest, GetKeyRefusesWhatDoesNotMakeAKey) {
     const unsigned char certOnly = 0x01;
     ASSERT_EQ(token_->layer.logout(), 0u);
     ASSERT_EQ(token_->layer.login(nullptr), 0u);
-    EXPECT_EQ(GetKey(token_->layer.ctx(), &certOnly, 1, &key), 0xDA001002u);
+    EXPECT_EQ(GetKey(&token_->layer, &certOnly, 1, &key), 0xDA001002u);
     EXPECT_EQ(key, nullptr);
 }
 
@@ -309,7 +303,7 @@ TEST(KeyContext, GetKeyChecksModuleThenSessionAndFreeKeyTakesNull) {
     const unsigned char id = 1;
     EVP_PKEY* key = nullptr;
     EXPECT_EQ(GetKey(&unbound, &id, 1, &key), 0xDA000190u);
-    EXPECT_EQ(GetKey(noSession.layer.ctx(), &id, 1, &key), 0xDA000101u);
+    EXPECT_EQ(GetKey(&noSession.layer, &id, 1, &key), 0xDA000101u);
     EXPECT_EQ(key, nullptr);
     EXPECT_EQ(FreeKey(nullptr), 0u);
 }
@@ -322,7 +316,7 @@ TEST_F(MockKeyTest, RepeatedOpenAndFreeKeepsEveryKeyWorking) {
         PkeyPtr key = openKey();
         ASSERT_NE(key, nullptr);
         Bytes sig;
-        ASSERT_TRUE(signThrough(Route::DigestSign, key.get(), "round", sig));
+        ASSERT_TRUE(keytest::digestSign(key.get(), "round", sig));
         EXPECT_TRUE(keytest::verifyMessage(pair_.publicKey.get(), EVP_sha256(), "round", sig));
         EXPECT_EQ(FreeKey(key.release()), 0u);
     }
@@ -336,25 +330,25 @@ TEST(KeySoftHsm, SignsDecryptsAndFailsAfterLogout) {
     ASSERT_EQ(layer.bound(), 0u);
     EVP_PKEY* raw = nullptr;
     ASSERT_EQ(layer.login(nullptr), 0u);  // private keys hidden before the login
-    EXPECT_EQ(GetKey(layer.ctx(), id.data(), id.size(), &raw), 0xDA001002u);
+    EXPECT_EQ(GetKey(&layer, id.data(), id.size(), &raw), 0xDA001002u);
     ASSERT_EQ(layer.logout(), 0u);
     ASSERT_EQ(layer.login("1234"), 0u);
 
     X509* rawCert = nullptr;
-    ASSERT_EQ(GetCert(layer.ctx(), id.data(), id.size(), &rawCert), 0u);
+    ASSERT_EQ(GetCert(&layer, id.data(), id.size(), &rawCert), 0u);
     X509Ptr cert(rawCert);
     EVP_PKEY* certKey = X509_get0_pubkey(cert.get());
     ASSERT_NE(certKey, nullptr);
 
-    ASSERT_EQ(GetKey(layer.ctx(), id.data(), id.size(), &raw), 0u);
+    ASSERT_EQ(GetKey(&layer, id.data(), id.size(), &raw), 0u);
     PkeyPtr key(raw);
     EXPECT_EQ(EVP_PKEY_eq(key.get(), certKey), 1);  // the public half came from the token
 
     const std::string message = "signed by SoftHSM";
-    for (Route route : {Route::RsaSign, Route::PkeySign, Route::DigestSign}) {
-        SCOPED_TRACE(routeName(route));
+    for (const auto& [name, sign] : kRoutes) {
+        SCOPED_TRACE(name);
         Bytes sig;
-        ASSERT_TRUE(signThrough(route, key.get(), message, sig));
+        ASSERT_TRUE(sign(key.get(), message, sig));
         EXPECT_TRUE(keytest::verifyDigest(certKey, EVP_sha256(), keytest::sha256(message), sig));
     }
 

@@ -59,7 +59,6 @@ struct SoftHsmKeys {
     std::vector<KeyPair> pairs;
 };
 
-// The certificate's DER encoding.
 Bytes derOf(X509* cert);
 
 // Software checks with the public half.

@@ -23,7 +23,6 @@ std::string lineOf(const MockModule& mock, const std::string& function, int nth 
     return "";
 }
 
-// Whether the process still has the module loaded.
 bool moduleLoaded(const std::string& path) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (handle) dlclose(handle);

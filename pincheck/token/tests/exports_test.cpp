@@ -51,10 +51,6 @@ TEST(TokenApiExports, ExactlyTheSeventeenApiFunctions) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.file.empty()) {
-            ADD_FAILURE() << c.what << " is not part of this build";
-            continue;
-        }
         std::string output;
         const std::set<std::string> functions = dynamicFunctions(c.file, &output);
         std::set<std::string> expected;

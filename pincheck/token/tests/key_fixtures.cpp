@@ -54,26 +54,20 @@ KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits
     pair.keyDerPath = folder + "/" + name + ".key.der";
     pair.certDerPath = folder + "/" + name + ".cert.der";
 
-    std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
-    require(pem && PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr,
-                                            nullptr),
-            "PEM key");
-    char* data = nullptr;
-    const long pemSize = BIO_get_mem_data(pem.get(), &data);
-    writeBytes(pair.pemPath, reinterpret_cast<unsigned char*>(data),
-               static_cast<std::size_t>(pemSize));
+    std::unique_ptr<FILE, decltype(&std::fclose)> pem(std::fopen(pair.pemPath.c_str(), "wb"),
+                                                      std::fclose);
+    require(
+        pem && PEM_write_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr),
+        "PEM key");
 
     unsigned char* der = nullptr;
-    int derSize = i2d_PrivateKey(key.get(), &der);
+    const int derSize = i2d_PrivateKey(key.get(), &der);
     require(derSize > 0, "DER key");
     writeBytes(pair.keyDerPath, der, static_cast<std::size_t>(derSize));
     OPENSSL_clear_free(der, static_cast<std::size_t>(derSize));
 
-    der = nullptr;
-    derSize = i2d_X509(cert.get(), &der);
-    require(derSize > 0, "DER certificate");
-    pair.certDer.assign(der, der + derSize);
-    OPENSSL_free(der);
+    pair.certDer = derOf(cert.get());
+    require(!pair.certDer.empty(), "DER certificate");
     writeBytes(pair.certDerPath, pair.certDer.data(), pair.certDer.size());
 
     EVP_PKEY* pub = X509_get_pubkey(cert.get());
@@ -82,16 +76,21 @@ KeyPair makeKeyPair(const std::string& folder, const std::string& name, int bits
     return pair;
 }
 
-bool importKeyPair(const testsupport::SoftHsmToken& hsm, const KeyPair& pair,
-                   const std::string& idHex, const std::string& keyLabel,
-                   const std::string& certLabel, const std::string& pin) {
-    for (bool cert : {false, true})
-        if (hsm.run("pkcs11-tool",
-                    {"--module", hsm.kModule, "--login", "--pin", pin, "--write-object",
-                     cert ? pair.certDerPath : pair.keyDerPath, "--type", cert ? "cert" : "privkey",
-                     "--id", idHex, "--label", cert ? certLabel : keyLabel}) != 0)
-            return false;
-    return true;
+std::string mockKeyLines(const KeyPair& pair, const std::string& idHex) {
+    return "key slot=1 id=" + idHex + " pem=\"" + pair.pemPath + "\"\ncert slot=1 id=" + idHex +
+           " der=\"" + pair.certDerPath + "\"\n";
+}
+
+SoftHsmKeys::SoftHsmKeys(const std::vector<std::string>& idsHex) {
+    for (const std::string& id : idsHex) {
+        pairs.push_back(makeKeyPair(dir.path(), id));
+        for (bool cert : {false, true})
+            if (hsm.run("pkcs11-tool",
+                        {"--module", hsm.kModule, "--login", "--pin", "1234", "--write-object",
+                         cert ? pairs.back().certDerPath : pairs.back().keyDerPath, "--type",
+                         cert ? "cert" : "privkey", "--id", id, "--label", id}) != 0)
+                throw std::runtime_error("pkcs11-tool could not import the key pair " + id);
+    }
 }
 
 Bytes derOf(X509* cert) {
@@ -134,6 +133,19 @@ Bytes encryptPkcs1(EVP_PKEY* publicKey, const Bytes& plain) {
     return out;
 }
 
+bool digestSign(EVP_PKEY* key, const std::string& message, Bytes& sig) {
+    MdCtxPtr ctx(EVP_MD_CTX_new());
+    const auto* data = reinterpret_cast<const unsigned char*>(message.data());
+    std::size_t length = 0;
+    if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) <= 0 ||
+        EVP_DigestSign(ctx.get(), nullptr, &length, data, message.size()) <= 0)
+        return false;
+    sig.resize(length);
+    if (EVP_DigestSign(ctx.get(), sig.data(), &length, data, message.size()) <= 0) return false;
+    sig.resize(length);
+    return true;
+}
+
 Bytes sha256(const std::string& message) {
     Bytes out(32);
     unsigned int size = 0;
@@ -142,14 +154,6 @@ Bytes sha256(const std::string& message) {
         "digest");
     out.resize(size);
     return out;
-}
-
-LayerSession::LayerSession(const std::string& modulePath)
-    : initResult_(InitLibrary(modulePath.c_str(), &ctx_)) {}
-
-LayerSession::~LayerSession() {
-    if (ctx_.session) LogoutToken(&ctx_);
-    CloseLibrary(&ctx_);
 }
 
 TokenResult loginFirstToken(TokenContext* ctx, const char* pin) {
@@ -162,14 +166,6 @@ TokenResult loginFirstToken(TokenContext* ctx, const char* pin) {
         return LoginToken(ctx, slots[i], pin, &deviceError);
     }
     return 0xDA0000E0u;  // token not present
-}
-
-TokenResult LayerSession::login(const char* pin) {
-    return loginFirstToken(&ctx_, pin);
-}
-
-TokenResult LayerSession::logout() {
-    return LogoutToken(&ctx_);
 }
 
 }  // namespace keytest

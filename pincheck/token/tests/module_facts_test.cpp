@@ -18,7 +18,7 @@ struct PeImage {
     std::uint16_t machine = 0x8664;
     bool wide = true;
     bool dll = true;
-    std::vector<std::string> imports;
+    std::vector<std::string> imports = {};
     std::uint32_t importRva = 0x1000;  // where the descriptors are; the one section starts there
 };
 
@@ -29,7 +29,7 @@ void put(std::string& image, std::size_t at, std::uint64_t value, int width, boo
 
 // DOS stub, "PE\0\0", COFF header, optional header, one section at RVA 0x1000 (file offset
 // 0x400) holding the import descriptors and, at 0x1100, the names they point to.
-std::string build(const PeImage& pe) {
+std::string peFile(const PeImage& pe) {
     std::string image(0x800, '\0');
     image[0] = 'M';
     image[1] = 'Z';
@@ -61,57 +61,12 @@ std::string build(const PeImage& pe) {
     return image;
 }
 
-struct Case {
-    const char* name;
-    std::string image;
-    ModuleFormat format;
-    bool library;
-    int bits;
-    const char* machine;
-    std::vector<std::string> needed;
-};
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ModuleFacts : public ::testing::TestWithParam<Case> {};
-
-TEST_P(ModuleFacts, AreReadFromTheFileAloneAndNeverPastIt) {
-    const Case& c = GetParam();
-    const token::ModuleFileFacts facts = token::readModuleFacts(
-        reinterpret_cast<const unsigned char*>(c.image.data()), c.image.size());
-    EXPECT_EQ(facts.format, c.format);
-    EXPECT_EQ(facts.library, c.library);
-    EXPECT_EQ(facts.bits, c.bits);
-    EXPECT_EQ(facts.machine, c.machine);
-    EXPECT_EQ(facts.needed, c.needed);
-}
-
-PeImage pe(std::uint16_t machine, bool wide, bool dll, std::vector<std::string> imports = {}) {
-    PeImage p;
-    p.machine = machine;
-    p.wide = wide;
-    p.dll = dll;
-    p.imports = std::move(imports);
-    return p;
-}
-
-std::string cut(const PeImage& p, std::size_t keep) {
-    return build(p).substr(0, keep);
-}
-
-PeImage importsAt(PeImage p, std::uint32_t rva) {
-    p.importRva = rva;
-    return p;
-}
-
 struct ElfImage {
     bool wide = true;
+    std::uint16_t machine = 62;
+    std::vector<std::string> needed = {};
     bool big = false;
     std::uint16_t type = 3;  // ET_DYN
-    std::uint16_t machine = 62;
-    std::vector<std::string> needed;
     bool dynamic = true;
     std::uint64_t strtabAddress = 0x1300;
     std::uint16_t headerEntrySize = 0;  // 0: the class's own
@@ -120,7 +75,7 @@ struct ElfImage {
 
 // Header, a loaded segment over the whole file at address 0x1000, the dynamic section at 0x200
 // (DT_NEEDED entries, DT_STRTAB, DT_NULL) and the string table at 0x300.
-std::string build(const ElfImage& e) {
+std::string elfFile(const ElfImage& e) {
     std::string image(0x400, '\0');
     image.replace(0, 4,
                   "\x7F"
@@ -159,139 +114,115 @@ std::string build(const ElfImage& e) {
     return image;
 }
 
-ElfImage elf(bool wide, std::uint16_t machine, std::vector<std::string> needed = {}) {
-    ElfImage e;
-    e.wide = wide;
-    e.machine = machine;
-    e.needed = std::move(needed);
-    return e;
-}
-
+// The image of `p` (or `e`) after `change`.
 template <typename Change>
-ElfImage with(ElfImage e, Change change) {
+std::string peFile(PeImage p, Change change) {
+    change(p);
+    return peFile(p);
+}
+template <typename Change>
+std::string elfFile(ElfImage e, Change change) {
     change(e);
-    return e;
+    return elfFile(e);
 }
 
-const std::vector<std::string> kTwo = {"libcrypto-3-x64.dll", "KERNEL32.dll"};
+struct Case {
+    const char* name;
+    std::string image;
+    token::ModuleFileFacts expected;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ModuleFacts : public ::testing::TestWithParam<Case> {};
+
+token::ModuleFileFacts factsOf(const std::string& image) {
+    return token::readModuleFacts(reinterpret_cast<const unsigned char*>(image.data()),
+                                  image.size());
+}
+
+TEST_P(ModuleFacts, AreReadFromTheFileAloneAndNeverPastIt) {
+    const Case& c = GetParam();
+    const token::ModuleFileFacts facts = factsOf(c.image);
+    EXPECT_EQ(facts.format, c.expected.format);
+    EXPECT_EQ(facts.library, c.expected.library);
+    EXPECT_EQ(facts.bits, c.expected.bits);
+    EXPECT_EQ(facts.machine, c.expected.machine);
+    EXPECT_EQ(facts.needed, c.expected.needed);
+}
 
 std::string rowName(const ::testing::TestParamInfo<Case>& info) {
     return info.param.name;
 }
 
-constexpr ModuleFormat kPe = ModuleFormat::kPe, kElf = ModuleFormat::kElf,
-                       kNone = ModuleFormat::kNone;
+constexpr ModuleFormat kPe = ModuleFormat::kPe, kElf = ModuleFormat::kElf;
+const token::ModuleFileFacts kNothing{};
+const std::vector<std::string> kTwo = {"libcrypto-3-x64.dll", "KERNEL32.dll"};
+const std::vector<std::string> kNeeded = {"libcrypto.so.3", "libc.so.6"};
+const std::string kX64Dll = peFile({0x8664, true, true, kTwo});
+const ElfImage kX64So{true, 62, kNeeded};
+const token::ModuleFileFacts kX64DllBare{kPe, true, 64, "x64", {}};
+const token::ModuleFileFacts kX64SoBare{kElf, true, 64, "x64", {}};
 
 INSTANTIATE_TEST_SUITE_P(
     Pe, ModuleFacts,
     ::testing::Values(
-        Case{"x64Dll", build(pe(0x8664, true, true, kTwo)), kPe, true, 64, "x64", kTwo},
-        Case{"x86Dll", build(pe(0x14C, false, true, {"a.dll"})), kPe, true, 32, "x86", {"a.dll"}},
-        Case{"arm64Program", build(pe(0xAA64, true, false)), kPe, false, 64, "arm64", {}},
-        Case{"armDll", build(pe(0x1C4, false, true)), kPe, true, 32, "arm", {}},
-        Case{"unknownMachine", build(pe(0x1234, true, true)), kPe, true, 64, "machine 0x1234", {}},
+        Case{"x64Dll", kX64Dll, {kPe, true, 64, "x64", kTwo}},
+        Case{"x86Dll", peFile({0x14C, false, true, {"a.dll"}}), {kPe, true, 32, "x86", {"a.dll"}}},
+        Case{"arm64Program", peFile({0xAA64, true, false}), {kPe, false, 64, "arm64", {}}},
+        Case{"armDll", peFile({0x1C4, false, true}), {kPe, true, 32, "arm", {}}},
+        Case{"unknownMachine", peFile({0x1234, true, true}), {kPe, true, 64, "machine 0x1234", {}}},
         // The first name lies inside the part at hand, the second past its end.
         Case{"cutInsideTheNames",
-             cut(pe(0x8664, true, true, kTwo), 0x500 + 20),
-             kPe,
-             true,
-             64,
-             "x64",
-             {"libcrypto-3-x64.dll"}},
-        Case{"cutInsideTheHeader", cut(pe(0x8664, true, true, kTwo), 0x50), kPe, false, 0, "", {}},
+             kX64Dll.substr(0, 0x500 + 20),
+             {kPe, true, 64, "x64", {"libcrypto-3-x64.dll"}}},
+        Case{"cutInsideTheHeader", kX64Dll.substr(0, 0x50), {kPe, false, 0, "", {}}},
         Case{"importTableOutsideEverySection",
-             build(importsAt(pe(0x8664, true, true, kTwo), 0x9000)),
-             kPe,
-             true,
-             64,
-             "x64",
-             {}},
-        Case{"stubWithoutPeSignature", cut(pe(0x8664, true, true), 0x40), kNone, false, 0, "", {}}),
+             peFile({0x8664, true, true, kTwo}, [](PeImage& p) { p.importRva = 0x9000; }),
+             kX64DllBare},
+        Case{"stubWithoutPeSignature", peFile({0x8664, true, true}).substr(0, 0x40), kNothing}),
     rowName);
-
-const std::vector<std::string> kNeeded = {"libcrypto.so.3", "libc.so.6"};
 
 INSTANTIATE_TEST_SUITE_P(
     Elf, ModuleFacts,
     ::testing::Values(
-        Case{"x64Library", build(elf(true, 62, kNeeded)), kElf, true, 64, "x64", kNeeded},
-        Case{"x86Library", build(elf(false, 3, {"a.so"})), kElf, true, 32, "x86", {"a.so"}},
+        Case{"x64Library", elfFile(kX64So), {kElf, true, 64, "x64", kNeeded}},
+        Case{"x86Library", elfFile({false, 3, {"a.so"}}), {kElf, true, 32, "x86", {"a.so"}}},
         Case{"bigEndianArm64",
-             build(with(elf(true, 183, {"b.so"}), [](ElfImage& e) { e.big = true; })),
-             kElf,
-             true,
-             64,
-             "arm64",
-             {"b.so"}},
+             elfFile({true, 183, {"b.so"}}, [](ElfImage& e) { e.big = true; }),
+             {kElf, true, 64, "arm64", {"b.so"}}},
         Case{"armProgram",
-             build(with(elf(false, 40, {"c.so"}), [](ElfImage& e) { e.type = 2; })),
-             kElf,
-             false,
-             32,
-             "arm",
-             {"c.so"}},
-        Case{"unknownMachine", build(elf(true, 0x99)), kElf, true, 64, "machine 0x99", {}},
-        Case{"noDynamicSegment",
-             build(with(elf(true, 62, kNeeded), [](ElfImage& e) { e.dynamic = false; })),
-             kElf,
-             true,
-             64,
-             "x64",
-             {}},
+             elfFile({false, 40, {"c.so"}}, [](ElfImage& e) { e.type = 2; }),
+             {kElf, false, 32, "arm", {"c.so"}}},
+        Case{"unknownMachine", elfFile({true, 0x99}), {kElf, true, 64, "machine 0x99", {}}},
+        Case{"noDynamicSegment", elfFile(kX64So, [](ElfImage& e) { e.dynamic = false; }),
+             kX64SoBare},
         Case{"stringTableOutsideEverySegment",
-             build(with(elf(true, 62, kNeeded), [](ElfImage& e) { e.strtabAddress = 0x9000; })),
-             kElf,
-             true,
-             64,
-             "x64",
-             {}},
-        Case{"programHeadersTooSmall",
-             build(with(elf(true, 62, kNeeded), [](ElfImage& e) { e.headerEntrySize = 16; })),
-             kElf,
-             true,
-             64,
-             "x64",
-             {}},
-        Case{"cutInsideTheProgramHeaders",
-             build(elf(true, 62, kNeeded)).substr(0, 0x50),
-             kElf,
-             true,
-             64,
-             "x64",
-             {}},
+             elfFile(kX64So, [](ElfImage& e) { e.strtabAddress = 0x9000; }), kX64SoBare},
+        Case{"programHeadersTooSmall", elfFile(kX64So, [](ElfImage& e) { e.headerEntrySize = 16; }),
+             kX64SoBare},
+        Case{"cutInsideTheProgramHeaders", elfFile(kX64So).substr(0, 0x50), kX64SoBare},
         // The first name with its NUL lies inside the part at hand, the second past its end.
         Case{"cutInsideTheNames",
-             build(elf(true, 62, kNeeded)).substr(0, 0x300 + 16),
-             kElf,
-             true,
-             64,
-             "x64",
-             {"libcrypto.so.3"}},
-        Case{"unknownClass",
-             build(with(elf(true, 62), [](ElfImage& e) { e.elfClass = 3; })),
-             kNone,
-             false,
-             0,
-             "",
-             {}}),
+             elfFile(kX64So).substr(0, 0x300 + 16),
+             {kElf, true, 64, "x64", {"libcrypto.so.3"}}},
+        Case{"unknownClass", elfFile({true, 62}, [](ElfImage& e) { e.elfClass = 3; }), kNothing}),
     rowName);
 
 TEST(PeDiagnosis, NamesTheWrongMachineAndTheMissingDependency) {
     const token::ProgramFacts program{ModuleFormat::kPe, 64, "x64"};
-    auto facts = [](const PeImage& p) {
-        const std::string image = build(p);
-        return token::readModuleFacts(reinterpret_cast<const unsigned char*>(image.data()),
-                                      image.size());
-    };
+    const auto facts = [](const PeImage& p) { return factsOf(peFile(p)); };
     const auto onlyKernel = [](const std::string& name) { return name == "KERNEL32.dll"; };
-    EXPECT_EQ(token::diagnoseLoadFailure(facts(pe(0x14C, false, true)), program, onlyKernel),
+    EXPECT_EQ(token::diagnoseLoadFailure(facts({0x14C, false, true}), program, onlyKernel),
               "module is 32-bit x86, this program is 64-bit x64");
-    EXPECT_EQ(token::diagnoseLoadFailure(facts(pe(0x8664, true, true, kTwo)), program, onlyKernel),
+    EXPECT_EQ(token::diagnoseLoadFailure(facts({0x8664, true, true, kTwo}), program, onlyKernel),
               "dependency not found: libcrypto-3-x64.dll");
-    EXPECT_EQ(token::diagnoseLoadFailure(facts(pe(0x8664, true, false)), program, onlyKernel),
+    EXPECT_EQ(token::diagnoseLoadFailure(facts({0x8664, true, false}), program, onlyKernel),
               "not a library");
     const token::ProgramFacts linux64{ModuleFormat::kElf, 64, "x64"};
-    EXPECT_EQ(token::diagnoseLoadFailure(facts(pe(0x8664, true, true)), linux64, onlyKernel),
+    EXPECT_EQ(token::diagnoseLoadFailure(facts({0x8664, true, true}), linux64, onlyKernel),
               "not a library");
 }
 

@@ -11,14 +11,12 @@
 #include <string>
 
 #include "key_fixtures.h"
-#include "mock_module.h"
-#include "softhsm_token.h"
 #include "temp_dir.h"
 
 using keytest::Bytes;
 using keytest::LayerSession;
+using keytest::MockToken;
 using keytest::X509Ptr;
-using testsupport::MockModule;
 
 namespace {
 
@@ -42,26 +40,12 @@ TokenResult objectId(Kind kind, TokenContext* ctx, CK_ULONG index, unsigned char
     return kind == Kind::Key ? GetKeyID(ctx, index, id, length) : GetCertID(ctx, index, id, length);
 }
 
-TokenResult objectCount(Kind kind, TokenContext* ctx, CK_ULONG* count) {
-    return kind == Kind::Key ? GetKeyNum(ctx, count) : GetCertNum(ctx, count);
-}
-
-// A mock token with the given object lines, bound and logged in.
-struct MockToken {
-    explicit MockToken(const std::string& objects)
-        : mock("slot 1\n" + objects), layer(mock.path()) {}
-    bool ready() { return layer.bound() == 0 && layer.login("1234") == 0; }
-    MockModule mock;
-    LayerSession layer;
-};
-
 }  // namespace
 
 TEST(KeyLookup, EveryExportChecksModuleThenSession) {
-    MockModule mock("slot 1\ncert slot=1 id=01 value=3000\n");
+    MockToken noSession("cert slot=1 id=01 value=3000\n");
     TokenContext unbound{};
-    LayerSession noSession(mock.path());
-    ASSERT_EQ(noSession.bound(), 0u);
+    ASSERT_EQ(noSession.layer.bound(), 0u);
     unsigned char id[8];
     CK_ULONG length = sizeof id;
     CK_ULONG count = 0;
@@ -70,7 +54,7 @@ TEST(KeyLookup, EveryExportChecksModuleThenSession) {
     struct Case {
         TokenContext* ctx;
         TokenResult expected;
-    } cases[] = {{&unbound, kNoModule}, {noSession.ctx(), kNoSession}};
+    } cases[] = {{&unbound, kNoModule}, {&noSession.layer, kNoSession}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         EXPECT_EQ(GetKeyNum(c.ctx, &count), c.expected);
@@ -80,7 +64,7 @@ TEST(KeyLookup, EveryExportChecksModuleThenSession) {
         EXPECT_EQ(GetCert(c.ctx, &one, 1, &cert), c.expected);
         EXPECT_EQ(GetKeyNum(nullptr, &count), kNoModule);
     }
-    EXPECT_EQ(mock.count("C_FindObjectsInit"), 0);
+    EXPECT_EQ(noSession.mock.count("C_FindObjectsInit"), 0);
 }
 
 TEST(KeyLookup, TwelveKeysGrowTheListingAndTheLastIsFound) {
@@ -91,13 +75,13 @@ TEST(KeyLookup, TwelveKeysGrowTheListingAndTheLastIsFound) {
     ASSERT_TRUE(token.ready());
 
     CK_ULONG count = 0;
-    ASSERT_EQ(GetKeyNum(token.layer.ctx(), &count), 0u);
+    ASSERT_EQ(GetKeyNum(&token.layer, &count), 0u);
     EXPECT_EQ(count, 12u);
 
     token.mock.clearLog();
     unsigned char id[4] = {0, 0, 0, 0};
     CK_ULONG length = sizeof id;
-    ASSERT_EQ(GetKeyID(token.layer.ctx(), 11, id, &length), 0u);
+    ASSERT_EQ(GetKeyID(&token.layer, 11, id, &length), 0u);
     EXPECT_EQ(length, 2u);
     EXPECT_EQ(id[0], 0xA0);
     EXPECT_EQ(id[1], 12);
@@ -107,57 +91,54 @@ TEST(KeyLookup, TwelveKeysGrowTheListingAndTheLastIsFound) {
     EXPECT_EQ(token.mock.count("C_FindObjectsFinal"), 2);
 
     length = sizeof id;
-    EXPECT_EQ(GetKeyID(token.layer.ctx(), 12, id, &length), kIndexOutOfRange);
+    EXPECT_EQ(GetKeyID(&token.layer, 12, id, &length), kIndexOutOfRange);
 }
 
 TEST(KeyLookup, NoCertificatesCountZeroAndIndexZeroIsOutOfRange) {
     MockToken token("key slot=1 id=01\n");
     ASSERT_TRUE(token.ready());
     CK_ULONG count = 99;
-    EXPECT_EQ(GetCertNum(token.layer.ctx(), &count), 0u);
+    EXPECT_EQ(GetCertNum(&token.layer, &count), 0u);
     EXPECT_EQ(count, 0u);
     unsigned char id[8];
     CK_ULONG length = sizeof id;
-    EXPECT_EQ(GetCertID(token.layer.ctx(), 0, id, &length), kIndexOutOfRange);
+    EXPECT_EQ(GetCertID(&token.layer, 0, id, &length), kIndexOutOfRange);
 }
 
 TEST(KeyLookup, TwentyByteIdFollowsTheBufferRules) {
     struct Case {
-        Kind kind;
         bool nullBuffer;
         CK_ULONG size;
         TokenResult expected;
         bool copied;
         bool zeroAfter;
     } cases[] = {
-        {Kind::Key, false, 19, kIdTooSmall, false, false},
-        {Kind::Key, false, 20, 0, true, false},
-        {Kind::Key, false, 21, 0, true, true},
-        {Kind::Key, true, 64, kIdTooSmall, false, false},
-        {Kind::Cert, false, 19, kIdTooSmall, false, false},
-        {Kind::Cert, false, 20, 0, true, false},
-        {Kind::Cert, false, 21, 0, true, true},
-        {Kind::Cert, true, 0, kIdTooSmall, false, false},
+        {false, 19, kIdTooSmall, false, false},
+        {false, 20, 0, true, false},
+        {false, 21, 0, true, true},
+        {true, 64, kIdTooSmall, false, false},
+        {true, 0, kIdTooSmall, false, false},
     };
     MockToken token("key slot=1 id=" + kId20 + "\ncert slot=1 id=" + kId20 + " value=3000\n");
     ASSERT_TRUE(token.ready());
     const Bytes expectedId = keytest::fromHex(kId20);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.kind == Kind::Key ? "key" : "cert") + " buffer " +
-                     (c.nullBuffer ? "null" : std::to_string(c.size)));
-        unsigned char buffer[32];
-        std::memset(buffer, kSentinel, sizeof buffer);
-        CK_ULONG length = c.size;
-        EXPECT_EQ(objectId(c.kind, token.layer.ctx(), 0, c.nullBuffer ? nullptr : buffer, &length),
-                  c.expected);
-        EXPECT_EQ(length, 20u);
-        if (c.copied) {
-            EXPECT_EQ(Bytes(buffer, buffer + 20), expectedId);
-            EXPECT_EQ(buffer[20], c.zeroAfter ? 0 : kSentinel);
-        } else {
-            EXPECT_EQ(buffer[0], kSentinel);
+    for (Kind kind : {Kind::Key, Kind::Cert})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(kind == Kind::Key ? "key" : "cert") + " buffer " +
+                         (c.nullBuffer ? "null " : "") + std::to_string(c.size));
+            unsigned char buffer[32];
+            std::memset(buffer, kSentinel, sizeof buffer);
+            CK_ULONG length = c.size;
+            EXPECT_EQ(objectId(kind, &token.layer, 0, c.nullBuffer ? nullptr : buffer, &length),
+                      c.expected);
+            EXPECT_EQ(length, 20u);
+            if (c.copied) {
+                EXPECT_EQ(Bytes(buffer, buffer + 20), expectedId);
+                EXPECT_EQ(buffer[20], c.zeroAfter ? 0 : kSentinel);
+            } else {
+                EXPECT_EQ(buffer[0], kSentinel);
+            }
         }
-    }
 }
 
 // The module may report a length it did not deliver: all ones for an ID it does not give, or
@@ -185,9 +166,8 @@ TEST(KeyLookup, UndeliveredOrOversizedIdIsNeverCopied) {
         const Kind kind = c.line[0] == 'k' ? Kind::Key : Kind::Cert;
         Bytes buffer(4096, kSentinel);
         CK_ULONG length = c.callerSize;
-        EXPECT_EQ(
-            objectId(kind, token.layer.ctx(), 0, c.nullBuffer ? nullptr : buffer.data(), &length),
-            c.expected);
+        EXPECT_EQ(objectId(kind, &token.layer, 0, c.nullBuffer ? nullptr : buffer.data(), &length),
+                  c.expected);
         EXPECT_EQ(length, c.expectedLength);
         EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(),
                                 [](unsigned char b) { return b == kSentinel; }));
@@ -218,7 +198,7 @@ TEST(KeyLookup, GetCertOpensOnlyWhatParsesAndFits) {
         ASSERT_TRUE(token.ready());
         const Bytes id = keytest::fromHex(c.id);
         X509* raw = reinterpret_cast<X509*>(&token);  // must be reset to null
-        EXPECT_EQ(GetCert(token.layer.ctx(), id.data(), id.size(), &raw), c.expected);
+        EXPECT_EQ(GetCert(&token.layer, id.data(), id.size(), &raw), c.expected);
         X509Ptr cert(raw);
         if (c.expected != 0) {
             EXPECT_EQ(raw, nullptr);
@@ -236,9 +216,9 @@ TEST(KeyLookup, CallerIdLongerThanTheFieldIsRefusedBeforeAnySearch) {
     const Bytes longId(257, 0x01);
     X509* cert = nullptr;
     EVP_PKEY* key = nullptr;
-    EXPECT_EQ(GetCert(token.layer.ctx(), longId.data(), longId.size(), &cert), kBadArguments);
-    EXPECT_EQ(GetKey(token.layer.ctx(), longId.data(), longId.size(), &key), kBadArguments);
-    EXPECT_EQ(GetCert(token.layer.ctx(), nullptr, 4, &cert), kBadArguments);
+    EXPECT_EQ(GetCert(&token.layer, longId.data(), longId.size(), &cert), kBadArguments);
+    EXPECT_EQ(GetKey(&token.layer, longId.data(), longId.size(), &key), kBadArguments);
+    EXPECT_EQ(GetCert(&token.layer, nullptr, 4, &cert), kBadArguments);
     EXPECT_EQ(cert, nullptr);
     EXPECT_EQ(key, nullptr);
     EXPECT_EQ(token.mock.count("C_FindObjectsInit"), 0);
@@ -277,7 +257,7 @@ TEST(KeyLookup, ModuleErrorsInSearchAndAttributeCallsComeBackWithTheBase) {
         CK_ULONG value = sizeof buffer;
         X509* cert = nullptr;
         EVP_PKEY* key = nullptr;
-        TokenContext* ctx = token.layer.ctx();
+        TokenContext* ctx = &token.layer;
         const std::function<TokenResult()> exports[] = {
             [&] { return GetKeyNum(ctx, &value); },
             [&] { return GetCertNum(ctx, &value); },
@@ -294,7 +274,7 @@ TEST(KeyLookup, ModuleErrorsInSearchAndAttributeCallsComeBackWithTheBase) {
         // A failed C_FindObjectsFinal leaves the module's search open; nothing to check then.
         if (c.fail.find("C_FindObjectsFinal") != std::string::npos) continue;
         CK_ULONG count = 0;
-        EXPECT_EQ(GetKeyNum(token.layer.ctx(), &count), 0u);
+        EXPECT_EQ(GetKeyNum(&token.layer, &count), 0u);
         EXPECT_EQ(count, 2u);
     }
 }
@@ -305,68 +285,59 @@ TEST(KeyLookup, FailedIdReadInAListingReadsAsNotDelivered) {
     ASSERT_TRUE(token.ready());
     unsigned char buffer[300];
     CK_ULONG length = sizeof buffer;
-    EXPECT_EQ(GetKeyID(token.layer.ctx(), 0, buffer, &length), kIdTooSmall);
+    EXPECT_EQ(GetKeyID(&token.layer, 0, buffer, &length), kIdTooSmall);
     EXPECT_EQ(length, kAllOnes);
     length = sizeof buffer;  // the next listing reads it again
-    EXPECT_EQ(GetKeyID(token.layer.ctx(), 0, buffer, &length), 0u);
+    EXPECT_EQ(GetKeyID(&token.layer, 0, buffer, &length), 0u);
     EXPECT_EQ(length, 1u);
 }
 
 TEST(KeyLookupSoftHsm, ListsAndOpensImportedObjects) {
-    testsupport::SoftHsmToken hsm;
-    testsupport::TempDir dir;
-    const keytest::KeyPair one = keytest::makeKeyPair(dir.path(), "one");
-    const keytest::KeyPair two = keytest::makeKeyPair(dir.path(), "two");
-    struct Import {
-        const keytest::KeyPair& pair;
-        std::string id;
-    } imports[] = {{one, "c1"}, {two, kId20}};
-    for (const auto& i : imports)
-        ASSERT_TRUE(keytest::importKeyPair(hsm, i.pair, i.id, "key " + i.id, "cert " + i.id));
-
-    LayerSession layer(hsm.kModule);
+    const std::vector<std::string> ids = {"c1", kId20};
+    const keytest::SoftHsmKeys token(ids);
+    LayerSession layer(token.hsm.kModule);
     ASSERT_EQ(layer.bound(), 0u);
     // Without a login the private keys stay hidden; the certificates are public.
     ASSERT_EQ(layer.login(nullptr), 0u);
     CK_ULONG count = 99;
-    EXPECT_EQ(GetKeyNum(layer.ctx(), &count), 0u);
+    EXPECT_EQ(GetKeyNum(&layer, &count), 0u);
     EXPECT_EQ(count, 0u);
-    EXPECT_EQ(GetCertNum(layer.ctx(), &count), 0u);
+    EXPECT_EQ(GetCertNum(&layer, &count), 0u);
     EXPECT_EQ(count, 2u);
     ASSERT_EQ(layer.logout(), 0u);
     ASSERT_EQ(layer.login("1234"), 0u);
 
     for (Kind kind : {Kind::Key, Kind::Cert}) {
         SCOPED_TRACE(kind == Kind::Key ? "keys" : "certs");
-        ASSERT_EQ(objectCount(kind, layer.ctx(), &count), 0u);
+        ASSERT_EQ(kind == Kind::Key ? GetKeyNum(&layer, &count) : GetCertNum(&layer, &count), 0u);
         ASSERT_EQ(count, 2u);
-        std::set<std::string> ids;
+        std::set<std::string> listed;
         for (CK_ULONG index = 0; index < count; ++index) {
             CK_ULONG length = 0;
-            ASSERT_EQ(objectId(kind, layer.ctx(), index, nullptr, &length), kIdTooSmall);
+            ASSERT_EQ(objectId(kind, &layer, index, nullptr, &length), kIdTooSmall);
             Bytes id(length + 1, kSentinel);
             length = id.size();
-            ASSERT_EQ(objectId(kind, layer.ctx(), index, id.data(), &length), 0u);
+            ASSERT_EQ(objectId(kind, &layer, index, id.data(), &length), 0u);
             EXPECT_EQ(length, id.size() - 1);
             EXPECT_EQ(id.back(), 0);
             id.pop_back();
-            ids.insert(keytest::toHex(id));
+            listed.insert(keytest::toHex(id));
         }
-        EXPECT_EQ(ids, (std::set<std::string>{"c1", kId20}));
+        EXPECT_EQ(listed, (std::set<std::string>(ids.begin(), ids.end())));
         unsigned char buffer[64];
         CK_ULONG length = sizeof buffer;
-        EXPECT_EQ(objectId(kind, layer.ctx(), 2, buffer, &length), kIndexOutOfRange);
+        EXPECT_EQ(objectId(kind, &layer, 2, buffer, &length), kIndexOutOfRange);
     }
 
-    for (const auto& i : imports) {
-        const Bytes id = keytest::fromHex(i.id);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const Bytes id = keytest::fromHex(ids[i]);
         X509* raw = nullptr;
-        ASSERT_EQ(GetCert(layer.ctx(), id.data(), id.size(), &raw), 0u);
+        ASSERT_EQ(GetCert(&layer, id.data(), id.size(), &raw), 0u);
         X509Ptr cert(raw);
-        EXPECT_EQ(keytest::derOf(raw), i.pair.certDer);
+        EXPECT_EQ(keytest::derOf(raw), token.pairs[i].certDer);
     }
     const Bytes unknown = keytest::fromHex("c2");
     X509* raw = nullptr;
-    EXPECT_EQ(GetCert(layer.ctx(), unknown.data(), unknown.size(), &raw), kNoSuchObject);
+    EXPECT_EQ(GetCert(&layer, unknown.data(), unknown.size(), &raw), kNoSuchObject);
     EXPECT_EQ(raw, nullptr);
 }

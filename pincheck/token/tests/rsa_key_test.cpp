@@ -14,19 +14,18 @@
 #include <openssl/x509.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "key_fixtures.h"
-#include "mock_module.h"
-#include "softhsm_token.h"
 #include "temp_dir.h"
 
 using keytest::Bytes;
 using keytest::CtxPtr;
 using keytest::LayerSession;
+using keytest::MockToken;
 using keytest::PkeyPtr;
 using keytest::X509Ptr;
-using testsupport::MockModule;
 
 namespace {
 
@@ -67,58 +66,57 @@ int rsaDecrypt(EVP_PKEY* key, const Bytes& in, int padding, Bytes& out) {
     return n;
 }
 
-enum class Route { RsaSign, PkeySign, DigestSign };
-
-// Signs the message's SHA-256 digest (or the message, for DigestSign) through one entry point.
-bool signThrough(Route route, EVP_PKEY* key, const std::string& message, Bytes& sig) {
-    const Bytes digest = keytest::sha256(message);
+// EVP_PKEY_sign of a SHA-256 digest with the given padding into `sig`, cut to its length.
+bool pkeySign(EVP_PKEY* key, int padding, const Bytes& digest, Bytes& sig) {
+    CtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
     sig.assign(static_cast<std::size_t>(EVP_PKEY_get_size(key)), 0);
-    switch (route) {
-        case Route::RsaSign:
-            return rsaSign(NID_sha256, digest, digest.size(), key, sig) == 1;
-        case Route::PkeySign: {
-            CtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
-            std::size_t length = sig.size();
-            if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0 ||
-                EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
-                EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) <= 0 ||
-                EVP_PKEY_sign(ctx.get(), sig.data(), &length, digest.data(), digest.size()) <= 0)
-                return false;
-            sig.resize(length);
-            return true;
-        }
-        case Route::DigestSign: {
-            keytest::MdCtxPtr ctx(EVP_MD_CTX_new());
-            std::size_t length = sig.size();
-            if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) <= 0 ||
-                EVP_DigestSign(ctx.get(), sig.data(), &length,
-                               reinterpret_cast<const unsigned char*>(message.data()),
-                               message.size()) <= 0)
-                return false;
-            sig.resize(length);
-            return true;
-        }
-    }
-    return false;
+    std::size_t length = sig.size();
+    if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding) <= 0 ||
+        EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) <= 0 ||
+        EVP_PKEY_sign(ctx.get(), sig.data(), &length, digest.data(), digest.size()) <= 0)
+        return false;
+    sig.resize(length);
+    return true;
 }
 
-const char* routeName(Route r) {
-    return r == Route::RsaSign    ? "RSA_sign"
-           : r == Route::PkeySign ? "EVP_PKEY_sign"
-                                  : "EVP_DigestSign";
+// The entry points a caller signs through: each signs the message's SHA-256 digest (or, for
+// EVP_DigestSign, the message) into `sig`.
+using SignRoute = bool (*)(EVP_PKEY* key, const std::string& message, Bytes& sig);
+bool rsaSignSha256(EVP_PKEY* key, const std::string& message, Bytes& sig) {
+    return rsaSign(NID_sha256, keytest::sha256(message), 32, key, sig) == 1;
 }
+const std::pair<const char*, SignRoute> kRoutes[] = {
+    {"RSA_sign", rsaSignSha256},
+    {"EVP_PKEY_sign",
+     [](EVP_PKEY* key, const std::string& message, Bytes& sig) {
+         return pkeySign(key, RSA_PKCS1_PADDING, keytest::sha256(message), sig);
+     }},
+    {"EVP_DigestSign", keytest::digestSign},
+};
 
 // What the public half recovers from a PKCS#1 v1.5 signature: the signed bytes themselves.
 Bytes recoverSigned(EVP_PKEY* publicKey, const Bytes& sig) {
     Bytes out(static_cast<std::size_t>(EVP_PKEY_get_size(publicKey)));
-    const int n =
-        RSA_public_decrypt(static_cast<int>(sig.size()), sig.data(), out.data(),
-                           const_cast<RSA*>(EVP_PKEY_get0_RSA(publicKey)), RSA_PKCS1_PADDING);
+    const int n = RSA_public_decrypt(static_cast<int>(sig.size()), sig.data(), out.data(),
+                                     rsaOf(publicKey), RSA_PKCS1_PADDING);
     out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return out;
 }
 
-// A mock token holding one RSA key (ID 01) and its certificate, bound and logged in.
+// RSA_sign once the session is gone: the module refuses the session handle, the signing prints
+// its one failure line and fails.
+void expectSigningRefusedWithoutSession(EVP_PKEY* key) {
+    ERR_clear_error();
+    Bytes sig;
+    testing::internal::CaptureStdout();
+    const bool signedOk = rsaSignSha256(key, "late", sig);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "C_SignInit err=b3\n");
+    EXPECT_FALSE(signedOk);
+}
+
+// A mock token holding one RSA key (ID 01) and its certificate, bound and logged in, and the
+// key opened as key_.
 class MockKeyTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -126,124 +124,108 @@ class MockKeyTest : public ::testing::Test {
         startToken("");
     }
     void startToken(const std::string& extra) {
-        layer_.reset();
-        mock_.reset();
-        mock_.reset(
-            new MockModule("slot 1\nkey slot=1 id=01 label=\"signing\" pem=" + pair_.pemPath +
-                           "\ncert slot=1 id=01 der=" + pair_.certDerPath + "\n" + extra));
-        layer_.reset(new LayerSession(mock_->path()));
-        ASSERT_EQ(layer_->bound(), 0u);
-        ASSERT_EQ(layer_->login("1234"), 0u);
+        // Each goes before its successor is made: a test module's end restores the environment,
+        // which would undo what the next one has set.
+        key_.reset();
+        token_.reset();
+        token_ = std::make_unique<MockToken>(keytest::mockKeyLines(pair_, "01") + extra);
+        ASSERT_TRUE(token_->ready());
+        key_ = openKey();
+        ASSERT_NE(key_, nullptr);
     }
     PkeyPtr openKey() {
         const unsigned char id = 1;
         EVP_PKEY* key = nullptr;
-        EXPECT_EQ(GetKey(layer_->ctx(), &id, 1, &key), 0u);
+        EXPECT_EQ(GetKey(&token_->layer, &id, 1, &key), 0u);
         return PkeyPtr(key);
     }
 
     testsupport::TempDir dir_;
     keytest::KeyPair pair_;
-    std::unique_ptr<MockModule> mock_;
-    std::unique_ptr<LayerSession> layer_;
+    std::unique_ptr<MockToken> token_;
+    PkeyPtr key_;
 };
 
 }  // namespace
 
 TEST_F(MockKeyTest, SignsSha256ThroughEveryEntryPointAndTheSignatureVerifies) {
-    PkeyPtr key = openKey();
-    ASSERT_NE(key, nullptr);
-    EXPECT_EQ(EVP_PKEY_get_base_id(key.get()), EVP_PKEY_RSA);
-    EXPECT_EQ(EVP_PKEY_get_bits(key.get()), 1024);
+    EXPECT_EQ(EVP_PKEY_get_base_id(key_.get()), EVP_PKEY_RSA);
+    EXPECT_EQ(EVP_PKEY_get_bits(key_.get()), 1024);
     const std::string message = "sign me on the token";
-    for (Route route : {Route::RsaSign, Route::PkeySign, Route::DigestSign}) {
-        SCOPED_TRACE(routeName(route));
-        mock_->clearLog();
+    for (const auto& [name, sign] : kRoutes) {
+        SCOPED_TRACE(name);
+        token_->mock.clearLog();
         Bytes sig;
-        ASSERT_TRUE(signThrough(route, key.get(), message, sig));
+        ASSERT_TRUE(sign(key_.get(), message, sig));
         EXPECT_TRUE(keytest::verifyDigest(pair_.publicKey.get(), EVP_sha256(),
                                           keytest::sha256(message), sig));
         EXPECT_TRUE(keytest::verifyMessage(pair_.publicKey.get(), EVP_sha256(), message, sig));
-        EXPECT_EQ(mock_->count("C_SignInit"), 1);
-        EXPECT_EQ(mock_->count("C_Sign"), 1);
+        EXPECT_EQ(token_->mock.count("C_SignInit"), 1);
+        EXPECT_EQ(token_->mock.count("C_Sign"), 1);
     }
 }
 
 TEST_F(MockKeyTest, VerificationRunsInSoftwareWithThePublicHalf) {
-    PkeyPtr key = openKey();
-    ASSERT_NE(key, nullptr);
     const Bytes digest = keytest::sha256("verify me");
     Bytes sig;
-    ASSERT_TRUE(signThrough(Route::RsaSign, key.get(), "verify me", sig));
-    mock_->clearLog();
-    EXPECT_EQ(RSA_verify(NID_sha256, digest.data(), 32, sig.data(),
-                         static_cast<unsigned>(sig.size()), rsaOf(key.get())),
-              1);
+    ASSERT_TRUE(rsaSignSha256(key_.get(), "verify me", sig));
+    token_->mock.clearLog();
+    const auto verify = [&] {
+        return RSA_verify(NID_sha256, digest.data(), 32, sig.data(),
+                          static_cast<unsigned>(sig.size()), rsaOf(key_.get()));
+    };
+    EXPECT_EQ(verify(), 1);
     sig[sig.size() / 2] ^= 0x01;
-    EXPECT_EQ(RSA_verify(NID_sha256, digest.data(), 32, sig.data(),
-                         static_cast<unsigned>(sig.size()), rsaOf(key.get())),
-              0);
-    EXPECT_TRUE(mock_->calls().empty());
+    EXPECT_EQ(verify(), 0);
+    EXPECT_TRUE(token_->mock.calls().empty());
     ERR_clear_error();
 }
 
 TEST_F(MockKeyTest, DecryptsWhatThePublicKeyEncrypted) {
-    PkeyPtr key = openKey();
-    ASSERT_NE(key, nullptr);
     const Bytes plain = {'s', 'e', 'c', 'r', 'e', 't', 0, 1, 2};
     const Bytes encrypted = keytest::encryptPkcs1(pair_.publicKey.get(), plain);
 
     Bytes out;
-    ASSERT_EQ(rsaDecrypt(key.get(), encrypted, RSA_PKCS1_PADDING, out),
+    ASSERT_EQ(rsaDecrypt(key_.get(), encrypted, RSA_PKCS1_PADDING, out),
               static_cast<int>(plain.size()));
     EXPECT_EQ(out, plain);
 
-    CtxPtr ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
+    CtxPtr ctx(EVP_PKEY_CTX_new(key_.get(), nullptr));
     ASSERT_TRUE(ctx && EVP_PKEY_decrypt_init(ctx.get()) > 0 &&
                 EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0);
-    out.assign(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())), 0);
+    out.assign(static_cast<std::size_t>(EVP_PKEY_get_size(key_.get())), 0);
     std::size_t length = out.size();
     ASSERT_GT(EVP_PKEY_decrypt(ctx.get(), out.data(), &length, encrypted.data(), encrypted.size()),
               0);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + length), plain);
-    EXPECT_EQ(mock_->count("C_Decrypt"), 2);
+    EXPECT_EQ(token_->mock.count("C_Decrypt"), 2);
 }
 
 TEST_F(MockKeyTest, Md5Sha1SignsTheThirtySixBytesUnchanged) {
-    PkeyPtr key = openKey();
-    ASSERT_NE(key, nullptr);
     Bytes digest(36);
     for (std::size_t i = 0; i < digest.size(); ++i) digest[i] = static_cast<unsigned char>(i * 7);
     Bytes sig;
-    ASSERT_EQ(rsaSign(NID_md5_sha1, digest, 36, key.get(), sig), 1);
+    ASSERT_EQ(rsaSign(NID_md5_sha1, digest, 36, key_.get(), sig), 1);
     EXPECT_EQ(recoverSigned(pair_.publicKey.get(), sig), digest);
 
-    mock_->clearLog();
+    token_->mock.clearLog();
     ERR_clear_error();
-    EXPECT_EQ(rsaSign(NID_md5_sha1, digest, 35, key.get(), sig), 0);
+    EXPECT_EQ(rsaSign(NID_md5_sha1, digest, 35, key_.get(), sig), 0);
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-3)});
-    EXPECT_EQ(mock_->count("C_SignInit"), 0);
+    EXPECT_EQ(token_->mock.count("C_SignInit"), 0);
 }
 
 TEST_F(MockKeyTest, OnlyPkcs1PaddingGoesToTheToken) {
-    PkeyPtr key = openKey();
-    ASSERT_NE(key, nullptr);
-    mock_->clearLog();
+    token_->mock.clearLog();
     ERR_clear_error();
-    const Bytes digest = keytest::sha256("pss");
-    CtxPtr ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
-    ASSERT_TRUE(ctx && EVP_PKEY_sign_init(ctx.get()) > 0 &&
-                EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PSS_PADDING) > 0 &&
-                EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) > 0);
-    Bytes sig(static_cast<std::size_t>(EVP_PKEY_get_size(key.get())));
-    std::size_t length = sig.size();
-    EXPECT_LE(EVP_PKEY_sign(ctx.get(), sig.data(), &length, digest.data(), digest.size()), 0);
+    Bytes sig;
+    EXPECT_FALSE(pkeySign(key_.get(), RSA_PKCS1_PSS_PADDING, keytest::sha256("pss"), sig));
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-2)});
 
     Bytes out;
-    EXPECT_EQ(rsaDecrypt(key.get(), sig, RSA_PKCS1_OAEP_PADDING, out), -1);
+    EXPECT_EQ(rsaDecrypt(key_.get(), sig, RSA_PKCS1_OAEP_PADDING, out), -1);
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-2)});
-    EXPECT_EQ(mock_->count("C_SignInit") + mock_->count("C_DecryptInit"), 0);
+    EXPECT_EQ(token_->mock.count("C_SignInit") + token_->mock.count("C_DecryptInit"), 0);
 }
 
 // A failing token operation: its CKR value is queued as the reason, the signing calls also print
@@ -263,15 +245,13 @@ TEST_F(MockKeyTest, TokenFailuresAreQueuedAndSigningFailuresPrinted) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fail);
         startToken(std::string(c.fail) + "\n");
-        PkeyPtr key = openKey();
-        ASSERT_NE(key, nullptr);
         const Bytes digest = keytest::sha256("x");
         Bytes buffer;
         const Bytes encrypted = keytest::encryptPkcs1(pair_.publicKey.get(), digest);
         ERR_clear_error();
         testing::internal::CaptureStdout();
-        const int result = c.decrypt ? rsaDecrypt(key.get(), encrypted, RSA_PKCS1_PADDING, buffer)
-                                     : rsaSign(NID_sha256, digest, 32, key.get(), buffer);
+        const int result = c.decrypt ? rsaDecrypt(key_.get(), encrypted, RSA_PKCS1_PADDING, buffer)
+                                     : rsaSign(NID_sha256, digest, 32, key_.get(), buffer);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
         EXPECT_EQ(result, c.expected);
         const std::string rv = std::string(c.fail).substr(std::string(c.fail).rfind(' ') + 1);
@@ -280,29 +260,15 @@ TEST_F(MockKeyTest, TokenFailuresAreQueuedAndSigningFailuresPrinted) {
 }
 
 TEST_F(MockKeyTest, SigningAfterLogoutFailsWithTheFailureLine) {
-    PkeyPtr key = openKey();
-    ASSERT_NE(key, nullptr);
-    ASSERT_EQ(layer_->logout(), 0u);
-    ERR_clear_error();
-    Bytes sig;
-    testing::internal::CaptureStdout();
-    const bool signedOk = signThrough(Route::RsaSign, key.get(), "late", sig);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_FALSE(signedOk);
-    // The session is gone with the logout.
-    EXPECT_EQ(printed, "C_SignInit err=b3\n");
+    ASSERT_EQ(token_->layer.logout(), 0u);
+    expectSigningRefusedWithoutSession(key_.get());
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{CKR_SESSION_HANDLE_INVALID});
 }
 
 TEST_F(MockKeyTest, GetKeyRefusesWhatDoesNotMakeAKey) {
-    const std::string keyLines =
-        "key slot=1 id=02\n"  // no key material: no public half
-        "key slot=1 id=03 pem=" +
-        pair_.pemPath +
-        " modulus=no\n"
-        "key slot=1 id=04 pem=" +
-        pair_.pemPath + " private=no\n";
-    startToken(keyLines);
+    // 02 has no key material, so no public half; 03 no modulus; 04 is no private key.
+    startToken("key slot=1 id=02\nkey slot=1 id=03 pem=" + pair_.pemPath +
+               " modulus=no\nkey slot=1 id=04 pem=" + pair_.pemPath + " private=no\n");
     struct Case {
         unsigned char id;
         TokenResult expected;
@@ -315,7 +281,7 @@ TEST_F(MockKeyTest, GetKeyRefusesWhatDoesNotMakeAKey) {
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.id));
         EVP_PKEY* key = reinterpret_cast<EVP_PKEY*>(this);  // must be reset
-        EXPECT_EQ(GetKey(layer_->ctx(), &c.id, 1, &key), c.expected);
+        EXPECT_EQ(GetKey(&token_->layer, &c.id, 1, &key), c.expected);
         if (c.expected != 0) {
             EXPECT_EQ(key, nullptr);
         }
@@ -324,21 +290,20 @@ TEST_F(MockKeyTest, GetKeyRefusesWhatDoesNotMakeAKey) {
     // The certificate carries the same ID but is no private key.
     EVP_PKEY* key = nullptr;
     const unsigned char certOnly = 0x01;
-    ASSERT_EQ(layer_->logout(), 0u);
-    ASSERT_EQ(layer_->login(nullptr), 0u);
-    EXPECT_EQ(GetKey(layer_->ctx(), &certOnly, 1, &key), 0xDA001002u);
+    ASSERT_EQ(token_->layer.logout(), 0u);
+    ASSERT_EQ(token_->layer.login(nullptr), 0u);
+    EXPECT_EQ(GetKey(&token_->layer, &certOnly, 1, &key), 0xDA001002u);
     EXPECT_EQ(key, nullptr);
 }
 
 TEST(KeyContext, GetKeyChecksModuleThenSessionAndFreeKeyTakesNull) {
-    MockModule mock("slot 1\n");
+    MockToken noSession("");
     TokenContext unbound{};
-    LayerSession noSession(mock.path());
-    ASSERT_EQ(noSession.bound(), 0u);
+    ASSERT_EQ(noSession.layer.bound(), 0u);
     const unsigned char id = 1;
     EVP_PKEY* key = nullptr;
     EXPECT_EQ(GetKey(&unbound, &id, 1, &key), 0xDA000190u);
-    EXPECT_EQ(GetKey(noSession.ctx(), &id, 1, &key), 0xDA000101u);
+    EXPECT_EQ(GetKey(&noSession.layer, &id, 1, &key), 0xDA000101u);
     EXPECT_EQ(key, nullptr);
     EXPECT_EQ(FreeKey(nullptr), 0u);
 }
@@ -351,42 +316,39 @@ TEST_F(MockKeyTest, RepeatedOpenAndFreeKeepsEveryKeyWorking) {
         PkeyPtr key = openKey();
         ASSERT_NE(key, nullptr);
         Bytes sig;
-        ASSERT_TRUE(signThrough(Route::DigestSign, key.get(), "round", sig));
+        ASSERT_TRUE(keytest::digestSign(key.get(), "round", sig));
         EXPECT_TRUE(keytest::verifyMessage(pair_.publicKey.get(), EVP_sha256(), "round", sig));
         EXPECT_EQ(FreeKey(key.release()), 0u);
     }
 }
 
 TEST(KeySoftHsm, SignsDecryptsAndFailsAfterLogout) {
-    testsupport::SoftHsmToken hsm;
-    testsupport::TempDir dir;
-    const keytest::KeyPair pair = keytest::makeKeyPair(dir.path(), "hsm");
-    ASSERT_TRUE(keytest::importKeyPair(hsm, pair, "a1b2", "signing", "signing"));
+    const keytest::SoftHsmKeys hsm({"a1b2"});
     const Bytes id = keytest::fromHex("a1b2");
 
-    LayerSession layer(hsm.kModule);
+    LayerSession layer(hsm.hsm.kModule);
     ASSERT_EQ(layer.bound(), 0u);
     EVP_PKEY* raw = nullptr;
     ASSERT_EQ(layer.login(nullptr), 0u);  // private keys hidden before the login
-    EXPECT_EQ(GetKey(layer.ctx(), id.data(), id.size(), &raw), 0xDA001002u);
+    EXPECT_EQ(GetKey(&layer, id.data(), id.size(), &raw), 0xDA001002u);
     ASSERT_EQ(layer.logout(), 0u);
     ASSERT_EQ(layer.login("1234"), 0u);
 
     X509* rawCert = nullptr;
-    ASSERT_EQ(GetCert(layer.ctx(), id.data(), id.size(), &rawCert), 0u);
+    ASSERT_EQ(GetCert(&layer, id.data(), id.size(), &rawCert), 0u);
     X509Ptr cert(rawCert);
     EVP_PKEY* certKey = X509_get0_pubkey(cert.get());
     ASSERT_NE(certKey, nullptr);
 
-    ASSERT_EQ(GetKey(layer.ctx(), id.data(), id.size(), &raw), 0u);
+    ASSERT_EQ(GetKey(&layer, id.data(), id.size(), &raw), 0u);
     PkeyPtr key(raw);
     EXPECT_EQ(EVP_PKEY_eq(key.get(), certKey), 1);  // the public half came from the token
 
     const std::string message = "signed by SoftHSM";
-    for (Route route : {Route::RsaSign, Route::PkeySign, Route::DigestSign}) {
-        SCOPED_TRACE(routeName(route));
+    for (const auto& [name, sign] : kRoutes) {
+        SCOPED_TRACE(name);
         Bytes sig;
-        ASSERT_TRUE(signThrough(route, key.get(), message, sig));
+        ASSERT_TRUE(sign(key.get(), message, sig));
         EXPECT_TRUE(keytest::verifyDigest(certKey, EVP_sha256(), keytest::sha256(message), sig));
     }
 
@@ -402,11 +364,6 @@ TEST(KeySoftHsm, SignsDecryptsAndFailsAfterLogout) {
     EXPECT_EQ(out, plain);
 
     ASSERT_EQ(layer.logout(), 0u);
-    ERR_clear_error();
-    testing::internal::CaptureStdout();
-    const bool signedOk = signThrough(Route::RsaSign, key.get(), message, sig);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_FALSE(signedOk);
-    EXPECT_EQ(printed, "C_SignInit err=b3\n");
+    expectSigningRefusedWithoutSession(key.get());
     ERR_clear_error();
 }

@@ -3,10 +3,9 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "key_fixtures.h"
-#include "softhsm_token.h"
-#include "temp_dir.h"
 
 namespace apitest {
 
@@ -14,15 +13,10 @@ constexpr const char* kPin = "1234";
 constexpr const char* kKeyIdHex = "a1b2";
 
 // A SoftHSM2 token (PIN kPin) holding one RSA key pair and its certificate under kKeyIdHex.
-struct SoftHsmKeyToken {
-    SoftHsmKeyToken();
-    testsupport::SoftHsmToken hsm;
-    testsupport::TempDir dir;
-    keytest::KeyPair pair;
+struct SoftHsmKeyToken : keytest::SoftHsmKeys {
+    SoftHsmKeyToken() : SoftHsmKeys({kKeyIdHex}) {}
+    const keytest::KeyPair& pair = pairs.front();
 };
-
-// A script for the test module: one slot whose token (PIN kPin) holds the same kind of key pair.
-std::string mockKeyScript(const keytest::KeyPair& pair);
 
 // InitLibrary, LoginToken on the first slot with a token, GetKey, a SHA-256 signature that must
 // verify with `publicKey`, FreeKey, LogoutToken, CloseLibrary. Empty text when every step
@@ -36,13 +30,13 @@ struct CycleSteps {
     EVP_PKEY* key = nullptr;
     keytest::Bytes signature;
 
-    TokenResult bind(const std::string& module);
-    TokenResult login();
+    TokenResult bind(const std::string& module) { return InitLibrary(module.c_str(), &ctx); }
+    TokenResult login() { return keytest::loginFirstToken(&ctx, kPin); }
     TokenResult openKey();
-    bool sign(const std::string& message);
-    TokenResult freeKey();
-    TokenResult logout();
-    TokenResult close();
+    bool sign(const std::string& message) { return keytest::digestSign(key, message, signature); }
+    TokenResult freeKey() { return FreeKey(std::exchange(key, nullptr)); }
+    TokenResult logout() { return LogoutToken(&ctx); }
+    TokenResult close() { return CloseLibrary(&ctx); }
 };
 
 }  // namespace apitest

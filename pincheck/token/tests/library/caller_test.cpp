@@ -11,18 +11,6 @@
 
 namespace {
 
-struct CallerRun {
-    int status = -1;
-    std::string output;
-};
-
-// The caller flushes its steps before it reports a failure, so the two streams in a row read as
-// the program wrote them.
-CallerRun runCaller(const std::string& program, const std::string& module, const std::string& pin) {
-    const testsupport::ProcessResult run = testsupport::runProcess(program, {module, pin});
-    return {run.exitStatus, run.out + run.err};
-}
-
 TEST(TokenApiCaller, InstalledLibraryServesAProgramBuiltAgainstIt) {
     apitest::SoftHsmKeyToken token;
     const std::string callers = CALLER_DIR;
@@ -43,12 +31,16 @@ TEST(TokenApiCaller, InstalledLibraryServesAProgramBuiltAgainstIt) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.build) + " PIN " + c.pin);
-        const CallerRun run = runCaller(callers + "/caller-" + c.build, token.hsm.kModule, c.pin);
-        EXPECT_EQ(run.status, c.status) << run.output;
+        const testsupport::ProcessResult run =
+            testsupport::runProcess(callers + "/caller-" + c.build, {token.hsm.kModule, c.pin});
+        // The caller flushes its steps before it reports a failure, so the two streams in a row
+        // read as the program wrote them.
+        const std::string output = run.out + run.err;
+        EXPECT_EQ(run.exitStatus, c.status) << output;
         if (c.status == 0) {
-            EXPECT_NE(run.output.find(walk), std::string::npos) << run.output;
+            EXPECT_NE(output.find(walk), std::string::npos) << output;
         }
-        EXPECT_NE(run.output.find(c.output), std::string::npos) << run.output;
+        EXPECT_NE(output.find(c.output), std::string::npos) << output;
     }
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "api_cycle.h"
-#include "mock_module.h"
 
 namespace {
 
@@ -51,7 +50,8 @@ TEST(TokenApiThreads, EveryStepOnAnotherThread) {
 
 TEST(TokenApiThreads, ContextsOnDifferentModulesRunAtOnce) {
     apitest::SoftHsmKeyToken token;
-    testsupport::MockModule mock(apitest::mockKeyScript(token.pair));
+    testsupport::MockModule mock("slot 1 label=\"mock token\"\n" +
+                                 keytest::mockKeyLines(token.pair, apitest::kKeyIdHex));
     constexpr int kCycles = 150;
     struct Worker {
         std::string module;

@@ -24,12 +24,6 @@ static int failed(const char* step, unsigned long code) {
     return 1;
 }
 
-static void printHex(const char* what, const unsigned char* bytes, CK_ULONG length) {
-    printf("%s: ", what);
-    for (CK_ULONG i = 0; i < length; ++i) printf("%02x", bytes[i]);
-    printf("\n");
-}
-
 /* Signs with the token's key, verifies with the certificate's public key. */
 static int signAndVerify(EVP_PKEY* key, EVP_PKEY* certKey) {
     static const char message[] = "signed through the token API";
@@ -89,10 +83,20 @@ static TokenResult findCertificate(TokenContext* ctx, const unsigned char* id, C
     return 0xDA001002u;
 }
 
-/* Keys, certificate, signature and decryption in a logged-in session. */
-static int useToken(TokenContext* ctx) {
+/* The token's texts, keys, certificate, signature and decryption in a logged-in session. */
+static int useToken(TokenContext* ctx, CK_SLOT_ID slot) {
+    char text[TEXT_SIZE];
+    CK_ULONG length = sizeof text;
+    TokenResult r = GetTokenLabel(ctx, slot, text, &length);
+    if (r != 0) return failed("GetTokenLabel", r);
+    printf("token: %s\n", text);
+    length = sizeof text;
+    r = GetTokenSerialNumber(ctx, slot, text, &length);
+    if (r != 0) return failed("GetTokenSerialNumber", r);
+    printf("serial: %s\n", text);
+
     CK_ULONG keys = 0;
-    TokenResult r = GetKeyNum(ctx, &keys);
+    r = GetKeyNum(ctx, &keys);
     if (r != 0 || keys == 0) return failed("GetKeyNum", r);
     printf("keys: %lu\n", (unsigned long)keys);
     unsigned char id[ID_SIZE];
@@ -101,7 +105,9 @@ static int useToken(TokenContext* ctx) {
     if (r != 0x150u || idLength == 0 || idLength > sizeof id) return failed("GetKeyID length", r);
     r = GetKeyID(ctx, 0, id, &idLength);
     if (r != 0) return failed("GetKeyID", r);
-    printHex("key id", id, idLength);
+    printf("key id: ");
+    for (CK_ULONG i = 0; i < idLength; ++i) printf("%02x", id[i]);
+    printf("\n");
 
     X509* cert = NULL;
     r = findCertificate(ctx, id, idLength, &cert);
@@ -156,21 +162,7 @@ int main(int argc, char** argv) {
         CK_ULONG deviceError = 0;
         if (LoginToken(&ctx, slots[i], argv[2], &deviceError) != 0) continue;
         used = 1;
-        length = sizeof text;
-        r = GetTokenLabel(&ctx, slots[i], text, &length);
-        if (r != 0) {
-            failed("GetTokenLabel", r);
-        } else {
-            printf("token: %s\n", text);
-            length = sizeof text;
-            r = GetTokenSerialNumber(&ctx, slots[i], text, &length);
-            if (r != 0) {
-                failed("GetTokenSerialNumber", r);
-            } else {
-                printf("serial: %s\n", text);
-                status = useToken(&ctx);
-            }
-        }
+        status = useToken(&ctx, slots[i]);
         r = LogoutToken(&ctx);
         if (r != 0) status = failed("LogoutToken", r);
     }

@@ -6,21 +6,15 @@
 
 #include "test_support.h"
 
+namespace cardtest {
 namespace {
 
-using cardtest::operator+;
-
-using cardtest::Bytes;
-using cardtest::hex;
-using cardtest::text;
-
 TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
-    struct Case {
+    const struct {
         const char* name;
         Bytes atr;
         const char* expectedType;  // null: no row
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"STARCOS exact", hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1"),
          "STARCOS SPK 2.3"},
         {"STARCOS with one more byte", hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1 00"),
@@ -43,7 +37,7 @@ TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
         {"unknown", hex("3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A"), nullptr},
         {"empty", Bytes{}, nullptr},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const cardread::CardType* type = cardread::matchCardType(c.atr.data(), c.atr.size());
         if (c.expectedType) {
             ASSERT_NE(nullptr, type) << c.name;
@@ -81,3 +75,4 @@ TEST(CardTypes, MaskedBytesAreZeroAndNothingLiesPastTheLength) {
 }
 
 }  // namespace
+}  // namespace cardtest

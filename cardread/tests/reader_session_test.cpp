@@ -10,13 +10,8 @@
 #include "issuer_keys.h"
 #include "test_support.h"
 
+namespace cardtest {
 namespace {
-
-using cardtest::operator+;
-
-using cardtest::Bytes;
-using cardtest::hex;
-using cardtest::toHex;
 
 // A PC/SC service with readers and cards of the test's making; it logs every call.
 class FakePcsc : public cardread::PcscApi {
@@ -26,7 +21,7 @@ class FakePcsc : public cardread::PcscApi {
     cardread::Status establishResult = 0;
     cardread::Status dialogResult = 0;
     Bytes swappedIn;  // when set, the card that "Reader 0" holds after the first disconnect
-    std::unique_ptr<cardtest::ScriptedChannel> channel;
+    std::unique_ptr<ScriptedChannel> channel;
     int openContexts = 0;
     int openCards = 0;
     int openTransactions = 0;
@@ -157,13 +152,12 @@ TEST_F(ReaderSessionTest, MissingArgumentsFailBeforeAnyPcscCall) {
 }
 
 TEST_F(ReaderSessionTest, UnreadableOrUnrecognisedCardsGiveTheirStatus) {
-    struct Case {
+    const struct {
         const char* name;
         const char* reader;  // null: dialog
         Bytes atr;           // empty: reader without card
         cardread::Status expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"no such reader", "Other Reader", kPelvoAtr, cardread::kPcscRemovedCard},
         {"reader without a card", "Reader 0", {}, cardread::kPcscRemovedCard},
         {"unknown ATR", "Reader 0", hex("3B 02 14 50"), cardread::kPcscRemovedCard},
@@ -172,7 +166,7 @@ TEST_F(ReaderSessionTest, UnreadableOrUnrecognisedCardsGiveTheirStatus) {
         {"recognised but not readable", "Reader 0", kZarqoAtr, -1},
         {"dialog finds no card", nullptr, {}, cardread::kPcscNoSmartcard},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         pcsc = FakePcsc();
         pcsc.readers["Reader 0"] = c.atr;
@@ -217,13 +211,12 @@ TEST_F(ReaderSessionTest, RecognitionRegistersTheEightCardTypes) {
 // around the read, ends with nothing left open.
 TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
-    Bytes index = cardtest::text("HEADER.....A001-") + Bytes{0x3F};
+    Bytes index = text("HEADER.....A001-") + Bytes{0x3F};
     index.resize(140, 0);
-    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(std::vector<cardtest::Exchange>{
-        cardtest::expect("80 A4 00 00 02 3F 00", "90 00"),
-        cardtest::expect("80 A4 00 00 02 09 00", "90 00"),
-        cardtest::expect("80 A4 00 00 02 09 04", "90 00"),
-        cardtest::Exchange{hex("80 B0 00 00 8C"), nullptr, index + hex("90 00")}});
+    pcsc.channel = std::make_unique<ScriptedChannel>(std::vector<Exchange>{
+        expect("80 A4 00 00 02 3F 00", "90 00"), expect("80 A4 00 00 02 09 00", "90 00"),
+        expect("80 A4 00 00 02 09 04", "90 00"),
+        Exchange{hex("80 B0 00 00 8C"), nullptr, index + hex("90 00")}});
     int length = 0;
     EXPECT_EQ(0, read("Reader 0", "1234", "A001", nullptr, &length));
     EXPECT_EQ(6000, length);
@@ -246,9 +239,8 @@ TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
 
 TEST_F(ReaderSessionTest, StarcosCardIsReadWithTheIsoFamilyAndNoKeys) {
     pcsc.readers["Reader 0"] = kStarcosAtr;
-    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(
-        std::vector<cardtest::Exchange>{cardtest::expect("00 A4 00 0C 02 3F 00", "90 00"),
-                                        cardtest::expect("00 A4 00 00 02 FE 15", "6A 82")});
+    pcsc.channel = std::make_unique<ScriptedChannel>(std::vector<Exchange>{
+        expect("00 A4 00 0C 02 3F 00", "90 00"), expect("00 A4 00 00 02 FE 15", "6A 82")});
     int length = 0;
     EXPECT_EQ(0x6A82, read(nullptr, "1234", "A001", nullptr, &length));
     EXPECT_FALSE(state.keys.installed);
@@ -260,8 +252,8 @@ TEST_F(ReaderSessionTest, StarcosCardIsReadWithTheIsoFamilyAndNoKeys) {
 TEST_F(ReaderSessionTest, CardSwappedAfterRecognitionIsReadAsTheKindItIs) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
     pcsc.swappedIn = kStarcosAtr;
-    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(
-        std::vector<cardtest::Exchange>{cardtest::expect("00 A4 00 0C 02 3F 00", "6A 82")});
+    pcsc.channel = std::make_unique<ScriptedChannel>(
+        std::vector<Exchange>{expect("00 A4 00 0C 02 3F 00", "6A 82")});
     int length = 0;
     EXPECT_EQ(0x6A82, read("Reader 0", "1234", "A001", nullptr, &length));
     expectEverythingReleased();
@@ -300,3 +292,4 @@ TEST_F(ReaderSessionTest, SlotsOutsideTheRecognisedOnesAreRefused) {
 }
 
 }  // namespace
+}  // namespace cardtest

@@ -7,12 +7,8 @@
 
 #include "test_support.h"
 
+namespace cardtest {
 namespace {
-
-using cardtest::operator+;
-
-using cardtest::Bytes;
-using cardtest::text;
 
 // An index of 140 bytes: an 11-byte header, then the entries as text.
 Bytes index(const std::string& header, const Bytes& entries,
@@ -25,7 +21,8 @@ Bytes index(const std::string& header, const Bytes& entries,
 }
 
 TEST(RecordIndex, FindsTheKeyAndReadsTheMaskFiveBytesOn) {
-    struct Case {
+    const std::size_t n = cardread::kIndexSize;
+    const struct {
         const char* name;
         Bytes index;
         std::size_t length;
@@ -33,9 +30,7 @@ TEST(RecordIndex, FindsTheKeyAndReadsTheMaskFiveBytesOn) {
         cardread::Status status;
         std::uint8_t mask;
         int dataSize;
-    };
-    const std::size_t n = cardread::kIndexSize;
-    const Case cases[] = {
+    } cases[] = {
         {"key at offset 11", index("HEADER", text("A001-") + Bytes{0x05}), n, "A001",
          cardread::kStatusOk, 0x05, 2000},
         {"second entry", index("", text("A001-") + Bytes{0x01} + text("B002-") + Bytes{0x3F}), n,
@@ -66,7 +61,7 @@ TEST(RecordIndex, FindsTheKeyAndReadsTheMaskFiveBytesOn) {
         {"mask byte past a short index file", index("", text("A001-") + Bytes{0x01}, 20), 15,
          "A001", cardread::kStatusRecordNotFound, 0, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         cardread::RecordSelection selection;
         ASSERT_LE(c.length, c.index.size()) << c.name;
         EXPECT_EQ(c.status, cardread::findRecord(c.index.data(), c.length, c.key, selection))
@@ -79,3 +74,4 @@ TEST(RecordIndex, FindsTheKeyAndReadsTheMaskFiveBytesOn) {
 }
 
 }  // namespace
+}  // namespace cardtest

@@ -40,6 +40,11 @@ inline Bytes text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
+// Bytes [from, to) of `b`.
+inline Bytes slice(const Bytes& b, std::size_t from, std::size_t to) {
+    return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
+}
+
 inline std::string toHex(const Bytes& b) {
     return common::toHex(b.data(), b.size(), ' ');
 }
@@ -97,8 +102,12 @@ struct Exchange {
     cardread::Status transmitStatus = 0;
 };
 
+inline Exchange expect(const std::string& command, const Bytes& response) {
+    return Exchange{hex(command), nullptr, response, 0};
+}
+
 inline Exchange expect(const std::string& command, const std::string& response) {
-    return Exchange{hex(command), nullptr, hex(response), 0};
+    return expect(command, hex(response));
 }
 
 class ScriptedChannel : public cardread::CardChannel {
@@ -111,12 +120,10 @@ class ScriptedChannel : public cardread::CardChannel {
             << " scripted command(s) never sent; next: " << toHex(script_.front().command);
     }
 
-    void add(Exchange e) { script_.push_back(std::move(e)); }
-
     cardread::Status transmit(const std::uint8_t* command, std::size_t length,
                               std::size_t receiveCapacity, Bytes& response) override {
         const Bytes sent(command, command + length);
-        sent_.push_back(sent);
+        ++sentCount_;
         if (script_.empty()) {
             ADD_FAILURE() << "unexpected command " << toHex(sent);
             return static_cast<cardread::Status>(0x8010002Fu);  // SCARD_E_COMM_DATA_LOST
@@ -126,7 +133,7 @@ class ScriptedChannel : public cardread::CardChannel {
         if (e.check) {
             e.check(sent);
         } else {
-            EXPECT_EQ(toHex(e.command), toHex(sent)) << "command #" << sent_.size();
+            EXPECT_EQ(toHex(e.command), toHex(sent)) << "command #" << sentCount_;
         }
         if (e.transmitStatus != 0) return e.transmitStatus;
         // PC/SC refuses an answer larger than the receive buffer.
@@ -135,11 +142,9 @@ class ScriptedChannel : public cardread::CardChannel {
         return 0;
     }
 
-    const std::vector<Bytes>& sent() const { return sent_; }
-
   private:
     std::deque<Exchange> script_;
-    std::vector<Bytes> sent_;
+    std::size_t sentCount_ = 0;
 };
 
 }  // namespace cardtest

@@ -126,10 +126,18 @@ struct ReaderSessionTest : ::testing::Test {
                                           keys["key_block_b"].data(), keys["key_block_b"].size(),
                                           keys["auth_key"].data(),    keys["auth_key"].size()};
     }
-    int read(const char* reader, const char* pin, const char* key, std::uint8_t* out, int* io) {
-        cardread::ReaderSession session(pcsc, state, secrets);
-        return session.readUserData(reader, reinterpret_cast<const std::uint8_t*>(pin),
-                                    pin ? static_cast<int>(std::strlen(pin)) : 0, key, out, io);
+    int length = 0;
+
+    // The size query of record A001 with PIN 1234 (null reader: the dialog); the size lands in
+    // `length`.
+    int sizeQuery(const char* reader) {
+        const std::uint8_t pin[] = {'1', '2', '3', '4'};
+        length = 0;
+        return cardread::ReaderSession(pcsc, state, secrets)
+            .readUserData(reader, pin, 4, "A001", nullptr, &length);
+    }
+    void script(std::vector<Exchange> exchanges) {
+        pcsc.channel = std::make_unique<ScriptedChannel>(std::move(exchanges));
     }
     void expectEverythingReleased() {
         EXPECT_EQ(0, pcsc.openContexts);
@@ -139,7 +147,6 @@ struct ReaderSessionTest : ::testing::Test {
 };
 
 TEST_F(ReaderSessionTest, MissingArgumentsFailBeforeAnyPcscCall) {
-    int length = 0;
     std::uint8_t pin[] = {'1', '2'};
     cardread::ReaderSession session(pcsc, state, secrets);
     EXPECT_EQ(-1, session.readUserData("R", nullptr, 2, "A001", nullptr, &length));
@@ -170,8 +177,7 @@ TEST_F(ReaderSessionTest, UnreadableOrUnrecognisedCardsGiveTheirStatus) {
         SCOPED_TRACE(c.name);
         pcsc = FakePcsc();
         pcsc.readers["Reader 0"] = c.atr;
-        int length = 0;
-        EXPECT_EQ(c.expected, read(c.reader, "1234", "A001", nullptr, &length));
+        EXPECT_EQ(c.expected, sizeQuery(c.reader));
         EXPECT_EQ(0, length);
         expectEverythingReleased();
     }
@@ -180,22 +186,19 @@ TEST_F(ReaderSessionTest, UnreadableOrUnrecognisedCardsGiveTheirStatus) {
 TEST_F(ReaderSessionTest, CancelledDialogIsReturnedAndFillsNoSlot) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
     pcsc.dialogResult = static_cast<cardread::Status>(0x8010006Eu);  // SCARD_W_CANCELLED_BY_USER
-    int length = 0;
-    EXPECT_EQ(pcsc.dialogResult, read(nullptr, "1234", "A001", nullptr, &length));
+    EXPECT_EQ(pcsc.dialogResult, sizeQuery(nullptr));
     EXPECT_EQ(0, state.recognisedCount);
     expectEverythingReleased();
 }
 
 TEST_F(ReaderSessionTest, FailedContextIsReturnedUnchanged) {
     pcsc.establishResult = static_cast<cardread::Status>(0x8010001Du);  // no service
-    int length = 0;
-    EXPECT_EQ(pcsc.establishResult, read("Reader 0", "1234", "A001", nullptr, &length));
+    EXPECT_EQ(pcsc.establishResult, sizeQuery("Reader 0"));
 }
 
 TEST_F(ReaderSessionTest, RecognitionRegistersTheEightCardTypes) {
     pcsc.readers["Reader 0"] = {};
-    int length = 0;
-    read("Reader 0", "1234", "A001", nullptr, &length);
+    sizeQuery("Reader 0");
     const std::vector<std::string> expected = {"Setec SetCos 4.3",
                                                "SafeSignCard",
                                                "VEK Quenta Card 32K",
@@ -213,12 +216,10 @@ TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
     Bytes index = text("HEADER.....A001-") + Bytes{0x3F};
     index.resize(140, 0);
-    pcsc.channel = std::make_unique<ScriptedChannel>(std::vector<Exchange>{
-        expect("80 A4 00 00 02 3F 00", "90 00"), expect("80 A4 00 00 02 09 00", "90 00"),
-        expect("80 A4 00 00 02 09 04", "90 00"),
-        Exchange{hex("80 B0 00 00 8C"), nullptr, index + hex("90 00")}});
-    int length = 0;
-    EXPECT_EQ(0, read("Reader 0", "1234", "A001", nullptr, &length));
+    script({expect("80 A4 00 00 02 3F 00", "90 00"), expect("80 A4 00 00 02 09 00", "90 00"),
+            expect("80 A4 00 00 02 09 04", "90 00"),
+            expect("80 B0 00 00 8C", index + hex("90 00"))});
+    EXPECT_EQ(0, sizeQuery("Reader 0"));
     EXPECT_EQ(6000, length);
     // Recognition is a session of its own; the read's session adds the four commands.
     const std::vector<std::string> recognition = {"establish", "connect Reader 0", "begin",  "atr",
@@ -228,21 +229,18 @@ TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
     EXPECT_EQ(recognition + read, pcsc.calls);
     expectEverythingReleased();
     EXPECT_TRUE(state.keys.installed);
-    const auto keyFile = testKeyFile();
-    EXPECT_EQ(toHex(keyFile.at("key_a")),
-              toHex(Bytes(state.keys.keyA.data(), state.keys.keyA.data() + 16)));
-    EXPECT_EQ(toHex(keyFile.at("key_b")),
-              toHex(Bytes(state.keys.keyB.data(), state.keys.keyB.data() + 16)));
-    EXPECT_EQ(toHex(keyFile.at("key_b")),
-              toHex(Bytes(state.keys.macKey.data(), state.keys.macKey.data() + 16)));
+    const std::pair<const char*, const std::uint8_t*> installed[] = {
+        {"key_a", state.keys.keyA.data()},
+        {"key_b", state.keys.keyB.data()},
+        {"key_b", state.keys.macKey.data()}};
+    for (const auto& [name, key] : installed)
+        EXPECT_EQ(toHex(keys.at(name)), toHex(Bytes(key, key + 16))) << name;
 }
 
 TEST_F(ReaderSessionTest, StarcosCardIsReadWithTheIsoFamilyAndNoKeys) {
     pcsc.readers["Reader 0"] = kStarcosAtr;
-    pcsc.channel = std::make_unique<ScriptedChannel>(std::vector<Exchange>{
-        expect("00 A4 00 0C 02 3F 00", "90 00"), expect("00 A4 00 00 02 FE 15", "6A 82")});
-    int length = 0;
-    EXPECT_EQ(0x6A82, read(nullptr, "1234", "A001", nullptr, &length));
+    script({expect("00 A4 00 0C 02 3F 00", "90 00"), expect("00 A4 00 00 02 FE 15", "6A 82")});
+    EXPECT_EQ(0x6A82, sizeQuery(nullptr));
     EXPECT_FALSE(state.keys.installed);
     expectEverythingReleased();
 }
@@ -252,10 +250,8 @@ TEST_F(ReaderSessionTest, StarcosCardIsReadWithTheIsoFamilyAndNoKeys) {
 TEST_F(ReaderSessionTest, CardSwappedAfterRecognitionIsReadAsTheKindItIs) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
     pcsc.swappedIn = kStarcosAtr;
-    pcsc.channel = std::make_unique<ScriptedChannel>(
-        std::vector<Exchange>{expect("00 A4 00 0C 02 3F 00", "6A 82")});
-    int length = 0;
-    EXPECT_EQ(0x6A82, read("Reader 0", "1234", "A001", nullptr, &length));
+    script({expect("00 A4 00 0C 02 3F 00", "6A 82")});
+    EXPECT_EQ(0x6A82, sizeQuery("Reader 0"));
     expectEverythingReleased();
 }
 
@@ -264,8 +260,7 @@ TEST_F(ReaderSessionTest, KeysAreDecipheredOnceAndBadBlocksRefuseTheMainKind) {
     Bytes badBlock = keys["key_block_a"];
     badBlock[23] ^= 0x01;  // the padding no longer deciphers to 80 00 ..
     secrets.keyBlockA = badBlock.data();
-    int length = 0;
-    EXPECT_EQ(-1, read("Reader 0", "1234", "A001", nullptr, &length));
+    EXPECT_EQ(-1, sizeQuery("Reader 0"));
     EXPECT_FALSE(state.keys.installed);
     expectEverythingReleased();
 

@@ -51,6 +51,8 @@ std::string reply(const std::string& msg, long long code) {
            ",\"version\":\"1.0.4\"}\n";
 }
 
+const char* const kRequest = "{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}";
+
 std::string run(const std::vector<const char*>& args) {
     return carddata::runCardData(static_cast<int>(args.size()), args.data(), fakeReadUserData);
 }
@@ -136,35 +138,23 @@ TEST_F(CardDataTest, LimitsAndOptionalMembersReachTheLibraryAsGiven) {
 }
 
 TEST_F(CardDataTest, LibraryStatusesAreMappedWithAnEmptyMessage) {
-    struct Case {
-        int sizeResult;
-        int readResult;
-        long long expected;
-    };
-    // The service's codes as its own table gives them, in decimal.
-    const Case cases[] = {
-        {-1, 0, 1979711500},
-        {0x7101, 0, 1998585865},
-        {0x7301, 0, 1998585861},
-        {0x7302, 0, 1998585862},
-        {0x7303, 0, 1998585863},
-        {0x7401, 0, 1998585858},
-        {0x7411, 0, 1998585872},
-        {0x7412, 0, 1998585873},
-        {0x7413, 0, 1998585864},
-        {0x7414, 0, 1998585859},
-        {0x7415, 0, 1998585860},
-        {static_cast<int>(0x80100069u), 0, 1979711494},
-        {static_cast<int>(0x8010000Cu), 0, -2146435060},  // PC/SC errors print negative
-        {0x20100001, 0, 0x20100001},
-        {0, 0x63C2, 0x63C2},
-        {0, 0x7401, 1998585858},
-    };
-    for (const Case& c : cases) {
-        fake.sizeResult = c.sizeResult;
-        fake.readResult = c.readResult;
-        EXPECT_EQ(reply("", c.expected), run({"{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}"}))
-            << std::hex << c.sizeResult << " " << c.readResult;
+    // The service's codes as its own table gives them, in decimal (PC/SC errors, their top bit
+    // set, print negative), whether the size query or the read returns the status.
+    const int kRemovedCard = static_cast<int>(0x80100069u);
+    const int kNoSmartcard = static_cast<int>(0x8010000Cu);
+    const std::pair<int, long long> cases[] = {
+        {-1, 1979711500},     {0x7101, 1998585865},     {0x7301, 1998585861},
+        {0x7302, 1998585862}, {0x7303, 1998585863},     {0x7401, 1998585858},
+        {0x7411, 1998585872}, {0x7412, 1998585873},     {0x7413, 1998585864},
+        {0x7414, 1998585859}, {0x7415, 1998585860},     {kRemovedCard, 1979711494},
+        {0x63C2, 0x63C2},     {0x20100001, 0x20100001}, {kNoSmartcard, -2146435060}};
+    for (const auto& [status, code] : cases) {
+        for (const bool inRead : {false, true}) {
+            fake.sizeResult = inRead ? 0 : status;
+            fake.readResult = inRead ? status : 0;
+            EXPECT_EQ(reply("", code), run({kRequest}))
+                << std::hex << status << (inRead ? " from the read" : " from the size query");
+        }
     }
 }
 
@@ -176,7 +166,7 @@ TEST_F(CardDataTest, EmptyPinReachesTheLibraryWhichRefusesIt) {
 TEST_F(CardDataTest, NoDataStillReadsAndRepliesNoData) {
     fake.size = 0;
     fake.data.clear();
-    EXPECT_EQ(reply("", 1986002945), run({"{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}"}));
+    EXPECT_EQ(reply("", 1986002945), run({kRequest}));
     ASSERT_EQ(2u, fake.calls.size());
     EXPECT_TRUE(fake.calls[1].hasBuffer) << "the second call must be a read, not a size query";
 }
@@ -186,7 +176,7 @@ TEST_F(CardDataTest, DataIsOneUnbrokenBase64String) {
     for (int i = 0; i < 46; ++i) data += static_cast<char>(i * 7);
     fake.size = 46;
     fake.data = data;
-    const std::string line = run({"{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}"});
+    const std::string line = run({kRequest});
     // Python's base64 module of the same 46 bytes: 64 characters, past the encoder's 60-character
     // line, so a line break left in the reply would show.
     const std::string expected = "AAcOFRwjKjE4P0ZNVFtiaXB3foWMk5qhqK+2vcTL0tng5+71/AMKERgfJi00Ow==";

@@ -161,38 +161,37 @@ TEST_F(MainCardRead, FailuresStopTheReadWithTheirStatus) {
     const struct {
         const char* name;
         Script script;
-        int capacity;
-        const char* key;
         cardread::Status expected;
+        int capacity = 6000;
+        const char* key = "A001";
     } cases[] = {
-        {"capacity 1999 for two records, before any PIN", indexRead(0x03), 1999, "A001",
-         cardread::kStatusBufferTooSmall},
-        {"wrong PIN, one try left", indexRead(0x05) + pinVerify(kPin1234, "63 C1"), 6000, "A001",
-         0x63C1},
+        {"capacity 1999 for two records, before any PIN", indexRead(0x03),
+         cardread::kStatusBufferTooSmall, 1999},
+        {"wrong PIN, one try left", indexRead(0x05) + pinVerify(kPin1234, "63 C1"), 0x63C1},
         {"index DF missing",
-         Script{expect(selectMain("3F 00"), "90 00"), expect(selectMain("09 00"), "6A 82")}, 6000,
-         "A001", 0x6A82},
+         Script{expect(selectMain("3F 00"), "90 00"), expect(selectMain("09 00"), "6A 82")},
+         0x6A82},
         // 141 bytes for 140 asked
         {"answer longer than asked",
-         answeringLast(indexRead(0x05), mainIndex(0x05) + hex("00 90 00")), 6000, "A001",
+         answeringLast(indexRead(0x05), mainIndex(0x05) + hex("00 90 00")),
          cardread::kStatusBufferTooSmall},
-        {"answer without a status word", answeringLast(indexRead(0x05), hex("90")), 6000, "A001",
+        {"answer without a status word", answeringLast(indexRead(0x05), hex("90")),
          cardread::kStatusBadResponse},
         // beyond the 300-byte buffer
         {"answer beyond the receive buffer",
-         answeringLast(indexRead(0x05), Bytes(400, 0x41) + hex("90 00")), 6000, "A001",
+         answeringLast(indexRead(0x05), Bytes(400, 0x41) + hex("90 00")),
          cardread::kPcscInsufficientBuffer},
-        {"unknown record key", indexRead(0x05), 6000, "Z999", cardread::kStatusRecordNotFound},
+        {"unknown record key", indexRead(0x05), cardread::kStatusRecordNotFound, 6000, "Z999"},
         {"card refuses the authentication",
          indexRead(0x01) + pinVerify(kPin1234) + answeringLast(authentication(), hex("69 82")),
-         6000, "A001", 0x6982},
+         0x6982},
         {"short challenge",
          indexRead(0x01) + pinVerify(kPin1234) +
              answeringLast(authentication(), hex("01 02 03 90 00"), 1),
-         6000, "A001", cardread::kStatusBadResponse},
+         cardread::kStatusBadResponse},
         {"card removed",
-         Script{Exchange{hex(selectMain("3F 00")), nullptr, {}, cardread::kPcscRemovedCard}}, 6000,
-         "A001", cardread::kPcscRemovedCard},
+         Script{Exchange{hex(selectMain("3F 00")), nullptr, {}, cardread::kPcscRemovedCard}},
+         cardread::kPcscRemovedCard},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -267,32 +266,31 @@ TEST(StarcosCardRead, SizeAndFileChecksGiveStatusesNotOverruns) {
     const struct {
         const char* name;
         Script script;
-        const char* key;
         cardread::Status expected;
+        const char* key = "A001";
     } cases[] = {
         {"index file above 140 bytes", Script{selectMf, expect("00 A4 00 00 02 FE 15", fci(141))},
-         "A001", cardread::kStatusBufferTooSmall},
+         cardread::kStatusBufferTooSmall},
         {"FCI of five bytes",
-         Script{selectMf, expect("00 A4 00 00 02 FE 15", "62 03 80 01 00 90 00")}, "A001",
+         Script{selectMf, expect("00 A4 00 00 02 FE 15", "62 03 80 01 00 90 00")},
          cardread::kStatusBadResponse},
         {"index shorter than its FCI says",
          Script{selectMf, expect("00 A4 00 00 02 FE 15", fci(100)),
                 expect("00 B0 00 00 00", "41 42 90 00")},
-         "A001", cardread::kStatusBadResponse},
-        {"index file missing", {selectMf, expect("00 A4 00 00 02 FE 15", "6A 82")}, "A001", 0x6A82},
-        {"key only in the first 11 bytes", starcosIndex(), "STAR", cardread::kStatusRecordNotFound},
-        {"data file above 1000 bytes", withFile(fci(1001), {}), "A001",
-         cardread::kStatusBufferTooSmall},
+         cardread::kStatusBadResponse},
+        {"index file missing", {selectMf, expect("00 A4 00 00 02 FE 15", "6A 82")}, 0x6A82},
+        {"key only in the first 11 bytes", starcosIndex(), cardread::kStatusRecordNotFound, "STAR"},
+        {"data file above 1000 bytes", withFile(fci(1001), {}), cardread::kStatusBufferTooSmall},
         {"chunk longer than asked",
-         withFile(fci(300), {expect("00 B0 00 00 FC", Bytes(253, 0x41) + hex("90 00"))}), "A001",
+         withFile(fci(300), {expect("00 B0 00 00 FC", Bytes(253, 0x41) + hex("90 00"))}),
          cardread::kStatusBufferTooSmall},
         {"chunk shorter than asked",
-         withFile(fci(300), {expect("00 B0 00 00 FC", Bytes(100, 0x41) + hex("90 00"))}), "A001",
+         withFile(fci(300), {expect("00 B0 00 00 FC", Bytes(100, 0x41) + hex("90 00"))}),
          cardread::kStatusBadResponse},
         {"second chunk refused",
          withFile(fci(300), {expect("00 B0 00 00 FC", Bytes(252, 0x41) + hex("90 00")),
                              expect("00 B0 00 FC 30", "6B 00")}),
-         "A001", 0x6B00},
+         0x6B00},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

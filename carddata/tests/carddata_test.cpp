@@ -6,6 +6,7 @@
 
 #include "base64.h"
 #include "card_data_command.h"
+#include "e2e/request_faults.h"
 #include "reply.h"
 
 namespace {
@@ -46,10 +47,7 @@ int fakeReadUserData(const char* readerName, const unsigned char* pin, int pinLe
     return 0;
 }
 
-std::string reply(const std::string& msg, long long code) {
-    return "{\"msg\":\"" + msg + "\",\"ret_code\":" + std::to_string(code) +
-           ",\"version\":\"1.0.4\"}\n";
-}
+using carddatatest::replyLine;
 
 const char* const kRequest = "{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}";
 
@@ -66,37 +64,17 @@ struct CardDataTest : ::testing::Test {
 };
 
 TEST_F(CardDataTest, RequestChecksGiveTheirRepliesWithoutALibraryCall) {
-    const std::string pin49(49, '1'), pin50(50, '1'), sno100(100, 'S');
-    const std::string longPin = "{\"UserPIN\":\"" + pin50 + "\",\"SNO\":\"A001\"}";
-    const std::string longSno = "{\"UserPIN\":\"1234\",\"SNO\":\"" + sno100 + "\"}";
-    struct Case {
+    std::vector<carddatatest::RequestFault> cases = carddatatest::requestFaults();
+    // Valid JSON that is not an object is answered as a malformed request.
+    for (const char* text : {"[1,2]", "\"text\"", "42", "true"})
+        cases.push_back({text, {text}, "JSON Format Error", carddatatest::kJsonFormatError});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         std::vector<const char*> args;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {{}, reply("Input Parameter Error", 1979711500)},
-        {{"{}", "{}"}, reply("Input Parameter Error", 1979711500)},
-        {{"not json"}, reply("JSON Format Error", 1979711499)},
-        {{"{\"UserPIN\":\"1\""}, reply("JSON Format Error", 1979711499)},
-        {{"{}"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"null"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"{\"UserPIN\":1234,\"SNO\":\"A001\"}"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"{\"UserPIN\":null,\"SNO\":\"A001\"}"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"{\"SNO\":\"A001\"}"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"{\"UserPIN\":\"1234\"}"}, reply(" SNO Is Null", 1998585857)},
-        {{"{\"UserPIN\":\"1234\",\"SNO\":5}"}, reply(" SNO Is Null", 1998585857)},
-        {{longPin.c_str()}, reply("Input Parameter Error", 1979711500)},
-        {{longSno.c_str()}, reply("Input Parameter Error", 1979711500)},
-        // Valid JSON that is not an object is answered as a malformed request.
-        {{"[1,2]"}, reply("JSON Format Error", 1979711499)},
-        {{"\"text\""}, reply("JSON Format Error", 1979711499)},
-        {{"42"}, reply("JSON Format Error", 1979711499)},
-        {{"true"}, reply("JSON Format Error", 1979711499)},
-    };
-    for (const Case& c : cases) {
+        for (const std::string& arg : c.args) args.push_back(arg.c_str());
         fake.calls.clear();
-        EXPECT_EQ(c.expected, run(c.args)) << (c.args.empty() ? "(none)" : c.args[0]);
-        EXPECT_TRUE(fake.calls.empty()) << (c.args.empty() ? "(none)" : c.args[0]);
+        EXPECT_EQ(replyLine(c.msg, c.code), run(args));
+        EXPECT_TRUE(fake.calls.empty());
     }
 }
 
@@ -122,7 +100,7 @@ TEST_F(CardDataTest, LimitsAndOptionalMembersReachTheLibraryAsGiven) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.request);
         fake.calls.clear();
-        EXPECT_EQ(reply("YWJj", 0), run({c.request.c_str()}));
+        EXPECT_EQ(replyLine("YWJj", 0), run({c.request.c_str()}));
         ASSERT_EQ(2u, fake.calls.size());
         for (const auto& call : fake.calls) {
             EXPECT_EQ(c.hasReader, call.hasReader);
@@ -152,21 +130,21 @@ TEST_F(CardDataTest, LibraryStatusesAreMappedWithAnEmptyMessage) {
         for (const bool inRead : {false, true}) {
             fake.sizeResult = inRead ? 0 : status;
             fake.readResult = inRead ? status : 0;
-            EXPECT_EQ(reply("", code), run({kRequest}))
+            EXPECT_EQ(replyLine("", code), run({kRequest}))
                 << std::hex << status << (inRead ? " from the read" : " from the size query");
         }
     }
 }
 
 TEST_F(CardDataTest, EmptyPinReachesTheLibraryWhichRefusesIt) {
-    EXPECT_EQ(reply("", 1979711500), run({"{\"UserPIN\":\"\",\"SNO\":\"A001\"}"}));
+    EXPECT_EQ(replyLine("", 1979711500), run({"{\"UserPIN\":\"\",\"SNO\":\"A001\"}"}));
     ASSERT_EQ(1u, fake.calls.size());
 }
 
 TEST_F(CardDataTest, NoDataStillReadsAndRepliesNoData) {
     fake.size = 0;
     fake.data.clear();
-    EXPECT_EQ(reply("", 1986002945), run({kRequest}));
+    EXPECT_EQ(replyLine("", 1986002945), run({kRequest}));
     ASSERT_EQ(2u, fake.calls.size());
     EXPECT_TRUE(fake.calls[1].hasBuffer) << "the second call must be a read, not a size query";
 }
@@ -180,7 +158,7 @@ TEST_F(CardDataTest, DataIsOneUnbrokenBase64String) {
     // Python's base64 module of the same 46 bytes: 64 characters, past the encoder's 60-character
     // line, so a line break left in the reply would show.
     const std::string expected = "AAcOFRwjKjE4P0ZNVFtiaXB3foWMk5qhqK+2vcTL0tng5+71/AMKERgfJi00Ow==";
-    EXPECT_EQ(reply(expected, 0), line);
+    EXPECT_EQ(replyLine(expected, 0), line);
 }
 
 TEST(Base64, EncodesGroupsPaddingAndLineBreaks) {

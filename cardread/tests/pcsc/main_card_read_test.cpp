@@ -103,7 +103,7 @@ struct PinBlockCase {
     const char* name;
     CardKind kind;
     std::string cardPin, sentPin, block;
-    int status;
+    int status = 0;
 };
 
 class PinBlock : public ThroughPcscd, public ::testing::WithParamInterface<PinBlockCase> {};
@@ -117,23 +117,20 @@ TEST_P(PinBlock, IsTheFirstBytesPadded) {
     EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex(c.block)});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BothKinds, PinBlock,
-    ::testing::Values(
-        PinBlockCase{"MainFourDigits", CardKind::Main, "1234", "1234", "31323334FFFFFFFFFFFF", 0},
-        PinBlockCase{"MainTenDigits", CardKind::Main, "1234567890", "1234567890",
-                     "31323334353637383930", 0},
-        PinBlockCase{"MainOnlyTenOfTwelveSent", CardKind::Main, "1234567890", "123456789012",
-                     "31323334353637383930", 0},
-        PinBlockCase{"MainOneDigit", CardKind::Main, "1", "1", "31FFFFFFFFFFFFFFFFFF", 0},
-        PinBlockCase{"StarcosFourDigits", CardKind::Starcos, "1234", "1234", "3132333420202020", 0},
-        PinBlockCase{"StarcosOnlyEightOfTwelveSent", CardKind::Starcos, "12345678", "1234567890AB",
-                     "3132333435363738", 0},
-        PinBlockCase{"StarcosWrongPin", CardKind::Starcos, "1234", "9999", "3939393920202020",
-                     0x63C2}),
-    [](const ::testing::TestParamInfo<PinBlockCase>& info) {
-        return std::string(info.param.name);
-    });
+const PinBlockCase kPinBlocks[] = {
+    {"MainFourDigits", CardKind::Main, "1234", "1234", "31323334FFFFFFFFFFFF"},
+    {"MainTenDigits", CardKind::Main, "1234567890", "1234567890", "31323334353637383930"},
+    {"MainOnlyTenOfTwelveSent", CardKind::Main, "1234567890", "123456789012",
+     "31323334353637383930"},
+    {"MainOneDigit", CardKind::Main, "1", "1", "31FFFFFFFFFFFFFFFFFF"},
+    {"StarcosFourDigits", CardKind::Starcos, "1234", "1234", "3132333420202020"},
+    {"StarcosOnlyEightOfTwelveSent", CardKind::Starcos, "12345678", "1234567890AB",
+     "3132333435363738"},
+    {"StarcosWrongPin", CardKind::Starcos, "1234", "9999", "3939393920202020", 0x63C2},
+};
+
+INSTANTIATE_TEST_SUITE_P(BothKinds, PinBlock, ::testing::ValuesIn(kPinBlocks),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainCardRead, WrongPinReturnsTheCardsRetryStatusAndIsSentOnce) {
     const struct {

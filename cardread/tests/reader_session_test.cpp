@@ -199,15 +199,10 @@ TEST_F(ReaderSessionTest, FailedContextIsReturnedUnchanged) {
 TEST_F(ReaderSessionTest, RecognitionRegistersTheEightCardTypes) {
     pcsc.readers["Reader 0"] = {};
     sizeQuery("Reader 0");
-    const std::vector<std::string> expected = {"Setec SetCos 4.3",
-                                               "SafeSignCard",
-                                               "VEK Quenta Card 32K",
-                                               "VEK Pelvo Card 32K",
-                                               "Morvaxen Pendra 32K",
-                                               "Morvaxen Zarqo GP PKI Card",
-                                               "JCOP 20",
-                                               "JCOP 31"};
-    EXPECT_EQ(expected, pcsc.introduced);
+    EXPECT_EQ(std::vector<std::string>({"Setec SetCos 4.3", "SafeSignCard", "VEK Quenta Card 32K",
+                                        "VEK Pelvo Card 32K", "Morvaxen Pendra 32K",
+                                        "Morvaxen Zarqo GP PKI Card", "JCOP 20", "JCOP 31"}),
+              pcsc.introduced);
 }
 
 // The size query of the main kind: the whole session, transactions around recognition and

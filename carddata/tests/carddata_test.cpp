@@ -80,14 +80,13 @@ TEST_F(CardDataTest, RequestChecksGiveTheirRepliesWithoutALibraryCall) {
 
 TEST_F(CardDataTest, LimitsAndOptionalMembersReachTheLibraryAsGiven) {
     const std::string pin49(49, '7'), sno99(99, 'S');
-    struct Case {
+    const struct {
         std::string request;
         bool hasReader;
         std::string reader;
         std::string pin;
         std::string key;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"{\"UserPIN\":\"" + pin49 + "\",\"SNO\":\"" + sno99 + "\"}", false, "", pin49, sno99},
         {"// comment\n{\"UserPIN\":\"1234\", /* c */ \"SNO\":\"A001\",\"ReaderSlot\":\"R 00\"}",
          true, "R 00", "1234", "A001"},
@@ -97,7 +96,7 @@ TEST_F(CardDataTest, LimitsAndOptionalMembersReachTheLibraryAsGiven) {
         // The PIN length stops at the first NUL, as for a C text.
         {"{\"UserPIN\":\"12\\u000034\",\"SNO\":\"A001\"}", false, "", "12", "A001"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.request);
         fake.calls.clear();
         EXPECT_EQ(replyLine("YWJj", 0), run({c.request.c_str()}));
@@ -162,12 +161,10 @@ TEST_F(CardDataTest, DataIsOneUnbrokenBase64String) {
 }
 
 TEST(Base64, EncodesGroupsPaddingAndLineBreaks) {
-    struct Case {
-        std::string input;
-        std::string expected;
-    };
-    const std::string b45(45, '\0'), b46 = std::string(45, '\0') + "\xff";
-    const Case cases[] = {
+    // 45 bytes are 60 characters of full groups, a line break follows them; the padded last
+    // group never gets one.
+    const std::string line = std::string(60, 'A') + "\r\n";
+    const std::pair<std::string, std::string> cases[] = {
         {"", ""},
         {"f", "Zg=="},
         {"fo", "Zm8="},
@@ -176,17 +173,13 @@ TEST(Base64, EncodesGroupsPaddingAndLineBreaks) {
         {"fooba", "Zm9vYmE="},
         {"foobar", "Zm9vYmFy"},
         {"\xfb\xff\xbf", "+/+/"},
-        // 45 bytes are 60 characters of full groups: a line break follows them.
-        {b45, std::string(60, 'A') + "\r\n"},
-        // The padded last group never gets a line break.
-        {b46, std::string(60, 'A') + "\r\n" + "/w=="},
-        {std::string(90, '\0'), std::string(60, 'A') + "\r\n" + std::string(60, 'A') + "\r\n"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.expected,
-                  carddata::base64Encode(reinterpret_cast<const std::uint8_t*>(c.input.data()),
-                                         c.input.size()))
-            << c.input.size() << " bytes";
+        {std::string(45, '\0'), line},
+        {std::string(45, '\0') + "\xff", line + "/w=="},
+        {std::string(90, '\0'), line + line}};
+    for (const auto& [input, expected] : cases) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(input.data());
+        EXPECT_EQ(expected, carddata::base64Encode(bytes, input.size()))
+            << input.size() << " bytes";
     }
     EXPECT_EQ("AAAA/w==", carddata::withoutLineBreaks("AA\r\nAA\n/w\r=="));
 }

@@ -148,18 +148,19 @@ TEST(DesCipher, EcbDecryptUnpadStripsOnlyTheEightyZeroPadding) {
         {"non-zero after the 80", hex("AA 80 00 00 00 00 00 01"), -1},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         const Bytes cipher = openssl(EVP_des_ede_ecb(), true, key, {}, c.plain, false);
         const cardread::UnpaddedPlaintext out =
             cardread::ecbDecryptUnpad(cipher.data(), cipher.size(), key.data());
-        EXPECT_EQ(c.expectedLength, out.length) << c.name;
+        EXPECT_EQ(c.expectedLength, out.length);
         if (c.expectedLength >= 0) {
-            ASSERT_EQ(cipher.size() + 8, out.bytes.size()) << c.name;
-            EXPECT_EQ(toHex(Bytes(c.plain.begin(), c.plain.begin() + c.expectedLength)),
-                      toHex(Bytes(out.bytes.data(), out.bytes.data() + c.expectedLength)))
-                << c.name;
-            EXPECT_EQ(0, out.bytes[static_cast<std::size_t>(c.expectedLength)]) << c.name;
+            const auto n = static_cast<std::size_t>(c.expectedLength);
+            ASSERT_EQ(cipher.size() + 8, out.bytes.size());
+            EXPECT_EQ(toHex(slice(c.plain, 0, n)),
+                      toHex(Bytes(out.bytes.data(), out.bytes.data() + n)));
+            EXPECT_EQ(0, out.bytes[n]);
         } else {
-            EXPECT_TRUE(out.bytes.empty()) << c.name;
+            EXPECT_TRUE(out.bytes.empty());
         }
     }
 }

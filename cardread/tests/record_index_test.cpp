@@ -58,13 +58,13 @@ TEST(RecordIndex, FindsTheKeyAndReadsTheMaskFiveBytesOn) {
          0, 0, 15},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         cardread::RecordSelection selection;
-        ASSERT_LE(c.length, c.index.size()) << c.name;
-        EXPECT_EQ(c.status, cardread::findRecord(c.index.data(), c.length, c.key, selection))
-            << c.name;
+        ASSERT_LE(c.length, c.index.size());
+        EXPECT_EQ(c.status, cardread::findRecord(c.index.data(), c.length, c.key, selection));
         if (c.status == kOk) {
-            EXPECT_EQ(c.mask, selection.mask) << c.name;
-            EXPECT_EQ(c.dataSize, selection.dataSize) << c.name;
+            EXPECT_EQ(c.mask, selection.mask);
+            EXPECT_EQ(c.dataSize, selection.dataSize);
         }
     }
 }

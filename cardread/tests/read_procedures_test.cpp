@@ -16,21 +16,8 @@ const Bytes kAuthKey = hex("54455354415554482D4E4F542D495353");
 const Bytes kChallenge = hex("0102030405060708");
 const Bytes kPin1234 = hex("31 32 33 34 FF FF FF FF FF FF");
 
-using Script = std::vector<Exchange>;
-
-// 11 header bytes, then "A001" with mask `mask` and "B002" with mask 3F.
-Bytes mainIndex(std::uint8_t mask) {
-    Bytes index = text("IDXHEADER..") + text("A001-") + Bytes{mask} + text("B002-") + Bytes{0x3F};
-    index.resize(140, 0);
-    return index;
-}
-
 Bytes record(int file) {
     return randomBytes(1000, static_cast<unsigned>(file));
-}
-
-std::string selectMain(const char* fid) {
-    return std::string("80 A4 00 00 02 ") + fid;
 }
 
 // The script with its last `drop` exchanges left out and the new last one answered `answer`.
@@ -38,17 +25,6 @@ Script answeringLast(Script s, const Bytes& answer, std::size_t drop = 0) {
     s.resize(s.size() - drop);
     s.back().response = answer;
     return s;
-}
-
-// The master file, then `df` and `ef` in it, each answered 90 00.
-Script selectPath(const char* df, const char* ef) {
-    return {expect(selectMain("3F 00"), "90 00"), expect(selectMain(df), "90 00"),
-            expect(selectMain(ef), "90 00")};
-}
-
-Script indexRead(std::uint8_t mask) {
-    return selectPath("09 00", "09 04") +
-           Script{expect("80 B0 00 00 8C", mainIndex(mask) + hex("90 00"))};
 }
 
 // Checks the 37-byte protected VERIFY by deciphering it with OpenSSL.

@@ -209,11 +209,7 @@ TEST_F(ReaderSessionTest, RecognitionRegistersTheEightCardTypes) {
 // around the read, ends with nothing left open.
 TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
-    Bytes index = text("HEADER.....A001-") + Bytes{0x3F};
-    index.resize(140, 0);
-    script({expect("80 A4 00 00 02 3F 00", "90 00"), expect("80 A4 00 00 02 09 00", "90 00"),
-            expect("80 A4 00 00 02 09 04", "90 00"),
-            expect("80 B0 00 00 8C", index + hex("90 00"))});
+    script(indexRead(0x3F));
     EXPECT_EQ(0, sizeQuery("Reader 0"));
     EXPECT_EQ(6000, length);
     // Recognition is a session of its own; the read's session adds the four commands.

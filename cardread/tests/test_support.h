@@ -110,6 +110,32 @@ inline Exchange expect(const std::string& command, const std::string& response) 
     return expect(command, hex(response));
 }
 
+using Script = std::vector<Exchange>;
+
+// The main kind's commands: SELECT by file ID in the proprietary class.
+inline std::string selectMain(const char* fid) {
+    return std::string("80 A4 00 00 02 ") + fid;
+}
+
+// The master file, then `df` and `ef` in it, each answered 90 00.
+inline Script selectPath(const char* df, const char* ef) {
+    return {expect(selectMain("3F 00"), "90 00"), expect(selectMain(df), "90 00"),
+            expect(selectMain(ef), "90 00")};
+}
+
+// 11 header bytes, then "A001" with mask `mask` and "B002" with mask 3F.
+inline Bytes mainIndex(std::uint8_t mask) {
+    Bytes index = text("IDXHEADER..") + text("A001-") + Bytes{mask} + text("B002-") + Bytes{0x3F};
+    index.resize(140, 0);
+    return index;
+}
+
+// The main kind's index read, up to its 140 bytes.
+inline Script indexRead(std::uint8_t mask) {
+    return selectPath("09 00", "09 04") +
+           Script{expect("80 B0 00 00 8C", mainIndex(mask) + hex("90 00"))};
+}
+
 class ScriptedChannel : public cardread::CardChannel {
   public:
     explicit ScriptedChannel(std::vector<Exchange> script)

@@ -36,12 +36,9 @@ std::string upper(std::string text) {
 
 // A secret as bytes and as hexadecimal, upper case as the searched texts are.
 void addSecret(std::vector<std::string>& secrets, const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
     if (bytes.empty()) return;
-    std::string hex;
-    for (unsigned char c : bytes) hex += {digits[c >> 4], digits[c & 15]};
     secrets.push_back(upper(bytes));
-    secrets.push_back(hex);
+    secrets.push_back(cardsim::toHex(Bytes(bytes.begin(), bytes.end())));
 }
 
 std::vector<std::string> secretsOf(const std::vector<std::string>& args, const Json::Value& reply) {

@@ -12,10 +12,15 @@ namespace {
 const Bytes kKey = hex("544553544B4559422D4E4F542D495353");
 const Bytes kMacKey = kKey;
 
-// Wraps the first `length` bytes of `command` in place, the whole vector being the room.
-cardread::Status wrap(Bytes& command, std::size_t& length) {
-    return cardread::wrapCommand(command.data(), length, command.size(), kMacKey.data(),
-                                 kKey.data());
+// Wraps `command` in place with room for `capacity` bytes; on success `command` is the wrapped
+// command.
+cardread::Status wrap(Bytes& command, std::size_t capacity) {
+    std::size_t length = command.size();
+    command.resize(capacity);
+    const cardread::Status status =
+        cardread::wrapCommand(command.data(), length, capacity, kMacKey.data(), kKey.data());
+    if (status == 0) command.resize(length);
+    return status;
 }
 
 cardread::Status unwrap(Bytes& response, std::uint8_t cla) {
@@ -25,21 +30,14 @@ cardread::Status unwrap(Bytes& response, std::uint8_t cla) {
 TEST(SecureMessaging, WrapOfTheProtectedVerifyEnciphersPinBlockAndMac) {
     const Bytes pinBlock = hex("31 32 33 34 FF FF FF FF FF FF");
     Bytes command = hex("8C 20 00 01 0A") + pinBlock;
-    command.resize(260);
-    std::size_t length = 15;
-    ASSERT_EQ(0, wrap(command, length));
-    command.resize(length);
+    ASSERT_EQ(0, wrap(command, 260));
     expectProtectedVerify(command, kKey, pinBlock);
 }
 
 TEST(SecureMessaging, TwoWrapsUseDifferentRandomBytes) {
-    Bytes a = hex("8C 20 00 01 02 31 32");
-    Bytes b = a;
-    a.resize(64);
-    b.resize(64);
-    std::size_t la = 7, lb = 7;
-    ASSERT_EQ(0, wrap(a, la));
-    ASSERT_EQ(0, wrap(b, lb));
+    Bytes a = hex("8C 20 00 01 02 31 32"), b = a;
+    ASSERT_EQ(0, wrap(a, 64));
+    ASSERT_EQ(0, wrap(b, 64));
     EXPECT_NE(toHex(slice(a, 5, 13)), toHex(slice(b, 5, 13)));
 }
 
@@ -59,24 +57,18 @@ TEST(SecureMessaging, WrapLengthsFollowTheClassBits) {
         Bytes command = hex("00 20 00 01") + Bytes{static_cast<std::uint8_t>(c.dataLength)} +
                         Bytes(c.dataLength, 0x41);
         command[0] = c.cla;
-        command.resize(300);
-        std::size_t length = 5 + c.dataLength;
-        ASSERT_EQ(0, wrap(command, length));
+        ASSERT_EQ(0, wrap(command, 300));
         EXPECT_EQ(c.expectedLc, command[4]) << std::hex << int(c.cla);
-        EXPECT_EQ(5 + c.expectedLc, length) << std::hex << int(c.cla);
+        EXPECT_EQ(5 + c.expectedLc, command.size()) << std::hex << int(c.cla);
     }
 }
 
 TEST(SecureMessaging, WrapRefusesWhatWouldNotFit) {
     Bytes command = hex("8C 20 00 01 0A") + Bytes(10, 0x31);
-    std::size_t length = command.size();
-    command.resize(36);  // one byte short of the 37 the protected command needs
-    EXPECT_EQ(cardread::kStatusSecureMessaging, wrap(command, length));
-
+    // One byte short of the 37 the protected command needs.
+    EXPECT_EQ(cardread::kStatusSecureMessaging, wrap(command, 36));
     Bytes big = hex("8C 20 00 01 F0") + Bytes(0xF0, 0x31);  // Lc would pass 255
-    big.resize(600);
-    length = 5 + 0xF0;
-    EXPECT_EQ(cardread::kStatusSecureMessaging, wrap(big, length));
+    EXPECT_EQ(cardread::kStatusSecureMessaging, wrap(big, 600));
 }
 
 // Builds a protected answer R' body SW1 SW2 the way the card does, with OpenSSL.

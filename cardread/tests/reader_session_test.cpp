@@ -108,24 +108,16 @@ const Bytes kPelvoAtr = hex("3B B8 13 00 81 31 FA 52 56 45 4B 4C 55 4E 44 41 5C"
 const Bytes kStarcosAtr = hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1");
 const Bytes kZarqoAtr = hex("3B B8 13 00 81 31 FA 52 5A 61 72 71 6F 56 32 32 5C");
 
-// The test key file, read here on its own so a mismatch between its blocks and its clear keys
-// shows up.
-std::map<std::string, Bytes> testKeyFile() {
-    return cardsim::readKeyFile(CARDREAD_TEST_KEY_FILE);
-}
-
 struct ReaderSessionTest : ::testing::Test {
     FakePcsc pcsc;
     cardread::LibraryState state;
-    std::map<std::string, Bytes> keys = testKeyFile();
-    cardread::IssuerSecrets secrets{};
-
-    void SetUp() override {
-        secrets = cardread::IssuerSecrets{keys["kdk_half_1"].data(),  keys["kdk_half_2"].data(),
-                                          keys["key_block_a"].data(), keys["key_block_a"].size(),
-                                          keys["key_block_b"].data(), keys["key_block_b"].size(),
-                                          keys["auth_key"].data(),    keys["auth_key"].size()};
-    }
+    // The test key file, read here on its own so a mismatch between its blocks and its clear
+    // keys shows up.
+    std::map<std::string, Bytes> keys = cardsim::readKeyFile(CARDREAD_TEST_KEY_FILE);
+    cardread::IssuerSecrets secrets{keys["kdk_half_1"].data(),  keys["kdk_half_2"].data(),
+                                    keys["key_block_a"].data(), keys["key_block_a"].size(),
+                                    keys["key_block_b"].data(), keys["key_block_b"].size(),
+                                    keys["auth_key"].data(),    keys["auth_key"].size()};
     int length = 0;
 
     // The size query of record A001 with PIN 1234 (null reader: the dialog); the size lands in

@@ -6,6 +6,7 @@
 
 #include "base64.h"
 #include "card_data_command.h"
+#include "e2e/request_faults.h"
 #include "reply.h"
 
 namespace {
@@ -46,10 +47,9 @@ int fakeReadUserData(const char* readerName, const unsigned char* pin, int pinLe
     return 0;
 }
 
-std::string reply(const std::string& msg, long long code) {
-    return "{\"msg\":\"" + msg + "\",\"ret_code\":" + std::to_string(code) +
-           ",\"version\":\"1.0.4\"}\n";
-}
+using carddatatest::replyLine;
+
+const char* const kRequest = "{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}";
 
 std::string run(const std::vector<const char*>& args) {
     return carddata::runCardData(static_cast<int>(args.size()), args.data(), fakeReadUserData);
@@ -64,50 +64,29 @@ struct CardDataTest : ::testing::Test {
 };
 
 TEST_F(CardDataTest, RequestChecksGiveTheirRepliesWithoutALibraryCall) {
-    const std::string pin49(49, '1'), pin50(50, '1'), sno100(100, 'S');
-    const std::string longPin = "{\"UserPIN\":\"" + pin50 + "\",\"SNO\":\"A001\"}";
-    const std::string longSno = "{\"UserPIN\":\"1234\",\"SNO\":\"" + sno100 + "\"}";
-    struct Case {
+    std::vector<carddatatest::RequestFault> cases = carddatatest::requestFaults();
+    // Valid JSON that is not an object is answered as a malformed request.
+    for (const char* text : {"[1,2]", "\"text\"", "42", "true"})
+        cases.push_back({text, {text}, "JSON Format Error", carddatatest::kJsonFormatError});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         std::vector<const char*> args;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {{}, reply("Input Parameter Error", 1979711500)},
-        {{"{}", "{}"}, reply("Input Parameter Error", 1979711500)},
-        {{"not json"}, reply("JSON Format Error", 1979711499)},
-        {{"{\"UserPIN\":\"1\""}, reply("JSON Format Error", 1979711499)},
-        {{"{}"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"null"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"{\"UserPIN\":1234,\"SNO\":\"A001\"}"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"{\"UserPIN\":null,\"SNO\":\"A001\"}"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"{\"SNO\":\"A001\"}"}, reply(" UserPIN Is Null", 1979713944)},
-        {{"{\"UserPIN\":\"1234\"}"}, reply(" SNO Is Null", 1998585857)},
-        {{"{\"UserPIN\":\"1234\",\"SNO\":5}"}, reply(" SNO Is Null", 1998585857)},
-        {{longPin.c_str()}, reply("Input Parameter Error", 1979711500)},
-        {{longSno.c_str()}, reply("Input Parameter Error", 1979711500)},
-        // Valid JSON that is not an object is answered as a malformed request.
-        {{"[1,2]"}, reply("JSON Format Error", 1979711499)},
-        {{"\"text\""}, reply("JSON Format Error", 1979711499)},
-        {{"42"}, reply("JSON Format Error", 1979711499)},
-        {{"true"}, reply("JSON Format Error", 1979711499)},
-    };
-    for (const Case& c : cases) {
+        for (const std::string& arg : c.args) args.push_back(arg.c_str());
         fake.calls.clear();
-        EXPECT_EQ(c.expected, run(c.args)) << (c.args.empty() ? "(none)" : c.args[0]);
-        EXPECT_TRUE(fake.calls.empty()) << (c.args.empty() ? "(none)" : c.args[0]);
+        EXPECT_EQ(replyLine(c.msg, c.code), run(args));
+        EXPECT_TRUE(fake.calls.empty());
     }
 }
 
 TEST_F(CardDataTest, LimitsAndOptionalMembersReachTheLibraryAsGiven) {
     const std::string pin49(49, '7'), sno99(99, 'S');
-    struct Case {
+    const struct {
         std::string request;
         bool hasReader;
         std::string reader;
         std::string pin;
         std::string key;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"{\"UserPIN\":\"" + pin49 + "\",\"SNO\":\"" + sno99 + "\"}", false, "", pin49, sno99},
         {"// comment\n{\"UserPIN\":\"1234\", /* c */ \"SNO\":\"A001\",\"ReaderSlot\":\"R 00\"}",
          true, "R 00", "1234", "A001"},
@@ -117,10 +96,10 @@ TEST_F(CardDataTest, LimitsAndOptionalMembersReachTheLibraryAsGiven) {
         // The PIN length stops at the first NUL, as for a C text.
         {"{\"UserPIN\":\"12\\u000034\",\"SNO\":\"A001\"}", false, "", "12", "A001"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.request);
         fake.calls.clear();
-        EXPECT_EQ(reply("YWJj", 0), run({c.request.c_str()}));
+        EXPECT_EQ(replyLine("YWJj", 0), run({c.request.c_str()}));
         ASSERT_EQ(2u, fake.calls.size());
         for (const auto& call : fake.calls) {
             EXPECT_EQ(c.hasReader, call.hasReader);
@@ -136,47 +115,35 @@ TEST_F(CardDataTest, LimitsAndOptionalMembersReachTheLibraryAsGiven) {
 }
 
 TEST_F(CardDataTest, LibraryStatusesAreMappedWithAnEmptyMessage) {
-    struct Case {
-        int sizeResult;
-        int readResult;
-        long long expected;
-    };
-    // The service's codes as its own table gives them, in decimal.
-    const Case cases[] = {
-        {-1, 0, 1979711500},
-        {0x7101, 0, 1998585865},
-        {0x7301, 0, 1998585861},
-        {0x7302, 0, 1998585862},
-        {0x7303, 0, 1998585863},
-        {0x7401, 0, 1998585858},
-        {0x7411, 0, 1998585872},
-        {0x7412, 0, 1998585873},
-        {0x7413, 0, 1998585864},
-        {0x7414, 0, 1998585859},
-        {0x7415, 0, 1998585860},
-        {static_cast<int>(0x80100069u), 0, 1979711494},
-        {static_cast<int>(0x8010000Cu), 0, -2146435060},  // PC/SC errors print negative
-        {0x20100001, 0, 0x20100001},
-        {0, 0x63C2, 0x63C2},
-        {0, 0x7401, 1998585858},
-    };
-    for (const Case& c : cases) {
-        fake.sizeResult = c.sizeResult;
-        fake.readResult = c.readResult;
-        EXPECT_EQ(reply("", c.expected), run({"{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}"}))
-            << std::hex << c.sizeResult << " " << c.readResult;
+    // The service's codes as its own table gives them, in decimal (PC/SC errors, their top bit
+    // set, print negative), whether the size query or the read returns the status.
+    const int kRemovedCard = static_cast<int>(0x80100069u);
+    const int kNoSmartcard = static_cast<int>(0x8010000Cu);
+    const std::pair<int, long long> cases[] = {
+        {-1, 1979711500},     {0x7101, 1998585865},     {0x7301, 1998585861},
+        {0x7302, 1998585862}, {0x7303, 1998585863},     {0x7401, 1998585858},
+        {0x7411, 1998585872}, {0x7412, 1998585873},     {0x7413, 1998585864},
+        {0x7414, 1998585859}, {0x7415, 1998585860},     {kRemovedCard, 1979711494},
+        {0x63C2, 0x63C2},     {0x20100001, 0x20100001}, {kNoSmartcard, -2146435060}};
+    for (const auto& [status, code] : cases) {
+        for (const bool inRead : {false, true}) {
+            fake.sizeResult = inRead ? 0 : status;
+            fake.readResult = inRead ? status : 0;
+            EXPECT_EQ(replyLine("", code), run({kRequest}))
+                << std::hex << status << (inRead ? " from the read" : " from the size query");
+        }
     }
 }
 
 TEST_F(CardDataTest, EmptyPinReachesTheLibraryWhichRefusesIt) {
-    EXPECT_EQ(reply("", 1979711500), run({"{\"UserPIN\":\"\",\"SNO\":\"A001\"}"}));
+    EXPECT_EQ(replyLine("", 1979711500), run({"{\"UserPIN\":\"\",\"SNO\":\"A001\"}"}));
     ASSERT_EQ(1u, fake.calls.size());
 }
 
 TEST_F(CardDataTest, NoDataStillReadsAndRepliesNoData) {
     fake.size = 0;
     fake.data.clear();
-    EXPECT_EQ(reply("", 1986002945), run({"{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}"}));
+    EXPECT_EQ(replyLine("", 1986002945), run({kRequest}));
     ASSERT_EQ(2u, fake.calls.size());
     EXPECT_TRUE(fake.calls[1].hasBuffer) << "the second call must be a read, not a size query";
 }
@@ -186,20 +153,18 @@ TEST_F(CardDataTest, DataIsOneUnbrokenBase64String) {
     for (int i = 0; i < 46; ++i) data += static_cast<char>(i * 7);
     fake.size = 46;
     fake.data = data;
-    const std::string line = run({"{\"UserPIN\":\"1234\",\"SNO\":\"A001\"}"});
+    const std::string line = run({kRequest});
     // Python's base64 module of the same 46 bytes: 64 characters, past the encoder's 60-character
     // line, so a line break left in the reply would show.
     const std::string expected = "AAcOFRwjKjE4P0ZNVFtiaXB3foWMk5qhqK+2vcTL0tng5+71/AMKERgfJi00Ow==";
-    EXPECT_EQ(reply(expected, 0), line);
+    EXPECT_EQ(replyLine(expected, 0), line);
 }
 
 TEST(Base64, EncodesGroupsPaddingAndLineBreaks) {
-    struct Case {
-        std::string input;
-        std::string expected;
-    };
-    const std::string b45(45, '\0'), b46 = std::string(45, '\0') + "\xff";
-    const Case cases[] = {
+    // 45 bytes are 60 characters of full groups, a line break follows them; the padded last
+    // group never gets one.
+    const std::string line = std::string(60, 'A') + "\r\n";
+    const std::pair<std::string, std::string> cases[] = {
         {"", ""},
         {"f", "Zg=="},
         {"fo", "Zm8="},
@@ -208,17 +173,13 @@ TEST(Base64, EncodesGroupsPaddingAndLineBreaks) {
         {"fooba", "Zm9vYmE="},
         {"foobar", "Zm9vYmFy"},
         {"\xfb\xff\xbf", "+/+/"},
-        // 45 bytes are 60 characters of full groups: a line break follows them.
-        {b45, std::string(60, 'A') + "\r\n"},
-        // The padded last group never gets a line break.
-        {b46, std::string(60, 'A') + "\r\n" + "/w=="},
-        {std::string(90, '\0'), std::string(60, 'A') + "\r\n" + std::string(60, 'A') + "\r\n"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.expected,
-                  carddata::base64Encode(reinterpret_cast<const std::uint8_t*>(c.input.data()),
-                                         c.input.size()))
-            << c.input.size() << " bytes";
+        {std::string(45, '\0'), line},
+        {std::string(45, '\0') + "\xff", line + "/w=="},
+        {std::string(90, '\0'), line + line}};
+    for (const auto& [input, expected] : cases) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(input.data());
+        EXPECT_EQ(expected, carddata::base64Encode(bytes, input.size()))
+            << input.size() << " bytes";
     }
     EXPECT_EQ("AAAA/w==", carddata::withoutLineBreaks("AA\r\nAA\n/w\r=="));
 }

@@ -6,36 +6,28 @@
 
 #include "test_support.h"
 
+namespace cardtest {
 namespace {
 
-using cardtest::operator+;
-
-using cardtest::Bytes;
-using cardtest::hex;
-using cardtest::text;
+const Bytes kStarcosAtr = hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1");
+const Bytes kMainHead = hex("3B B8 13 00 81 31 FA 52");  // then eight historical bytes, TCK
 
 TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
-    struct Case {
+    const struct {
         const char* name;
         Bytes atr;
         const char* expectedType;  // null: no row
-    };
-    const Case cases[] = {
-        {"STARCOS exact", hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1"),
-         "STARCOS SPK 2.3"},
-        {"STARCOS with one more byte", hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1 00"),
-         nullptr},
+    } cases[] = {
+        {"STARCOS exact", kStarcosAtr, "STARCOS SPK 2.3"},
+        {"STARCOS with one more byte", kStarcosAtr + hex("00"), nullptr},
         {"STARCOS with another check byte", hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D2"),
          nullptr},
-        {"main kind", hex("3B B8 13 00 81 31 FA 52") + text("VEKLUNDA") + hex("5C"),
-         "VEK Pelvo Card 32K"},
+        {"main kind", kMainHead + text("VEKLUNDA") + hex("5C"), "VEK Pelvo Card 32K"},
         {"main kind, other TA1 TB1 TCK",
          hex("3B B8 96 11 81 31 FA 52") + text("VEKLUNDA") + hex("00"), "VEK Pelvo Card 32K"},
-        {"main kind, other historical byte",
-         hex("3B B8 13 00 81 31 FA 52") + text("VEKLUNDB") + hex("5C"), nullptr},
-        {"Zarqo 32K", hex("3B B8 13 00 81 31 FA 52") + text("ZarqoV22") + hex("77"), "Zarqo 32K"},
-        {"Quenta", hex("3B B8 13 00 81 31 FA 52") + text("VEKTESRA") + hex("77"),
-         "VEK Quenta Card 32K"},
+        {"main kind, other historical byte", kMainHead + text("VEKLUNDB") + hex("5C"), nullptr},
+        {"Zarqo 32K", kMainHead + text("ZarqoV22") + hex("77"), "Zarqo 32K"},
+        {"Quenta", kMainHead + text("VEKTESRA") + hex("77"), "VEK Quenta Card 32K"},
         {"Java card", hex("3B FF 18 00 FF 00") + text("ZarqoPKICard") + hex("01 02 03"),
          "QV Java Card"},
         {"JCOP 20", hex("3B F6 18 00 FF 81 31 FE 45 4A 43 4F 50 32 30 0E"), "JCOP 20"},
@@ -43,7 +35,7 @@ TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
         {"unknown", hex("3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A"), nullptr},
         {"empty", Bytes{}, nullptr},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const cardread::CardType* type = cardread::matchCardType(c.atr.data(), c.atr.size());
         if (c.expectedType) {
             ASSERT_NE(nullptr, type) << c.name;
@@ -55,9 +47,9 @@ TEST(CardTypes, AtrMatchingPicksTheFirstRowUnderItsMask) {
 }
 
 TEST(CardTypes, OnlyRowsOneAndThreeAreReadableKinds) {
-    const Bytes starcos = hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1");
-    const Bytes pelvo = hex("3B B8 13 00 81 31 FA 52") + text("VEKLUNDA") + hex("5C");
-    const Bytes zarqo = hex("3B B8 13 00 81 31 FA 52") + text("ZarqoV22") + hex("5C");
+    const Bytes& starcos = kStarcosAtr;
+    const Bytes pelvo = kMainHead + text("VEKLUNDA") + hex("5C");
+    const Bytes zarqo = kMainHead + text("ZarqoV22") + hex("5C");
     EXPECT_TRUE(cardread::isStarcosKindAtr(starcos.data(), starcos.size()));
     EXPECT_FALSE(cardread::isMainKindAtr(starcos.data(), starcos.size()));
     EXPECT_TRUE(cardread::isMainKindAtr(pelvo.data(), pelvo.size()));
@@ -81,3 +73,4 @@ TEST(CardTypes, MaskedBytesAreZeroAndNothingLiesPastTheLength) {
 }
 
 }  // namespace
+}  // namespace cardtest

@@ -6,14 +6,10 @@
 
 #include "test_support.h"
 
+namespace cardtest {
 namespace {
 
-using cardtest::operator+;
-
 using cardread::kDesBlockSize;
-using cardtest::Bytes;
-using cardtest::hex;
-using cardtest::toHex;
 
 struct KnownAnswer {
     const char* key;
@@ -63,9 +59,9 @@ INSTANTIATE_TEST_SUITE_P(Published, DesKnownAnswer, ::testing::ValuesIn(kDesKnow
 
 TEST(DesCipher, TripleDesBlocksAgreeWithOpenSslEcb) {
     for (unsigned seed = 1; seed <= 40; ++seed) {
-        const Bytes key = cardtest::randomBytes(16, seed);
-        const Bytes plain = cardtest::randomBytes(8, seed + 1000);
-        const Bytes expected = cardtest::openssl(EVP_des_ede_ecb(), true, key, {}, plain, false);
+        const Bytes key = randomBytes(16, seed);
+        const Bytes plain = randomBytes(8, seed + 1000);
+        const Bytes expected = openssl(EVP_des_ede_ecb(), true, key, {}, plain, false);
         Bytes block = plain;
         cardread::tripleDesEncryptBlock(block.data(), key.data());
         EXPECT_EQ(toHex(expected), toHex(block)) << "seed " << seed;
@@ -77,10 +73,10 @@ TEST(DesCipher, TripleDesBlocksAgreeWithOpenSslEcb) {
 // OpenSSL's PKCS padding is the same rule: p bytes of value p, a full block when aligned.
 TEST(DesCipher, CbcEncryptPaddedAgreesWithOpenSslAndGrowsToTheNextBlock) {
     for (std::size_t length : {0u, 1u, 7u, 8u, 16u, 18u, 23u, 40u}) {
-        const Bytes key = cardtest::randomBytes(16, static_cast<unsigned>(length) + 7);
-        const Bytes iv = cardtest::randomBytes(8, static_cast<unsigned>(length) + 77);
-        const Bytes plain = cardtest::randomBytes(length, static_cast<unsigned>(length) + 777);
-        const Bytes expected = cardtest::openssl(EVP_des_ede_cbc(), true, key, iv, plain, true);
+        const Bytes key = randomBytes(16, static_cast<unsigned>(length) + 7);
+        const Bytes iv = randomBytes(8, static_cast<unsigned>(length) + 77);
+        const Bytes plain = randomBytes(length, static_cast<unsigned>(length) + 777);
+        const Bytes expected = openssl(EVP_des_ede_cbc(), true, key, iv, plain, true);
 
         Bytes buffer = plain;
         buffer.resize(length + kDesBlockSize);
@@ -99,10 +95,10 @@ TEST(DesCipher, CbcEncryptPaddedAgreesWithOpenSslAndGrowsToTheNextBlock) {
 }
 
 TEST(DesCipher, CbcDecryptAgreesWithOpenSslAndRefusesPartialBlocks) {
-    const Bytes key = cardtest::randomBytes(16, 5);
-    const Bytes iv = cardtest::randomBytes(8, 6);
-    const Bytes cipher = cardtest::randomBytes(32, 7);
-    const Bytes expected = cardtest::openssl(EVP_des_ede_cbc(), false, key, iv, cipher, false);
+    const Bytes key = randomBytes(16, 5);
+    const Bytes iv = randomBytes(8, 6);
+    const Bytes cipher = randomBytes(32, 7);
+    const Bytes expected = openssl(EVP_des_ede_cbc(), false, key, iv, cipher, false);
     Bytes buffer = cipher;
     ASSERT_TRUE(cardread::cbcDecrypt(iv.data(), buffer.data(), buffer.size(), key.data()));
     EXPECT_EQ(toHex(expected), toHex(buffer));
@@ -115,10 +111,10 @@ TEST(DesCipher, CbcDecryptAgreesWithOpenSslAndRefusesPartialBlocks) {
 // The MAC is the last block of a padded CBC encipherment with the chaining value as IV.
 TEST(DesCipher, CbcMacIsTheLastBlockOfThePaddedCbcEncipherment) {
     for (std::size_t length : {0u, 3u, 8u, 10u, 16u, 18u, 31u}) {
-        const Bytes key = cardtest::randomBytes(16, static_cast<unsigned>(length) + 11);
-        const Bytes iv = cardtest::randomBytes(8, static_cast<unsigned>(length) + 111);
-        const Bytes data = cardtest::randomBytes(length, static_cast<unsigned>(length) + 1111);
-        const Bytes cbc = cardtest::openssl(EVP_des_ede_cbc(), true, key, iv, data, true);
+        const Bytes key = randomBytes(16, static_cast<unsigned>(length) + 11);
+        const Bytes iv = randomBytes(8, static_cast<unsigned>(length) + 111);
+        const Bytes data = randomBytes(length, static_cast<unsigned>(length) + 1111);
+        const Bytes cbc = openssl(EVP_des_ede_cbc(), true, key, iv, data, true);
         std::uint8_t mac[8];
         cardread::cbcMac(iv.data(), data.data(), data.size(), key.data(), mac);
         EXPECT_EQ(toHex(Bytes(cbc.end() - 8, cbc.end())), toHex(Bytes(mac, mac + 8)))
@@ -127,7 +123,7 @@ TEST(DesCipher, CbcMacIsTheLastBlockOfThePaddedCbcEncipherment) {
 }
 
 TEST(DesCipher, CbcMacOfNothingEnciphersTheChainingValueXorEights) {
-    const Bytes key = cardtest::randomBytes(16, 99);
+    const Bytes key = randomBytes(16, 99);
     const Bytes iv = hex("0011223344556677");
     Bytes expected = iv;
     for (auto& b : expected) b ^= 0x08;
@@ -139,33 +135,32 @@ TEST(DesCipher, CbcMacOfNothingEnciphersTheChainingValueXorEights) {
 
 TEST(DesCipher, EcbDecryptUnpadStripsOnlyTheEightyZeroPadding) {
     const Bytes key = hex("544553544B444B31544553544B444B32");
-    struct Case {
+    const struct {
         const char* name;
         Bytes plain;  // enciphered with OpenSSL before the call
         long expectedLength;
-    };
-    const Case cases[] = {
-        {"sixteen bytes, 80, seven 00",
-         cardtest::randomBytes(16, 1) + hex("80 00 00 00 00 00 00 00"), 16},
+    } cases[] = {
+        {"sixteen bytes, 80, seven 00", randomBytes(16, 1) + hex("80 00 00 00 00 00 00 00"), 16},
         {"80 as the last byte", hex("01 02 03 04 05 06 07 80"), 7},
         {"80 alone", hex("80 00 00 00 00 00 00 00"), 0},
         {"ends in 01", hex("01 02 03 04 05 06 07 01"), -1},
         {"all zero", Bytes(16, 0), -1},
         {"non-zero after the 80", hex("AA 80 00 00 00 00 00 01"), -1},
     };
-    for (const Case& c : cases) {
-        const Bytes cipher = cardtest::openssl(EVP_des_ede_ecb(), true, key, {}, c.plain, false);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes cipher = openssl(EVP_des_ede_ecb(), true, key, {}, c.plain, false);
         const cardread::UnpaddedPlaintext out =
             cardread::ecbDecryptUnpad(cipher.data(), cipher.size(), key.data());
-        EXPECT_EQ(c.expectedLength, out.length) << c.name;
+        EXPECT_EQ(c.expectedLength, out.length);
         if (c.expectedLength >= 0) {
-            ASSERT_EQ(cipher.size() + 8, out.bytes.size()) << c.name;
-            EXPECT_EQ(toHex(Bytes(c.plain.begin(), c.plain.begin() + c.expectedLength)),
-                      toHex(Bytes(out.bytes.data(), out.bytes.data() + c.expectedLength)))
-                << c.name;
-            EXPECT_EQ(0, out.bytes[static_cast<std::size_t>(c.expectedLength)]) << c.name;
+            const auto n = static_cast<std::size_t>(c.expectedLength);
+            ASSERT_EQ(cipher.size() + 8, out.bytes.size());
+            EXPECT_EQ(toHex(slice(c.plain, 0, n)),
+                      toHex(Bytes(out.bytes.data(), out.bytes.data() + n)));
+            EXPECT_EQ(0, out.bytes[n]);
         } else {
-            EXPECT_TRUE(out.bytes.empty()) << c.name;
+            EXPECT_TRUE(out.bytes.empty());
         }
     }
 }
@@ -177,3 +172,4 @@ TEST(DesCipher, EcbDecryptUnpadRefusesALengthThatIsNotWholeBlocks) {
 }
 
 }  // namespace
+}  // namespace cardtest

@@ -10,13 +10,8 @@
 #include "issuer_keys.h"
 #include "test_support.h"
 
+namespace cardtest {
 namespace {
-
-using cardtest::operator+;
-
-using cardtest::Bytes;
-using cardtest::hex;
-using cardtest::toHex;
 
 // A PC/SC service with readers and cards of the test's making; it logs every call.
 class FakePcsc : public cardread::PcscApi {
@@ -26,7 +21,7 @@ class FakePcsc : public cardread::PcscApi {
     cardread::Status establishResult = 0;
     cardread::Status dialogResult = 0;
     Bytes swappedIn;  // when set, the card that "Reader 0" holds after the first disconnect
-    std::unique_ptr<cardtest::ScriptedChannel> channel;
+    std::unique_ptr<ScriptedChannel> channel;
     int openContexts = 0;
     int openCards = 0;
     int openTransactions = 0;
@@ -113,28 +108,28 @@ const Bytes kPelvoAtr = hex("3B B8 13 00 81 31 FA 52 56 45 4B 4C 55 4E 44 41 5C"
 const Bytes kStarcosAtr = hex("3B B7 94 00 81 31 FE 65 53 50 4B 32 33 90 00 D1");
 const Bytes kZarqoAtr = hex("3B B8 13 00 81 31 FA 52 5A 61 72 71 6F 56 32 32 5C");
 
-// The test key file, read here on its own so a mismatch between its blocks and its clear keys
-// shows up.
-std::map<std::string, Bytes> testKeyFile() {
-    return cardsim::readKeyFile(CARDREAD_TEST_KEY_FILE);
-}
-
 struct ReaderSessionTest : ::testing::Test {
     FakePcsc pcsc;
     cardread::LibraryState state;
-    std::map<std::string, Bytes> keys = testKeyFile();
-    cardread::IssuerSecrets secrets{};
+    // The test key file, read here on its own so a mismatch between its blocks and its clear
+    // keys shows up.
+    std::map<std::string, Bytes> keys = cardsim::readKeyFile(CARDREAD_TEST_KEY_FILE);
+    cardread::IssuerSecrets secrets{keys["kdk_half_1"].data(),  keys["kdk_half_2"].data(),
+                                    keys["key_block_a"].data(), keys["key_block_a"].size(),
+                                    keys["key_block_b"].data(), keys["key_block_b"].size(),
+                                    keys["auth_key"].data(),    keys["auth_key"].size()};
+    int length = 0;
 
-    void SetUp() override {
-        secrets = cardread::IssuerSecrets{keys["kdk_half_1"].data(),  keys["kdk_half_2"].data(),
-                                          keys["key_block_a"].data(), keys["key_block_a"].size(),
-                                          keys["key_block_b"].data(), keys["key_block_b"].size(),
-                                          keys["auth_key"].data(),    keys["auth_key"].size()};
+    // The size query of record A001 with PIN 1234 (null reader: the dialog); the size lands in
+    // `length`.
+    int sizeQuery(const char* reader) {
+        const std::uint8_t pin[] = {'1', '2', '3', '4'};
+        length = 0;
+        return cardread::ReaderSession(pcsc, state, secrets)
+            .readUserData(reader, pin, 4, "A001", nullptr, &length);
     }
-    int read(const char* reader, const char* pin, const char* key, std::uint8_t* out, int* io) {
-        cardread::ReaderSession session(pcsc, state, secrets);
-        return session.readUserData(reader, reinterpret_cast<const std::uint8_t*>(pin),
-                                    pin ? static_cast<int>(std::strlen(pin)) : 0, key, out, io);
+    void script(std::vector<Exchange> exchanges) {
+        pcsc.channel = std::make_unique<ScriptedChannel>(std::move(exchanges));
     }
     void expectEverythingReleased() {
         EXPECT_EQ(0, pcsc.openContexts);
@@ -144,7 +139,6 @@ struct ReaderSessionTest : ::testing::Test {
 };
 
 TEST_F(ReaderSessionTest, MissingArgumentsFailBeforeAnyPcscCall) {
-    int length = 0;
     std::uint8_t pin[] = {'1', '2'};
     cardread::ReaderSession session(pcsc, state, secrets);
     EXPECT_EQ(-1, session.readUserData("R", nullptr, 2, "A001", nullptr, &length));
@@ -157,13 +151,12 @@ TEST_F(ReaderSessionTest, MissingArgumentsFailBeforeAnyPcscCall) {
 }
 
 TEST_F(ReaderSessionTest, UnreadableOrUnrecognisedCardsGiveTheirStatus) {
-    struct Case {
+    const struct {
         const char* name;
         const char* reader;  // null: dialog
         Bytes atr;           // empty: reader without card
         cardread::Status expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"no such reader", "Other Reader", kPelvoAtr, cardread::kPcscRemovedCard},
         {"reader without a card", "Reader 0", {}, cardread::kPcscRemovedCard},
         {"unknown ATR", "Reader 0", hex("3B 02 14 50"), cardread::kPcscRemovedCard},
@@ -172,12 +165,11 @@ TEST_F(ReaderSessionTest, UnreadableOrUnrecognisedCardsGiveTheirStatus) {
         {"recognised but not readable", "Reader 0", kZarqoAtr, -1},
         {"dialog finds no card", nullptr, {}, cardread::kPcscNoSmartcard},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         pcsc = FakePcsc();
         pcsc.readers["Reader 0"] = c.atr;
-        int length = 0;
-        EXPECT_EQ(c.expected, read(c.reader, "1234", "A001", nullptr, &length));
+        EXPECT_EQ(c.expected, sizeQuery(c.reader));
         EXPECT_EQ(0, length);
         expectEverythingReleased();
     }
@@ -186,46 +178,31 @@ TEST_F(ReaderSessionTest, UnreadableOrUnrecognisedCardsGiveTheirStatus) {
 TEST_F(ReaderSessionTest, CancelledDialogIsReturnedAndFillsNoSlot) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
     pcsc.dialogResult = static_cast<cardread::Status>(0x8010006Eu);  // SCARD_W_CANCELLED_BY_USER
-    int length = 0;
-    EXPECT_EQ(pcsc.dialogResult, read(nullptr, "1234", "A001", nullptr, &length));
+    EXPECT_EQ(pcsc.dialogResult, sizeQuery(nullptr));
     EXPECT_EQ(0, state.recognisedCount);
     expectEverythingReleased();
 }
 
 TEST_F(ReaderSessionTest, FailedContextIsReturnedUnchanged) {
     pcsc.establishResult = static_cast<cardread::Status>(0x8010001Du);  // no service
-    int length = 0;
-    EXPECT_EQ(pcsc.establishResult, read("Reader 0", "1234", "A001", nullptr, &length));
+    EXPECT_EQ(pcsc.establishResult, sizeQuery("Reader 0"));
 }
 
 TEST_F(ReaderSessionTest, RecognitionRegistersTheEightCardTypes) {
     pcsc.readers["Reader 0"] = {};
-    int length = 0;
-    read("Reader 0", "1234", "A001", nullptr, &length);
-    const std::vector<std::string> expected = {"Setec SetCos 4.3",
-                                               "SafeSignCard",
-                                               "VEK Quenta Card 32K",
-                                               "VEK Pelvo Card 32K",
-                                               "Morvaxen Pendra 32K",
-                                               "Morvaxen Zarqo GP PKI Card",
-                                               "JCOP 20",
-                                               "JCOP 31"};
-    EXPECT_EQ(expected, pcsc.introduced);
+    sizeQuery("Reader 0");
+    EXPECT_EQ(std::vector<std::string>({"Setec SetCos 4.3", "SafeSignCard", "VEK Quenta Card 32K",
+                                        "VEK Pelvo Card 32K", "Morvaxen Pendra 32K",
+                                        "Morvaxen Zarqo GP PKI Card", "JCOP 20", "JCOP 31"}),
+              pcsc.introduced);
 }
 
 // The size query of the main kind: the whole session, transactions around recognition and
 // around the read, ends with nothing left open.
 TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
-    Bytes index = cardtest::text("HEADER.....A001-") + Bytes{0x3F};
-    index.resize(140, 0);
-    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(std::vector<cardtest::Exchange>{
-        cardtest::expect("80 A4 00 00 02 3F 00", "90 00"),
-        cardtest::expect("80 A4 00 00 02 09 00", "90 00"),
-        cardtest::expect("80 A4 00 00 02 09 04", "90 00"),
-        cardtest::Exchange{hex("80 B0 00 00 8C"), nullptr, index + hex("90 00")}});
-    int length = 0;
-    EXPECT_EQ(0, read("Reader 0", "1234", "A001", nullptr, &length));
+    script(indexRead(0x3F));
+    EXPECT_EQ(0, sizeQuery("Reader 0"));
     EXPECT_EQ(6000, length);
     // Recognition is a session of its own; the read's session adds the four commands.
     const std::vector<std::string> recognition = {"establish", "connect Reader 0", "begin",  "atr",
@@ -235,22 +212,18 @@ TEST_F(ReaderSessionTest, SizeQueryOnTheMainKindRunsInsideTransactions) {
     EXPECT_EQ(recognition + read, pcsc.calls);
     expectEverythingReleased();
     EXPECT_TRUE(state.keys.installed);
-    const auto keyFile = testKeyFile();
-    EXPECT_EQ(toHex(keyFile.at("key_a")),
-              toHex(Bytes(state.keys.keyA.data(), state.keys.keyA.data() + 16)));
-    EXPECT_EQ(toHex(keyFile.at("key_b")),
-              toHex(Bytes(state.keys.keyB.data(), state.keys.keyB.data() + 16)));
-    EXPECT_EQ(toHex(keyFile.at("key_b")),
-              toHex(Bytes(state.keys.macKey.data(), state.keys.macKey.data() + 16)));
+    const std::pair<const char*, const std::uint8_t*> installed[] = {
+        {"key_a", state.keys.keyA.data()},
+        {"key_b", state.keys.keyB.data()},
+        {"key_b", state.keys.macKey.data()}};
+    for (const auto& [name, key] : installed)
+        EXPECT_EQ(toHex(keys.at(name)), toHex(Bytes(key, key + 16))) << name;
 }
 
 TEST_F(ReaderSessionTest, StarcosCardIsReadWithTheIsoFamilyAndNoKeys) {
     pcsc.readers["Reader 0"] = kStarcosAtr;
-    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(
-        std::vector<cardtest::Exchange>{cardtest::expect("00 A4 00 0C 02 3F 00", "90 00"),
-                                        cardtest::expect("00 A4 00 00 02 FE 15", "6A 82")});
-    int length = 0;
-    EXPECT_EQ(0x6A82, read(nullptr, "1234", "A001", nullptr, &length));
+    script({expect("00 A4 00 0C 02 3F 00", "90 00"), expect("00 A4 00 00 02 FE 15", "6A 82")});
+    EXPECT_EQ(0x6A82, sizeQuery(nullptr));
     EXPECT_FALSE(state.keys.installed);
     expectEverythingReleased();
 }
@@ -260,10 +233,8 @@ TEST_F(ReaderSessionTest, StarcosCardIsReadWithTheIsoFamilyAndNoKeys) {
 TEST_F(ReaderSessionTest, CardSwappedAfterRecognitionIsReadAsTheKindItIs) {
     pcsc.readers["Reader 0"] = kPelvoAtr;
     pcsc.swappedIn = kStarcosAtr;
-    pcsc.channel = std::make_unique<cardtest::ScriptedChannel>(
-        std::vector<cardtest::Exchange>{cardtest::expect("00 A4 00 0C 02 3F 00", "6A 82")});
-    int length = 0;
-    EXPECT_EQ(0x6A82, read("Reader 0", "1234", "A001", nullptr, &length));
+    script({expect("00 A4 00 0C 02 3F 00", "6A 82")});
+    EXPECT_EQ(0x6A82, sizeQuery("Reader 0"));
     expectEverythingReleased();
 }
 
@@ -272,8 +243,7 @@ TEST_F(ReaderSessionTest, KeysAreDecipheredOnceAndBadBlocksRefuseTheMainKind) {
     Bytes badBlock = keys["key_block_a"];
     badBlock[23] ^= 0x01;  // the padding no longer deciphers to 80 00 ..
     secrets.keyBlockA = badBlock.data();
-    int length = 0;
-    EXPECT_EQ(-1, read("Reader 0", "1234", "A001", nullptr, &length));
+    EXPECT_EQ(-1, sizeQuery("Reader 0"));
     EXPECT_FALSE(state.keys.installed);
     expectEverythingReleased();
 
@@ -300,3 +270,4 @@ TEST_F(ReaderSessionTest, SlotsOutsideTheRecognisedOnesAreRefused) {
 }
 
 }  // namespace
+}  // namespace cardtest

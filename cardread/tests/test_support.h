@@ -40,6 +40,11 @@ inline Bytes text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
+// Bytes [from, to) of `b`.
+inline Bytes slice(const Bytes& b, std::size_t from, std::size_t to) {
+    return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
+}
+
 inline std::string toHex(const Bytes& b) {
     return common::toHex(b.data(), b.size(), ' ');
 }
@@ -97,8 +102,38 @@ struct Exchange {
     cardread::Status transmitStatus = 0;
 };
 
+inline Exchange expect(const std::string& command, const Bytes& response) {
+    return Exchange{hex(command), nullptr, response, 0};
+}
+
 inline Exchange expect(const std::string& command, const std::string& response) {
-    return Exchange{hex(command), nullptr, hex(response), 0};
+    return expect(command, hex(response));
+}
+
+using Script = std::vector<Exchange>;
+
+// The main kind's commands: SELECT by file ID in the proprietary class.
+inline std::string selectMain(const char* fid) {
+    return std::string("80 A4 00 00 02 ") + fid;
+}
+
+// The master file, then `df` and `ef` in it, each answered 90 00.
+inline Script selectPath(const char* df, const char* ef) {
+    return {expect(selectMain("3F 00"), "90 00"), expect(selectMain(df), "90 00"),
+            expect(selectMain(ef), "90 00")};
+}
+
+// 11 header bytes, then "A001" with mask `mask` and "B002" with mask 3F.
+inline Bytes mainIndex(std::uint8_t mask) {
+    Bytes index = text("IDXHEADER..") + text("A001-") + Bytes{mask} + text("B002-") + Bytes{0x3F};
+    index.resize(140, 0);
+    return index;
+}
+
+// The main kind's index read, up to its 140 bytes.
+inline Script indexRead(std::uint8_t mask) {
+    return selectPath("09 00", "09 04") +
+           Script{expect("80 B0 00 00 8C", mainIndex(mask) + hex("90 00"))};
 }
 
 class ScriptedChannel : public cardread::CardChannel {
@@ -111,12 +146,10 @@ class ScriptedChannel : public cardread::CardChannel {
             << " scripted command(s) never sent; next: " << toHex(script_.front().command);
     }
 
-    void add(Exchange e) { script_.push_back(std::move(e)); }
-
     cardread::Status transmit(const std::uint8_t* command, std::size_t length,
                               std::size_t receiveCapacity, Bytes& response) override {
         const Bytes sent(command, command + length);
-        sent_.push_back(sent);
+        ++sentCount_;
         if (script_.empty()) {
             ADD_FAILURE() << "unexpected command " << toHex(sent);
             return static_cast<cardread::Status>(0x8010002Fu);  // SCARD_E_COMM_DATA_LOST
@@ -126,7 +159,7 @@ class ScriptedChannel : public cardread::CardChannel {
         if (e.check) {
             e.check(sent);
         } else {
-            EXPECT_EQ(toHex(e.command), toHex(sent)) << "command #" << sent_.size();
+            EXPECT_EQ(toHex(e.command), toHex(sent)) << "command #" << sentCount_;
         }
         if (e.transmitStatus != 0) return e.transmitStatus;
         // PC/SC refuses an answer larger than the receive buffer.
@@ -135,11 +168,9 @@ class ScriptedChannel : public cardread::CardChannel {
         return 0;
     }
 
-    const std::vector<Bytes>& sent() const { return sent_; }
-
   private:
     std::deque<Exchange> script_;
-    std::vector<Bytes> sent_;
+    std::size_t sentCount_ = 0;
 };
 
 }  // namespace cardtest

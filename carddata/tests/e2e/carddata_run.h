@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "card_in_reader.h"
+#include "request_faults.h"
 #include "run_program.h"
 
 namespace carddatatest {
@@ -18,12 +19,6 @@ using cardsim::CardProfile;
 using cardsim::dataSelectedBy;
 using cardsim::patternCard;
 
-// The compact reply line: msg, ret_code (signed decimal), version, one "\n".
-inline std::string replyLine(const std::string& msg, long long code) {
-    return "{\"msg\":\"" + msg + "\",\"ret_code\":" + std::to_string(code) +
-           ",\"version\":\"1.0.4\"}\n";
-}
-
 // OpenSSL's Base64 (one unbroken line) as the oracle for the program's own encoder.
 inline std::string base64(const Bytes& data) {
     std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
@@ -31,11 +26,6 @@ inline std::string base64(const Bytes& data) {
                             static_cast<int>(data.size()));
     out.resize(static_cast<std::size_t>(n));
     return out;
-}
-
-inline std::string request(const std::string& pin, const std::string& sno,
-                           const std::string& readerMember = "") {
-    return "{\"UserPIN\":\"" + pin + "\",\"SNO\":\"" + sno + "\"" + readerMember + "}";
 }
 
 // Runs the built carddata with these arguments: on Linux against the process's private pcscd

@@ -90,7 +90,7 @@ class SilentService {
             throw std::runtime_error("cannot listen on " + path);
     }
     ~SilentService() {
-        if (client_ >= 0) close(client_);
+        hangUp();
         close(listener_);
     }
     SilentService(const SilentService&) = delete;
@@ -127,10 +127,7 @@ TEST(CarddataPrivacyAsUser, SameUserCannotAttachWhileItWaits) {
 
     const pcsctest::CoreFilesAllowed coreFiles;
     pcsctest::OutsideView view;
-    pcsctest::RunOptions options;
-    options.uid = uid;
-    options.gid = gid;
-    options.whileRunning = [&](pid_t pid) {
+    auto lookWhileItWaits = [&](pid_t pid) {
         if (!service.takeCall()) return;
         view = pcsctest::lookAs(uid, gid, pid);
         service.hangUp();
@@ -138,7 +135,7 @@ TEST(CarddataPrivacyAsUser, SameUserCannotAttachWhileItWaits) {
     const auto r = pcsctest::runProgram(
         program, {request("1234", "ABCD")},
         {"LD_LIBRARY_PATH=" + dir.path(), "PCSCLITE_CSOCK_NAME=" + dir.file("pcscd.comm")},
-        options);
+        {lookWhileItWaits, uid, gid});
     EXPECT_TRUE(view.running);
     EXPECT_EQ(view.filesOwner, 0u);
     EXPECT_EQ(view.attachError, EPERM);

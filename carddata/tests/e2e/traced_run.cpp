@@ -7,12 +7,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "card_in_reader.h"
 #include "carddata_run.h"
+#include "issuer_keys.h"
 #include "temp_dir.h"
 #include "trace_check.h"
 
@@ -37,12 +36,9 @@ std::string upper(std::string text) {
 
 // A secret as bytes and as hexadecimal, upper case as the searched texts are.
 void addSecret(std::vector<std::string>& secrets, const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
     if (bytes.empty()) return;
-    std::string hex;
-    for (unsigned char c : bytes) hex += {digits[c >> 4], digits[c & 15]};
     secrets.push_back(upper(bytes));
-    secrets.push_back(hex);
+    secrets.push_back(cardsim::toHex(Bytes(bytes.begin(), bytes.end())));
 }
 
 std::vector<std::string> secretsOf(const std::vector<std::string>& args, const Json::Value& reply) {
@@ -56,14 +52,8 @@ std::vector<std::string> secretsOf(const std::vector<std::string>& args, const J
         if (!pin.empty() && std::all_of(pin.begin(), pin.end(), ::isdigit))
             secrets.push_back(pin.size() % 2 ? pin + "F" : pin);
     }
-    std::ifstream keys(ISSUER_KEYS_PATH);
-    EXPECT_TRUE(keys.good()) << ISSUER_KEYS_PATH;
-    for (std::string line; std::getline(keys, line);) {
-        std::istringstream fields(line);
-        std::string name, eq, hex, key;
-        if (!(fields >> name >> eq >> hex) || name[0] == '#' || eq != "=") continue;
-        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-            key += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (const auto& [name, value] : cardsim::readKeyFile(ISSUER_KEYS_PATH)) {
+        const std::string key(value.begin(), value.end());
         addSecret(secrets, key);
         for (std::size_t at = 0; at + 8 <= key.size(); at += 8)
             addSecret(secrets, key.substr(at, 8));

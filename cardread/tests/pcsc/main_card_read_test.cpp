@@ -1,9 +1,9 @@
 // readUserData on the main card kind through pcscd: records by mask, the protected VERIFY,
 // card authentication, the PIN retry counter, and cards that answer wrongly.
-#include <filesystem>
-#include <fstream>
+#include <sstream>
 
 #include "read_fixture.h"
+#include "temp_dir.h"
 
 namespace cardtest {
 namespace {
@@ -41,7 +41,7 @@ TEST_F(MainCardRead, ReadCopiesSelectedRecordsInBitOrder) {
     // One process reads all of them: after the first read the keys are already installed.
     for (const IndexEntry& e : entries) {
         SCOPED_TRACE(e.key);
-        ReadOutcome r = readRecords(reader().c_str(), "1234", e.key.c_str());
+        ReadOutcome r = read("1234", e.key.c_str());
         ASSERT_EQ(r.status, 0);
         Bytes expected = dataSelectedBy(profile, e.mask);
         EXPECT_EQ(r.length, static_cast<int>(expected.size()));
@@ -56,22 +56,19 @@ TEST_F(MainCardRead, ReadCopiesSelectedRecordsInBitOrder) {
 }
 
 TEST_F(MainCardRead, LogShowsTheExactCommandSequence) {
-    std::string log =
-        (std::filesystem::temp_directory_path() / ("cardsim-" + std::to_string(getpid()) + ".log"))
-            .string();
-    std::filesystem::remove(log);
-    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x05}});
+    const testsupport::TempDir dir;
+    const std::string log = dir.file("cardsim.log");
+    CardProfile profile = abcdCard(CardKind::Main, 0x05);
     {
         pcsctest::CardInReader card(pcscd(), profile, 0, log);
-        ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+        ReadOutcome r = read();
         ASSERT_EQ(r.status, 0);
         EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex("31323334FFFFFFFFFFFF")});
     }
-    std::ifstream in(log);
+    std::istringstream in(testsupport::readFile(log));
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         if (!line.empty() && line[0] != '#') lines.push_back(line);
-    std::filesystem::remove(log);
 
     const std::vector<std::string> index = {"80A40000023F00", "80A40000020900", "80A40000020904",
                                             "80B000008C"};
@@ -106,37 +103,34 @@ struct PinBlockCase {
     const char* name;
     CardKind kind;
     std::string cardPin, sentPin, block;
-    int status;
+    int status = 0;
 };
 
 class PinBlock : public ThroughPcscd, public ::testing::WithParamInterface<PinBlockCase> {};
 
 TEST_P(PinBlock, IsTheFirstBytesPadded) {
     const PinBlockCase& c = GetParam();
-    CardProfile profile = patternCard(c.kind, {{"ABCD", 0x01}});
+    CardProfile profile = abcdCard(c.kind, 0x01);
     profile.pin = Bytes(c.cardPin.begin(), c.cardPin.end());
     pcsctest::CardInReader card(pcscd(), profile);
-    EXPECT_EQ(readRecords(reader().c_str(), c.sentPin, "ABCD").status, c.status);
+    EXPECT_EQ(read(c.sentPin).status, c.status);
     EXPECT_EQ(card->pinBlocks(), std::vector<Bytes>{*cardsim::fromHex(c.block)});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BothKinds, PinBlock,
-    ::testing::Values(
-        PinBlockCase{"MainFourDigits", CardKind::Main, "1234", "1234", "31323334FFFFFFFFFFFF", 0},
-        PinBlockCase{"MainTenDigits", CardKind::Main, "1234567890", "1234567890",
-                     "31323334353637383930", 0},
-        PinBlockCase{"MainOnlyTenOfTwelveSent", CardKind::Main, "1234567890", "123456789012",
-                     "31323334353637383930", 0},
-        PinBlockCase{"MainOneDigit", CardKind::Main, "1", "1", "31FFFFFFFFFFFFFFFFFF", 0},
-        PinBlockCase{"StarcosFourDigits", CardKind::Starcos, "1234", "1234", "3132333420202020", 0},
-        PinBlockCase{"StarcosOnlyEightOfTwelveSent", CardKind::Starcos, "12345678", "1234567890AB",
-                     "3132333435363738", 0},
-        PinBlockCase{"StarcosWrongPin", CardKind::Starcos, "1234", "9999", "3939393920202020",
-                     0x63C2}),
-    [](const ::testing::TestParamInfo<PinBlockCase>& info) {
-        return std::string(info.param.name);
-    });
+const PinBlockCase kPinBlocks[] = {
+    {"MainFourDigits", CardKind::Main, "1234", "1234", "31323334FFFFFFFFFFFF"},
+    {"MainTenDigits", CardKind::Main, "1234567890", "1234567890", "31323334353637383930"},
+    {"MainOnlyTenOfTwelveSent", CardKind::Main, "1234567890", "123456789012",
+     "31323334353637383930"},
+    {"MainOneDigit", CardKind::Main, "1", "1", "31FFFFFFFFFFFFFFFFFF"},
+    {"StarcosFourDigits", CardKind::Starcos, "1234", "1234", "3132333420202020"},
+    {"StarcosOnlyEightOfTwelveSent", CardKind::Starcos, "12345678", "1234567890AB",
+     "3132333435363738"},
+    {"StarcosWrongPin", CardKind::Starcos, "1234", "9999", "3939393920202020", 0x63C2},
+};
+
+INSTANTIATE_TEST_SUITE_P(BothKinds, PinBlock, ::testing::ValuesIn(kPinBlocks),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainCardRead, WrongPinReturnsTheCardsRetryStatusAndIsSentOnce) {
     const struct {
@@ -146,10 +140,10 @@ TEST_F(MainCardRead, WrongPinReturnsTheCardsRetryStatusAndIsSentOnce) {
     } cases[] = {{3, 0x63C2, 2}, {2, 0x63C1, 1}, {1, 0x63C0, 0}, {0, 0x6983, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.triesLeft);
-        CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x03}});
+        CardProfile profile = abcdCard(CardKind::Main, 0x03);
         profile.triesLeft = c.triesLeft;
         pcsctest::CardInReader card(pcscd(), profile);
-        ReadOutcome r = readRecords(reader().c_str(), "9999", "ABCD");
+        ReadOutcome r = read("9999");
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.length, 2000);  // unchanged by the failed read
         EXPECT_EQ(withInstruction(card->commands(), 0x20).size(), 1u);
@@ -179,11 +173,11 @@ TEST_F(MainCardRead, RecordKeyIsSearchedFromOffsetElevenOnly) {
         EXPECT_EQ(sizeQuery(reader().c_str(), "1234", c.key, length), c.status) << c.key;
         EXPECT_EQ(length, c.length) << c.key;
     }
-    EXPECT_EQ(readRecords(reader().c_str(), "1234", "ZZZZ").status, 0x7412);
+    EXPECT_EQ(read("1234", "ZZZZ").status, 0x7412);
 }
 
 TEST_F(MainCardRead, CapacityBelowTheDataSizeFailsBeforeThePin) {
-    pcsctest::CardInReader card(pcscd(), patternCard(CardKind::Main, {{"ABCD", 0x03}}));
+    pcsctest::CardInReader card(pcscd(), abcdCard(CardKind::Main, 0x03));
     Bytes buffer(1999, 0);
     int length = 1999;
     const unsigned char pin[] = "1234";
@@ -193,7 +187,7 @@ TEST_F(MainCardRead, CapacityBelowTheDataSizeFailsBeforeThePin) {
 }
 
 TEST_F(MainCardRead, MissingArgumentsAreRefusedWithoutCardTraffic) {
-    pcsctest::CardInReader card(pcscd(), patternCard(CardKind::Main, {{"ABCD", 0x01}}));
+    pcsctest::CardInReader card(pcscd(), abcdCard(CardKind::Main, 0x01));
     const unsigned char pin[] = "1234";
     int length = 0;
     EXPECT_EQ(readUserData(reader().c_str(), nullptr, 4, "ABCD", nullptr, &length), -1);
@@ -203,13 +197,12 @@ TEST_F(MainCardRead, MissingArgumentsAreRefusedWithoutCardTraffic) {
 }
 
 TEST_F(MainCardRead, PinContextFallsBackToDf5030) {
-    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
+    CardProfile profile = abcdCard(CardKind::Main, 0x01);
     profile.pinDf = 0x5030;
     pcsctest::CardInReader card(pcscd(), profile);
-    ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+    ReadOutcome r = read();
     EXPECT_EQ(r.status, 0);
-    std::vector<std::string> selects;
-    for (const Bytes& c : withInstruction(card->commands(), 0xA4)) selects.push_back(toHex(c));
+    const std::vector<std::string> selects = hexLines(withInstruction(card->commands(), 0xA4));
     EXPECT_NE(std::find(selects.begin(), selects.end(), "80A40000025030"), selects.end());
 }
 
@@ -228,10 +221,9 @@ TEST_F(MainCardRead, SecureMessagingAgainstTheCardsKeys) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const CardProfile profile =
-            cardsim::described(patternCard(CardKind::Main, {{"ABCD", 0x01}}), c.change);
+        const CardProfile profile = abcdCard(CardKind::Main, 0x01, c.change);
         pcsctest::CardInReader card(pcscd(), profile);
-        ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+        ReadOutcome r = read();
         EXPECT_EQ(r.status, c.status);
         if (c.status == 0) {
             EXPECT_EQ(firstRecord(r), profile.records.at(1));
@@ -259,22 +251,19 @@ TEST_F(MainCardRead, WrongAnswersGiveAnErrorNeverABufferOverrun) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         pcsctest::CardInReader card(
-            pcscd(), cardsim::described(patternCard(CardKind::Main, {{"ABCD", 0x03}}),
-                                        std::string("fault ") + c.fault));
-        EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, c.status);
+            pcscd(), abcdCard(CardKind::Main, 0x03, std::string("fault ") + c.fault));
+        EXPECT_EQ(read().status, c.status);
     }
 }
 
 TEST_F(MainCardRead, CardPulledDuringTheReadFailsAndIsThenMissing) {
-    pcsctest::CardInReader card(
-        pcscd(),
-        cardsim::described(patternCard(CardKind::Main, {{"ABCD", 0x03}}), "fault 8C20=drop"));
-    ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+    pcsctest::CardInReader card(pcscd(), abcdCard(CardKind::Main, 0x03, "fault 8C20=drop"));
+    ReadOutcome r = read();
     // The vpcd driver reports the command as transmitted with an empty answer: no status word.
     EXPECT_EQ(r.status, 0x7402) << std::hex << r.status;
     EXPECT_EQ(r.length, 2000);
     ASSERT_TRUE(pcscd().waitForCard(0, false));
-    EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, kRemovedCard);
+    EXPECT_EQ(read().status, kRemovedCard);
 }
 
 }  // namespace

@@ -32,6 +32,12 @@ inline Bytes firstRecord(const ReadOutcome& r) {
     return Bytes(r.data.begin(), r.data.begin() + cardsim::kRecordSize);
 }
 
+// A pattern card of `kind` with the one entry "ABCD" selecting `mask`, changed by the card
+// description lines `change`.
+inline CardProfile abcdCard(CardKind kind, std::uint8_t mask, const std::string& change = "") {
+    return cardsim::described(patternCard(kind, {{"ABCD", mask}}), change);
+}
+
 inline int sizeQuery(const char* reader, const std::string& pin, const char* key, int& length) {
     length = 0;
     return readUserData(reader, reinterpret_cast<const unsigned char*>(pin.data()),
@@ -56,12 +62,21 @@ class ThroughPcscd : public ::testing::Test {
   protected:
     pcsctest::PrivatePcscd& pcscd() { return pcsctest::PrivatePcscd::shared(); }
     std::string reader(int index = 0) { return pcscd().readerName(index); }
+    // readRecords in the first reader.
+    ReadOutcome read(const std::string& pin = "1234", const char* key = "ABCD") {
+        return readRecords(reader().c_str(), pin, key);
+    }
 
     static std::vector<Bytes> withInstruction(const std::vector<Bytes>& commands,
                                               std::uint8_t ins) {
         std::vector<Bytes> out;
         for (const Bytes& c : commands)
             if (c.size() > 1 && c[1] == ins) out.push_back(c);
+        return out;
+    }
+    static std::vector<std::string> hexLines(const std::vector<Bytes>& commands) {
+        std::vector<std::string> out;
+        for (const Bytes& c : commands) out.push_back(cardsim::toHex(c));
         return out;
     }
 };

@@ -9,14 +9,11 @@ using cardsim::fromHex;
 
 class Recognition : public ThroughPcscd {};
 
-Bytes ascii(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
-Bytes join(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
+// `head`, the historical bytes as text, then `tail`.
+Bytes atr(Bytes head, const std::string& text, const Bytes& tail = {}) {
+    head.insert(head.end(), text.begin(), text.end());
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
 }
 
 TEST_F(Recognition, NoCardRecognisedIsTheRemovedCardCode) {
@@ -28,7 +25,7 @@ TEST_F(Recognition, NoCardRecognisedIsTheRemovedCardCode) {
     // Without a reader name the first reader with a card is taken; there is none.
     EXPECT_EQ(sizeQuery(nullptr, "1234", "ABCD", length), kNoSmartcard);
     // A card in the other reader does not help the named one.
-    pcsctest::CardInReader card(pcscd(), patternCard(CardKind::Main, {{"ABCD", 0x01}}), 1);
+    pcsctest::CardInReader card(pcscd(), abcdCard(CardKind::Main, 0x01), 1);
     EXPECT_EQ(sizeQuery(reader(0).c_str(), "1234", "ABCD", length), kRemovedCard);
     EXPECT_EQ(length, 0);
 }
@@ -43,30 +40,27 @@ TEST_F(Recognition, CardKindFollowsTheAtr) {
         int status;
     } cases[] = {
         {"unknown ATR", cardsim::defaultAtr(CardKind::Other), CardKind::Other, kRemovedCard},
-        {"STARCOS ATR plus one byte", join({starcos, {0x00}}), CardKind::Starcos, kRemovedCard},
-        {"main ATR one byte short", join({mainHead, ascii("VEKLUNDA")}), CardKind::Main,
-         kRemovedCard},
-        {"row 2: recognised, not read", join({mainHead, ascii("ZarqoV22"), {0x11}}),
+        {"STARCOS ATR plus one byte", atr(starcos, "", {0x00}), CardKind::Starcos, kRemovedCard},
+        {"main ATR one byte short", atr(mainHead, "VEKLUNDA"), CardKind::Main, kRemovedCard},
+        {"row 2: recognised, not read", atr(mainHead, "ZarqoV22", {0x11}), CardKind::Other, -1},
+        {"row 4: recognised, not read", atr(mainHead, "VEKTESRA", {0x22}), CardKind::Other, -1},
+        {"row 5: recognised, not read", atr(*fromHex("3BFF1300FF00"), "ZarqoPKICard", {1, 2, 3}),
          CardKind::Other, -1},
-        {"row 4: recognised, not read", join({mainHead, ascii("VEKTESRA"), {0x22}}),
-         CardKind::Other, -1},
-        {"row 5: recognised, not read",
-         join({*fromHex("3BFF1300FF00"), ascii("ZarqoPKICard"), {1, 2, 3}}), CardKind::Other, -1},
         {"row 6: recognised, not read", *fromHex("3BF61800FF8131FE454A434F5032300E"),
          CardKind::Other, -1},
         {"row 7: recognised, not read", *fromHex("3BEB0000813120454A434F503331333647445478"),
          CardKind::Other, -1},
         // TA1, TB1 and the check byte are masked for the main kind.
-        {"main kind, other TA1 TB1 TCK",
-         join({*fromHex("3BB896118131FA52"), ascii("VEKLUNDA"), {0x5A}}), CardKind::Main, 0},
+        {"main kind, other TA1 TB1 TCK", atr(*fromHex("3BB896118131FA52"), "VEKLUNDA", {0x5A}),
+         CardKind::Main, 0},
         {"STARCOS exact ATR", starcos, CardKind::Starcos, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile = patternCard(c.kind, {{"ABCD", 0x01}});
+        CardProfile profile = abcdCard(c.kind, 0x01);
         profile.atr = c.atr;
         pcsctest::CardInReader card(pcscd(), profile);
-        ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+        ReadOutcome r = read();
         EXPECT_EQ(r.status, c.status);
         if (c.status != 0) {
             EXPECT_TRUE(card->commands().empty());
@@ -78,8 +72,8 @@ TEST_F(Recognition, CardKindFollowsTheAtr) {
 
 TEST_F(Recognition, ReaderChoiceNamedOrFirstWithACard) {
     // The two cards hold different first records, so the data tells which was read.
-    CardProfile first = patternCard(CardKind::Main, {{"ABCD", 0x01}});
-    CardProfile second = patternCard(CardKind::Main, {{"ABCD", 0x01}});
+    CardProfile first = abcdCard(CardKind::Main, 0x01);
+    CardProfile second = abcdCard(CardKind::Main, 0x01);
     second.records[1] = Bytes(1000, 'B');
     const struct {
         const char* name;
@@ -107,15 +101,15 @@ TEST_F(Recognition, ReaderChoiceNamedOrFirstWithACard) {
 }
 
 TEST_F(Recognition, CardTakenOutAndPutBackIsReadAgain) {
-    CardProfile profile = patternCard(CardKind::Main, {{"ABCD", 0x01}});
+    CardProfile profile = abcdCard(CardKind::Main, 0x01);
     pcsctest::CardInReader card(pcscd(), profile);
-    EXPECT_EQ(readRecords(reader().c_str(), "9999", "ABCD").status, 0x63C2);
+    EXPECT_EQ(read("9999").status, 0x63C2);
     card.pull();
-    EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, kRemovedCard);
+    EXPECT_EQ(read().status, kRemovedCard);
     card.reinsert();
     // The card kept its retry counter while it was out: one more wrong PIN leaves one try.
-    EXPECT_EQ(readRecords(reader().c_str(), "9999", "ABCD").status, 0x63C1);
-    ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+    EXPECT_EQ(read("9999").status, 0x63C1);
+    ReadOutcome r = read();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(firstRecord(r), profile.records.at(1));
 }
@@ -123,10 +117,10 @@ TEST_F(Recognition, CardTakenOutAndPutBackIsReadAgain) {
 TEST_F(Recognition, CardChangedBetweenSizeQueryAndReadIsRecognisedAnew) {
     int length = 0;
     {
-        pcsctest::CardInReader card(pcscd(), patternCard(CardKind::Main, {{"ABCD", 0x01}}));
+        pcsctest::CardInReader card(pcscd(), abcdCard(CardKind::Main, 0x01));
         ASSERT_EQ(sizeQuery(reader().c_str(), "1234", "ABCD", length), 0);
     }
-    CardProfile starcos = patternCard(CardKind::Starcos, {{"ABCD", 0x03}});
+    CardProfile starcos = abcdCard(CardKind::Starcos, 0x03);
     pcsctest::CardInReader card(pcscd(), starcos);
     Bytes buffer(static_cast<std::size_t>(length) * 4, 0);
     const unsigned char pin[] = "1234";

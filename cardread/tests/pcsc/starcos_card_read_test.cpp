@@ -5,20 +5,12 @@
 namespace cardtest {
 namespace {
 
-using cardsim::toHex;
-
 class StarcosCardRead : public ThroughPcscd {};
 
-std::vector<std::string> hexLines(const std::vector<Bytes>& commands) {
-    std::vector<std::string> out;
-    for (const Bytes& c : commands) out.push_back(toHex(c));
-    return out;
-}
-
 TEST_F(StarcosCardRead, ReadsRecordsAfterPlainVerify) {
-    CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x05}});
+    CardProfile profile = abcdCard(CardKind::Starcos, 0x05);
     pcsctest::CardInReader card(pcscd(), profile);
-    ReadOutcome r = readRecords(reader().c_str(), "1234", "ABCD");
+    ReadOutcome r = read();
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.length, 2000);
     Bytes expected = dataSelectedBy(profile, 0x05);
@@ -50,7 +42,7 @@ TEST_F(StarcosCardRead, FileSizeDecidesTheChunks) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
-        CardProfile profile = patternCard(CardKind::Starcos, {{"ABCD", 0x01}});
+        CardProfile profile = abcdCard(CardKind::Starcos, 0x01);
         profile.records[1] = cardsim::patternRecord(1, static_cast<std::size_t>(c.size));
         pcsctest::CardInReader card(pcscd(), profile);
         // The rest of the 1000-byte slot keeps what the caller had in it.
@@ -92,14 +84,12 @@ TEST_F(StarcosCardRead, OversizedOrShortFilesAreErrors) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CardProfile profile =
-            cardsim::described(patternCard(CardKind::Starcos, {{"ABCD", 0x01}}), c.change);
+        CardProfile profile = abcdCard(CardKind::Starcos, 0x01, c.change);
         Bytes index = cardsim::buildIndex(profile.entries);
         index.resize(c.indexSize, 0);
         profile.rawIndex = index;
         pcsctest::CardInReader card(pcscd(), profile);
-        EXPECT_EQ(readRecords(reader().c_str(), "1234", "ABCD").status, c.status)
-            << ::testing::PrintToString(hexLines(card->commands()));
+        EXPECT_EQ(read().status, c.status) << ::testing::PrintToString(hexLines(card->commands()));
     }
 }
 

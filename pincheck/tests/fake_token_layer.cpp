@@ -24,7 +24,7 @@ const Record& record() {
 
 int countOf(const std::string& name) {
     int n = 0;
-    for (const Call& call : gRecord.calls) n += call.name == name;
+    for (const std::string& call : gRecord.calls) n += call.substr(0, call.find(':')) == name;
     return n;
 }
 
@@ -38,7 +38,7 @@ using faketoken::gScript;
 extern "C" {
 
 TokenResult InitLibrary(const char* moduleName, TokenContext* ctx) {
-    gRecord.calls.push_back({"InitLibrary", 0});
+    gRecord.calls.push_back("InitLibrary");
     gRecord.moduleName = moduleName ? moduleName : "";
     std::memset(ctx, 0, sizeof *ctx);
     if (gScript.initResult == 0) ctx->library = &gBoundMarker;
@@ -46,14 +46,14 @@ TokenResult InitLibrary(const char* moduleName, TokenContext* ctx) {
 }
 
 TokenResult CloseLibrary(TokenContext* ctx) {
-    gRecord.calls.push_back({"CloseLibrary", 0});
+    gRecord.calls.push_back("CloseLibrary");
     ctx->library = nullptr;
     ctx->session = nullptr;
     return 0;
 }
 
 TokenResult GetSlotID(TokenContext*, CK_SLOT_ID* slots, CK_ULONG* count) {
-    gRecord.calls.push_back({"GetSlotID", 0});
+    gRecord.calls.push_back("GetSlotID");
     gRecord.slotCapacity = *count;
     if (gScript.slotListResult != 0) return gScript.slotListResult;
     // Behaves as the layer promises: never writes past the capacity it was given.
@@ -64,14 +64,14 @@ TokenResult GetSlotID(TokenContext*, CK_SLOT_ID* slots, CK_ULONG* count) {
 }
 
 TokenResult IsTokenPresent(TokenContext*, CK_SLOT_ID slot) {
-    gRecord.calls.push_back({"IsTokenPresent", slot});
+    gRecord.calls.push_back("IsTokenPresent:" + std::to_string(slot));
     for (const auto& entry : gScript.presence)
         if (entry.first == slot) return entry.second;
     return 0;
 }
 
 TokenResult LogoutToken(TokenContext*) {
-    gRecord.calls.push_back({"LogoutToken", 0});
+    gRecord.calls.push_back("LogoutToken");
     const std::size_t n = gLogoutCalls++;
     return n < gScript.logoutResults.size() ? gScript.logoutResults[n] : 0;
 }
@@ -80,7 +80,7 @@ TokenResult LogoutToken(TokenContext*) {
 
 TokenResult token::loginForPinCheck(TokenContext*, CK_SLOT_ID slot, const char* pin,
                                     token::PinLoginReport* report) {
-    gRecord.calls.push_back({"LoginToken", slot});
+    gRecord.calls.push_back("LoginToken:" + std::to_string(slot));
     gRecord.pin = pin ? pin : "<null>";
     if (gScript.loginRunsOutOfMemory) throw std::bad_alloc();
     if (gScript.writeDeviceError) report->deviceError = gScript.deviceError;

@@ -29,13 +29,9 @@ struct Script {
     std::vector<TokenResult> logoutResults;
 };
 
-struct Call {
-    std::string name;
-    CK_SLOT_ID slot = 0;  // for IsTokenPresent and LoginToken
-};
-
 struct Record {
-    std::vector<Call> calls;
+    // The calls in order: name, or name:slot for IsTokenPresent and LoginToken.
+    std::vector<std::string> calls;
     std::string pin;            // the text LoginToken received
     std::string moduleName;     // the name InitLibrary received
     CK_ULONG slotCapacity = 0;  // the count GetSlotID received
@@ -44,6 +40,6 @@ struct Record {
 // Starts a test: the next calls answer from this script and the record is emptied.
 void reset(const Script& script);
 const Record& record();
-int countOf(const std::string& name);
+int countOf(const std::string& name);  // whatever the slot
 
 }  // namespace faketoken

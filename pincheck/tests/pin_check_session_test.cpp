@@ -19,27 +19,22 @@ constexpr TokenResult kBase = 0xDA000000u;
 struct SessionCase {
     const char* name;
     Script script;
-    std::int32_t requestedSlot;
     std::uint32_t code;
     const char* messageUtf8;
     std::vector<std::string> calls;  // name, or name:slot for IsTokenPresent and LoginToken
+    std::int32_t requestedSlot = -1;
 };
 
-std::vector<std::string> callsWithSlots() {
-    std::vector<std::string> out;
-    for (const auto& call : faketoken::record().calls) {
-        if (call.name == "IsTokenPresent" || call.name == "LoginToken")
-            out.push_back(call.name + ":" + std::to_string(call.slot));
-        else
-            out.push_back(call.name);
-    }
-    return out;
+Script withSlots(std::vector<CK_SLOT_ID> slots,
+                 std::vector<std::pair<CK_SLOT_ID, TokenResult>> presence) {
+    Script s;
+    s.slots = std::move(slots);
+    s.presence = std::move(presence);
+    return s;
 }
 
 Script oneCard(CK_ULONG loginResult = 0, CK_ULONG deviceError = 0) {
-    Script s;
-    s.slots = {7};
-    s.presence = {{7, 1}};
+    Script s = withSlots({7}, {{7, 1}});
     s.loginResult = static_cast<TokenResult>(loginResult);
     s.deviceError = deviceError;
     return s;
@@ -50,14 +45,6 @@ Script wrongPinWithFlags(CK_FLAGS flags, CK_ULONG deviceError = 0) {
     Script s = oneCard(CKR_PIN_INCORRECT | kBase, deviceError);
     s.tokenFlagsRead = true;
     s.tokenFlags = flags;
-    return s;
-}
-
-Script withSlots(std::vector<CK_SLOT_ID> slots,
-                 std::vector<std::pair<CK_SLOT_ID, TokenResult>> presence) {
-    Script s;
-    s.slots = std::move(slots);
-    s.presence = std::move(presence);
     return s;
 }
 
@@ -92,72 +79,69 @@ std::vector<SessionCase> sessionCases() {
     const TokenResult wrongPin = CKR_PIN_INCORRECT | kBase;
     const std::uint32_t wrongPinCode = 3657433248u;
     return {
-        {"PinAccepted", oneCard(), -1, 0, "", kAcceptedCalls},
-        {"WrongPinTwoTriesLeft", oneCard(wrongPin, 0x63C2), -1, wrongPinCode, "第一次密碼輸入錯誤",
+        {"PinAccepted", oneCard(), 0, "", kAcceptedCalls},
+        {"WrongPinTwoTriesLeft", oneCard(wrongPin, 0x63C2), wrongPinCode, "第一次密碼輸入錯誤",
          kRefusedCalls},
-        {"WrongPinOneTryLeft", oneCard(wrongPin, 0x63C1), -1, wrongPinCode, "第二次密碼輸入錯誤",
+        {"WrongPinOneTryLeft", oneCard(wrongPin, 0x63C1), wrongPinCode, "第二次密碼輸入錯誤",
          kRefusedCalls},
-        {"WrongPinNoTryLeft", oneCard(wrongPin, 0x63C0), -1, wrongPinCode, "PIN碼錯誤",
-         kRefusedCalls},
-        {"WrongPinOtherWord", oneCard(wrongPin, 0x9000), -1, wrongPinCode, "PIN碼錯誤",
-         kRefusedCalls},
+        {"WrongPinNoTryLeft", oneCard(wrongPin, 0x63C0), wrongPinCode, "PIN碼錯誤", kRefusedCalls},
+        {"WrongPinOtherWord", oneCard(wrongPin, 0x9000), wrongPinCode, "PIN碼錯誤", kRefusedCalls},
         // The session presets the word to 0, which is no retry status.
-        {"WrongPinWordUnwritten", with(oneCard(wrongPin), &Script::writeDeviceError, false), -1,
+        {"WrongPinWordUnwritten", with(oneCard(wrongPin), &Script::writeDeviceError, false),
          wrongPinCode, "PIN碼錯誤", kRefusedCalls},
-        {"WrongPinFlagsWithoutPinState", wrongPinWithFlags(CKF_LOGIN_REQUIRED), -1, wrongPinCode,
+        {"WrongPinFlagsWithoutPinState", wrongPinWithFlags(CKF_LOGIN_REQUIRED), wrongPinCode,
          "PIN碼錯誤", kRefusedCalls},
         {"WrongPinFlagsFinalTry",
-         wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY), -1, wrongPinCode,
+         wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW | CKF_USER_PIN_FINAL_TRY), wrongPinCode,
          "第二次密碼輸入錯誤", kRefusedCalls},
-        {"WrongPinFlagsLocked", wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED), -1,
+        {"WrongPinFlagsLocked", wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED),
          wrongPinCode, "登入卡片失敗", kRefusedCalls},
-        {"WrongPinFlagsCountLowOnly", wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW), -1, wrongPinCode,
+        {"WrongPinFlagsCountLowOnly", wrongPinWithFlags(CKF_USER_PIN_COUNT_LOW), wrongPinCode,
          "PIN碼錯誤", kRefusedCalls},
         // The card's own count decides whenever the module passes it on, 0x63C0 included.
         {"TriesLeftWordOutranksFlags",
-         wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED, 0x63C0), -1, wrongPinCode,
+         wrongPinWithFlags(CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_LOCKED, 0x63C0), wrongPinCode,
          "PIN碼錯誤", kRefusedCalls},
-        {"PinLengthRefused", oneCard(CKR_PIN_LEN_RANGE | kBase, 0x63C2), -1, 3657433250u,
+        {"PinLengthRefused", oneCard(CKR_PIN_LEN_RANGE | kBase, 0x63C2), 3657433250u,
          "密碼長度不足", kRefusedCalls},
-        {"RetryWordIgnoredForOtherRefusals", oneCard(CKR_PIN_LOCKED | kBase, 0x63C2), -1,
-         3657433252u, "登入卡片失敗", kRefusedCalls},
-        {"LoginSessionFailure", oneCard(kBase | CKR_TOKEN_NOT_RECOGNIZED), -1,
+        {"RetryWordIgnoredForOtherRefusals", oneCard(CKR_PIN_LOCKED | kBase, 0x63C2), 3657433252u,
+         "登入卡片失敗", kRefusedCalls},
+        {"LoginSessionFailure", oneCard(kBase | CKR_TOKEN_NOT_RECOGNIZED),
          kBase | CKR_TOKEN_NOT_RECOGNIZED, "登入卡片失敗", kRefusedCalls},
-        {"ModuleNotLoadable", with(oneCard(), &Script::initResult, 0xDA000006u), -1, 3657433094u,
+        {"ModuleNotLoadable", with(oneCard(), &Script::initResult, 0xDA000006u), 3657433094u,
          "初始化函式庫失敗!!!", kInitOnly},
-        {"SlotListingFails", with(oneCard(), &Script::slotListResult, kBase | CKR_DEVICE_ERROR), -1,
+        {"SlotListingFails", with(oneCard(), &Script::slotListResult, kBase | CKR_DEVICE_ERROR),
          kBase | CKR_DEVICE_ERROR, "取得讀卡機失敗!!!", kListingOnly},
-        {"ElevenSlots", withSlots({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, {{1, 1}}), -1, 3657433424u,
+        {"ElevenSlots", withSlots({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, {{1, 1}}), 3657433424u,
          "取得讀卡機失敗!!!", kListingOnly},
-        {"NoSlots", withSlots({}, {}), -1, 1, "取得讀卡機失敗!!!", kListingOnly},
-        {"TenSlotsCardInLast", withSlots({10, 11, 12, 13, 14, 15, 16, 17, 18, 19}, {{19, 1}}), -1,
-         0, "", loginAfter({10, 11, 12, 13, 14, 15, 16, 17, 18, 19})},
-        {"ScanStopsAtFirstCard", withSlots({3, 4, 5}, {{4, 1}, {5, 1}}), -1, 0, "",
-         loginAfter({3, 4})},
-        {"ScanFindsNoCard", withSlots({3, 4}, {}), -1, 1, "卡片未插入", asking({3, 4}, {})},
-        {"PresenceErrorCountsAsCard", withSlots({3, 4}, {{3, kBase | CKR_SLOT_ID_INVALID}}), -1, 0,
-         "", loginAfter({3})},
-        {"RequestedSlotEmptyOthersNotAsked", withSlots({3, 4}, {{4, 1}}), 0, 1, "卡片未插入",
-         asking({3}, {})},
-        {"RequestedSecondSlot", withSlots({3, 4, 5}, {{3, 1}, {4, 1}}), 1, 0, "", loginAfter({4})},
-        {"RequestedPositionPastList", withSlots({3, 4}, {{3, 1}, {4, 1}}), 2, 1,
-         "取得讀卡機失敗!!!", kListingOnly},
-        {"RequestedNegativePosition", withSlots({3, 4}, {{3, 1}}), -2, 1, "取得讀卡機失敗!!!",
-         kListingOnly},
-        {"RequestedHugePosition", withSlots({3}, {{3, 1}}), 2147483647, 1, "取得讀卡機失敗!!!",
-         kListingOnly},
+        {"NoSlots", withSlots({}, {}), 1, "取得讀卡機失敗!!!", kListingOnly},
+        {"TenSlotsCardInLast", withSlots({10, 11, 12, 13, 14, 15, 16, 17, 18, 19}, {{19, 1}}), 0,
+         "", loginAfter({10, 11, 12, 13, 14, 15, 16, 17, 18, 19})},
+        {"ScanStopsAtFirstCard", withSlots({3, 4, 5}, {{4, 1}, {5, 1}}), 0, "", loginAfter({3, 4})},
+        {"ScanFindsNoCard", withSlots({3, 4}, {}), 1, "卡片未插入", asking({3, 4}, {})},
+        {"PresenceErrorCountsAsCard", withSlots({3, 4}, {{3, kBase | CKR_SLOT_ID_INVALID}}), 0, "",
+         loginAfter({3})},
+        {"RequestedSlotEmptyOthersNotAsked", withSlots({3, 4}, {{4, 1}}), 1, "卡片未插入",
+         asking({3}, {}), 0},
+        {"RequestedSecondSlot", withSlots({3, 4, 5}, {{3, 1}, {4, 1}}), 0, "", loginAfter({4}), 1},
+        {"RequestedPositionPastList", withSlots({3, 4}, {{3, 1}, {4, 1}}), 1, "取得讀卡機失敗!!!",
+         kListingOnly, 2},
+        {"RequestedNegativePosition", withSlots({3, 4}, {{3, 1}}), 1, "取得讀卡機失敗!!!",
+         kListingOnly, -2},
+        {"RequestedHugePosition", withSlots({3}, {{3, 1}}), 1, "取得讀卡機失敗!!!", kListingOnly,
+         2147483647},
         // The second logout, after the reply's code is fixed, succeeds and frees the module.
         {"LogoutRefusedOnce",
          with(oneCard(), &Script::logoutResults,
               std::vector<TokenResult>{kBase | CKR_DEVICE_ERROR}),
-         -1, kBase | CKR_DEVICE_ERROR, "登出錯誤",
+         kBase | CKR_DEVICE_ERROR, "登出錯誤",
          asking({7}, {"LoginToken:7", "LogoutToken", "LogoutToken", "CloseLibrary"})},
         // Still logged in after two refusals: the module is not finalised under the session, and
         // the reply keeps the first refusal.
         {"LogoutRefusedTwice",
          with(oneCard(), &Script::logoutResults,
               std::vector<TokenResult>{kBase | CKR_DEVICE_ERROR, kBase | CKR_FUNCTION_FAILED}),
-         -1, kBase | CKR_DEVICE_ERROR, "登出錯誤",
+         kBase | CKR_DEVICE_ERROR, "登出錯誤",
          asking({7}, {"LoginToken:7", "LogoutToken", "LogoutToken"})},
     };
 }
@@ -177,7 +161,7 @@ TEST_P(SessionOutcome, GivesCodeMessageAndCalls) {
     const std::string message = session.checkPin("1234");
     EXPECT_EQ(session.resultCode(), c.code);
     EXPECT_EQ(pincheck::toUtf8(message.c_str()), c.messageUtf8);
-    EXPECT_EQ(callsWithSlots(), c.calls);
+    EXPECT_EQ(faketoken::record().calls, c.calls);
     EXPECT_EQ(faketoken::record().moduleName, "ZarqoPKCS11.so");
     if (faketoken::countOf("GetSlotID") == 1) {
         EXPECT_EQ(faketoken::record().slotCapacity, 10u);
@@ -191,13 +175,9 @@ INSTANTIATE_TEST_SUITE_P(Table, SessionOutcome, ::testing::ValuesIn(sessionCases
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SessionPin, IsPassedWholeWhateverItsLength) {
-    const std::vector<std::string> pins = {"",
-                                           "1",
-                                           std::string(19, '7'),
-                                           std::string(20, '8'),
-                                           std::string(300, '9'),
-                                           "\xB1\x4B\xBD\x58"};
-    for (const std::string& pin : pins) {
+    for (const std::string& pin :
+         {std::string(), std::string("1"), std::string(19, '7'), std::string(20, '8'),
+          std::string(300, '9'), std::string("\xB1\x4B\xBD\x58")}) {
         faketoken::reset(oneCard());
         pincheck::TamrinCA session;
         session.checkPin(pin);

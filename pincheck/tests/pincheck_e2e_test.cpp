@@ -113,6 +113,8 @@ std::vector<MockCase> mockCases() {
             reply("a\\\\", "3657433250", "密碼長度不足"), {}, {"length=0"}),
         row("UnknownFunctionEchoed", "slot 1\n", request("1234", "0", "foo"),
             reply("foo", "0", "")),
+        row("FunctionNameWithBackslashAndControlBytesStaysOneJsonLine", "slot 1\n",
+            request("1234", "0", "a\\b\tc\nd\x01"), reply("a\\\\b\\tc\\nd\\u0001", "0", "")),
         row("NoCardInAnySlot", "slot 1 token=no\nslot 2 token=no\n", request("1234", "-1"),
             reply("1", "卡片未插入"), calls({"C_GetSlotInfo", "C_GetSlotInfo"}), {}, true),
         row("NoSlots", "", request("1234", "-1"), reply("1", "取得讀卡機失敗!!!"), kBindAndList, {},
@@ -192,14 +194,6 @@ TEST(PincheckEntry, FurtherArgumentsAreIgnored) {
         runPincheck({request("1234", "0"), request("0000", "0"), "x"}, module.folder());
     EXPECT_EQ(result.out, reply("0", ""));
     EXPECT_EQ(module.count("C_Login"), 1);
-}
-
-TEST(PincheckEntry, FunctionNameWithBackslashAndControlBytesStaysOneJsonLine) {
-    testsupport::MockModule module("slot 1\n");
-    const std::string name = "a\\b\tc\nd\x01";
-    const auto result = runPincheck({request("1234", "0", name)}, module.folder());
-    EXPECT_EQ(result.out, reply("a\\\\b\\tc\\nd\\u0001", "0", ""));
-    EXPECT_EQ(result.status, 0);
 }
 
 struct SoftHsmCase {

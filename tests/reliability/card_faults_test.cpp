@@ -5,7 +5,6 @@
 // tree the leak checker runs at each exit, so a leak fails the run the same way.
 #include <unistd.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -33,15 +32,10 @@ TEST_F(CardFaults, CardPulledAfterEachCommandOfARead) {
         const std::string want = base64(dataSelectedBy(profile, k.mask));
 
         std::size_t total = 0;
-        {
-            pcsctest::CardInReader card(pcscd(), profile);
-            const MeasuredResult r = runCarddata(carddataRequest("1234", "ABCD"));
-            const Reply reply = readReply(r);
-            ASSERT_TRUE(reply.wellFormed) << describe(r);
-            ASSERT_EQ(reply.code, 0);
-            ASSERT_EQ(reply.msg, want);
-            total = card->commands().size();
-        }
+        const Reply first = readCard(profile, &total);
+        ASSERT_TRUE(first.wellFormed) << first.run;
+        ASSERT_EQ(first.code, 0);
+        ASSERT_EQ(first.msg, want);
         ASSERT_GT(total, 5u);
 
         // dropAfter n: commands 1..n are answered, the card is gone when command n + 1 comes.
@@ -49,12 +43,10 @@ TEST_F(CardFaults, CardPulledAfterEachCommandOfARead) {
             SCOPED_TRACE("pulled at command " + std::to_string(n + 1) + " of " +
                          std::to_string(total));
             profile.dropAfter = static_cast<int>(n);
-            pcsctest::CardInReader card(pcscd(), profile);
-            const MeasuredResult r = runCarddata(carddataRequest("1234", "ABCD"));
-            const Reply reply = readReply(r);
-            EXPECT_TRUE(reply.wellFormed) << describe(r);
-            EXPECT_NE(reply.code, 0) << r.out;
-            EXPECT_EQ(reply.msg, "") << r.out;
+            const Reply reply = readCard(profile);
+            EXPECT_TRUE(reply.wellFormed) << reply.run;
+            EXPECT_NE(reply.code, 0) << reply.run;
+            EXPECT_EQ(reply.msg, "") << reply.run;
             RecordProperty(
                 "positions_" + std::string(k.kind == CardKind::Main ? "main" : "starcos"),
                 static_cast<int>(n));
@@ -62,17 +54,16 @@ TEST_F(CardFaults, CardPulledAfterEachCommandOfARead) {
 
         // Nothing the faults left behind keeps the next card from being read.
         profile.dropAfter = 0;
-        pcsctest::CardInReader card(pcscd(), profile);
-        const Reply reply = readReply(runCarddata(carddataRequest("1234", "ABCD")));
+        const Reply reply = readCard(profile);
         EXPECT_EQ(reply.code, 0);
         EXPECT_EQ(reply.msg, want);
     }
 }
 
 TEST_F(CardFaults, NoCardInTheReaderGivesTheRemovedCardCode) {
-    const MeasuredResult r = runCarddata(carddataRequest("1234", "ABCD", pcscd().readerName(0)));
-    const Reply reply = readReply(r);
-    ASSERT_TRUE(reply.wellFormed) << describe(r);
+    const Reply reply =
+        readReply(runCarddata(carddataRequest("1234", "ABCD", pcscd().readerName(0))));
+    ASSERT_TRUE(reply.wellFormed) << reply.run;
     EXPECT_EQ(reply.code, 0x76000006);  // SCARD_W_REMOVED_CARD as the service knows it
 }
 
@@ -81,12 +72,11 @@ TEST(PcscServiceFaults, NoPcscdGivesACleanReplyWithThePcscCode) {
     const std::string socket = "/tmp/reliab-no-pcscd-" + std::to_string(getpid()) + "/pcscd.comm";
     for (const std::string& reader : {std::string(), std::string("Sim Reader 00 00")}) {
         SCOPED_TRACE(reader.empty() ? "reader chosen" : "reader named");
-        const MeasuredResult r =
-            runMeasured(CARDDATA_PATH, {carddataRequest("1234", "ABCD", reader)},
-                        {"PCSCLITE_CSOCK_NAME=" + socket});
-        const Reply reply = readReply(r);
-        ASSERT_TRUE(reply.wellFormed) << describe(r);
-        EXPECT_EQ(reply.code, static_cast<std::int32_t>(0x8010001Du)) << r.out;  // no service
+        const Reply reply =
+            readReply(runMeasured(CARDDATA_PATH, {carddataRequest("1234", "ABCD", reader)},
+                                  {"PCSCLITE_CSOCK_NAME=" + socket}));
+        ASSERT_TRUE(reply.wellFormed) << reply.run;
+        EXPECT_EQ(reply.code, static_cast<std::int32_t>(0x8010001Du)) << reply.run;  // no service
         EXPECT_EQ(reply.msg, "");
     }
 }
@@ -94,52 +84,48 @@ TEST(PcscServiceFaults, NoPcscdGivesACleanReplyWithThePcscCode) {
 TEST_F(CardFaults, CardAnswersThatDoNotAddUp) {
     const long long kTooLarge = 0x77200002;  // 0x7401 as the service knows it
     const long long kTooShort = 0x7402;      // an answer shorter than it must be
+    const CardKind kMain = CardKind::Main, kStarcos = CardKind::Starcos;
     const struct {
         const char* name;
         CardKind kind;
         const char* change;  // card description lines
         long long code;      // 0: the read succeeds with the right data
     } cases[] = {
-        {"main: index file not found", CardKind::Main, "fault 80A40000020904=sw:6A82", 0x6A82},
-        {"main: index answer longer than asked", CardKind::Main, "fault 80B0#1=long:10", kTooLarge},
-        {"main: answer without a status word", CardKind::Main, "fault 80A40000020900=raw:90",
+        {"main: index file not found", kMain, "fault 80A40000020904=sw:6A82", 0x6A82},
+        {"main: index answer longer than asked", kMain, "fault 80B0#1=long:10", kTooLarge},
+        {"main: answer without a status word", kMain, "fault 80A40000020900=raw:90", kTooShort},
+        {"main: index answer shorter than asked", kMain, "fault 80B0#1=short:10", kTooShort},
+        {"main: record chunk cut short", kMain, "fault 80B00190=short:50", kTooShort},
+        {"main: record chunk of the status word alone", kMain, "fault 80B00190=short:200",
          kTooShort},
-        {"main: index answer shorter than asked", CardKind::Main, "fault 80B0#1=short:10",
-         kTooShort},
-        {"main: record chunk cut short", CardKind::Main, "fault 80B00190=short:50", kTooShort},
-        {"main: record chunk of the status word alone", CardKind::Main, "fault 80B00190=short:200",
-         kTooShort},
-        {"main: challenge too short", CardKind::Main, "fault 8084=short:3", kTooShort},
-        {"main: challenge too long", CardKind::Main, "fault 8084=long:1", kTooLarge},
-        {"main: record chunk with a warning status", CardKind::Main, "fault 80B00190=sw:6282",
-         0x6282},
-        {"main: authentication refused", CardKind::Main, "fault 8082=sw:6982", 0x6982},
+        {"main: challenge too short", kMain, "fault 8084=short:3", kTooShort},
+        {"main: challenge too long", kMain, "fault 8084=long:1", kTooLarge},
+        {"main: record chunk with a warning status", kMain, "fault 80B00190=sw:6282", 0x6282},
+        {"main: authentication refused", kMain, "fault 8082=sw:6982", 0x6982},
         // The status of the protected VERIFY is read from its last two bytes; the answer's MAC
         // is not checked, so a bad one changes nothing.
-        {"main: protected VERIFY answer with a bad MAC", CardKind::Main,
-         "verify-reply protected-bad-mac", 0},
-        {"STARCOS: FCI too short for a size", CardKind::Starcos,
-         "fault 00A4000002FE15=raw:62029000", kTooShort},
-        {"STARCOS: garbage FCI declaring 65535 bytes", CardKind::Starcos,
+        {"main: protected VERIFY answer with a bad MAC", kMain, "verify-reply protected-bad-mac",
+         0},
+        {"STARCOS: FCI too short for a size", kStarcos, "fault 00A4000002FE15=raw:62029000",
+         kTooShort},
+        {"STARCOS: garbage FCI declaring 65535 bytes", kStarcos,
          "fault 00A4000002FE15=raw:FFFFFFFFFFFF9000", kTooLarge},
-        {"STARCOS: index declared one byte too large", CardKind::Starcos, "declared-size FE15=141",
+        {"STARCOS: index declared one byte too large", kStarcos, "declared-size FE15=141",
          kTooLarge},
-        {"STARCOS: data file declared above 1000 bytes", CardKind::Starcos,
-         "declared-size AC01=1001", kTooLarge},
-        {"STARCOS: data chunk cut short", CardKind::Starcos, "fault 00B0#3=short:7", kTooShort},
-        {"STARCOS: data chunk too long", CardKind::Starcos, "fault 00B0#3=long:7", kTooLarge},
-        {"STARCOS: PIN refused, one try left", CardKind::Starcos, "fault 0020=sw:63C1", 0x63C1},
-        {"STARCOS: application missing", CardKind::Starcos, "fault 00A4040C=sw:6A82", 0x6A82},
+        {"STARCOS: data file declared above 1000 bytes", kStarcos, "declared-size AC01=1001",
+         kTooLarge},
+        {"STARCOS: data chunk cut short", kStarcos, "fault 00B0#3=short:7", kTooShort},
+        {"STARCOS: data chunk too long", kStarcos, "fault 00B0#3=long:7", kTooLarge},
+        {"STARCOS: PIN refused, one try left", kStarcos, "fault 0020=sw:63C1", 0x63C1},
+        {"STARCOS: application missing", kStarcos, "fault 00A4040C=sw:6A82", 0x6A82},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const CardProfile profile = cardsim::described(cardWith(c.kind, "ABCD", 0x03), c.change);
-        pcsctest::CardInReader card(pcscd(), profile);
-        const MeasuredResult r = runCarddata(carddataRequest("1234", "ABCD"));
-        const Reply reply = readReply(r);
-        ASSERT_TRUE(reply.wellFormed) << describe(r);
-        EXPECT_EQ(reply.code, c.code) << r.out;
-        EXPECT_EQ(reply.msg, c.code == 0 ? base64(dataSelectedBy(profile, 0x03)) : "") << r.out;
+        const Reply reply = readCard(profile);
+        ASSERT_TRUE(reply.wellFormed) << reply.run;
+        EXPECT_EQ(reply.code, c.code) << reply.run;
+        EXPECT_EQ(reply.msg, c.code == 0 ? base64(dataSelectedBy(profile, 0x03)) : "") << reply.run;
     }
 }
 

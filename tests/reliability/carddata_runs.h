@@ -40,16 +40,22 @@ inline std::string base64(const Bytes& data) {
     return out;
 }
 
+inline std::string describe(const MeasuredResult& r) {
+    return "exit " + std::to_string(r.exitStatus) + "\nstdout: " + r.out + "\nstderr: " + r.err;
+}
+
 struct Reply {
     bool wellFormed = false;  // one line, one compact object, the three members
     long long code = 0;
     std::string msg;
+    std::string run;  // the run as a failure message tells it
 };
 
 // Reads a run's output as the service would; a run that printed anything else, wrote to standard
 // error or did not exit with 0 is not well formed.
 inline Reply readReply(const MeasuredResult& r) {
     Reply reply;
+    reply.run = describe(r);
     Json::Value v;
     if (r.out.rfind("{\"msg\":\"", 0) != 0 || !parseReplyLine(r, v) || v.size() != 3 ||
         !v["msg"].isString() || !v["ret_code"].isInt() || v["version"].asString() != "1.0.4")
@@ -60,10 +66,6 @@ inline Reply readReply(const MeasuredResult& r) {
     return reply;
 }
 
-inline std::string describe(const MeasuredResult& r) {
-    return "exit " + std::to_string(r.exitStatus) + "\nstdout: " + r.out + "\nstderr: " + r.err;
-}
-
 class CarddataFixture : public ::testing::Test {
   protected:
     pcsctest::PrivatePcscd& pcscd() { return pcsctest::PrivatePcscd::shared(); }
@@ -71,6 +73,14 @@ class CarddataFixture : public ::testing::Test {
     MeasuredResult runCarddata(const std::string& request) {
         return runMeasured(CARDDATA_PATH, {request},
                            {"PCSCLITE_CSOCK_NAME=" + pcscd().socketPath()});
+    }
+
+    // Reads ABCD's data with the card in the first reader; `commands`: how many the card got.
+    Reply readCard(const CardProfile& profile, std::size_t* commands = nullptr) {
+        pcsctest::CardInReader card(pcscd(), profile);
+        const Reply reply = readReply(runCarddata(carddataRequest("1234", "ABCD")));
+        if (commands) *commands = card->commands().size();
+        return reply;
     }
 };
 

@@ -56,14 +56,11 @@ void expectStablePeaks(const std::vector<long>& peaks) {
 // against what it held once the first runs had settled. Under AddressSanitizer freed memory is
 // held in quarantine instead of being reused, so this process grows without leaking; there the
 // leak checker at its exit stands in for this check.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kFreedMemoryIsReused = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kFreedMemoryIsReused = false;
-#else
-constexpr bool kFreedMemoryIsReused = true;
+#ifndef __has_feature
+#define __has_feature(feature) 0  // compilers that tell by __SANITIZE_ADDRESS__ alone
 #endif
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+constexpr bool kFreedMemoryIsReused = false;
 #else
 constexpr bool kFreedMemoryIsReused = true;
 #endif
@@ -88,8 +85,7 @@ TEST(Load, SequentialPinChecksAgainstSoftHsm) {
                                     (wrongPin ? "0000" : "1234") + "\",\"slotID\":\"0\"}";
         const MeasuredResult r =
             runMeasured(PINCHECK_PATH, {request}, {"LD_LIBRARY_PATH=" + folder});
-        const bool ok = r.exitStatus == 0 && r.err.empty() && r.out == (wrongPin ? wrong : right);
-        if (!ok) {
+        if (r.exitStatus != 0 || !r.err.empty() || r.out != (wrongPin ? wrong : right)) {
             ++wrongReplies;
             ADD_FAILURE() << "run " << i << ": " << describe(r);
         }
@@ -109,7 +105,7 @@ void countWrongData(const MeasuredResult& r, const std::string& want, const std:
     const Reply reply = readReply(r);
     if (reply.wellFormed && reply.code == 0 && reply.msg == want) return;
     ++wrongReplies;
-    ADD_FAILURE() << which << ": " << describe(r);
+    ADD_FAILURE() << which << ": " << reply.run;
 }
 
 TEST_F(LoadOnCards, SequentialReadsOfBothCardKinds) {
@@ -166,19 +162,20 @@ TEST_F(LoadOnCards, SequentialReadsOfBothCardKinds) {
 
 TEST_F(LoadOnCards, TwoConcurrentReadsOnOneCard) {
     const int rounds = countFromEnv("RELIAB_CONCURRENT_ROUNDS", 3);
-    const CardProfile card = cardWith(CardKind::Main, "ABCD", 0x03);
-    CardProfile withSecond = card;
-    withSecond.entries.push_back({"WXYZ", 0x24});
-    pcsctest::CardInReader inserted(pcscd(), withSecond, 0);
+    CardProfile card = cardWith(CardKind::Main, "ABCD", 0x03);
+    card.entries.push_back({"WXYZ", 0x24});
+    pcsctest::CardInReader inserted(pcscd(), card, 0);
     const std::string reader = pcscd().readerName(0);
-    const std::string wantFirst = base64(dataSelectedBy(withSecond, 0x03));
-    const std::string wantSecond = base64(dataSelectedBy(withSecond, 0x24));
+    const std::string wantFirst = base64(dataSelectedBy(card, 0x03));
+    const std::string wantSecond = base64(dataSelectedBy(card, 0x24));
 
     int wrongReplies = 0;
-    const std::vector<std::string> env = {"PCSCLITE_CSOCK_NAME=" + pcscd().socketPath()};
+    const auto options = measured({"PCSCLITE_CSOCK_NAME=" + pcscd().socketPath()});
     for (int round = 0; round < rounds; ++round) {
-        MeasuredRun first(CARDDATA_PATH, {carddataRequest("1234", "ABCD", reader)}, env);
-        MeasuredRun second(CARDDATA_PATH, {carddataRequest("1234", "WXYZ", reader)}, env);
+        testsupport::Process first(CARDDATA_PATH, {carddataRequest("1234", "ABCD", reader)},
+                                   options);
+        testsupport::Process second(CARDDATA_PATH, {carddataRequest("1234", "WXYZ", reader)},
+                                    options);
         const std::string at = "round " + std::to_string(round);
         countWrongData(first.wait(), wantFirst, at + ", first", wrongReplies);
         countWrongData(second.wait(), wantSecond, at + ", second", wrongReplies);

@@ -5,36 +5,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
+
+#include "temp_dir.h"
 
 namespace reliability {
-namespace {
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-testsupport::ProcessOptions measuredOptions(const std::vector<std::string>& env) {
-    testsupport::ProcessOptions options;
-    options.measurePeakMemory = true;
-    for (const std::string& entry : env) {
-        const std::size_t equals = entry.find('=');
-        if (equals + 1 == entry.size())
-            options.unset.push_back(entry.substr(0, equals));
-        else
-            options.env.push_back(entry);
-    }
-    return options;
-}
-
-}  // namespace
-
-MeasuredRun::MeasuredRun(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& env)
-    : process_(program, args, measuredOptions(env)) {}
 
 int openFiles(const std::string& pid) {
     DIR* d = opendir(("/proc/" + pid + "/fd").c_str());
@@ -60,7 +34,7 @@ std::string findProcess(const std::string& needle) {
     std::string found;
     while (dirent* e = readdir(d)) {
         if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-        std::string cmdline = readAll(std::string("/proc/") + e->d_name + "/cmdline");
+        std::string cmdline = testsupport::readFile(std::string("/proc/") + e->d_name + "/cmdline");
         for (char& c : cmdline)
             if (c == '\0') c = ' ';
         // The daemon itself, not the shell or unshare that started it.

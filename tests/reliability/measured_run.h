@@ -1,10 +1,11 @@
 // Runs a program as the service does (one request argument, standard output and error read
-// back) and measures its peak resident set. Runs may overlap: start several, then wait for each.
+// back) and measures its peak resident set.
 #pragma once
 
 #include <json/json.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "process.h"
@@ -13,23 +14,19 @@ namespace reliability {
 
 using MeasuredResult = testsupport::ProcessResult;
 
-// A run through the shared runner with its peak memory measured.
-class MeasuredRun {
-  public:
-    // `env` entries ("NAME=value") are added to, or replace those of, this process's environment;
-    // a "NAME=" entry with nothing after the sign removes NAME.
-    MeasuredRun(const std::string& program, const std::vector<std::string>& args,
-                const std::vector<std::string>& env = {});
-
-    MeasuredResult wait() { return process_.wait(); }
-
-  private:
-    testsupport::Process process_;
-};
+// A run through the shared runner with its peak memory measured; `env` entries ("NAME=value")
+// are added to, or replace those of, this process's environment. Runs may overlap: start several
+// testsupport::Process with these options, then wait for each.
+inline testsupport::ProcessOptions measured(std::vector<std::string> env) {
+    testsupport::ProcessOptions options;
+    options.env = std::move(env);
+    options.measurePeakMemory = true;
+    return options;
+}
 
 inline MeasuredResult runMeasured(const std::string& program, const std::vector<std::string>& args,
                                   const std::vector<std::string>& env = {}) {
-    return MeasuredRun(program, args, env).wait();
+    return testsupport::runProcess(program, args, measured(env));
 }
 
 // The run's reply line as the service reads it, parsed as strict JSON into `v`: standard output

@@ -49,7 +49,6 @@ compile apdufloor -I"$root/cardread" $(pkg-config --cflags libpcsclite) \
 pincheck="$build/pincheck/pincheck"
 carddata="$build/carddata/carddata"
 cardsim="$build/testing/cardsim/cardsim"
-softhsm=/usr/lib/softhsm/libsofthsm2.so
 p11tool=$(command -v pkcs11-tool)
 fixture="$root/testing/pcsc/pcscd-fixture.sh"
 keyfile="$root/cardread/keys/test-issuer-keys.txt"

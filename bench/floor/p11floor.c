@@ -31,37 +31,33 @@ int main(int argc, char** argv) {
     CK_RV rv = getList(&f);
     if (rv != CKR_OK) return failed("C_GetFunctionList", rv);
 
-/* Each call in turn; the first that fails ends the run, named. */
-#define CALL(name, ...)                                                      \
-    do {                                                                     \
-        if ((rv = f->name(__VA_ARGS__)) != CKR_OK) return failed(#name, rv); \
-    } while (0)
-
     CK_C_INITIALIZE_ARGS init;
     memset(&init, 0, sizeof init);
-    CALL(C_Initialize, &init);
+    if ((rv = f->C_Initialize(&init)) != CKR_OK) return failed("C_Initialize", rv);
 
     CK_SLOT_ID slots[kSlotCapacity];
     CK_ULONG count = 0;
-    CALL(C_GetSlotList, CK_FALSE, NULL, &count);
+    if ((rv = f->C_GetSlotList(CK_FALSE, NULL, &count)) != CKR_OK)
+        return failed("C_GetSlotList", rv);
     if (count > kSlotCapacity || count == 0) return failed("slot count", count);
-    CALL(C_GetSlotList, CK_FALSE, slots, &count);
+    if ((rv = f->C_GetSlotList(CK_FALSE, slots, &count)) != CKR_OK)
+        return failed("C_GetSlotList", rv);
 
     CK_SLOT_INFO slotInfo;
-    CALL(C_GetSlotInfo, slots[0], &slotInfo);
+    if ((rv = f->C_GetSlotInfo(slots[0], &slotInfo)) != CKR_OK) return failed("C_GetSlotInfo", rv);
     if (!(slotInfo.flags & CKF_TOKEN_PRESENT)) return failed("no token in the first slot", 0);
 
     CK_SESSION_HANDLE session = 0;
-    CALL(C_OpenSession, slots[0], CKF_SERIAL_SESSION, NULL, NULL, &session);
-    /* The session's state is asked after the login whatever it answered, as the PIN check does. */
+    if ((rv = f->C_OpenSession(slots[0], CKF_SERIAL_SESSION, NULL, NULL, &session)) != CKR_OK)
+        return failed("C_OpenSession", rv);
     rv = f->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)argv[2], (CK_ULONG)strlen(argv[2]));
     CK_SESSION_INFO sessionInfo;
     CK_RV infoRv = f->C_GetSessionInfo(session, &sessionInfo);
     if (rv != CKR_OK) return failed("C_Login", rv);
     if (infoRv != CKR_OK) return failed("C_GetSessionInfo", infoRv);
-    CALL(C_Logout, session);
-    CALL(C_CloseSession, session);
-    CALL(C_Finalize, NULL);
+    if ((rv = f->C_Logout(session)) != CKR_OK) return failed("C_Logout", rv);
+    if ((rv = f->C_CloseSession(session)) != CKR_OK) return failed("C_CloseSession", rv);
+    if ((rv = f->C_Finalize(NULL)) != CKR_OK) return failed("C_Finalize", rv);
     dlclose(module);
     return 0;
 }

@@ -32,8 +32,6 @@
 #include <time.h>
 #include <unistd.h>
 
-extern char** environ;
-
 enum { kMaxCases = 16, kMaxFields = 64, kMaxLine = 8192, kMaxRounds = 10000 };
 
 /* What one run measures: wall time and CPU time in microseconds, peak RSS in KiB. */
@@ -42,8 +40,8 @@ enum { kWall, kCpu, kRss, kMeasures };
 struct Case {
     char name[64];
     char* argv[kMaxFields + 1];
-    char** envp;
-    long* samples[kMeasures]; /* of the successful runs */
+    char* settings[kMaxFields + 1]; /* "NAME=VALUE", put into the child's environment */
+    long* samples[kMeasures];       /* of the successful runs */
     int runs;
     int failures;
 };
@@ -51,26 +49,6 @@ struct Case {
 static void die(const char* what) {
     fprintf(stderr, "harness: %s\n", what);
     exit(2);
-}
-
-/* The child's environment: the harness's own, with the case's settings replacing or adding. */
-static char** buildEnv(char** settings, int count) {
-    int base = 0;
-    while (environ[base]) ++base;
-    char** env = calloc((size_t)(base + count + 1), sizeof *env);
-    if (!env) die("out of memory");
-    int n = 0;
-    for (int i = 0; i < base; ++i) {
-        int replaced = 0;
-        for (int j = 0; j < count; ++j) {
-            size_t key = strcspn(settings[j], "=") + 1;
-            if (strncmp(environ[i], settings[j], key) == 0) replaced = 1;
-        }
-        if (!replaced) env[n++] = environ[i];
-    }
-    for (int j = 0; j < count; ++j) env[n++] = settings[j];
-    env[n] = NULL;
-    return env;
 }
 
 static int loadCases(const char* path, struct Case* cases) {
@@ -86,7 +64,6 @@ static int loadCases(const char* path, struct Case* cases) {
         if (count == kMaxCases) die("too many cases");
         struct Case* c = &cases[count];
         memset(c, 0, sizeof *c);
-        char* settings[kMaxFields];
         int nset = 0, nargs = 0, field = 0;
         for (char *save = NULL, *tok = strtok_r(line, "\t", &save); tok;
              tok = strtok_r(NULL, "\t", &save), ++field) {
@@ -98,15 +75,13 @@ static int loadCases(const char* path, struct Case* cases) {
                 free(copy);
             } else if (copy[0] == '@' && nargs == 0) {
                 if (nset == kMaxFields || !strchr(copy, '=')) die("bad environment field");
-                settings[nset++] = copy + 1;
+                c->settings[nset++] = copy + 1;
             } else {
                 if (nargs == kMaxFields) die("too many arguments");
                 c->argv[nargs++] = copy;
             }
         }
         if (nargs == 0) die("a case without a program");
-        c->argv[nargs] = NULL;
-        c->envp = buildEnv(settings, nset);
         ++count;
     }
     fclose(f);
@@ -132,7 +107,8 @@ static int runOnce(const struct Case* c, long measured[kMeasures]) {
     if (pid == 0) {
         int null = open("/dev/null", O_RDWR);
         if (null < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0) _exit(126);
-        execve(c->argv[0], c->argv, c->envp);
+        for (char* const* s = c->settings; *s; ++s) putenv(*s);
+        execv(c->argv[0], c->argv);
         _exit(127);
     }
     int status = 0;

@@ -4,15 +4,9 @@
 #
 #   bench/run.sh [--rounds N] [--warmup W] [--out FILE]
 #
-# Groups (each interleaved on its own; all in one run):
-#   pin      pincheck accepted-PIN run on a SoftHSM2 token, pkcs11-tool --login --test on the
-#            same token, and p11floor (the same PKCS#11 calls and nothing else)
-#   card     carddata full read of a 3-record main-kind card through a private pcscd, vpcd and
-#            the card simulator, and apdufloor (the same command sequence through the same
-#            stack; also with the library's connection pattern, --per-call, and with one
-#            connection per call, --one-per-call)
-#   startup  pincheck with no module to load, carddata with a request that is not JSON, and a
-#            program that does nothing
+# Three groups, each interleaved on its own (bench/README.md lists their programs): pin
+# (pincheck on a SoftHSM2 token, pkcs11-tool, p11floor), card (carddata through a private pcscd,
+# vpcd and the card simulator, apdufloor in its three connection patterns) and startup.
 #
 # Builds a Release tree in build/bench. Writes the report (Markdown) to FILE (default
 # build/bench/bench/results.md) and the raw samples beside it. Benchmarks only: nothing here
@@ -44,18 +38,17 @@ if [[ $(id -u) -eq 0 ]]; then bash "$root/scripts/install-deps.sh"; fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCARD_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j2 --target pincheck carddata cardread cardsim >/dev/null
 mkdir -p "$bin"
-cflags=(-O2 -Wall -Wextra)
-cc "${cflags[@]}" -o "$bin/harness" "$root/bench/harness.c"
-cc "${cflags[@]}" -o "$bin/trivial" "$root/bench/floor/trivial.c"
-cc "${cflags[@]}" -I/usr/include/p11-kit-1 -o "$bin/p11floor" "$root/bench/floor/p11floor.c" -ldl
+compile() { local out=$1; shift; cc -O2 -Wall -Wextra -o "$bin/$out" "$@"; }
+compile harness "$root/bench/harness.c"
+compile trivial "$root/bench/floor/trivial.c"
+compile p11floor -I/usr/include/p11-kit-1 "$root/bench/floor/p11floor.c" -ldl
 # shellcheck disable=SC2046
-cc "${cflags[@]}" -I"$root/bench/floor" -I"$root/cardread" $(pkg-config --cflags libpcsclite) -o "$bin/apdufloor" \
+compile apdufloor -I"$root/cardread" $(pkg-config --cflags libpcsclite) \
     "$root/bench/floor/apdufloor.c" "$root/bench/floor/des_block.c" $(pkg-config --libs libpcsclite)
 
 pincheck="$build/pincheck/pincheck"
 carddata="$build/carddata/carddata"
 cardsim="$build/testing/cardsim/cardsim"
-softhsm=/usr/lib/softhsm/libsofthsm2.so
 p11tool=$(command -v pkcs11-tool)
 fixture="$root/testing/pcsc/pcscd-fixture.sh"
 keyfile="$root/cardread/keys/test-issuer-keys.txt"
@@ -85,12 +78,12 @@ LD_LIBRARY_PATH="$work/softhsm/module" "$bin/p11floor" ZarqoPKCS11.so "$pin"
 "$p11tool" --module "$work/softhsm/module/ZarqoPKCS11.so" --login --pin "$pin" --test >/dev/null 2>&1 ||
     { echo "pkcs11-tool --test failed on the token" >&2; exit 1; }
 
-tab=$'\t'
-cat >"$work/pin.cases" <<CASES
-pincheck${tab}@LD_LIBRARY_PATH=$work/softhsm/module${tab}$pincheck${tab}$pin_request
-pkcs11-tool${tab}$p11tool${tab}--module${tab}$work/softhsm/module/ZarqoPKCS11.so${tab}--login${tab}--pin${tab}$pin${tab}--test
-p11floor${tab}@LD_LIBRARY_PATH=$work/softhsm/module${tab}$bin/p11floor${tab}ZarqoPKCS11.so${tab}$pin
-CASES
+# One case of a group's case file (the harness's format): name, @VAR=VALUE settings, command.
+case_line() { local group=$1; shift; (IFS=$'\t'; echo "$*") >>"$work/$group.cases"; }
+module_path="@LD_LIBRARY_PATH=$work/softhsm/module"
+case_line pin pincheck "$module_path" "$pincheck" "$pin_request"
+case_line pin pkcs11-tool "$p11tool" --module "$work/softhsm/module/ZarqoPKCS11.so" --login --pin "$pin" --test
+case_line pin p11floor "$module_path" "$bin/p11floor" ZarqoPKCS11.so "$pin"
 
 # --- card: private pcscd, vpcd reader, simulated main-kind card with three records ---------
 read -r socket port < <(bash "$fixture" start "$work/pcsc" "" "Bench Reader")
@@ -119,16 +112,12 @@ grep -v '^#' "$work/apdu.log" | awk '{ print } /^80B0/ && !split_done { print "-
     >"$work/read.apdu"
 apdu_count=$(grep -vc -- '^--' "$work/read.apdu")
 authkey=$(awk -F= '/^auth_key/ { gsub(/[ \t]/, "", $2); print $2 }' "$keyfile")
-"$bin/apdufloor" "$reader" "$work/read.apdu" "$authkey"
-"$bin/apdufloor" "$reader" "$work/read.apdu" "$authkey" --per-call
-"$bin/apdufloor" "$reader" "$work/read.apdu" "$authkey" --one-per-call
-
-cat >"$work/card.cases" <<CASES
-carddata${tab}$carddata${tab}$card_request
-apdufloor${tab}$bin/apdufloor${tab}$reader${tab}$work/read.apdu${tab}$authkey
-apdufloor-per-call${tab}$bin/apdufloor${tab}$reader${tab}$work/read.apdu${tab}$authkey${tab}--per-call
-apdufloor-one-per-call${tab}$bin/apdufloor${tab}$reader${tab}$work/read.apdu${tab}$authkey${tab}--one-per-call
-CASES
+case_line card carddata "$carddata" "$card_request"
+for mode in "" --per-call --one-per-call; do
+    floor=("$bin/apdufloor" "$reader" "$work/read.apdu" "$authkey" ${mode:+"$mode"})
+    "${floor[@]}"
+    case_line card "apdufloor${mode#-}" "${floor[@]}"
+done
 
 # --- startup --------------------------------------------------------------------------------
 # No module anywhere on the loader's search path (and no LD_LIBRARY_PATH to search first).
@@ -137,11 +126,9 @@ reply=$(env -u LD_LIBRARY_PATH "$pincheck" "$pin_request")
 reply=$("$carddata" 'not json')
 [[ $reply == '{"msg":"JSON Format Error","ret_code":1979711499,"version":"1.0.4"}' ]] ||
     { echo "carddata: unexpected reply $reply" >&2; exit 1; }
-cat >"$work/startup.cases" <<CASES
-trivial${tab}$bin/trivial
-pincheck-no-module${tab}$pincheck${tab}$pin_request
-carddata-not-json${tab}$carddata${tab}not json
-CASES
+case_line startup trivial "$bin/trivial"
+case_line startup pincheck-no-module "$pincheck" "$pin_request"
+case_line startup carddata-not-json "$carddata" "not json"
 
 # --- measure ---------------------------------------------------------------------------------
 for group in pin card startup; do

@@ -17,8 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
 shift 2>/dev/null || true
 build=${FUZZ_BUILD_DIR:-$root/build/fuzz}
-all_targets=(pincheck_request_fuzzer carddata_request_fuzzer cardread_card_fuzzer
-             card_cipher_fuzzer token_layer_fuzzer module_file_fuzzer)
+mapfile -t all_targets < <(sed -n 's/^card_fuzz_target(\([a-z_]*\).*/\1/p' "$root/fuzz/CMakeLists.txt")
 [ $# -gt 0 ] && targets=("$@") || targets=("${all_targets[@]}")
 
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

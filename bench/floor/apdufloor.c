@@ -125,14 +125,13 @@ static int openCall(const char* reader, struct Link* link, int recognise, int wi
 
 int main(int argc, char** argv) {
     const char* mode = argc == 5 ? argv[4] : "";
-    if (argc < 4 || argc > 5 ||
-        (argc == 5 && strcmp(mode, "--per-call") != 0 && strcmp(mode, "--one-per-call") != 0)) {
+    const int recognise = strcmp(mode, "--per-call") == 0; /* a recognition connection per call */
+    const int perCall = recognise || strcmp(mode, "--one-per-call") == 0; /* transaction, status */
+    if (argc < 4 || argc > 5 || (argc == 5 && !perCall)) {
         fprintf(stderr, "usage: apdufloor READER APDUFILE AUTHKEY [--per-call | --one-per-call]\n");
         return 2;
     }
     const char* reader = argv[1];
-    const int perCall = argc == 5;                         /* a transaction and status per call */
-    const int recognise = strcmp(mode, "--per-call") == 0; /* plus a recognition connection */
     unsigned char authKey[16];
     if (parseHex(argv[3], authKey, sizeof authKey) != 16) return fail("AUTHKEY is not 16 bytes", 0);
     static struct Command commands[kMaxCommands];

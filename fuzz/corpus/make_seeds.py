@@ -32,7 +32,8 @@ def filled(value):                # Le bytes of one value, then 90 00
     return b"\xF3" + bytes([value])
 
 
-def answer(data):                 # a literal answer
+def answer(data, sw=b"\x90\x00"):  # a literal answer
+    data += sw
     return bytes([len(data)]) + data if len(data) < 0xF0 else b"\xF0" + u16(len(data)) + data
 
 
@@ -43,42 +44,39 @@ def index(entries):
     return body.ljust(140, b"\0")
 
 
+def head(flags, kind, pin=b"1234", key=b"ABCD", capacity=0):
+    return bytes([flags, len(pin)]) + pin + key + bytes([capacity, kind])
+
+
+def records(mask, record):        # the answers for each record the mask selects
+    return b"".join(record(bit) for bit in range(6) if mask & (1 << bit))
+
+
 def main_card(pin=b"1234", key=b"ABCD", mask=0x01, flags=1, capacity=0):
-    idx = index([("ZZZZ", 0x3F), (key.decode(), mask)])
-    head = bytes([flags, len(pin)]) + pin + key + bytes([capacity, 0])
-    size_query = OK * 3 + answer(idx + b"\x90\x00")
-    records = b""
-    for bit in range(6):
-        if mask & (1 << bit):
-            records += OK + filled(0x41 + bit) * 5
-    read = (OK * 3 + answer(idx + b"\x90\x00") + OK * 3 + OK  # selects, index, PIN DF, VERIFY
-            + OK * 3 + filled(0x11) + OK + records)           # DF 0910, challenge, authenticate
-    return head + size_query + read
+    idx = answer(index([("ZZZZ", 0x3F), (key.decode(), mask)]))
+    size_query = OK * 3 + idx
+    read = (OK * 3 + idx + OK * 3 + OK                        # selects, index, PIN DF, VERIFY
+            + OK * 3 + filled(0x11) + OK                      # DF 0910, challenge, authenticate
+            + records(mask, lambda bit: OK + filled(0x41 + bit) * 5))
+    return head(flags, 0, pin, key, capacity) + size_query + read
 
 
 def fci(size):
-    return answer(b"\x62\x04\x80\x02" + u16(size) + b"\x90\x00")
+    return answer(b"\x62\x04\x80\x02" + u16(size))
 
 
 def starcos_card(pin=b"1234", key=b"ABCD", mask=0x05, sizes=None, flags=1):
     sizes = sizes or {}
-    idx = index([(key.decode(), mask)])
-    head = bytes([flags, len(pin)]) + pin + key + bytes([0, 1])
-    size_query = OK + fci(140) + answer(idx + b"\x90\x00")
-    records = b""
-    for bit in range(6):
-        if mask & (1 << bit):
-            size = sizes.get(bit, 1000)
-            records += fci(size)
-            if size <= 252:
-                records += answer(bytes([0x51 + bit]) * size + b"\x90\x00")
-            else:
-                rest = size
-                while rest > 0:
-                    records += filled(0x51 + bit)
-                    rest -= 252
-    read = OK + fci(140) + answer(idx + b"\x90\x00") + OK + OK + records
-    return head + size_query + read
+
+    def record(bit):
+        size = sizes.get(bit, 1000)
+        if size <= 252:
+            return fci(size) + answer(bytes([0x51 + bit]) * size)
+        return fci(size) + filled(0x51 + bit) * -(-size // 252)
+
+    index_read = fci(140) + answer(index([(key.decode(), mask)]))
+    read = OK + index_read + OK + OK + records(mask, record)
+    return head(flags, 1, pin, key) + OK + index_read + read
 
 
 def cardread_seeds():
@@ -90,8 +88,8 @@ def cardread_seeds():
     write(t, "main-key-not-found", main_card(key=b"QQQQ"))
     write(t, "starcos-two-records", starcos_card(sizes={2: 300}))
     write(t, "starcos-short-file", starcos_card(mask=0x01, sizes={0: 40}))
-    write(t, "unknown-atr", bytes([1, 4]) + b"1234ABCD" + bytes([0, 2, 5]) + b"\x3B\x00\x11\x22\x33")
-    write(t, "service-faults", bytes([5, 4]) + b"1234ABCD" + bytes([0, 0]) + b"\x00\xF1" + OK)
+    write(t, "unknown-atr", head(1, 2) + b"\x05\x3B\x00\x11\x22\x33")
+    write(t, "service-faults", head(5, 0) + b"\x00\xF1" + OK)
 
 
 # ---- PKCS#11 answers (fake_pkcs11.cpp) ----------------------------------------------------
@@ -138,10 +136,10 @@ def pin_check(login=R_OK, device_error=0x9000, slot_ids=(1,), present=(True,)):
 
 def pincheck_seeds():
     t = "pincheck_request_fuzzer"
-    req = b'{"CA_Function":"VerifyPin","sPin":"1234","slotID":"0"}'
-    write(t, "accepted", req + b"\0" + pin_check())
-    write(t, "wrong-pin-two-left", req + b"\0" + pin_check(PIN_INCORRECT, 0x63C2))
-    write(t, "pin-length", req + b"\0" + pin_check(PIN_LEN_RANGE))
+    req = b'{"CA_Function":"VerifyPin","sPin":"1234","slotID":"0"}\0'
+    write(t, "accepted", req + pin_check())
+    write(t, "wrong-pin-two-left", req + pin_check(PIN_INCORRECT, 0x63C2))
+    write(t, "pin-length", req + pin_check(PIN_LEN_RANGE))
     write(t, "scan-second-slot", b'{"CA_Function":"a\\\\b","sPin":"0000","slotID":" -1"}\0'
           + pin_check(slot_ids=(3, 4), present=(False, True)))
     write(t, "no-closing-brace", b'{"CA_Function":"x","sPin":"1234","slotID":"2"\0' + pin_check())
@@ -150,47 +148,40 @@ def pincheck_seeds():
     write(t, "no-module", b'{}\0' + rv(1) + b"\x00")
 
 
-def cert_der():
-    key = subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt",
-                          "ec_paramgen_curve:P-256"], check=True, capture_output=True).stdout
-    path = os.path.join(HERE, ".seed-key.pem")
-    with open(path, "wb") as f:
-        f.write(key)
-    try:
-        return subprocess.run(["openssl", "req", "-new", "-x509", "-key", path, "-subj",
-                               "/CN=fuzz seed", "-days", "1", "-outform", "DER"],
-                              check=True, capture_output=True).stdout
-    finally:
-        os.remove(path)
+def cert_der():                    # a self-signed certificate of a fresh EC key
+    return subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                           "ec_paramgen_curve:P-256", "-nodes", "-keyout", os.devnull, "-subj",
+                           "/CN=fuzz seed", "-days", "1", "-outform", "DER"],
+                          check=True, capture_output=True).stdout
 
 
 def attribute(value):              # one C_GetAttributeValue template entry and the answer
-    if len(value) < 0xE0:
-        return bytes([len(value)]) + value + R_OK
-    return b"\xE4" + u16(len(value)) + value + R_OK
+    length = bytes([len(value)]) if len(value) < 0xE0 else b"\xE4" + u16(len(value))
+    return length + value + R_OK
 
 
 def token_seeds():
     t = "token_layer_fuzzer"
+    api = b"\x00" + b"\x00" + bind()  # the API road, then InitLibrary
     login = b"\x07\x01" + b"1234\0" + b"\x01" + b"\x05" + R_OK + R_OK + session_info(0) + R_OK
     texts = (b"\x01\x28" + b"Fuzz Library".ljust(88, b" ") + R_OK
              + b"\x03\x01\x40" + slot_info() + R_OK
              + b"\x05\x01\x20" + b"Label".ljust(208, b" ") + R_OK
              + b"\x02\x0A" + slots([1, 2]) + b"\x04\x02" + slot_info(False) + R_OK)
-    write(t, "texts-and-slots", b"\x00" + b"\x00" + bind() + texts + b"\x0F" + R_OK)
+    write(t, "texts-and-slots", api + texts + b"\x0F" + R_OK)
     listing = (b"\x09" + R_OK + b"\x01\x09" + R_OK + b"\x00" + R_OK + R_OK
                + b"\x0B\x00\x20" + R_OK + b"\x01\x09" + R_OK
                + attribute(b"key label") + attribute(b"\x01\x02") + b"\x00" + R_OK + R_OK)
-    write(t, "login-and-keys", b"\x00" + b"\x00" + bind() + login + listing + b"\x08" + R_OK + R_OK)
+    write(t, "login-and-keys", api + login + listing + b"\x08" + R_OK + R_OK)
     der = cert_der()
     cert = (b"\x0D\x02\x01\x02" + R_OK + b"\x01\x0C" + R_OK + attribute(der)
             + attribute(b"cert") + R_OK)
-    write(t, "certificate", b"\x00" + b"\x00" + bind() + login + cert)
+    write(t, "certificate", api + login + cert)
     modulus = b"\xC5" + b"\x37" * 127
     key = (b"\x0E\x02\x01\x02" + R_OK + b"\x01\x0D" + R_OK + attribute(b"label") + R_OK
            + attribute(modulus) + attribute(b"\x01\x00\x01")
            + b"\x00" * 36 + b"\x00" + R_OK + b"\xE4" + u16(128) + b"\x5A" * 128 + R_OK)
-    write(t, "token-key-sign", b"\x00" + b"\x00" + bind() + login + key)
+    write(t, "token-key-sign", api + login + key)
     write(t, "pin-check-session", b"\x01" + b"1234\0" + b"\xFF" + pin_check())
     write(t, "pin-check-locked", b"\x01" + b"9999\0" + b"\x00" + pin_check(PIN_LOCKED))
 
@@ -216,14 +207,14 @@ def cipher_seeds():
     kdk = bytes.fromhex("544553544B444B31544553544B444B32")
     block_a = bytes.fromhex("E3A941ED18D62149D9751A3701E13843E265122A54428154")
     block_b = bytes.fromhex("3342AF1A072853DAD9751A3701E13843E265122A54428154")
-    write(t, "unpad-key-block", b"\x00" + kdk + bytes([24]) + block_a)
-    write(t, "setup-keys", b"\x01" + kdk + bytes([24]) + block_a + bytes([24]) + block_b)
-    write(t, "unwrap", b"\x02" + kdk + b"\x8C" + bytes([34]) + bytes(range(34)))
-    write(t, "round-trip", b"\x03" + kdk + b"R" * 8 + bytes([10]) + b"1234\xff\xff\xff\xff\xff\xff"
-          + b"\x00")
-    write(t, "round-trip-tampered", b"\x03" + kdk + b"R" * 8 + bytes([3]) + b"abc" + b"\x05")
-    write(t, "wrap-verify", b"\x04" + kdk + bytes([80, 15]) + b"\x8C\x20\x00\x01\x0A" + b"1234"
-          + b"\xff" * 6)
+    for name, case, rest in [
+            ("unpad-key-block", 0, bytes([24]) + block_a),
+            ("setup-keys", 1, bytes([24]) + block_a + bytes([24]) + block_b),
+            ("unwrap", 2, b"\x8C" + bytes([34]) + bytes(range(34))),
+            ("round-trip", 3, b"R" * 8 + bytes([10]) + b"1234" + b"\xff" * 6 + b"\x00"),
+            ("round-trip-tampered", 3, b"R" * 8 + bytes([3]) + b"abc" + b"\x05"),
+            ("wrap-verify", 4, bytes([80, 15]) + b"\x8C\x20\x00\x01\x0A" + b"1234" + b"\xff" * 6)]:
+        write(t, name, bytes([case]) + kdk + rest)
 
 
 if __name__ == "__main__":

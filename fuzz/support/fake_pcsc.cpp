@@ -74,8 +74,10 @@ LONG cardAnswer(const std::uint8_t* command, std::size_t length,
     }
 }
 
-// Gives back one of the handles `open` counts; `none` when none is open.
-LONG giveBack(int& open, LONG none) {
+// Gives back one of the handles `open` counts: refused for a handle never handed out, `none`
+// when none is open.
+LONG giveBack(bool handedOut, int& open, LONG none) {
+    if (!handedOut) return SCARD_E_INVALID_HANDLE;
     if (open <= 0) return none;
     --open;
     return SCARD_S_SUCCESS;
@@ -111,8 +113,7 @@ LONG SCardEstablishContext(DWORD, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
 }
 
 LONG SCardReleaseContext(SCARDCONTEXT context) {
-    if (context < kContextBase) return SCARD_E_INVALID_HANDLE;
-    return giveBack(g_counters.contexts, SCARD_E_INVALID_HANDLE);
+    return giveBack(context >= kContextBase, g_counters.contexts, SCARD_E_INVALID_HANDLE);
 }
 
 LONG SCardConnect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD, LPSCARDHANDLE card,
@@ -126,8 +127,7 @@ LONG SCardConnect(SCARDCONTEXT context, LPCSTR reader, DWORD, DWORD, LPSCARDHAND
 }
 
 LONG SCardDisconnect(SCARDHANDLE card, DWORD) {
-    if (card < kCardBase) return SCARD_E_INVALID_HANDLE;
-    return giveBack(g_counters.cards, SCARD_E_INVALID_HANDLE);
+    return giveBack(card >= kCardBase, g_counters.cards, SCARD_E_INVALID_HANDLE);
 }
 
 LONG SCardBeginTransaction(SCARDHANDLE card) {
@@ -138,8 +138,7 @@ LONG SCardBeginTransaction(SCARDHANDLE card) {
 }
 
 LONG SCardEndTransaction(SCARDHANDLE card, DWORD) {
-    if (card < kCardBase) return SCARD_E_INVALID_HANDLE;
-    return giveBack(g_counters.transactions, SCARD_E_NOT_TRANSACTED);
+    return giveBack(card >= kCardBase, g_counters.transactions, SCARD_E_NOT_TRANSACTED);
 }
 
 LONG SCardStatus(SCARDHANDLE card, LPSTR readerName, LPDWORD readerLength, LPDWORD state,

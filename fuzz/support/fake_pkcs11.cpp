@@ -17,29 +17,15 @@ ByteSource& src() {
 // Most answers succeed so that runs get deep; the rest are the codes the layer maps or must
 // survive, vendor codes with the top bit set included.
 CK_RV answer() {
+    // clang-format off
     static const CK_RV kFailures[] = {
-        CKR_GENERAL_ERROR,
-        CKR_FUNCTION_FAILED,
-        CKR_BUFFER_TOO_SMALL,
-        CKR_PIN_INCORRECT,
-        CKR_PIN_LEN_RANGE,
-        CKR_PIN_LOCKED,
-        CKR_CRYPTOKI_ALREADY_INITIALIZED,
-        CKR_CRYPTOKI_NOT_INITIALIZED,
-        CKR_SLOT_ID_INVALID,
-        CKR_TOKEN_NOT_PRESENT,
-        CKR_SESSION_HANDLE_INVALID,
-        CKR_USER_NOT_LOGGED_IN,
-        CKR_ATTRIBUTE_SENSITIVE,
-        CKR_ATTRIBUTE_TYPE_INVALID,
-        CKR_DEVICE_ERROR,
-        CKR_USER_ALREADY_LOGGED_IN,
-        CKR_OPERATION_ACTIVE,
-        0x80000001UL,
-        0xFFFFFFFFUL,
-        CKR_ARGUMENTS_BAD,
-        CKR_DEVICE_REMOVED,
-    };
+        CKR_GENERAL_ERROR, CKR_FUNCTION_FAILED, CKR_BUFFER_TOO_SMALL, CKR_PIN_INCORRECT,
+        CKR_PIN_LEN_RANGE, CKR_PIN_LOCKED, CKR_CRYPTOKI_ALREADY_INITIALIZED,
+        CKR_CRYPTOKI_NOT_INITIALIZED, CKR_SLOT_ID_INVALID, CKR_TOKEN_NOT_PRESENT,
+        CKR_SESSION_HANDLE_INVALID, CKR_USER_NOT_LOGGED_IN, CKR_ATTRIBUTE_SENSITIVE,
+        CKR_ATTRIBUTE_TYPE_INVALID, CKR_DEVICE_ERROR, CKR_USER_ALREADY_LOGGED_IN,
+        CKR_OPERATION_ACTIVE, 0x80000001UL, 0xFFFFFFFFUL, CKR_ARGUMENTS_BAD, CKR_DEVICE_REMOVED};
+    // clang-format on
     const std::uint8_t b = src().byte();
     if (b < 0xC0) return CKR_OK;
     const std::size_t i = b - 0xC0u;

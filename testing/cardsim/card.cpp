@@ -41,10 +41,9 @@ void Card::addInstruction(std::uint8_t cla, std::uint8_t ins, Handler handler) {
     instructions_[{cla, ins}] = std::move(handler);
 }
 
-Bytes Card::status(std::uint16_t sw) {
-    Bytes r;
-    appendStatus(r, sw);
-    return r;
+Bytes Card::status(std::uint16_t sw, Bytes data) {
+    appendStatus(data, sw);
+    return data;
 }
 
 void Card::note(const std::string& text) const {
@@ -117,17 +116,18 @@ Bytes Card::readBinary(const Apdu& apdu, int offset) {
     int size = static_cast<int>(ef->data.size());
     if (offset > size || (offset == size && wanted > 0)) return status(kSwOffsetOutOfFile);
     int n = std::min(wanted, size - offset);
-    Bytes response(ef->data.begin() + offset, ef->data.begin() + offset + n);
     // Le 00 asks for whatever there is, up to 256 bytes; only an explicit Le that runs past
     // the end of the file is warned about.
-    appendStatus(response, n < wanted && wanted != 256 ? kSwEndOfFile : kSwOk);
-    return response;
+    return status(n < wanted && wanted != 256 ? kSwEndOfFile : kSwOk,
+                  Bytes(ef->data.begin() + offset, ef->data.begin() + offset + n));
 }
 
-std::uint16_t Card::checkPin(const Bytes& block, const Bytes& expected) {
+std::uint16_t Card::checkPin(const Bytes& block, std::size_t size, std::uint8_t fill) {
     pinBlocks_.push_back(block);
     note("PIN block " + toHex(block));
     if (profile_.triesLeft <= 0) return kSwPinBlocked;
+    Bytes expected = profile_.pin;
+    expected.resize(size, fill);
     if (block != expected) {
         pinVerified_ = false;
         --profile_.triesLeft;

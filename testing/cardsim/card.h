@@ -79,10 +79,16 @@ class Card {
     // READ BINARY of the current EF from `offset`, at most Le bytes; 6282 with the bytes there
     // are when the file ends first.
     Bytes readBinary(const Apdu& apdu, int offset);
-    // Compares a PIN block with the card's, keeping the retry counter: 63Cx, 6983 when blocked.
-    std::uint16_t checkPin(const Bytes& block, const Bytes& expected);
+    // Compares a PIN block with the card's PIN padded to `size` with `fill`, keeping the retry
+    // counter: 63Cx, 6983 when blocked.
+    std::uint16_t checkPin(const Bytes& block, std::size_t size, std::uint8_t fill);
     void note(const std::string& text) const;
-    static Bytes status(std::uint16_t sw);
+    // A response: the data, then the status word.
+    static Bytes status(std::uint16_t sw, Bytes data = {});
+    // The file identifier a SELECT names in its two data bytes.
+    static std::uint16_t fileId(const Bytes& data) {
+        return static_cast<std::uint16_t>(data[0] << 8 | data[1]);
+    }
 
     CardProfile profile_;
     FileSystem fs_;

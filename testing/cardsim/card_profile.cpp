@@ -1,5 +1,6 @@
 #include "card_profile.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -24,17 +25,28 @@ Bytes concat(Bytes a, const Bytes& b) {
     return a;
 }
 
-bool parseInt(const std::string& text, int& out, int base = 10) {
+// A whole number from `low` to `high` and nothing else.
+bool parseInt(const std::string& text, int& out, int low = 0, int high = 0x7FFFFFFF,
+              int base = 10) {
     if (text.empty()) return false;
     try {
         std::size_t used = 0;
         long v = std::stol(text, &used, base);
-        if (used != text.size() || v < 0 || v > 0x7FFFFFFF) return false;
+        if (used != text.size() || v < low || v > high) return false;
         out = static_cast<int>(v);
         return true;
     } catch (...) {
         return false;
     }
+}
+
+// The position of `value` among `names` (an enum's order), if it is one of them.
+template <typename Enum>
+bool parseName(const std::string& value, const std::vector<std::string>& names, Enum& out) {
+    auto it = std::find(names.begin(), names.end(), value);
+    if (it == names.end()) return false;
+    out = static_cast<Enum>(it - names.begin());
+    return true;
 }
 
 // "NAME=VALUE" pairs inside an option value.
@@ -58,7 +70,7 @@ std::string parseFault(const std::string& value, FaultRule& rule) {
     if (!splitPair(value, match, action)) return "fault needs PREFIX[#N]=ACTION";
     std::size_t hash = match.find('#');
     if (hash != std::string::npos) {
-        if (!parseInt(match.substr(hash + 1), rule.occurrence) || rule.occurrence == 0)
+        if (!parseInt(match.substr(hash + 1), rule.occurrence, 1))
             return "fault occurrence must be a number from 1";
         match = match.substr(0, hash);
     }
@@ -68,7 +80,7 @@ std::string parseFault(const std::string& value, FaultRule& rule) {
     std::string kind = action.substr(0, action.find(':'));
     std::string arg = action.find(':') == std::string::npos ? "" : action.substr(kind.size() + 1);
     int n = 0;
-    if (kind == "sw" && parseInt(arg, n, 16) && n <= 0xFFFF) {
+    if (kind == "sw" && parseInt(arg, n, 0, 0xFFFF, 16)) {
         rule.action = FaultRule::Action::Status;
         rule.sw = static_cast<std::uint16_t>(n);
     } else if ((kind == "short" || kind == "long") && parseInt(arg, n)) {
@@ -156,13 +168,7 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
     std::string left, right;
     int n = 0;
     if (name == "kind") {
-        if (value == "main")
-            card.kind = CardKind::Main;
-        else if (value == "starcos")
-            card.kind = CardKind::Starcos;
-        else if (value == "other")
-            card.kind = CardKind::Other;
-        else
+        if (!parseName(value, {"main", "starcos", "other"}, card.kind))
             return "kind must be main, starcos or other";
     } else if (name == "atr") {
         auto atr = fromHex(value);
@@ -174,33 +180,33 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
         auto pin = fromHex(value);
         if (!pin) return "pin-hex must be hex";
         card.pin = *pin;
-    } else if (name == "tries" && parseInt(value, n) && n >= 1 && n <= 15) {
+    } else if (name == "tries" && parseInt(value, n, 1, 15)) {
         card.maxTries = card.triesLeft = n;
-    } else if (name == "tries-left" && parseInt(value, n) && n <= 15) {
+    } else if (name == "tries-left" && parseInt(value, n, 0, 15)) {
         card.triesLeft = n;
     } else if (name == "entry" && splitPair(value, left, right) && !left.empty() &&
-               left.size() <= 4 && parseInt(right, n, 16) && n <= 0xFF) {
+               left.size() <= 4 && parseInt(right, n, 0, 0xFF, 16)) {
         card.entries.push_back({left, static_cast<std::uint8_t>(n)});
     } else if (name == "index") {
         auto index = fromHex(value);
         if (!index) return "index must be hex";
         card.rawIndex = *index;
-    } else if (name == "records" && parseInt(value, n) && n <= kMaxRecords) {
+    } else if (name == "records" && parseInt(value, n, 0, kMaxRecords)) {
         for (int r = 1; r <= n; ++r) card.records[r] = patternRecord(r);
-    } else if (name == "record" && splitPair(value, left, right) && parseInt(left, n) && n >= 1 &&
-               n <= kMaxRecords) {
+    } else if (name == "record" && splitPair(value, left, right) &&
+               parseInt(left, n, 1, kMaxRecords)) {
         auto content = fromHex(right);
         if (!content) return "record content must be hex";
         card.records[n] = *content;
-    } else if (name == "record-size" && splitPair(value, left, right) && parseInt(left, n) &&
-               n >= 1 && n <= kMaxRecords) {
+    } else if (name == "record-size" && splitPair(value, left, right) &&
+               parseInt(left, n, 1, kMaxRecords)) {
         int size = 0;
-        if (!parseInt(right, size) || size > 0x7FFF) return "record size must be 0 to 32767";
+        if (!parseInt(right, size, 0, 0x7FFF)) return "record size must be 0 to 32767";
         card.records[n] = patternRecord(n, static_cast<std::size_t>(size));
-    } else if (name == "declared-size" && splitPair(value, left, right) && parseInt(left, n, 16) &&
-               n <= 0xFFFF) {
+    } else if (name == "declared-size" && splitPair(value, left, right) &&
+               parseInt(left, n, 0, 0xFFFF, 16)) {
         int size = 0;
-        if (!parseInt(right, size) || size > 0xFFFF) return "declared size must be 0 to 65535";
+        if (!parseInt(right, size, 0, 0xFFFF)) return "declared size must be 0 to 65535";
         card.declaredSizes[static_cast<std::uint16_t>(n)] = size;
     } else if (name == "pin-df" && (value == "0800" || value == "5030")) {
         card.pinDf = value == "0800" ? 0x0800 : 0x5030;
@@ -217,18 +223,12 @@ std::string applyOption(SimOptions& options, const std::string& name, const std:
         card.faults.push_back(rule);
     } else if (name == "drop-after" && parseInt(value, n)) {
         card.dropAfter = n;
-    } else if (name == "delay-ms" && parseInt(value, n) && n <= 10000) {
+    } else if (name == "delay-ms" && parseInt(value, n, 0, 10000)) {
         card.answerDelayMs = n;
     } else if (name == "verify-reply") {
-        if (value == "plain")
-            card.verifyReply = VerifyReply::Plain;
-        else if (value == "protected")
-            card.verifyReply = VerifyReply::Protected;
-        else if (value == "protected-bad-mac")
-            card.verifyReply = VerifyReply::ProtectedBadMac;
-        else
+        if (!parseName(value, {"plain", "protected", "protected-bad-mac"}, card.verifyReply))
             return "verify-reply must be plain, protected or protected-bad-mac";
-    } else if (name == "port" && parseInt(value, n) && n >= 1 && n <= 65534) {
+    } else if (name == "port" && parseInt(value, n, 1, 65534)) {
         options.port = n;
     } else if (name == "log") {
         options.logFile = value;

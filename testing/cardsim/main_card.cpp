@@ -48,17 +48,13 @@ class MainCard : public Card {
     Bytes select(const Apdu& a) {
         if (a.p1 != 0 || a.p2 != 0) return status(kSwWrongParameters);
         if (a.data.size() != 2) return status(kSwWrongLength);
-        return status(fs_.select(static_cast<std::uint16_t>(a.data[0] << 8 | a.data[1]))
-                          ? kSwOk
-                          : kSwFileNotFound);
+        return status(fs_.select(fileId(a.data)) ? kSwOk : kSwFileNotFound);
     }
 
     Bytes getChallenge(const Apdu& a) {
         if (a.le != 8 || !a.data.empty()) return status(kSwWrongLength);
         challenge_ = randomBytes(8);
-        Bytes r = *challenge_;
-        appendStatus(r, kSwOk);
-        return r;
+        return status(kSwOk, *challenge_);
     }
 
     Bytes authenticate(const Apdu& a) {
@@ -99,10 +95,7 @@ class MainCard : public Card {
             return status(kSwBadSecureMessaging);
         }
         if (plain->size() != kPinBlockSize) return status(kSwWrongLength);
-        Bytes expected = profile_.pin;
-        expected.resize(kPinBlockSize, 0xFF);
-        std::uint16_t sw = checkPin(*plain, expected);
-        return reply(sw);
+        return reply(checkPin(*plain, kPinBlockSize, 0xFF));
     }
 
     // A protected reply carries R', then the MAC over the (empty) data enciphered with key B.
@@ -111,11 +104,9 @@ class MainCard : public Card {
         Bytes r = randomBytes(8);
         Bytes mac = cbcMac(keyB_, r, {});
         if (profile_.verifyReply == VerifyReply::ProtectedBadMac) mac[0] ^= 0x01;
-        Bytes out = r;
         Bytes body = cbcEncryptPadded(keyB_, r, mac);
-        out.insert(out.end(), body.begin(), body.end());
-        appendStatus(out, sw);
-        return out;
+        r.insert(r.end(), body.begin(), body.end());
+        return status(sw, r);
     }
 
     Bytes keyB_;

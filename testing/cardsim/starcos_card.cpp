@@ -43,7 +43,7 @@ class StarcosCard : public Card {
             file = fs_.selectAid(a.data);
         } else if (a.p1 == 0x00) {
             if (a.data.size() != 2) return status(kSwWrongLength);
-            file = fs_.select(static_cast<std::uint16_t>(a.data[0] << 8 | a.data[1]));
+            file = fs_.select(fileId(a.data));
         } else {
             return status(kSwWrongParameters);
         }
@@ -75,9 +75,7 @@ class StarcosCard : public Card {
         // Reference 82 is the application's PIN: it exists only with the application selected.
         if (fs_.currentDf()->aid != kPkcs15Aid) return status(kSwReferenceNotFound);
         if (a.data.size() != kPinBlockSize) return status(kSwWrongLength);
-        Bytes expected = profile_.pin;
-        expected.resize(kPinBlockSize, 0x20);
-        return status(checkPin(a.data, expected));
+        return status(checkPin(a.data, kPinBlockSize, 0x20));
     }
 };
 

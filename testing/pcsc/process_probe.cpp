@@ -80,11 +80,11 @@ OutsideView lookAs(uid_t uid, gid_t gid, pid_t pid) {
     return view;
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int intervalMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
     }
     return true;
 }

@@ -243,23 +243,19 @@ CK_RV mockGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
     // standard lets a module report any one of them.
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ATTRIBUTE& a = templ[i];
-        auto glitch = object->reportedLength.find(a.type);
+        const auto glitch = object->reportedLength.find(a.type);
+        const auto it = object->attributes.find(a.type);
+        const bool absent = it == object->attributes.end();
         if (glitch != object->reportedLength.end()) {
             a.ulValueLen = glitch->second;
-            continue;
-        }
-        auto it = object->attributes.find(a.type);
-        const CK_RV trouble = it == object->attributes.end() ? CKR_ATTRIBUTE_TYPE_INVALID
-                              : a.pValue && a.ulValueLen < it->second.size() ? CKR_BUFFER_TOO_SMALL
-                                                                             : CKR_OK;
-        if (trouble != CKR_OK) {
+        } else if (absent || (a.pValue && a.ulValueLen < it->second.size())) {
+            rv = absent ? CKR_ATTRIBUTE_TYPE_INVALID : CKR_BUFFER_TOO_SMALL;
             a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = trouble;
-            continue;
+        } else {
+            if (a.pValue && !it->second.empty())
+                std::memcpy(a.pValue, it->second.data(), it->second.size());
+            a.ulValueLen = it->second.size();
         }
-        const std::string& value = it->second;
-        if (a.pValue && !value.empty()) std::memcpy(a.pValue, value.data(), value.size());
-        a.ulValueLen = value.size();
     }
     return call.done(rv);
 }

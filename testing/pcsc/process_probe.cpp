@@ -11,15 +11,15 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <thread>
+
+#include "temp_dir.h"
 
 namespace pcsctest {
 
 std::string commandLineOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return testsupport::readFile("/proc/" + std::to_string(pid) + "/cmdline");
 }
 
 CoreFilesAllowed::CoreFilesAllowed() {

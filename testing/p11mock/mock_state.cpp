@@ -2,7 +2,6 @@
 #include "mock_state.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,10 +18,11 @@ ModuleState& state() {
 
 namespace {
 
+constexpr const char* kHexDigits = "0123456789abcdefABCDEF";
+
 // Hex digits, two to a byte, into bytes. False on odd or bad digits.
 bool parseHexBytes(const std::string& text, std::string& bytes) {
-    if (text.size() % 2 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return false;
+    if (text.size() % 2 || text.find_first_not_of(kHexDigits) != std::string::npos) return false;
     bytes.clear();
     for (std::size_t i = 0; i < text.size(); i += 2)
         bytes.push_back(static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16)));
@@ -33,10 +33,8 @@ bool parseHexBytes(const std::string& text, std::string& bytes) {
 bool parseNumber(const std::string& text, CK_ULONG& value) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = hex ? text.substr(2) : text;
-    const auto isDigit = [hex](unsigned char c) {
-        return hex ? std::isxdigit(c) : std::isdigit(c);
-    };
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit)) return false;
+    if (digits.empty() || digits.find_first_not_of(hex ? kHexDigits : "0123456789") != digits.npos)
+        return false;
     value = static_cast<CK_ULONG>(std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10));
     return true;
 }

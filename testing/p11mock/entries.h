@@ -1,10 +1,14 @@
-// Function list entries of the test module that live outside module.cpp, and the guard that
-// keeps every entry from letting an exception out to the caller.
+// What module.cpp takes from the module's other files: their function list entries and the
+// object part's share of the script, and the guard that keeps every entry from letting an
+// exception out to the caller.
 #pragma once
 
 #include <p11-kit/pkcs11.h>
 
 #include <new>
+#include <string>
+
+#include "mock_state.h"
 
 namespace p11mock {
 
@@ -34,12 +38,17 @@ struct Guard<Entry> {
 template <auto Entry>
 constexpr auto guard = &Guard<Entry>::call;
 
-CK_RV openSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR application, CK_NOTIFY notify,
-                  CK_SESSION_HANDLE_PTR session);
-CK_RV closeSession(CK_SESSION_HANDLE session);
-CK_RV closeAllSessions(CK_SLOT_ID slot);
-CK_RV getSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO_PTR info);
-CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, CK_ULONG length);
-CK_RV logout(CK_SESSION_HANDLE session);
+// The entries of sessions.cpp (sessions and login) and objects.cpp (search, attributes, sign and
+// decrypt) in the function list.
+void sessionEntries(CK_FUNCTION_LIST& list);
+void objectEntries(CK_FUNCTION_LIST& list);
+
+// Script lines whose command is "key" or "cert". Returns an empty text when the line is taken,
+// otherwise why it is refused (the script then fails to load).
+std::string objectsScriptLine(const ScriptLine& line);
+// Forget every object and search; called before a script is read and at C_Finalize.
+void objectsReset();
+// A session ends (C_CloseSession, C_CloseAllSessions, C_Finalize): drop its search and operations.
+void objectsSessionClosed(CK_SESSION_HANDLE session);
 
 }  // namespace p11mock

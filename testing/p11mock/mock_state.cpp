@@ -2,13 +2,12 @@
 #include "mock_state.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
-#include "objects.h"
+#include "entries.h"
 
 namespace p11mock {
 
@@ -17,281 +16,225 @@ ModuleState& state() {
     return s;
 }
 
+namespace {
+
+constexpr const char* kHexDigits = "0123456789abcdefABCDEF";
+
+// Hex digits, two to a byte, into bytes. False on odd or bad digits.
+bool parseHexBytes(const std::string& text, std::string& bytes) {
+    if (text.size() % 2 || text.find_first_not_of(kHexDigits) != std::string::npos) return false;
+    bytes.clear();
+    for (std::size_t i = 0; i < text.size(); i += 2)
+        bytes.push_back(static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return true;
+}
+
+// Decimal or 0x-prefixed hex. False on anything else.
 bool parseNumber(const std::string& text, CK_ULONG& value) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = hex ? text.substr(2) : text;
-    const auto isDigit = [hex](unsigned char c) {
-        return hex ? std::isxdigit(c) : std::isdigit(c);
-    };
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit)) return false;
+    if (digits.empty() || digits.find_first_not_of(hex ? kHexDigits : "0123456789") != digits.npos)
+        return false;
     value = static_cast<CK_ULONG>(std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10));
     return true;
 }
 
-static int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+}  // namespace
+
+std::string ScriptLine::text(const char* name, std::size_t width, std::string& field) const {
+    if (has(name) && named.at(name).size() > width)
+        return std::string(name) + " is longer than " + std::to_string(width);
+    if (has(name)) field = named.at(name);
+    return {};
 }
 
-bool parseHexBytes(const std::string& text, std::string& bytes) {
-    bytes.clear();
-    int high = -1;
-    for (char c : text) {
-        if (c == ' ' || c == ':') {
-            if (high >= 0) return false;
-            continue;
-        }
-        const int d = hexDigit(c);
-        if (d < 0) return false;
-        if (high < 0) {
-            high = d;
-        } else {
-            bytes.push_back(static_cast<char>(high * 16 + d));
-            high = -1;
-        }
-    }
-    return high < 0;
+std::string ScriptLine::number(const char* name, CK_ULONG& field) const {
+    if (!has(name) || parseNumber(named.at(name), field)) return {};
+    return std::string("bad number ") + name;
+}
+
+std::string ScriptLine::hex(const char* name, std::string& field) const {
+    if (!has(name) || parseHexBytes(named.at(name), field)) return {};
+    return std::string("bad hex in ") + name;
+}
+
+std::string ScriptLine::choice(const char* name, const char* yes, const char* no,
+                               bool& field) const {
+    if (!has(name)) return {};
+    const std::string& v = named.at(name);
+    if (v != yes && v != no) return std::string(name) + " is " + yes + " or " + no;
+    field = v == yes;
+    return {};
+}
+
+std::string firstRefusal(std::initializer_list<std::string> whys) {
+    for (const std::string& why : whys)
+        if (!why.empty()) return why;
+    return {};
 }
 
 namespace {
 
-// Reads a quoted value starting after the opening quote; pos ends after the closing quote.
-bool readQuoted(const std::string& s, std::size_t& pos, std::string& out, std::string& error) {
+// Reads a quoted value starting after the opening quote; pos ends after the closing quote. A
+// backslash takes the next character as it is: \" and \\, any other is refused. Answers why the
+// value is refused, or an empty text.
+std::string readQuoted(const std::string& s, std::size_t& pos, std::string& out) {
     out.clear();
     while (pos < s.size()) {
         const char c = s[pos++];
-        if (c == '"') return true;
-        if (c != '\\') {
-            out.push_back(c);
-            continue;
-        }
-        if (pos >= s.size()) break;
-        const char e = s[pos++];
-        // The one-character escapes and what each stands for.
-        static const char kNamed[] = "\\\"0nt";
-        static const char kMeant[] = "\\\"\0\n\t";
-        if (const char* named = e ? std::strchr(kNamed, e) : nullptr) {
-            out.push_back(kMeant[named - kNamed]);
-            continue;
-        }
-        if (e != 'x') {
-            error = std::string("unknown escape \\") + e;
-            return false;
-        }
-        const int h = pos < s.size() ? hexDigit(s[pos]) : -1;
-        const int l = pos + 1 < s.size() ? hexDigit(s[pos + 1]) : -1;
-        if (h < 0 || l < 0) {
-            error = "bad \\x escape";
-            return false;
-        }
-        out.push_back(static_cast<char>(h * 16 + l));
-        pos += 2;
+        if (c == '"') return {};
+        if (c == '\\' && pos >= s.size()) break;
+        if (c == '\\' && s[pos] != '"' && s[pos] != '\\')
+            return std::string("unknown escape \\") + s[pos];
+        out.push_back(c == '\\' ? s[pos++] : c);
     }
-    error = "unterminated quote";
-    return false;
+    return "unterminated quote";
 }
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
-bool tokenize(const std::string& text, ScriptLine& line, std::string& error) {
+// Splits a line into its command, its bare or quoted words and its name=value options. Answers
+// why the line is refused, or an empty text.
+std::string tokenize(const std::string& text, ScriptLine& line) {
     std::size_t pos = 0;
-    bool first = true;
-    while (true) {
-        while (pos < text.size() && isBlank(text[pos])) ++pos;
-        if (pos >= text.size() || text[pos] == '#') return true;
+    const auto at = [&](char c) { return pos < text.size() && text[pos] == c; };
+    // A bare run of characters up to a blank, and also up to a quote or '=' unless in a value.
+    const auto bare = [&](bool inValue) {
         std::string run;
-        while (pos < text.size() && !isBlank(text[pos]) && text[pos] != '"' && text[pos] != '=')
+        while (pos < text.size() && !isBlank(text[pos]) && (inValue || (!at('"') && !at('='))))
             run.push_back(text[pos++]);
-        std::string value;
-        if (pos < text.size() && text[pos] == '=' && !run.empty() && !first) {
+        return run;
+    };
+    for (bool first = true;; first = false) {
+        while (pos < text.size() && isBlank(text[pos])) ++pos;
+        if (pos >= text.size() || at('#')) return {};
+        const std::string run = bare(false);
+        std::string value, why;
+        if (at('=') && !run.empty() && !first) {
             ++pos;
-            if (pos < text.size() && text[pos] == '"') {
-                ++pos;
-                if (!readQuoted(text, pos, value, error)) return false;
-            } else {
-                while (pos < text.size() && !isBlank(text[pos])) value.push_back(text[pos++]);
-            }
+            if (at('"'))
+                why = readQuoted(text, ++pos, value);
+            else
+                value = bare(true);
             line.named[run] = value;
-        } else if (pos < text.size() && text[pos] == '"' && run.empty() && !first) {
-            ++pos;
-            if (!readQuoted(text, pos, value, error)) return false;
+        } else if (at('"') && run.empty() && !first) {
+            why = readQuoted(text, ++pos, value);
             line.words.push_back(value);
         } else if (pos < text.size() && !isBlank(text[pos])) {
-            error = "unexpected character '" + std::string(1, text[pos]) + "'";
-            return false;
+            return "unexpected character '" + std::string(1, text[pos]) + "'";
         } else if (first) {
             line.command = run;
         } else {
             line.words.push_back(run);
         }
-        first = false;
+        if (!why.empty()) return why;
     }
 }
 
-// A slot and its token before the script's settings; `name` is the ID as the script wrote it.
+// "none", or names joined by '+' (count-low+final-try), or a number.
+bool parsePinFlags(const std::string& word, CK_FLAGS& flags) {
+    if (parseNumber(word, flags)) return true;
+    static const std::map<std::string, CK_FLAGS> kNames = {{"none", 0},
+                                                           {"count-low", CKF_USER_PIN_COUNT_LOW},
+                                                           {"final-try", CKF_USER_PIN_FINAL_TRY},
+                                                           {"locked", CKF_USER_PIN_LOCKED}};
+    flags = 0;
+    for (std::size_t start = 0, end; start <= word.size(); start = end + 1) {
+        end = std::min(word.find('+', start), word.size());
+        const auto name = kNames.find(word.substr(start, end - start));
+        if (name == kNames.end()) return false;
+        flags |= name->second;
+    }
+    return true;
+}
+
+// A slot before the script's settings; `name` is the ID as the script wrote it.
 SlotState defaultSlot(CK_SLOT_ID id, const std::string& name) {
     SlotState slot;
     slot.id = id;
     slot.description = "p11mock slot " + name;
-    slot.manufacturer = "card programs tests";
-    slot.token.label = "p11mock token";
-    slot.token.manufacturer = "card programs tests";
-    slot.token.model = "p11mock";
-    slot.token.serial = "0000000000000001";
     return slot;
 }
 
+// The readers of the script's lines answer why a line is refused, or an empty text.
 struct Loader {
     ModuleState& s;
-    std::string error;
-    std::string defaultPin = "1234";
-    CK_ULONG defaultPinMin = 4;
-    CK_ULONG defaultPinMax = 16;
+    TokenState defaults;  // what "pin" and "pin-length" set for every token
 
-    bool fail(const ScriptLine& line, const std::string& why) {
-        error = "line " + std::to_string(line.number) + ": " + why;
-        return false;
-    }
-
-    static const std::string* value(const ScriptLine& line, const char* name) {
-        auto it = line.named.find(name);
-        return it == line.named.end() ? nullptr : &it->second;
-    }
-
-    bool text(const ScriptLine& line, const char* name, std::size_t width, std::string& field) {
-        const std::string* v = value(line, name);
-        if (v && v->size() > width)
-            return fail(line, std::string(name) + " is longer than " + std::to_string(width));
-        if (v) field = *v;
-        return true;
-    }
-
-    bool number(const ScriptLine& line, const char* name, CK_ULONG& field) {
-        const std::string* v = value(line, name);
-        return !v || parseNumber(*v, field) || fail(line, std::string("bad number ") + name);
-    }
-
-    bool yesNo(const ScriptLine& line, const char* name, bool& field) {
-        const std::string* v = value(line, name);
-        if (v && *v != "yes" && *v != "no") return fail(line, std::string(name) + " is yes or no");
-        if (v) field = *v == "yes";
-        return true;
-    }
-
-    bool pad(const ScriptLine& line, char& field) {
-        const std::string* v = value(line, "pad");
-        if (v && *v != "blank" && *v != "nul") return fail(line, "pad is blank or nul");
-        if (v) field = *v == "nul" ? '\0' : ' ';
-        return true;
-    }
-
-    // "none", or names joined by '+' (count-low+final-try), or a number.
-    static bool pinFlags(const std::string& word, CK_FLAGS& flags) {
-        if (parseNumber(word, flags)) return true;
-        static const std::map<std::string, CK_FLAGS> kNames = {
-            {"none", 0},
-            {"count-low", CKF_USER_PIN_COUNT_LOW},
-            {"final-try", CKF_USER_PIN_FINAL_TRY},
-            {"locked", CKF_USER_PIN_LOCKED}};
-        flags = 0;
-        for (std::size_t start = 0, end; start <= word.size(); start = end + 1) {
-            end = std::min(word.find('+', start), word.size());
-            const auto name = kNames.find(word.substr(start, end - start));
-            if (name == kNames.end()) return false;
-            flags |= name->second;
-        }
-        return true;
-    }
-
-    bool global(const ScriptLine& line) {
+    std::string global(const ScriptLine& line) {
+        const auto& w = line.words;
         if (line.command == "library") {
-            return text(line, "description", kLibraryTextWidth, s.libraryDescription) &&
-                   text(line, "manufacturer", kLibraryTextWidth, s.libraryManufacturer) &&
-                   pad(line, s.libraryPad);
+            return firstRefusal({line.text("description", kLibraryTextWidth, s.libraryDescription),
+                                 line.choice("pad", "nul", "blank", s.libraryNulPad)});
         }
         if (line.command == "pin") {
-            if (line.words.size() != 1) return fail(line, "pin takes one value");
-            defaultPin = line.words[0];
-            return true;
-        }
-        if (line.command == "pin-length") {
-            if (line.words.size() != 2 || !parseNumber(line.words[0], defaultPinMin) ||
-                !parseNumber(line.words[1], defaultPinMax))
-                return fail(line, "pin-length takes MIN MAX");
-            return true;
-        }
-        if (line.command == "login-delay") {
-            if (line.words.size() != 1 || !parseNumber(line.words[0], s.loginDelayMs))
-                return fail(line, "login-delay takes milliseconds");
-            return true;
-        }
-        if (line.command == "device-error" || line.command == "token-flags") {
+            if (w.size() != 1) return "pin takes one value";
+            defaults.pin = w[0];
+        } else if (line.command == "pin-length") {
+            if (w.size() != 2 || !parseNumber(w[0], defaults.pinMin) ||
+                !parseNumber(w[1], defaults.pinMax))
+                return "pin-length takes MIN MAX";
+        } else if (line.command == "login-delay") {
+            if (w.size() != 1 || !parseNumber(w[0], s.loginDelayMs))
+                return "login-delay takes milliseconds";
+        } else if (line.command == "device-error" || line.command == "token-flags") {
             const bool errors = line.command == "device-error";
-            for (const auto& w : line.words) {
+            for (const auto& word : w) {
                 CK_ULONG v = 0;
-                if (errors ? !parseNumber(w, v) : !pinFlags(w, v))
-                    return fail(line, (errors ? "bad device error " : "bad token flags ") + w);
+                if (errors ? !parseNumber(word, v) : !parsePinFlags(word, v))
+                    return (errors ? "bad device error " : "bad token flags ") + word;
                 (errors ? s.deviceErrors : s.pinFlagSteps).push_back(v);
             }
-            return true;
-        }
-        if (line.command == "fail") {
+        } else if (line.command == "fail") {
             FailRule rule;
-            if (line.words.size() != 2 || line.words[0].rfind("C_", 0) != 0 ||
-                !parseNumber(line.words[1], rule.rv))
-                return fail(line, "fail takes C_Name RV [nth=N]");
-            rule.function = line.words[0];
-            if (!number(line, "nth", rule.nth)) return false;
+            if (w.size() != 2 || w[0].rfind("C_", 0) != 0 || !parseNumber(w[1], rule.rv))
+                return "fail takes C_Name RV [nth=N]";
+            rule.function = w[0];
             s.failRules.push_back(rule);
-            return true;
+            return line.number("nth", s.failRules.back().nth);
+        } else {
+            return "unknown command " + line.command;
         }
-        return fail(line, "unknown command " + line.command);
+        return {};
     }
 
-    bool slot(const ScriptLine& line) {
+    std::string slot(const ScriptLine& line) {
         CK_SLOT_ID id = 0;
-        if (line.words.size() != 1 || !parseNumber(line.words[0], id))
-            return fail(line, "slot takes its ID");
-        if (findSlot(id)) return fail(line, "slot " + line.words[0] + " given twice");
+        if (line.words.size() != 1 || !parseNumber(line.words[0], id)) return "slot takes its ID";
+        if (findSlot(id)) return "slot " + line.words[0] + " given twice";
         SlotState slot = defaultSlot(id, line.words[0]);
-        slot.token.pin = defaultPin;
-        slot.token.pinMin = defaultPinMin;
-        slot.token.pinMax = defaultPinMax;
-        if (line.has("pin")) slot.token.pin = line.named.at("pin");
-        if (line.has("pin-hex")) slot.token.pinHex = line.named.at("pin-hex");
-        if (!(yesNo(line, "token", slot.tokenPresent) && yesNo(line, "pinpad", slot.token.pinPad) &&
-              text(line, "description", kSlotTextWidth, slot.description) &&
-              text(line, "manufacturer", kTokenTextWidth, slot.manufacturer) &&
-              text(line, "label", kTokenTextWidth, slot.token.label) &&
-              text(line, "token-manufacturer", kTokenTextWidth, slot.token.manufacturer) &&
-              text(line, "model", kSerialWidth, slot.token.model) &&
-              text(line, "serial", kSerialWidth, slot.token.serial) &&
-              number(line, "pin-min", slot.token.pinMin) &&
-              number(line, "pin-max", slot.token.pinMax) && pad(line, slot.pad)))
-            return false;
-        s.slots.push_back(slot);
-        return true;
+        TokenState& t = slot.token;
+        t = defaults;
+        if (line.has("pin")) t.pin = line.named.at("pin");
+        if (line.has("pin-hex")) t.pinHex = line.named.at("pin-hex");
+        const std::string why = firstRefusal(
+            {line.choice("token", "yes", "no", slot.tokenPresent),
+             line.choice("pinpad", "yes", "no", t.pinPad),
+             line.text("description", kSlotTextWidth, slot.description),
+             line.text("label", kTokenTextWidth, t.label),
+             line.text("serial", kSerialWidth, t.serial), line.number("pin-min", t.pinMin),
+             line.number("pin-max", t.pinMax), line.choice("pad", "nul", "blank", slot.nulPad)});
+        if (why.empty()) s.slots.push_back(slot);
+        return why;
     }
 
-    bool run(const std::vector<ScriptLine>& lines) {
-        // Defaults first, so a "pin" line after the slots still applies to them; objects last,
+    std::string run(const std::vector<ScriptLine>& lines) {
+        // Settings first, so a "pin" line after the slots still applies to them; objects last,
         // so they may name any slot.
-        const auto isObject = [](const ScriptLine& line) {
-            return line.command == "key" || line.command == "cert" || line.command == "object";
-        };
-        for (const auto& line : lines)
-            if (line.command != "slot" && !isObject(line) && !global(line)) return false;
-        for (const auto& line : lines)
-            if (line.command == "slot" && !slot(line)) return false;
-        for (const auto& line : lines) {
-            const std::string why = isObject(line) ? objectsScriptLine(line) : "";
-            if (!why.empty()) return fail(line, why);
+        for (int pass = 0; pass < 3; ++pass) {
+            for (const auto& line : lines) {
+                const bool slotLine = line.command == "slot";
+                const bool objectLine = line.command == "key" || line.command == "cert";
+                std::string why;
+                if (pass == 0 && !slotLine && !objectLine) why = global(line);
+                if (pass == 1 && slotLine) why = slot(line);
+                if (pass == 2 && objectLine) why = objectsScriptLine(line);
+                if (!why.empty()) return "line " + std::to_string(line.lineNumber) + ": " + why;
+            }
         }
-        return true;
+        return {};
     }
 };
 
@@ -324,18 +267,15 @@ void loadScript() {
     int number = 0;
     while (std::getline(in, text)) {
         ScriptLine line;
-        line.number = ++number;
-        std::string error;
-        if (!tokenize(text, line, error)) {
-            s.scriptError = "line " + std::to_string(number) + ": " + error;
+        line.lineNumber = ++number;
+        const std::string why = tokenize(text, line);
+        if (!why.empty()) {
+            s.scriptError = "line " + std::to_string(number) + ": " + why;
             break;
         }
         if (!line.command.empty()) lines.push_back(line);
     }
-    if (s.scriptError.empty()) {
-        Loader loader{s, {}};
-        if (!loader.run(lines)) s.scriptError = loader.error;
-    }
+    if (s.scriptError.empty()) s.scriptError = Loader{s, {}}.run(lines);
     if (!s.scriptError.empty()) {
         logLine("script error: " + s.scriptError);
         std::fprintf(stderr, "p11mock: script error: %s\n", s.scriptError.c_str());
@@ -353,8 +293,8 @@ SlotState* sessionSlot(CK_SESSION_HANDLE session) {
     return it == state().sessions.end() ? nullptr : findSlot(it->second.slot);
 }
 
-void fillText(unsigned char* field, std::size_t width, const std::string& text, char pad) {
-    std::memset(field, static_cast<unsigned char>(pad), width);
+void fillText(unsigned char* field, std::size_t width, const std::string& text, bool nulPad) {
+    std::memset(field, nulPad ? '\0' : ' ', width);
     std::memcpy(field, text.data(), text.size() < width ? text.size() : width);
 }
 

@@ -6,6 +6,7 @@
 #include <p11-kit/pkcs11.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,27 +20,29 @@ constexpr std::size_t kTokenTextWidth = 32;
 constexpr std::size_t kSerialWidth = 16;
 
 // One line of the script after tokenizing: the command word, the bare words after it, and the
-// name=value pairs. Values are decoded (quotes removed, \xNN, \0, \\, \" resolved), so they may
-// hold any byte, NUL included.
+// name=value pairs. Values are decoded (quotes removed, \\ and \" resolved).
 struct ScriptLine {
-    int number = 0;
+    int lineNumber = 0;
     std::string command;
     std::vector<std::string> words;
     std::map<std::string, std::string> named;
 
     bool has(const std::string& name) const { return named.count(name) != 0; }
+    // Each reads option `name` into `field` when the line has it, and answers why its value is
+    // refused, or an empty text.
+    std::string text(const char* name, std::size_t width, std::string& field) const;
+    std::string number(const char* name, CK_ULONG& field) const;
+    std::string hex(const char* name, std::string& field) const;
+    // `field` becomes whether the value is `yes`; anything but `yes` or `no` is refused.
+    std::string choice(const char* name, const char* yes, const char* no, bool& field) const;
 };
 
-// Number parsing for script values: decimal or 0x-prefixed hex. False on anything else.
-bool parseNumber(const std::string& text, CK_ULONG& value);
-// Hex digits (blanks and colons allowed between bytes) into bytes. False on odd or bad digits.
-bool parseHexBytes(const std::string& text, std::string& bytes);
+// The first of the answers above that refuses, or an empty text.
+std::string firstRefusal(std::initializer_list<std::string> whys);
 
 struct TokenState {
-    std::string label;         // padded to kTokenTextWidth when reported
-    std::string manufacturer;  // padded to kTokenTextWidth
-    std::string model;         // padded to kSerialWidth
-    std::string serial;        // padded to kSerialWidth
+    std::string label = "p11mock token";      // padded to kTokenTextWidth when reported
+    std::string serial = "0000000000000001";  // padded to kSerialWidth
     std::string pin = "1234";
     // The right PIN in hex instead ("pin-hex"), compared byte by byte as it is decoded, so that
     // a memory scan of the caller finds no copy of the PIN that the module keeps.
@@ -54,10 +57,9 @@ struct TokenState {
 
 struct SlotState {
     CK_SLOT_ID id = 0;
-    std::string description;   // padded to kSlotTextWidth
-    std::string manufacturer;  // padded to kTokenTextWidth
+    std::string description;  // padded to kSlotTextWidth
     bool tokenPresent = true;
-    char pad = ' ';  // fill of every text of this slot and its token
+    bool nulPad = false;  // every text of this slot and its token filled with NULs, not blanks
     TokenState token;
 };
 
@@ -80,8 +82,7 @@ struct ModuleState {
     std::string scriptPath;   // the P11MOCK_SCRIPT the state was loaded from
     std::string scriptError;  // a bad script makes C_Initialize fail with CKR_GENERAL_ERROR
     std::string libraryDescription = "p11mock test module";
-    std::string libraryManufacturer = "card programs tests";
-    char libraryPad = ' ';
+    bool libraryNulPad = false;
     std::vector<SlotState> slots;
     std::vector<CK_ULONG> deviceErrors;  // reported after the 1st, 2nd, ... login attempt
     CK_ULONG loginAttempts = 0;
@@ -109,9 +110,11 @@ SlotState* findSlot(CK_SLOT_ID id);
 // The slot of an open session, or null for an unknown handle.
 SlotState* sessionSlot(CK_SESSION_HANDLE session);
 
-// Copies text into a fixed-width field, filling the rest with `pad`. The text was checked
-// against the width when the script was read.
-void fillText(unsigned char* field, std::size_t width, const std::string& text, char pad);
+// Copies text into a fixed-width field, filling the rest with blanks or NULs. The text was
+// checked against the width when the script was read.
+void fillText(unsigned char* field, std::size_t width, const std::string& text, bool nulPad);
+// Who the module says made it, its slots and tokens.
+constexpr const char* kManufacturer = "card programs tests";
 
 // One received call: counts it, applies the fail rules and writes one log line
 // ("C_Login session=1 user=1 pin=1234 -> 0xA0") to the file named by P11MOCK_LOG.

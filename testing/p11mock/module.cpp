@@ -6,7 +6,6 @@
 
 #include "entries.h"
 #include "mock_state.h"
-#include "objects.h"
 
 namespace p11mock {
 namespace {
@@ -51,8 +50,8 @@ CK_RV getInfo(CK_INFO_PTR info) {
     if (!info) return call.done(CKR_ARGUMENTS_BAD);
     std::memset(info, 0, sizeof *info);
     info->cryptokiVersion = {2, 40};
-    fillText(info->manufacturerID, kLibraryTextWidth, s.libraryManufacturer, s.libraryPad);
-    fillText(info->libraryDescription, kLibraryTextWidth, s.libraryDescription, s.libraryPad);
+    fillText(info->manufacturerID, kLibraryTextWidth, kManufacturer, s.libraryNulPad);
+    fillText(info->libraryDescription, kLibraryTextWidth, s.libraryDescription, s.libraryNulPad);
     info->libraryVersion = {1, 0};
     return call.done(CKR_OK);
 }
@@ -87,8 +86,8 @@ CK_RV slotQuery(const char* name, CK_SLOT_ID id, const void* out, Fill fill) {
 CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO_PTR info) {
     return slotQuery("C_GetSlotInfo", id, info, [&](const SlotState& slot) {
         std::memset(info, 0, sizeof *info);
-        fillText(info->slotDescription, kSlotTextWidth, slot.description, slot.pad);
-        fillText(info->manufacturerID, kTokenTextWidth, slot.manufacturer, slot.pad);
+        fillText(info->slotDescription, kSlotTextWidth, slot.description, slot.nulPad);
+        fillText(info->manufacturerID, kTokenTextWidth, kManufacturer, slot.nulPad);
         info->flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
         if (slot.tokenPresent) info->flags |= CKF_TOKEN_PRESENT;
         info->hardwareVersion = info->firmwareVersion = {1, 0};
@@ -101,10 +100,10 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
         if (!slot.tokenPresent) return CK_RV(CKR_TOKEN_NOT_PRESENT);
         const TokenState& t = slot.token;
         std::memset(info, 0, sizeof *info);
-        fillText(info->label, kTokenTextWidth, t.label, slot.pad);
-        fillText(info->manufacturerID, kTokenTextWidth, t.manufacturer, slot.pad);
-        fillText(info->model, kSerialWidth, t.model, slot.pad);
-        fillText(info->serialNumber, kSerialWidth, t.serial, slot.pad);
+        fillText(info->label, kTokenTextWidth, t.label, slot.nulPad);
+        fillText(info->manufacturerID, kTokenTextWidth, kManufacturer, slot.nulPad);
+        fillText(info->model, kSerialWidth, "p11mock", slot.nulPad);
+        fillText(info->serialNumber, kSerialWidth, t.serial, slot.nulPad);
         info->flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED |
                       state().pinFlags;
         if (t.pinPad) info->flags |= CKF_PROTECTED_AUTHENTICATION_PATH;
@@ -119,65 +118,32 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
     });
 }
 
-// Calls the module does not implement answer CKR_FUNCTION_NOT_SUPPORTED and are logged, so a
-// test sees an unexpected call instead of a crash through a null entry.
-#define P11MOCK_UNSUPPORTED(name)                                                    \
-    list.name = [](auto...) -> CK_RV {                                               \
-        return guarded([] { return Call(#name).done(CKR_FUNCTION_NOT_SUPPORTED); }); \
-    }
+// The entries the module does not implement. They answer CKR_FUNCTION_NOT_SUPPORTED and are
+// logged, so a test sees an unexpected call instead of a crash through a null entry.
+// clang-format off
+#define P11MOCK_UNSUPPORTED_ENTRIES(X) \
+    X(C_GetMechanismList) X(C_GetMechanismInfo) X(C_InitToken) X(C_InitPIN) X(C_SetPIN) \
+    X(C_GetOperationState) X(C_SetOperationState) X(C_CreateObject) X(C_CopyObject) \
+    X(C_DestroyObject) X(C_GetObjectSize) X(C_SetAttributeValue) X(C_EncryptInit) X(C_Encrypt) \
+    X(C_EncryptUpdate) X(C_EncryptFinal) X(C_DecryptUpdate) X(C_DecryptFinal) X(C_DigestInit) \
+    X(C_Digest) X(C_DigestUpdate) X(C_DigestKey) X(C_DigestFinal) X(C_SignUpdate) X(C_SignFinal) \
+    X(C_SignRecoverInit) X(C_SignRecover) X(C_VerifyInit) X(C_Verify) X(C_VerifyUpdate) \
+    X(C_VerifyFinal) X(C_VerifyRecoverInit) X(C_VerifyRecover) X(C_DigestEncryptUpdate) \
+    X(C_DecryptDigestUpdate) X(C_SignEncryptUpdate) X(C_DecryptVerifyUpdate) X(C_GenerateKey) \
+    X(C_GenerateKeyPair) X(C_WrapKey) X(C_UnwrapKey) X(C_DeriveKey) X(C_SeedRandom) \
+    X(C_GenerateRandom) X(C_GetFunctionStatus) X(C_CancelFunction) X(C_WaitForSlotEvent)
+// clang-format on
 
 CK_FUNCTION_LIST makeFunctionList() {
     CK_FUNCTION_LIST list;
     std::memset(&list, 0, sizeof list);
     list.version = {2, 40};
-    P11MOCK_UNSUPPORTED(C_GetMechanismList);
-    P11MOCK_UNSUPPORTED(C_GetMechanismInfo);
-    P11MOCK_UNSUPPORTED(C_InitToken);
-    P11MOCK_UNSUPPORTED(C_InitPIN);
-    P11MOCK_UNSUPPORTED(C_SetPIN);
-    P11MOCK_UNSUPPORTED(C_GetOperationState);
-    P11MOCK_UNSUPPORTED(C_SetOperationState);
-    P11MOCK_UNSUPPORTED(C_CreateObject);
-    P11MOCK_UNSUPPORTED(C_CopyObject);
-    P11MOCK_UNSUPPORTED(C_DestroyObject);
-    P11MOCK_UNSUPPORTED(C_GetObjectSize);
-    P11MOCK_UNSUPPORTED(C_SetAttributeValue);
-    P11MOCK_UNSUPPORTED(C_EncryptInit);
-    P11MOCK_UNSUPPORTED(C_Encrypt);
-    P11MOCK_UNSUPPORTED(C_EncryptUpdate);
-    P11MOCK_UNSUPPORTED(C_EncryptFinal);
-    P11MOCK_UNSUPPORTED(C_DecryptUpdate);
-    P11MOCK_UNSUPPORTED(C_DecryptFinal);
-    P11MOCK_UNSUPPORTED(C_DigestInit);
-    P11MOCK_UNSUPPORTED(C_Digest);
-    P11MOCK_UNSUPPORTED(C_DigestUpdate);
-    P11MOCK_UNSUPPORTED(C_DigestKey);
-    P11MOCK_UNSUPPORTED(C_DigestFinal);
-    P11MOCK_UNSUPPORTED(C_SignUpdate);
-    P11MOCK_UNSUPPORTED(C_SignFinal);
-    P11MOCK_UNSUPPORTED(C_SignRecoverInit);
-    P11MOCK_UNSUPPORTED(C_SignRecover);
-    P11MOCK_UNSUPPORTED(C_VerifyInit);
-    P11MOCK_UNSUPPORTED(C_Verify);
-    P11MOCK_UNSUPPORTED(C_VerifyUpdate);
-    P11MOCK_UNSUPPORTED(C_VerifyFinal);
-    P11MOCK_UNSUPPORTED(C_VerifyRecoverInit);
-    P11MOCK_UNSUPPORTED(C_VerifyRecover);
-    P11MOCK_UNSUPPORTED(C_DigestEncryptUpdate);
-    P11MOCK_UNSUPPORTED(C_DecryptDigestUpdate);
-    P11MOCK_UNSUPPORTED(C_SignEncryptUpdate);
-    P11MOCK_UNSUPPORTED(C_DecryptVerifyUpdate);
-    P11MOCK_UNSUPPORTED(C_GenerateKey);
-    P11MOCK_UNSUPPORTED(C_GenerateKeyPair);
-    P11MOCK_UNSUPPORTED(C_WrapKey);
-    P11MOCK_UNSUPPORTED(C_UnwrapKey);
-    P11MOCK_UNSUPPORTED(C_DeriveKey);
-    P11MOCK_UNSUPPORTED(C_SeedRandom);
-    P11MOCK_UNSUPPORTED(C_GenerateRandom);
-    P11MOCK_UNSUPPORTED(C_GetFunctionStatus);
-    P11MOCK_UNSUPPORTED(C_CancelFunction);
-    P11MOCK_UNSUPPORTED(C_WaitForSlotEvent);
-
+#define P11MOCK_UNSUPPORTED(name)                                                    \
+    list.name = [](auto...) -> CK_RV {                                               \
+        return guarded([] { return Call(#name).done(CKR_FUNCTION_NOT_SUPPORTED); }); \
+    };
+    P11MOCK_UNSUPPORTED_ENTRIES(P11MOCK_UNSUPPORTED)
+#undef P11MOCK_UNSUPPORTED
     list.C_Initialize = guard<initialize>;
     list.C_Finalize = guard<finalize>;
     list.C_GetInfo = guard<getInfo>;
@@ -185,20 +151,8 @@ CK_FUNCTION_LIST makeFunctionList() {
     list.C_GetSlotList = guard<getSlotList>;
     list.C_GetSlotInfo = guard<getSlotInfo>;
     list.C_GetTokenInfo = guard<getTokenInfo>;
-    list.C_OpenSession = guard<openSession>;
-    list.C_CloseSession = guard<closeSession>;
-    list.C_CloseAllSessions = guard<closeAllSessions>;
-    list.C_GetSessionInfo = guard<getSessionInfo>;
-    list.C_Login = guard<login>;
-    list.C_Logout = guard<logout>;
-    list.C_FindObjectsInit = guard<mockFindObjectsInit>;
-    list.C_FindObjects = guard<mockFindObjects>;
-    list.C_FindObjectsFinal = guard<mockFindObjectsFinal>;
-    list.C_GetAttributeValue = guard<mockGetAttributeValue>;
-    list.C_SignInit = guard<mockOperationInit<Operation::Sign>>;
-    list.C_Sign = guard<mockOperation<Operation::Sign>>;
-    list.C_DecryptInit = guard<mockOperationInit<Operation::Decrypt>>;
-    list.C_Decrypt = guard<mockOperation<Operation::Decrypt>>;
+    sessionEntries(list);
+    objectEntries(list);
     return list;
 }
 

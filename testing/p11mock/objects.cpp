@@ -6,15 +6,11 @@
 // Script lines (values: hex bytes, or quoted text where noted):
 //   key  slot=N [id=HEX] [label="T"] [pem=PATH] [private=yes|no] [id-length=N] [modulus=no]
 //   cert slot=N [id=HEX] [label="T"] [der=PATH | value=HEX | value-size=N] [value-length=N]
-//   object slot=N class=N [id=HEX] [label="T"] [value=HEX]
 // A key without pem= has no private half: its CKA_MODULUS and CKA_PUBLIC_EXPONENT are absent
 // and it refuses to sign. Without id= the object has no CKA_ID (the length word reads all ones).
 // id-length=N and value-length=N make a misbehaving module: it answers CKR_OK with that length
 // word and writes nothing. value-size=N is a value of N bytes 0x30 that is no certificate.
-// Keys are private objects (seen only after a login) unless private=no; certificates and other
-// objects are public.
-#include "objects.h"
-
+// Keys are private objects (seen only after a login) unless private=no; certificates are public.
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -36,10 +32,6 @@
 namespace p11mock {
 namespace {
 
-struct CtxFree {
-    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-
 struct MockObject {
     CK_OBJECT_HANDLE handle = 0;
     CK_SLOT_ID slot = 0;
@@ -49,6 +41,9 @@ struct MockObject {
     std::map<CK_ATTRIBUTE_TYPE, CK_ULONG> reportedLength;
     std::shared_ptr<EVP_PKEY> key;  // private half, for sign and decrypt
 };
+
+// The operation a session has begun: C_SignInit and C_Sign, C_DecryptInit and C_Decrypt.
+enum class Operation { None, Sign, Decrypt };
 
 struct SessionObjects {
     bool searching = false;
@@ -89,11 +84,9 @@ std::string bnBytes(const BIGNUM* bn) {
 }
 
 std::string loadKey(const std::string& path, MockObject& object, bool withModulus) {
-    std::string pem;
-    if (!readFile(path, pem)) return "cannot read " + path;
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(
-        BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
-    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr;
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(path.c_str(), "rb"), BIO_free);
+    if (!bio) return "cannot read " + path;
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
     if (!key) return "no private key in " + path;
     object.key.reset(key, EVP_PKEY_free);
     if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) return "not an RSA key: " + path;
@@ -109,79 +102,43 @@ std::string loadKey(const std::string& path, MockObject& object, bool withModulu
     return {};
 }
 
-std::string hexValue(const ScriptLine& line, const char* name, std::string& out) {
-    if (!parseHexBytes(line.named.at(name), out)) return std::string("bad hex in ") + name;
-    return {};
-}
-
-std::string numberValue(const ScriptLine& line, const char* name, CK_ULONG& out) {
-    if (!parseNumber(line.named.at(name), out)) return std::string("bad number ") + name;
-    return {};
-}
-
-std::string yesNo(const ScriptLine& line, const char* name, bool& out) {
-    const std::string& v = line.named.at(name);
-    if (v != "yes" && v != "no") return std::string(name) + " is yes or no";
-    out = v == "yes";
-    return {};
-}
-
 std::string objectLine(const ScriptLine& line, MockObject& object) {
-    static const char* const kKnown[] = {"slot",    "id",         "label",        "pem",
-                                         "private", "id-length",  "modulus",      "der",
-                                         "value",   "value-size", "value-length", "class"};
+    static const char* const kKnown[] = {"slot",       "id",        "label",       "pem",
+                                         "private",    "modulus",   "der",         "value",
+                                         "value-size", "id-length", "value-length"};
     for (const auto& entry : line.named)
         if (std::find(std::begin(kKnown), std::end(kKnown), entry.first) == std::end(kKnown))
             return "unknown setting " + entry.first;
-    std::string why;
     if (!line.has("slot")) return line.command + " needs slot=";
-    if (!(why = numberValue(line, "slot", object.slot)).empty()) return why;
+    const bool key = line.command == "key";
+    if (line.has("pem") && !key) return "pem= is for key lines";
+    const bool hasValue = line.has("der") || line.has("value") || line.has("value-size");
+    if (line.has("der") + line.has("value") + line.has("value-size") > 1)
+        return "one of der=, value=, value-size=";
+
+    object.attributes[CKA_CLASS] = ulongBytes(key ? CKO_PRIVATE_KEY : CKO_CERTIFICATE);
+    object.isPrivate = key;
+    bool withModulus = true;
+    CK_ULONG valueSize = 0;
+    std::string id, value;
+    std::string why = firstRefusal(
+        {line.number("slot", object.slot), line.choice("private", "yes", "no", object.isPrivate),
+         line.hex("id", id), line.choice("modulus", "yes", "no", withModulus),
+         line.hex("value", value), line.number("value-size", valueSize)});
+    if (!why.empty()) return why;
     if (!findSlot(object.slot)) return "no slot " + line.named.at("slot");
-
-    CK_ULONG objectClass = CKO_DATA;
-    if (line.command == "key") objectClass = CKO_PRIVATE_KEY;
-    if (line.command == "cert") objectClass = CKO_CERTIFICATE;
-    if (line.has("class")) {
-        if (line.command != "object") return "class= is for object lines";
-        if (!(why = numberValue(line, "class", objectClass)).empty()) return why;
-    }
-    object.attributes[CKA_CLASS] = ulongBytes(objectClass);
-    object.isPrivate = objectClass == CKO_PRIVATE_KEY;
-    if (line.has("private") && !(why = yesNo(line, "private", object.isPrivate)).empty())
-        return why;
-
-    if (line.has("id")) {
-        std::string id;
-        if (!(why = hexValue(line, "id", id)).empty()) return why;
-        object.attributes[CKA_ID] = id;
-    }
+    if (line.has("id")) object.attributes[CKA_ID] = id;
     if (line.has("label")) object.attributes[CKA_LABEL] = line.named.at("label");
-    if (line.has("id-length") &&
-        !(why = numberValue(line, "id-length", object.reportedLength[CKA_ID])).empty())
+    for (const auto& [name, type] :
+         {std::pair{"id-length", CKA_ID}, std::pair{"value-length", CKA_VALUE}})
+        if (line.has(name) && !(why = line.number(name, object.reportedLength[type])).empty())
+            return why;
+    if (line.has("pem") && !(why = loadKey(line.named.at("pem"), object, withModulus)).empty())
         return why;
-
-    if (line.has("pem")) {
-        if (line.command != "key") return "pem= is for key lines";
-        bool withModulus = true;
-        if (line.has("modulus") && !(why = yesNo(line, "modulus", withModulus)).empty()) return why;
-        if (!(why = loadKey(line.named.at("pem"), object, withModulus)).empty()) return why;
-    }
-
-    const int values = line.has("der") + line.has("value") + line.has("value-size");
-    if (values > 1) return "one of der=, value=, value-size=";
-    std::string value;
     if (line.has("der") && !readFile(line.named.at("der"), value))
         return "cannot read " + line.named.at("der");
-    if (line.has("value") && !(why = hexValue(line, "value", value)).empty()) return why;
-    if (line.has("value-size")) {
-        CK_ULONG n = 0;
-        if (!(why = numberValue(line, "value-size", n)).empty()) return why;
-        value.assign(n, '\x30');
-    }
-    if (values) object.attributes[CKA_VALUE] = value;
-    if (line.has("value-length") &&
-        !(why = numberValue(line, "value-length", object.reportedLength[CKA_VALUE])).empty())
-        return why;
+    if (line.has("value-size")) value.assign(valueSize, '\x30');
+    if (hasValue) object.attributes[CKA_VALUE] = value;
     return {};
 }
 
@@ -217,30 +174,6 @@ std::string attributeName(CK_ATTRIBUTE_TYPE type) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(type));
     return text;
-}
-
-}  // namespace
-
-std::string objectsScriptLine(const ScriptLine& line) {
-    MockObject object;
-    std::string why = objectLine(line, object);
-    if (!why.empty()) return why;
-    object.handle = kFirstHandle + objects().objects.size();
-    objects().objects.push_back(std::move(object));
-    return {};
-}
-
-void objectsReset() {
-    objects() = Objects();
-}
-
-void objectsSessionClosed(CK_SESSION_HANDLE session) {
-    auto it = objects().sessions.find(session);
-    if (it == objects().sessions.end()) return;
-    // Worth seeing in the log: a caller that forgot C_FindObjectsFinal.
-    if (it->second.searching)
-        logLine("note: session " + std::to_string(session) + " closed during a search");
-    objects().sessions.erase(it);
 }
 
 CK_RV mockFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
@@ -310,23 +243,19 @@ CK_RV mockGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle,
     // standard lets a module report any one of them.
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ATTRIBUTE& a = templ[i];
-        auto glitch = object->reportedLength.find(a.type);
+        const auto glitch = object->reportedLength.find(a.type);
+        const auto it = object->attributes.find(a.type);
+        const bool absent = it == object->attributes.end();
         if (glitch != object->reportedLength.end()) {
             a.ulValueLen = glitch->second;
-            continue;
-        }
-        auto it = object->attributes.find(a.type);
-        const CK_RV trouble = it == object->attributes.end() ? CKR_ATTRIBUTE_TYPE_INVALID
-                              : a.pValue && a.ulValueLen < it->second.size() ? CKR_BUFFER_TOO_SMALL
-                                                                             : CKR_OK;
-        if (trouble != CKR_OK) {
+        } else if (absent || (a.pValue && a.ulValueLen < it->second.size())) {
+            rv = absent ? CKR_ATTRIBUTE_TYPE_INVALID : CKR_BUFFER_TOO_SMALL;
             a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = trouble;
-            continue;
+        } else {
+            if (a.pValue && !it->second.empty())
+                std::memcpy(a.pValue, it->second.data(), it->second.size());
+            a.ulValueLen = it->second.size();
         }
-        const std::string& value = it->second;
-        if (a.pValue && !value.empty()) std::memcpy(a.pValue, value.data(), value.size());
-        a.ulValueLen = value.size();
     }
     return call.done(rv);
 }
@@ -381,7 +310,8 @@ CK_RV mockOperation(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength
     }
 
     const bool sign = kind == Operation::Sign;
-    std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr),
+                                                                    EVP_PKEY_CTX_free);
     const bool ready =
         ctx && (sign ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_decrypt_init(ctx.get())) > 0 &&
         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0;
@@ -402,13 +332,39 @@ CK_RV mockOperation(CK_SESSION_HANDLE session, CK_BYTE_PTR in, CK_ULONG inLength
     return end(CKR_OK);
 }
 
-template CK_RV mockOperationInit<Operation::Sign>(CK_SESSION_HANDLE, CK_MECHANISM_PTR,
-                                                  CK_OBJECT_HANDLE);
-template CK_RV mockOperationInit<Operation::Decrypt>(CK_SESSION_HANDLE, CK_MECHANISM_PTR,
-                                                     CK_OBJECT_HANDLE);
-template CK_RV mockOperation<Operation::Sign>(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR,
-                                              CK_ULONG_PTR);
-template CK_RV mockOperation<Operation::Decrypt>(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG,
-                                                 CK_BYTE_PTR, CK_ULONG_PTR);
+}  // namespace
+
+std::string objectsScriptLine(const ScriptLine& line) {
+    MockObject object;
+    std::string why = objectLine(line, object);
+    if (!why.empty()) return why;
+    object.handle = kFirstHandle + objects().objects.size();
+    objects().objects.push_back(std::move(object));
+    return {};
+}
+
+void objectsReset() {
+    objects() = Objects();
+}
+
+void objectsSessionClosed(CK_SESSION_HANDLE session) {
+    auto it = objects().sessions.find(session);
+    if (it == objects().sessions.end()) return;
+    // Worth seeing in the log: a caller that forgot C_FindObjectsFinal.
+    if (it->second.searching)
+        logLine("note: session " + std::to_string(session) + " closed during a search");
+    objects().sessions.erase(it);
+}
+
+void objectEntries(CK_FUNCTION_LIST& list) {
+    list.C_FindObjectsInit = guard<mockFindObjectsInit>;
+    list.C_FindObjects = guard<mockFindObjects>;
+    list.C_FindObjectsFinal = guard<mockFindObjectsFinal>;
+    list.C_GetAttributeValue = guard<mockGetAttributeValue>;
+    list.C_SignInit = guard<mockOperationInit<Operation::Sign>>;
+    list.C_Sign = guard<mockOperation<Operation::Sign>>;
+    list.C_DecryptInit = guard<mockOperationInit<Operation::Decrypt>>;
+    list.C_Decrypt = guard<mockOperation<Operation::Decrypt>>;
+}
 
 }  // namespace p11mock

@@ -7,7 +7,6 @@
 
 #include "entries.h"
 #include "mock_state.h"
-#include "objects.h"
 
 namespace p11mock {
 
@@ -24,8 +23,6 @@ void endSession(CK_SESSION_HANDLE handle) {
     if (std::none_of(s.sessions.begin(), s.sessions.end(), ofSlot))
         if (SlotState* st = findSlot(slot)) st->token.loggedIn = false;
 }
-
-}  // namespace
 
 CK_RV openSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR application, CK_NOTIFY notify,
                   CK_SESSION_HANDLE_PTR session) {
@@ -88,12 +85,12 @@ CK_RV getSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO_PTR info) {
 }
 
 // A scripted sequence after the nth attempt: its nth value, the last one repeating.
-static void step(const std::vector<CK_ULONG>& sequence, CK_ULONG n, CK_ULONG& value) {
+void step(const std::vector<CK_ULONG>& sequence, CK_ULONG n, CK_ULONG& value) {
     if (!sequence.empty()) value = sequence[std::min<std::size_t>(n, sequence.size()) - 1];
 }
 
 // Compared in place, without a copy of the given PIN.
-static bool pinMatches(const TokenState& token, const CK_UTF8CHAR* pin, CK_ULONG length) {
+bool pinMatches(const TokenState& token, const CK_UTF8CHAR* pin, CK_ULONG length) {
     if (token.pinHex.empty())
         return length == token.pin.size() &&
                (length == 0 || std::memcmp(pin, token.pin.data(), length) == 0);
@@ -113,9 +110,8 @@ CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, C
     ++s.loginAttempts;
     step(s.deviceErrors, s.loginAttempts, s.deviceError);
     step(s.pinFlagSteps, s.loginAttempts, s.pinFlags);
-    if (CK_RV rv = call.refusal()) return call.done(rv);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
     SlotState* st = sessionSlot(session);
-    if (!st) return call.done(CKR_SESSION_HANDLE_INVALID);
     if (user != CKU_USER && user != CKU_SO) return call.done(CKR_USER_TYPE_INVALID);
     if (!pin && length) return call.done(CKR_ARGUMENTS_BAD);
     if (st->token.loggedIn) return call.done(CKR_USER_ALREADY_LOGGED_IN);
@@ -132,12 +128,22 @@ CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, C
 CK_RV logout(CK_SESSION_HANDLE session) {
     Call call("C_Logout");
     call.arg("session", session);
-    if (CK_RV rv = call.refusal()) return call.done(rv);
+    if (CK_RV rv = call.refusal(session)) return call.done(rv);
     SlotState* st = sessionSlot(session);
-    if (!st) return call.done(CKR_SESSION_HANDLE_INVALID);
     if (!st->token.loggedIn) return call.done(CKR_USER_NOT_LOGGED_IN);
     st->token.loggedIn = false;
     return call.done(CKR_OK);
+}
+
+}  // namespace
+
+void sessionEntries(CK_FUNCTION_LIST& list) {
+    list.C_OpenSession = guard<openSession>;
+    list.C_CloseSession = guard<closeSession>;
+    list.C_CloseAllSessions = guard<closeAllSessions>;
+    list.C_GetSessionInfo = guard<getSessionInfo>;
+    list.C_Login = guard<login>;
+    list.C_Logout = guard<logout>;
 }
 
 }  // namespace p11mock

@@ -48,9 +48,7 @@ class CardInReader {
         if (!card_.insert() || !pcscd_.waitForCard(reader_, true))
             throw std::runtime_error("the card does not go back in");
     }
-    cardsim::SimulatedCard& card() { return card_; }
     cardsim::SimulatedCard* operator->() { return &card_; }
-    std::string readerName() const { return pcscd_.readerName(reader_); }
 
     // The counters of every card now in a reader, and putting them back (the cards stay in
     // meanwhile): for a driver that runs one request twice, so that the second run meets the

@@ -6,6 +6,7 @@
 #   pcscd-fixture.sh start DIR [PORT] [NAME]   starts it, waits until it is ready; prints
 #                                               "PCSCLITE_CSOCK_NAME=DIR/run/pcscd.comm PORT"
 #   pcscd-fixture.sh stop DIR                  stops it (its whole process group)
+#   pcscd-fixture.sh run DIR PORT NAME         runs it in the foreground (the C++ fixture's way)
 #
 # Clients reach it with PCSCLITE_CSOCK_NAME=DIR/run/pcscd.comm in their environment.
 set -euo pipefail
@@ -32,26 +33,30 @@ free_port_pair() {
     return 1
 }
 
-start() {
-    local dir=$1 port=${2:-} name=${3:-Sim Reader}
-    [[ -n $port ]] || port=$(free_port_pair)
+run() {
+    local dir=$1 hexport flags=-Urm
+    hexport=$(printf '0x%04X' "$2")
     mkdir -p "$dir/run" "$dir/readers.d"
-    local hexport
-    hexport=$(printf '0x%04X' "$port")
     cat >"$dir/readers.d/vpcd" <<CONF
-FRIENDLYNAME "$name"
+FRIENDLYNAME "$3"
 DEVICENAME /dev/null:$hexport
 LIBPATH $driver
 CHANNELID $hexport
 CONF
-    local flags=-Urm
     unshare -Urm true 2>/dev/null || flags=-m  # no user namespaces here: plain one as root
     # Without /run/pcscd a private tmpfs over /run (inside the namespace only) provides one.
-    setsid unshare "$flags" sh -c '
+    exec unshare "$flags" sh -c '
         set -e
         if [ ! -d /run/pcscd ]; then mount -t tmpfs -o mode=755 pcsctest /run; mkdir /run/pcscd; fi
         mount --bind "$1/run" /run/pcscd
-        exec pcscd -f -c "$1/readers.d"' pcsctest "$dir" >"$dir/pcscd.log" 2>&1 &
+        exec pcscd -f -c "$1/readers.d"' pcsctest "$dir"
+}
+
+start() {
+    local dir=$1 port=${2:-} name=${3:-Sim Reader}
+    [[ -n $port ]] || port=$(free_port_pair)
+    mkdir -p "$dir"
+    setsid bash "$0" run "$dir" "$port" "$name" >"$dir/pcscd.log" 2>&1 &
     echo $! >"$dir/pcscd.pid"
     for _ in $(seq 1 300); do
         if [[ -S $dir/run/pcscd.comm ]] && listening "$port" && listening $((port + 1)); then
@@ -83,5 +88,6 @@ stop() {
 case ${1:-} in
     start) shift; start "$@" ;;
     stop) shift; stop "$@" ;;
-    *) echo "usage: $0 start DIR [PORT] [NAME] | stop DIR" >&2; exit 2 ;;
+    run) shift; run "$@" ;;
+    *) echo "usage: $0 start DIR [PORT] [NAME] | stop DIR | run DIR PORT NAME" >&2; exit 2 ;;
 esac

@@ -5,38 +5,24 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
-#include <vector>
+
+#include "process_probe.h"
+#include "temp_dir.h"
 
 namespace pcsctest {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-const char kDriver[] = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
-
-// Without a user namespace (refused on some hosts), a plain mount namespace works as root.
-// Without /run/pcscd (no system pcscd installed or running), a private tmpfs over /run gives
-// the daemon a folder to have its socket bound onto; it exists only inside the namespace.
-const char kLaunch[] =
-    "set -e\n"
-    "if [ ! -d /run/pcscd ]; then mount -t tmpfs -o mode=755 pcsctest /run; mkdir /run/pcscd; fi\n"
-    "mount --bind \"$1/run\" /run/pcscd\n"
-    "exec pcscd -f -c \"$1/readers.d\"\n";
 
 bool portFree(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -67,18 +53,6 @@ bool portListening(int port) {
     return false;
 }
 
-bool userNamespaceWorks() {
-    static const bool works = std::system("unshare -Urm true >/dev/null 2>&1") == 0;
-    return works;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Ports spread by process id so parallel test processes start apart; each try moves on.
 int nextPortPair() {
     static int step = 0;
@@ -93,21 +67,13 @@ int nextPortPair() {
 
 PrivatePcscd::PrivatePcscd(const std::string& friendlyName) : name_(friendlyName) {
     std::string tmpl = (fs::temp_directory_path() / "pcscd-test-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("cannot make a temporary folder");
-    dir_ = buf.data();
-    fs::create_directories(dir_ + "/run");
-    fs::create_directories(dir_ + "/readers.d");
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot make a temporary folder");
+    dir_ = tmpl;
     socket_ = dir_ + "/run/pcscd.comm";
-
     std::string why;
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (startOnce(why)) return;
         stop();
-        fs::create_directories(dir_);
-        fs::create_directories(dir_ + "/run");
-        fs::create_directories(dir_ + "/readers.d");
     }
     throw std::runtime_error("private pcscd did not come up: " + why);
 }
@@ -118,17 +84,9 @@ PrivatePcscd::~PrivatePcscd() {
 
 bool PrivatePcscd::startOnce(std::string& why) {
     port_ = nextPortPair();
-    {
-        std::ofstream conf(dir_ + "/readers.d/vpcd");
-        char port[16];
-        std::snprintf(port, sizeof port, "0x%04X", port_);
-        conf << "FRIENDLYNAME \"" << name_ << "\"\n"
-             << "DEVICENAME /dev/null:" << port << "\n"
-             << "LIBPATH " << kDriver << "\n"
-             << "CHANNELID " << port << "\n";
-    }
-    std::string log = dir_ + "/pcscd.log";
-    const char* unshareFlags = userNamespaceWorks() ? "-Urm" : "-m";
+    fs::create_directories(dir_);
+    const std::string log = dir_ + "/pcscd.log";
+    const std::string port = std::to_string(port_);
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
@@ -138,25 +96,27 @@ bool PrivatePcscd::startOnce(std::string& why) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         FILE* out = std::freopen(log.c_str(), "w", stdout);
         if (out) dup2(fileno(stdout), STDERR_FILENO);
-        execlp("unshare", "unshare", unshareFlags, "sh", "-c", kLaunch, "pcsctest", dir_.c_str(),
-               static_cast<char*>(nullptr));
+        execlp("bash", "bash", PCSCD_FIXTURE_SCRIPT, "run", dir_.c_str(), port.c_str(),
+               name_.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     setpgid(pid_, pid_);
 
-    auto deadline = Clock::now() + std::chrono::seconds(15);
-    while (Clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            why = "daemon exited; log:\n" + readFile(log);
-            return false;
-        }
-        if (fs::exists(socket_) && portListening(port_) && portListening(port_ + 1)) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    bool exited = false;
+    waitUntil(
+        [&] {
+            exited = waitpid(pid_, nullptr, WNOHANG) == pid_;
+            return exited ||
+                   (fs::exists(socket_) && portListening(port_) && portListening(port_ + 1));
+        },
+        15000, 50);
+    if (exited) {
+        pid_ = -1;
+        why = "daemon exited; log:\n" + testsupport::readFile(log);
+        return false;
     }
     if (!portListening(port_)) {
-        why = "reader port " + std::to_string(port_) + " not listening; log:\n" + readFile(log);
+        why = "reader port " + port + " not listening; log:\n" + testsupport::readFile(log);
         return false;
     }
     setenv("PCSCLITE_CSOCK_NAME", socket_.c_str(), 1);
@@ -173,34 +133,24 @@ bool PrivatePcscd::waitForCard(int readerIndex, bool present, int timeoutMs) con
         return false;
     std::unique_ptr<SCARDCONTEXT, void (*)(SCARDCONTEXT*)> release(
         &ctx, [](SCARDCONTEXT* c) { SCardReleaseContext(*c); });
-    std::string reader = readerName(readerIndex);
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < deadline) {
-        SCARD_READERSTATE state{};
-        state.szReader = reader.c_str();
-        state.dwCurrentState = SCARD_STATE_UNAWARE;
-        LONG rc = SCardGetStatusChange(ctx, 0, &state, 1);
-        if (rc == SCARD_S_SUCCESS) {
-            bool has = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
-            if (has == present) return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    const std::string reader = readerName(readerIndex);
+    return waitUntil(
+        [&] {
+            SCARD_READERSTATE state{};
+            state.szReader = reader.c_str();
+            state.dwCurrentState = SCARD_STATE_UNAWARE;
+            return SCardGetStatusChange(ctx, 0, &state, 1) == SCARD_S_SUCCESS &&
+                   ((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present;
+        },
+        timeoutMs, 50);
 }
 
 void PrivatePcscd::stop() {
     if (pid_ > 0) {
         kill(-pid_, SIGTERM);
-        int status = 0;
-        auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() >= deadline) {
-                kill(-pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!waitUntil([&] { return waitpid(pid_, nullptr, WNOHANG) != 0; }, 5000, 20)) {
+            kill(-pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
         }
         pid_ = -1;
     }

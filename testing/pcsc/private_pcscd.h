@@ -1,8 +1,8 @@
 // A pcscd of the tests' own, with one vpcd entry (two readers, "<name> 00 00" on the port and
-// "<name> 00 01" on the port above), run in the foreground in a mount namespace of its own so
-// its socket lands in a temporary folder instead of /run/pcscd. The system's daemon, if any,
-// is never touched. Stopping it (also from the destructor, so a failing test stops it too)
-// kills the daemon's process group and removes the folder.
+// "<name> 00 01" on the port above), run by pcscd-fixture.sh in the foreground in a mount
+// namespace of its own so its socket lands in a temporary folder instead of /run/pcscd. The
+// system's daemon, if any, is never touched. Stopping it (also from the destructor, so a failing
+// test stops it too) kills the daemon's process group and removes the folder.
 #pragma once
 
 #include <sys/types.h>

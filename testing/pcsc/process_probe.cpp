@@ -11,15 +11,15 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <thread>
+
+#include "temp_dir.h"
 
 namespace pcsctest {
 
 std::string commandLineOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return testsupport::readFile("/proc/" + std::to_string(pid) + "/cmdline");
 }
 
 CoreFilesAllowed::CoreFilesAllowed() {
@@ -80,11 +80,11 @@ OutsideView lookAs(uid_t uid, gid_t gid, pid_t pid) {
     return view;
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int intervalMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
     }
     return true;
 }

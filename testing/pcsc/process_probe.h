@@ -43,8 +43,8 @@ struct OutsideView {
 // attach does not stop the program and ends with the looking process.
 OutsideView lookAs(uid_t uid, gid_t gid, pid_t pid);
 
-// Polls the condition every few milliseconds; false if it does not hold within `timeoutMs`.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
+// Polls the condition every `intervalMs`; false if it does not hold within `timeoutMs`.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000, int intervalMs = 5);
 
 // Copies a file into `folder` under `name`, readable and executable by any user, and makes the
 // folder itself open to any user: a copy of a program that another user can run although the

@@ -4,10 +4,8 @@ namespace pcsctest {
 
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
                          const std::vector<std::string>& env, const RunOptions& options) {
-    testsupport::ProcessOptions how;
+    testsupport::ProcessOptions how = options;
     how.env = env;
-    how.uid = options.uid;
-    how.gid = options.gid;
     testsupport::Process program(path, args, how);
     if (options.whileRunning) options.whileRunning(program.pid());
     return program.wait();

@@ -14,13 +14,11 @@ namespace pcsctest {
 
 using ProgramResult = testsupport::ProcessResult;
 
-struct RunOptions {
+// The options of any test run (uid and gid among them), plus a look at the running program.
+struct RunOptions : testsupport::ProcessOptions {
     // Called with the program's process ID while it runs, before its output is read (the output
     // goes to files, so the program is not held up meanwhile).
     std::function<void(pid_t)> whileRunning;
-    // The user and group the program runs as (needs root); -1: the test's own.
-    uid_t uid = static_cast<uid_t>(-1);
-    gid_t gid = static_cast<gid_t>(-1);
 };
 
 // `env` holds "NAME=value" entries added to (or replacing those of) this process's environment.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -24,18 +25,15 @@ std::string nameOf(const std::string& entry) {
 }
 
 bool listed(const std::vector<std::string>& names, const std::string& name) {
-    for (const std::string& n : names)
-        if (n == name) return true;
-    return false;
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 std::vector<std::string> environmentFor(const ProcessOptions& options) {
     std::vector<std::string> replaced = options.unset;
     for (const std::string& add : options.env) replaced.push_back(nameOf(add));
     std::vector<std::string> entries;
-    if (options.inheritEnvironment)
-        for (char** e = environ; *e; ++e)
-            if (!listed(replaced, nameOf(*e))) entries.emplace_back(*e);
+    for (char** e = environ; *e; ++e)
+        if (!listed(replaced, nameOf(*e))) entries.emplace_back(*e);
     for (const std::string& add : options.env)
         if (!listed(options.unset, nameOf(add))) entries.push_back(add);
     return entries;

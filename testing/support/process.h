@@ -17,8 +17,6 @@ struct ProcessOptions {
     std::vector<std::string> env;
     // Names taken out of the environment.
     std::vector<std::string> unset;
-    // false: the program sees `env` only.
-    bool inheritEnvironment = true;
     // A program name without a slash is looked up on PATH.
     bool searchPath = false;
     // The program leads a process group of its own, so that ending it at its limit also ends

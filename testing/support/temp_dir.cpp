@@ -7,17 +7,13 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 namespace testsupport {
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/cardtest-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data())) throw std::runtime_error("cannot make a temporary folder");
-    path_ = name.data();
+    path_ = std::string(base && *base ? base : "/tmp") + "/cardtest-XXXXXX";
+    if (!mkdtemp(path_.data())) throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -36,6 +32,15 @@ std::string readFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string linkModule(const std::string& folder, const std::string& target,
+                       const std::string& name) {
+    const std::string link = folder + "/" + name;
+    std::error_code ignored;
+    std::filesystem::remove(link, ignored);
+    std::filesystem::create_symlink(target, link);
+    return link;
 }
 
 }  // namespace testsupport

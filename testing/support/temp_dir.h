@@ -1,4 +1,5 @@
-// A private temporary folder for one test, removed with everything in it when the owner ends.
+// A private temporary folder for one test, removed with everything in it when the owner ends,
+// and the files a test puts there.
 #pragma once
 
 #include <string>
@@ -24,5 +25,10 @@ class TempDir {
 void writeFile(const std::string& path, const std::string& bytes);
 // The whole file, or an empty text when it does not exist.
 std::string readFile(const std::string& path);
+// Makes `folder`/`name` a symbolic link to `target`, replacing an old one; returns its path. A
+// test puts a PKCS#11 module there under the plain module name, so that the loader finds that
+// module and no other.
+std::string linkModule(const std::string& folder, const std::string& target,
+                       const std::string& name = "ZarqoPKCS11.so");
 
 }  // namespace testsupport

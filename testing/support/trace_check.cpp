@@ -40,16 +40,13 @@ const Json::Value* findEvent(const std::vector<Json::Value>& events, const std::
 void expectSecretAbsent(const std::string& trace, const std::string& secret,
                         const std::string& what) {
     if (secret.empty()) return;
-    std::vector<std::string> forms = {secret};
     std::string upper, lower;
     for (unsigned char c : secret) {
         static const char kUpper[] = "0123456789ABCDEF", kLower[] = "0123456789abcdef";
         upper += {kUpper[c >> 4], kUpper[c & 15]};
         lower += {kLower[c >> 4], kLower[c & 15]};
     }
-    forms.push_back(upper);
-    forms.push_back(lower);
-    for (const std::string& form : forms)
+    for (const std::string& form : {secret, upper, lower})
         EXPECT_EQ(trace.find(form), std::string::npos) << what << " found in the trace as " << form;
 }
 

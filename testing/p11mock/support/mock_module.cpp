@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "module_link.h"
-
 namespace testsupport {
 
 const char* p11mockPath() {

@@ -1,24 +1,13 @@
 #include "softhsm_token.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <stdexcept>
 
-#include "module_link.h"
+#include "process.h"
 
 namespace testsupport {
-
-namespace {
-
-std::string shellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-}  // namespace
 
 SoftHsmToken::SoftHsmToken(const std::string& label, const std::string& pin,
                            const std::string& soPin) {
@@ -58,11 +47,10 @@ std::string SoftHsmToken::moduleFolder() {
 
 int SoftHsmToken::run(const std::string& program,
                       const std::initializer_list<std::string>& args) const {
-    std::string command = "SOFTHSM2_CONF=" + shellQuote(conf_) + " " + shellQuote(program);
-    for (const auto& a : args) command += " " + shellQuote(a);
-    command += " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    ProcessOptions how;
+    how.env = {"SOFTHSM2_CONF=" + conf_};
+    how.searchPath = true;
+    return runProcess(program, args, how).exitStatus;
 }
 
 }  // namespace testsupport

@@ -24,12 +24,10 @@ class SoftHsmToken {
     // Another token in the next free slot.
     void addToken(const std::string& label, const std::string& pin, const std::string& soPin);
 
-    const std::string& folder() const { return dir_.path(); }
-    const std::string& confPath() const { return conf_; }
     // A folder holding SoftHSM under the plain name ZarqoPKCS11.so, for LD_LIBRARY_PATH.
     std::string moduleFolder();
-    // Runs softhsm2-util, or another tool such as pkcs11-tool, with SOFTHSM2_CONF set; returns its
-    // exit status. Arguments are quoted for the shell.
+    // Runs softhsm2-util, or another tool such as pkcs11-tool, with SOFTHSM2_CONF set and its
+    // output dropped; returns its exit status (-1 when it died of a signal).
     int run(const std::string& program, const std::initializer_list<std::string>& args) const;
 
   private:

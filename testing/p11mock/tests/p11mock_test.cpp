@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "mock_module.h"
 
@@ -59,9 +60,7 @@ TEST(P11Mock, SlotListFollowsTheLengthRules) {
     EXPECT_EQ(m.f->C_GetSlotList(CK_FALSE, ids, &n), CKR_BUFFER_TOO_SMALL);
     EXPECT_EQ(n, 3u);
     EXPECT_EQ(m.f->C_GetSlotList(CK_FALSE, ids, &n), CKR_OK);
-    EXPECT_EQ(ids[0], 3u);
-    EXPECT_EQ(ids[1], 7u);
-    EXPECT_EQ(ids[2], 9u);
+    EXPECT_EQ(std::vector<CK_SLOT_ID>(ids, ids + 3), (std::vector<CK_SLOT_ID>{3, 7, 9}));
     n = 3;
     EXPECT_EQ(m.f->C_GetSlotList(CK_TRUE, ids, &n), CKR_OK);
     EXPECT_EQ(n, 2u);

@@ -132,10 +132,14 @@ TEST(CarddataPrivacyAsUser, SameUserCannotAttachWhileItWaits) {
         view = pcsctest::lookAs(uid, gid, pid);
         service.hangUp();
     };
+    pcsctest::RunOptions asNobody;
+    asNobody.whileRunning = lookWhileItWaits;
+    asNobody.uid = uid;
+    asNobody.gid = gid;
     const auto r = pcsctest::runProgram(
         program, {request("1234", "ABCD")},
         {"LD_LIBRARY_PATH=" + dir.path(), "PCSCLITE_CSOCK_NAME=" + dir.file("pcscd.comm")},
-        {lookWhileItWaits, uid, gid});
+        asNobody);
     EXPECT_TRUE(view.running);
     EXPECT_EQ(view.filesOwner, 0u);
     EXPECT_EQ(view.attachError, EPERM);

@@ -26,13 +26,6 @@ void check(bool ok, const char* what) {
     if (!ok) ++failures;
 }
 
-// The text over its length before the erase, NULs included, so that an erased part does not
-// end the search early.
-template <typename Char>
-std::basic_string<Char> sameLength(const Char* text, std::size_t length) {
-    return std::basic_string<Char>(text, length);
-}
-
 bool pinIn(const std::string& text) {
     return text.find("7351") != std::string::npos;
 }
@@ -65,18 +58,19 @@ int main(int argc, char** argv) {
     const std::size_t runtimeLengthW = std::wcslen(_wcmdln);
     const std::size_t runtimeArgumentLength = std::strlen(__argv[1]);
     // Where the PIN is before the erase and must not be after it, each text over its length from
-    // before (argv[1] itself is checked to be all NULs after).
+    // before, NULs included, so that an erased part does not end the search early (argv[1]
+    // itself is checked to be all NULs after).
     const struct {
         const char* name;
         std::function<bool()> holdsPin;
     } places[] = {
-        {"argv[1]", [&] { return pinIn(sameLength(argv[1], argumentLength)); }},
-        {"GetCommandLineA", [&] { return pinIn(sameLength(GetCommandLineA(), lengthA)); }},
-        {"GetCommandLineW", [&] { return pinIn(sameLength(GetCommandLineW(), lengthW)); }},
+        {"argv[1]", [&] { return pinIn(std::string(argv[1], argumentLength)); }},
+        {"GetCommandLineA", [&] { return pinIn(std::string(GetCommandLineA(), lengthA)); }},
+        {"GetCommandLineW", [&] { return pinIn(std::wstring(GetCommandLineW(), lengthW)); }},
         {"the process parameters", [] { return pinIn(parametersCommandLine()); }},
-        {"_acmdln", [&] { return pinIn(sameLength(_acmdln, runtimeLengthA)); }},
-        {"_wcmdln", [&] { return pinIn(sameLength(_wcmdln, runtimeLengthW)); }},
-        {"__argv[1]", [&] { return pinIn(sameLength(__argv[1], runtimeArgumentLength)); }},
+        {"_acmdln", [&] { return pinIn(std::string(_acmdln, runtimeLengthA)); }},
+        {"_wcmdln", [&] { return pinIn(std::wstring(_wcmdln, runtimeLengthW)); }},
+        {"__argv[1]", [&] { return pinIn(std::string(__argv[1], runtimeArgumentLength)); }},
     };
     const std::size_t runtimeWideLength = __wargv != nullptr ? std::wcslen(__wargv[1]) : 0;
     for (const auto& place : places)
@@ -84,13 +78,13 @@ int main(int argc, char** argv) {
 
     cardplatform::eraseArgument(argv[1]);
 
-    check(sameLength(argv[1], argumentLength) == std::string(argumentLength, '\0'),
+    check(std::string(argv[1], argumentLength) == std::string(argumentLength, '\0'),
           "argv[1] is all NULs after");
     for (const auto& place : places)
         if (place.name != places[0].name)
             check(!place.holdsPin(), ("no PIN in " + std::string(place.name) + " after").c_str());
     if (__wargv != nullptr)
-        check(!pinIn(sameLength(__wargv[1], runtimeWideLength)), "no PIN in __wargv[1] after");
+        check(!pinIn(std::wstring(__wargv[1], runtimeWideLength)), "no PIN in __wargv[1] after");
     check(std::strstr(_acmdln, "erase_argument_probe") != nullptr &&
               std::strstr(__argv[0], "erase_argument_probe") != nullptr,
           "_acmdln and __argv[0] still name the program");

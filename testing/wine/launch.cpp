@@ -8,6 +8,10 @@
 // own conversion of the launcher's command line cannot change them. The program inherits the
 // standard handles; the launcher exits with its exit code (255 when it cannot start it). The
 // program's working folder is the launcher's, or LAUNCH_WORKING_FOLDER when that is set.
+//
+// With LAUNCH_COMMAND_LINE set and no argument, it starts that command line byte for byte with
+// CreateProcessA instead, inheriting nothing: Wine quotes every argument that holds a blank, so a
+// tail such as "/start " with its trailing blank can only reach a program this way.
 #include <windows.h>
 
 #include <cstdio>
@@ -62,36 +66,53 @@ std::wstring quote(const std::wstring& arg) {
     return quoted;
 }
 
+// Wine's process creation fails now and then under load (codes 3 and 1359 seen, with the program
+// and its folder in place); the service's own spawner is not what is tested here, so a failed
+// start is tried again before it counts.
+template <typename Start>
+bool startWithRetries(Start start) {
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        if (start()) return true;
+        if (attempt < 5) Sleep(200 * attempt);
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    PROCESS_INFORMATION process = {};
+    bool started = false;
+    const char* raw = std::getenv("LAUNCH_COMMAND_LINE");
+    if (argc == 1 && raw != nullptr) {
+        std::string commandLine = raw;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        started = startWithRetries([&] {
+            return CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &process) != 0;
+        });
+    } else if (argc >= 2) {
+        const std::wstring program = widen(argv[1]);
+        std::wstring commandLine = quote(program);
+        for (int i = 2; i < argc; ++i) commandLine += L" " + quote(widen(fromHex(argv[i])));
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        const wchar_t* workingFolder = _wgetenv(L"LAUNCH_WORKING_FOLDER");
+        started = startWithRetries([&] {
+            return CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                  nullptr, workingFolder, &startup, &process) != 0;
+        });
+    } else {
         std::fprintf(stderr, "usage: launch.exe PROGRAM [HEX ...]\n");
         return 255;
     }
-    const std::wstring program = widen(argv[1]);
-    std::wstring commandLine = quote(program);
-    for (int i = 2; i < argc; ++i) commandLine += L" " + quote(widen(fromHex(argv[i])));
-
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process = {};
-    const wchar_t* workingFolder = _wgetenv(L"LAUNCH_WORKING_FOLDER");
-    // Wine's process creation fails now and then under load (codes 3 and 1359 seen, with the
-    // program and its folder in place); the service's own spawner is not what is tested here, so
-    // a failed start is tried again before it counts.
-    bool started = false;
-    for (int attempt = 1; attempt <= 5 && !started; ++attempt) {
-        started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                 nullptr, workingFolder, &startup, &process) != 0;
-        if (!started && attempt < 5) Sleep(200 * attempt);
-    }
     if (!started) {
-        std::fprintf(stderr, "launch.exe: CreateProcessW failed: %lu\n", GetLastError());
+        std::fprintf(stderr, "launch.exe: CreateProcess failed: %lu\n", GetLastError());
         return 255;
     }
     WaitForSingleObject(process.hProcess, INFINITE);

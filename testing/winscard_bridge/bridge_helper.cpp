@@ -25,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <string>
@@ -49,16 +50,13 @@ std::string hex32(std::uint32_t v) {
     return text;
 }
 
-// pcsc-lite's LONG results carry the Windows code in their low 32 bits.
-std::uint32_t result(LONG rv) {
-    return static_cast<std::uint32_t>(rv);
-}
-
-// The result of a call, traced as "CALL -> 0x8010000C".
-std::uint32_t traced(const std::string& call, LONG rv) {
-    trace(call + " -> " + hex32(result(rv)));
-    return result(rv);
-}
+// The calls as the trace names them, by operation code; the frequent validity check stays out.
+// clang-format off
+const char* const kTracedCalls[] = {
+    nullptr, "SCardEstablishContext", "SCardReleaseContext", nullptr, "SCardListReaders",
+    "SCardConnect", "SCardDisconnect", "SCardBeginTransaction", "SCardEndTransaction",
+    "SCardStatus", "SCardGetAttrib", "SCardTransmit", "SCardIntroduceCardType"};
+// clang-format on
 
 DWORD toPcscProtocols(std::uint32_t windows) {
     if (windows == kWinProtocolDefault) return SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
@@ -85,14 +83,15 @@ std::uint32_t toWinState(DWORD flags) {
 }
 
 // A pcsc-lite call that answers into a buffer of the length it reports: asked for that length
-// first. `out` holds the answer, or nothing on failure.
+// first. The reply gets the answer, or nothing on failure.
 template <typename Call>
-LONG sized(Bytes& out, Call call) {
+LONG sized(Writer& out, Call call) {
     DWORD length = 0;
     LONG rv = call(nullptr, &length);
-    out.resize(length);
-    if (rv == SCARD_S_SUCCESS) rv = call(out.data(), &length);
-    out.resize(rv == SCARD_S_SUCCESS ? length : 0);
+    Bytes answer(length);
+    if (rv == SCARD_S_SUCCESS) rv = call(answer.data(), &length);
+    answer.resize(rv == SCARD_S_SUCCESS ? length : 0);
+    out.blob(answer);
     return rv;
 }
 
@@ -126,9 +125,14 @@ class Connection {
             Bytes payload(length);
             if (!whole(recv, 0, fd_, payload.data(), length)) return;
             Reader in(payload);
-            const auto op = static_cast<Op>(in.u32());
+            const auto op = in.u32();
             Writer out(0);
-            const std::uint32_t rv = dispatch(op, in, out);
+            std::string detail;
+            // pcsc-lite's LONG results carry the Windows code in their low 32 bits.
+            const auto rv =
+                static_cast<std::uint32_t>(perform(static_cast<Op>(op), in, out, detail));
+            if (op < std::size(kTracedCalls) && kTracedCalls[op] != nullptr)
+                trace(kTracedCalls[op] + detail + " -> " + hex32(rv));
             if (!in.ok()) return;
             out.setFirst(rv);
             Bytes frame = out.frame();
@@ -137,33 +141,30 @@ class Connection {
     }
 
   private:
-    std::uint32_t dispatch(Op op, Reader& in, Writer& out) {
+    // Reads the operation's fields, makes the call and writes the reply's fields; `detail` gets
+    // what tells the call apart in the trace.
+    LONG perform(Op op, Reader& in, Writer& out, std::string& detail) {
         switch (op) {
             case Op::EstablishContext: {
-                const DWORD scope = in.u32();
                 SCARDCONTEXT context = 0;
-                const LONG rv = SCardEstablishContext(scope, nullptr, nullptr, &context);
+                const LONG rv = SCardEstablishContext(in.u32(), nullptr, nullptr, &context);
                 if (rv == SCARD_S_SUCCESS) contexts_.insert(context);
                 out.u64(static_cast<std::uint64_t>(context));
-                return traced("SCardEstablishContext", rv);
+                return rv;
             }
             case Op::ReleaseContext: {
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
-                const LONG rv = SCardReleaseContext(context);
                 contexts_.erase(context);
-                return traced("SCardReleaseContext", rv);
+                return SCardReleaseContext(context);
             }
             case Op::IsValidContext:
-                return result(SCardIsValidContext(static_cast<SCARDCONTEXT>(in.u64())));
+                return SCardIsValidContext(static_cast<SCARDCONTEXT>(in.u64()));
             case Op::ListReaders: {
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
-                Bytes names;
-                const LONG rv = sized(names, [&](std::uint8_t* buffer, DWORD* length) {
+                return sized(out, [&](std::uint8_t* buffer, DWORD* length) {
                     return SCardListReaders(context, nullptr, reinterpret_cast<char*>(buffer),
                                             length);
                 });
-                out.blob(names);
-                return traced("SCardListReaders", rv);
             }
             case Op::Connect: {
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
@@ -175,46 +176,40 @@ class Connection {
                 const LONG rv =
                     SCardConnect(context, reader.c_str(), share, protocols, &card, &active);
                 out.u64(static_cast<std::uint64_t>(card)).u32(toWinProtocols(active));
-                return traced("SCardConnect " + reader, rv);
+                detail = " " + reader;
+                return rv;
             }
-            case Op::Disconnect: {
-                const auto card = static_cast<SCARDHANDLE>(in.u64());
-                const LONG rv = SCardDisconnect(card, in.u32());
-                return traced("SCardDisconnect", rv);
-            }
-            case Op::BeginTransaction: {
-                const LONG rv = SCardBeginTransaction(static_cast<SCARDHANDLE>(in.u64()));
-                return traced("SCardBeginTransaction", rv);
-            }
+            case Op::Disconnect:
             case Op::EndTransaction: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
-                const LONG rv = SCardEndTransaction(card, in.u32());
-                return traced("SCardEndTransaction", rv);
+                const DWORD disposition = in.u32();
+                return op == Op::Disconnect ? SCardDisconnect(card, disposition)
+                                            : SCardEndTransaction(card, disposition);
             }
+            case Op::BeginTransaction:
+                return SCardBeginTransaction(static_cast<SCARDHANDLE>(in.u64()));
             case Op::Status: {
                 Bytes reader, atr;
                 DWORD state = 0, protocol = 0;
                 const LONG rv =
                     status(static_cast<SCARDHANDLE>(in.u64()), reader, state, protocol, atr);
                 out.blob(reader).u32(toWinState(state)).u32(toWinProtocols(protocol)).blob(atr);
-                return traced("SCardStatus", rv);
+                return rv;
             }
             case Op::GetAttrib: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
                 const DWORD attribute = in.u32();
-                Bytes value;
-                LONG rv;
-                if (attribute == SCARD_ATTR_ATR_STRING) {
-                    Bytes reader;
-                    DWORD state = 0, protocol = 0;
-                    rv = status(card, reader, state, protocol, value);
-                } else {
-                    rv = sized(value, [&](std::uint8_t* buffer, DWORD* length) {
+                detail = " " + hex32(static_cast<std::uint32_t>(attribute));
+                if (attribute != SCARD_ATTR_ATR_STRING) {
+                    return sized(out, [&](std::uint8_t* buffer, DWORD* length) {
                         return SCardGetAttrib(card, attribute, buffer, length);
                     });
                 }
-                out.blob(value);
-                return traced("SCardGetAttrib " + hex32(static_cast<std::uint32_t>(attribute)), rv);
+                Bytes reader, atr;
+                DWORD state = 0, protocol = 0;
+                const LONG rv = status(card, reader, state, protocol, atr);
+                out.blob(atr);
+                return rv;
             }
             case Op::Transmit: {
                 const auto card = static_cast<SCARDHANDLE>(in.u64());
@@ -230,21 +225,20 @@ class Connection {
                                               &receivePci, response.data(), &received);
                 response.resize(rv == SCARD_S_SUCCESS ? received : 0);
                 out.u32(toWinProtocols(receivePci.dwProtocol)).blob(response);
-                return traced("SCardTransmit", rv);
+                return rv;
             }
             case Op::IntroduceCardType: {
                 // pcsc-lite keeps no card database: the names are only recorded, and the call
                 // succeeds on a valid context as a Windows one with write rights would.
                 const auto context = static_cast<SCARDCONTEXT>(in.u64());
-                const std::string name = in.text();
+                detail = " " + in.text();
                 in.blob();
                 in.blob();
-                const LONG rv = SCardIsValidContext(context);
-                return traced("SCardIntroduceCardType " + name, rv);
+                return SCardIsValidContext(context);
             }
         }
         trace("unknown operation " + hex32(static_cast<std::uint32_t>(op)));
-        return result(SCARD_E_UNSUPPORTED_FEATURE);
+        return SCARD_E_UNSUPPORTED_FEATURE;
     }
 
     // The reader name as a Windows multi-string (one more NUL) and the ATR.

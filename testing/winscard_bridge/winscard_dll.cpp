@@ -77,9 +77,9 @@ LONG openChannel() {
     return SCARD_S_SUCCESS;
 }
 
-// One call: the request out, the reply in. `reply` holds the payload after the result. A lost
-// helper is a lost service: the next call connects again.
-LONG call(const Writer& request, Bytes& reply) {
+// One call: the request out, the reply in. `reply`, where given, gets the payload after the
+// result. A lost helper is a lost service: the next call connects again.
+LONG call(const Writer& request, Bytes* reply = nullptr) {
     AcquireSRWLockExclusive(&channelLock);
     LONG rv = openChannel();
     if (rv == SCARD_S_SUCCESS) {
@@ -96,7 +96,7 @@ LONG call(const Writer& request, Bytes& reply) {
         if (ok) {
             Reader in(payload);
             rv = static_cast<LONG>(in.u32());
-            reply.assign(payload.begin() + 4, payload.end());
+            if (reply) reply->assign(payload.begin() + 4, payload.end());
         } else {
             closesocket(channel);
             channel = INVALID_SOCKET;
@@ -139,16 +139,10 @@ LONG deliver(const Bytes& data, void* out, DWORD* outLength) {
     return SCARD_S_SUCCESS;
 }
 
-// A call whose reply carries no fields.
-LONG simple(const Writer& w) {
-    Bytes reply;
-    return call(w, reply);
-}
-
 // A call whose reply is one variable-length answer, handed over as deliver() does.
 LONG delivered(const Writer& w, void* out, DWORD* outLength) {
     Bytes reply;
-    const LONG rv = call(w, reply);
+    const LONG rv = call(w, &reply);
     return rv == SCARD_S_SUCCESS ? deliver(Reader(reply).blob(), out, outLength) : rv;
 }
 
@@ -160,17 +154,17 @@ LONG WINAPI SCardEstablishContext(DWORD scope, LPCVOID, LPCVOID, LPSCARDCONTEXT 
     if (context == nullptr) return SCARD_E_INVALID_PARAMETER;
     Bytes reply;
     const LONG rv =
-        call(Writer(static_cast<std::uint32_t>(Op::EstablishContext)).u32(scope), reply);
+        call(Writer(static_cast<std::uint32_t>(Op::EstablishContext)).u32(scope), &reply);
     if (rv == SCARD_S_SUCCESS) *context = static_cast<SCARDCONTEXT>(Reader(reply).u64());
     return rv;
 }
 
 LONG WINAPI SCardReleaseContext(SCARDCONTEXT context) {
-    return simple(request(Op::ReleaseContext, context));
+    return call(request(Op::ReleaseContext, context));
 }
 
 LONG WINAPI SCardIsValidContext(SCARDCONTEXT context) {
-    return simple(request(Op::IsValidContext, context));
+    return call(request(Op::IsValidContext, context));
 }
 
 LONG WINAPI SCardFreeMemory(SCARDCONTEXT, LPCVOID memory) {
@@ -189,7 +183,7 @@ LONG WINAPI SCardConnectA(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWOR
     Bytes reply;
     const LONG rv = call(
         request(Op::Connect, context).blob(reader, std::strlen(reader)).u32(share).u32(protocols),
-        reply);
+        &reply);
     if (rv == SCARD_S_SUCCESS) {
         Reader in(reply);
         *card = static_cast<SCARDHANDLE>(in.u64());
@@ -199,21 +193,21 @@ LONG WINAPI SCardConnectA(SCARDCONTEXT context, LPCSTR reader, DWORD share, DWOR
 }
 
 LONG WINAPI SCardDisconnect(SCARDHANDLE card, DWORD disposition) {
-    return simple(request(Op::Disconnect, card).u32(disposition));
+    return call(request(Op::Disconnect, card).u32(disposition));
 }
 
 LONG WINAPI SCardBeginTransaction(SCARDHANDLE card) {
-    return simple(request(Op::BeginTransaction, card));
+    return call(request(Op::BeginTransaction, card));
 }
 
 LONG WINAPI SCardEndTransaction(SCARDHANDLE card, DWORD disposition) {
-    return simple(request(Op::EndTransaction, card).u32(disposition));
+    return call(request(Op::EndTransaction, card).u32(disposition));
 }
 
 LONG WINAPI SCardStatusA(SCARDHANDLE card, LPSTR readerNames, LPDWORD readerLength, LPDWORD state,
                          LPDWORD protocol, LPBYTE atr, LPDWORD atrLength) {
     Bytes reply;
-    LONG rv = call(request(Op::Status, card), reply);
+    LONG rv = call(request(Op::Status, card), &reply);
     if (rv != SCARD_S_SUCCESS) return rv;
     Reader in(reply);
     const Bytes names = in.blob();
@@ -243,7 +237,7 @@ LONG WINAPI SCardTransmit(SCARDHANDLE card, LPCSCARD_IO_REQUEST sendPci, LPCBYTE
                              .u32(sendPci->dwProtocol)
                              .blob(command, commandLength)
                              .u32(*responseLength),
-                         reply);
+                         &reply);
     if (rv != SCARD_S_SUCCESS) return rv;
     Reader in(reply);
     const DWORD protocol = in.u32();
@@ -258,10 +252,10 @@ LONG WINAPI SCardTransmit(SCARDHANDLE card, LPCSCARD_IO_REQUEST sendPci, LPCBYTE
 LONG WINAPI SCardIntroduceCardTypeA(SCARDCONTEXT context, LPCSTR name, LPCGUID, LPCGUID, DWORD,
                                     LPCBYTE atr, LPCBYTE mask, DWORD atrLength) {
     if (name == nullptr || atr == nullptr || mask == nullptr) return SCARD_E_INVALID_PARAMETER;
-    return simple(request(Op::IntroduceCardType, context)
-                      .blob(name, std::strlen(name))
-                      .blob(atr, atrLength)
-                      .blob(mask, atrLength));
+    return call(request(Op::IntroduceCardType, context)
+                    .blob(name, std::strlen(name))
+                    .blob(atr, atrLength)
+                    .blob(mask, atrLength));
 }
 
 }  // extern "C"

@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # carddata.exe with cardread.dll (x86_64) under Wine reads simulated cards through the test-only
 # WinSCard bridge: winscard.dll beside the program, chosen over Wine's stub, hands every call to
-# winscard-bridge, which makes it with pcsc-lite against a private pcscd with a vpcd reader. For
-# each case the same card and request go to the Linux build first, then to the Windows one; the
-# reply must be the Linux one byte for byte, and the card must have received the same commands,
-# apart from the host's random block in the protected VERIFY and the card authentication that
-# answers the card's challenge.
-# Last, a request without a reader name goes through Wine's card dialog.
+# winscard-bridge, which makes it with pcsc-lite against a private pcscd with a vpcd reader. Each
+# case's card and request go to the Linux build, then to the Windows one: the same reply byte for
+# byte, and the same commands to the card (commands() says what may differ). Last, a request
+# without a reader name goes through Wine's card dialog.
 #
 #   card-read-under-wine.sh CARDDATA CARDSIM BRIDGE WINDOWS_BIN WINSCARD_DLL WORK_DIR
 #
@@ -21,12 +19,15 @@ fresh_work "$6" && mkdir "$work/bin"
 
 cp "$windows_bin/carddata.exe" "$windows_bin/cardread.dll" "$winscard_dll" "$work/bin/"
 
+# A prefix of this test's own with no debugger; the server stays up between the runs (each run
+# then takes well under a second).
+wine_prefix "$work" "winscard=n;winedbg.exe=d;mscoree,mshtml="
 cardsim_pid=
 bridge_pid=
 cleanup() {
     [[ -z $cardsim_pid ]] || kill "$cardsim_pid" 2>/dev/null || true
     [[ -z $bridge_pid ]] || kill "$bridge_pid" 2>/dev/null || true
-    wineserver -k >/dev/null 2>&1 || true
+    wine_stop
     bash "$fixture" stop "$work/pcscd"
 }
 trap cleanup EXIT
@@ -43,13 +44,7 @@ for _ in $(seq 1 100); do
 done
 export WINSCARD_BRIDGE_PORT
 WINSCARD_BRIDGE_PORT=$(cat "$work/bridge.port")
-
-# A prefix of this test's own, no display and no debugger, so nothing waits for a user; the
-# server stays up between the runs (each run then takes well under a second).
-wine_prefix "$work" "winscard=n;winedbg.exe=d;mscoree,mshtml="
-mkdir -p "$WINEPREFIX"
-wineserver -p 900
-wineboot -i >/dev/null 2>&1
+wine_boot 900
 
 # Puts a card with the simulator's options into the first reader (none for "-"), logging its
 # commands to $1.
@@ -69,6 +64,20 @@ pull() {
     "$bridge" --wait-empty "$reader" || fail "the reader did not empty"
 }
 
+# with_card BASE CARD COMMAND...: runs COMMAND with CARD (the simulator's options, "-" for none)
+# in the reader; its output goes to BASE.out and BASE.err, its exit status to status, the card's
+# commands to BASE.log.
+with_card() {
+    local base=$1 card=$2
+    shift 2
+    # shellcheck disable=SC2086  # the simulator's options are words
+    insert "$base.log" $card
+    status=0
+    "$@" >"$base.out" 2>"$base.err" || status=$?
+    pull
+}
+windows_carddata() { (cd "$work/bin" && wine ./carddata.exe "$1"); }
+
 # The protected VERIFY carries the host's random block and the card authentication answers the
 # card's challenge: of those two only the header and length can match.
 commands() {
@@ -87,16 +96,9 @@ while read -r name code pin sno card; do
     [[ -n $name ]] || continue
     echo "== $name"
     request="{\"UserPIN\":\"$pin\",\"SNO\":\"$sno\",\"ReaderSlot\":\"$reader\"}"
-    # shellcheck disable=SC2086  # the simulator's options are words
-    insert "$work/$name.linux.log" $card
-    "$carddata" "$request" >"$work/$name.linux.out" 2>"$work/$name.linux.err"
-    pull
-    # shellcheck disable=SC2086
-    insert "$work/$name.windows.log" $card
-    status=0
-    (cd "$work/bin" && wine ./carddata.exe "$request") \
-        >"$work/$name.windows.out" 2>"$work/$name.windows.err" || status=$?
-    pull
+    with_card "$work/$name.linux" "$card" "$carddata" "$request"
+    ((status == 0)) || fail "$name: the Linux build exited with $status"
+    with_card "$work/$name.windows" "$card" windows_carddata "$request"
 
     grep -q "^{\"msg\":\"[^\"]*\",\"ret_code\":$code,\"version\":\"1.0.4\"}\$" \
         "$work/$name.linux.out" || fail "$name: Linux reply is not ret_code $code"
@@ -115,11 +117,8 @@ done <<<"$cases"
 # No reader name: cardread asks Wine's card dialog, whose GetOpenCardNameA Wine 8 does not
 # implement at all. The program dies in that call; the card is never reached.
 echo "== card-dialog"
-insert "$work/dialog.log" --kind main --records 6 --entry ABCD=07
-status=0
-(cd "$work/bin" && wine ./carddata.exe '{"UserPIN":"1234","SNO":"ABCD"}') \
-    >"$work/dialog.out" 2>"$work/dialog.err" || status=$?
-pull
+with_card "$work/dialog" "--kind main --records 6 --entry ABCD=07" \
+    windows_carddata '{"UserPIN":"1234","SNO":"ABCD"}'
 ((status != 0)) || fail "card-dialog: carddata.exe exited with 0"
 [[ ! -s $work/dialog.out ]] || fail "card-dialog: a reply: $(cat "$work/dialog.out")"
 grep -q "unimplemented function scarddlg.dll.GetOpenCardNameA" "$work/dialog.err" ||

@@ -21,6 +21,11 @@ const char kPinAccepted[] = "{\"func\":\"checkPin\",\"ret_code\":0,\"message\":\
 const char kModuleNotLoaded[] =
     "{\"func\":\"checkPin\",\"ret_code\":3657433094,\"message\":\"初始化函式庫失敗!!!\"}\n";
 
+// The service's checkPin request for slot 0.
+std::string checkPin(const std::string& pin) {
+    return "{\"CA_Function\":\"checkPin\",\"sPin\":\"" + pin + "\",\"slotID\":\"0\"}";
+}
+
 // Text as its UTF-16LE bytes in hex, the way command_line_of prints a command line.
 std::string utf16Hex(const std::string& ascii) {
     static const char kDigits[] = "0123456789abcdef";
@@ -37,9 +42,7 @@ TEST(PincheckPrivacyUnderWine, RequestIsGoneFromTheCommandLineDuringTheLogin) {
     testsupport::MockModule module("slot 1 pin=\"7351\"\nlogin-delay 3000\n");
     const std::string folder = winetest::pincheckFolder(true);
     winetest::Environment env = winetest::withMockModule();
-    const pid_t run = winetest::startLaunch(
-        folder + "/pincheck.exe",
-        {"{\"CA_Function\":\"checkPin\",\"sPin\":\"7351\",\"slotID\":\"0\"}"}, env);
+    const pid_t run = winetest::startLaunch(folder + "/pincheck.exe", {checkPin("7351")}, env);
 
     // The module logs C_OpenSession just before the login, which then takes its time.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -63,8 +66,7 @@ TEST(PincheckPrivacyUnderWine, RequestIsGoneFromTheCommandLineDuringTheLogin) {
 TEST(PincheckPrivacyUnderWine, ArgumentAndBothCommandLineTextsAreErased) {
     const std::string probe = winetest::stage("erase-probe", {"tools/erase_argument_probe.exe"}) +
                               "/erase_argument_probe.exe";
-    const winetest::RunResult r = winetest::launch(
-        probe, {"{\"CA_Function\":\"checkPin\",\"sPin\":\"7351\",\"slotID\":\"0\"}"});
+    const winetest::RunResult r = winetest::launch(probe, {checkPin("7351")});
     EXPECT_EQ(r.exitStatus, 0) << r.out;
     EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("ok: no PIN in the process parameters after"), std::string::npos) << r.out;
@@ -99,9 +101,8 @@ TEST_P(PincheckModuleSearchUnderWine, TakesTheModuleOnlyFromTrustedFolders) {
         servicectl::wine::writeFile(
             system, servicectl::wine::readFile(std::string(std::getenv("CARD_WIN64_TOOLS")) +
                                                "/ZarqoPKCS11.dll"));
-    const winetest::RunResult r = winetest::launch(
-        folder + "/pincheck.exe",
-        {"{\"CA_Function\":\"checkPin\",\"sPin\":\"1234\",\"slotID\":\"0\"}"}, env);
+    const winetest::RunResult r =
+        winetest::launch(folder + "/pincheck.exe", {checkPin("1234")}, env);
     if (place == "system") std::remove(system.c_str());
     EXPECT_EQ(r.out, GetParam().out);
     EXPECT_EQ(module.count("C_Login"), place == "working" ? 0 : 1);
@@ -141,9 +142,8 @@ TEST(PincheckTraceUnderWine, ModuleThatDoesNotLoadIsDiagnosedFromItsFile) {
         testsupport::TempDir dir;
         winetest::Environment env;
         env["CARD_TRACE_FILE"] = winetest::windowsPath(dir.file("trace.jsonl"));
-        const winetest::RunResult r = winetest::launch(
-            folder + "/pincheck.exe",
-            {"{\"CA_Function\":\"checkPin\",\"sPin\":\"1234\",\"slotID\":\"0\"}"}, env);
+        const winetest::RunResult r =
+            winetest::launch(folder + "/pincheck.exe", {checkPin("1234")}, env);
         EXPECT_EQ(r.out, kModuleNotLoaded);
         const auto events = testsupport::readTrace(dir.file("trace.jsonl"));
         const Json::Value* load = testsupport::findEvent(events, "module.load");

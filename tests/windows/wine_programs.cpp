@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
 #include "common/hex.h"
 
@@ -30,9 +29,9 @@ std::string hex(const std::string& bytes) {
 }  // namespace
 
 servicectl::wine::WinePrefix& prefix() {
-    static std::unique_ptr<servicectl::wine::WinePrefix> shared(new servicectl::wine::WinePrefix());
-    EXPECT_TRUE(shared->ok()) << shared->error();
-    return *shared;
+    static servicectl::wine::WinePrefix shared;
+    EXPECT_TRUE(shared.ok()) << shared.error();
+    return shared;
 }
 
 std::string windowsPath(const std::string& unixPath) {
@@ -111,20 +110,13 @@ pid_t startLaunch(const std::string& program, const std::vector<std::string>& ar
     return prefix().startWine(argv, all);
 }
 
-testsupport::ProcessResult launchForTable(const std::string& program,
-                                          const std::vector<std::string>& args, Environment env,
-                                          const std::vector<std::string>& extra) {
+RunResult launchForTable(const std::string& program, const std::vector<std::string>& args,
+                         Environment env, const std::vector<std::string>& extra) {
     for (const std::string& entry : extra) {
         const std::size_t eq = entry.find('=');
         env[entry.substr(0, eq)] = windowsPath(entry.substr(eq + 1));
     }
-    const RunResult run = launch(program, args, env);
-    testsupport::ProcessResult result;
-    result.out = run.out;
-    result.err = run.err;
-    result.exitStatus = run.finished ? run.exitStatus : -1;
-    result.finished = run.finished;
-    return result;
+    return launch(program, args, env);
 }
 
 }  // namespace winetest

@@ -49,11 +49,9 @@ RunResult launch(const std::string& program, const std::vector<std::string>& arg
 pid_t startLaunch(const std::string& program, const std::vector<std::string>& args,
                   const Environment& env = {});
 
-// launch() for the test tables shared with the Linux build, with the result the Linux runs give;
-// each "NAME=UNIX_PATH" of `extra` (the traced run's file) joins `env` as NAME with the path as
-// the program sees it.
-testsupport::ProcessResult launchForTable(const std::string& program,
-                                          const std::vector<std::string>& args, Environment env,
-                                          const std::vector<std::string>& extra);
+// launch() for the test tables shared with the Linux build: each "NAME=UNIX_PATH" of `extra` (the
+// traced run's file) joins `env` as NAME with the path as the program sees it.
+RunResult launchForTable(const std::string& program, const std::vector<std::string>& args,
+                         Environment env, const std::vector<std::string>& extra);
 
 }  // namespace winetest

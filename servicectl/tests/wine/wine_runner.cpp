@@ -13,7 +13,7 @@ namespace servicectl {
 namespace wine {
 namespace {
 
-// The calls traced; everything else stays out of the (otherwise huge) relay output.
+// The calls traced and read back; everything else stays out of the (otherwise huge) relay output.
 const char kRelayInclude[] =
     "user32.MessageBoxA;kernel32.CreateProcessA;kernel32.WaitForSingleObject";
 
@@ -63,10 +63,8 @@ std::vector<TracedCall> parseRelayTrace(const std::string& trace) {
         const std::size_t dot = line.find('.', colon);
         if (paren == std::string::npos || dot == std::string::npos || dot > paren) continue;
         const std::string function = line.substr(dot + 1, paren - dot - 1);
-        if (function != "MessageBoxA" && function != "CreateProcessA" &&
-            function != "WaitForSingleObject") {
+        if ((std::string(kRelayInclude) + ";").find("." + function + ";") == std::string::npos)
             continue;
-        }
         TracedCall call{line.substr(0, colon), function, {}, false, line.substr(paren + 1)};
         for (std::size_t pos = paren + 1;
              !call.truncated && (pos = line.find('"', pos)) != std::string::npos;) {

@@ -141,76 +141,80 @@ Event::~Event() {
     }
 }
 
-void Event::key(const char* name) {
-    line_ += ",\"";
-    line_ += name;
-    line_ += "\":";
+namespace {
+
+// Adds ,"name": and what `value` makes to a line being built. A line that cannot be built for
+// want of memory is dropped whole rather than written in part, and the program goes on: tracing
+// never changes a result.
+template <typename Value>
+void extend(std::string& line, const char* name, Value&& value) {
+    if (line.empty()) return;
+    try {
+        line += ",\"";
+        line += name;
+        line += "\":";
+        line += value();
+    } catch (...) {
+        line.clear();
+    }
 }
 
+}  // namespace
+
 Event& Event::text(const char* name, const std::string& value) {
-    if (line_.empty()) return *this;
-    try {
-        key(name);
-        line_ += quoted(value);
-    } catch (...) {
-        line_.clear();
-    }
+    extend(line_, name, [&] { return quoted(value); });
     return *this;
 }
 
 Event& Event::text(const char* name, const char* value) {
-    return text(name, std::string(value ? value : ""));
+    extend(line_, name, [&] { return quoted(value ? value : ""); });
+    return *this;
 }
 
 Event& Event::padded(const char* name, const unsigned char* value, std::size_t size) {
     while (size > 0 && (value[size - 1] == ' ' || value[size - 1] == '\0')) --size;
-    return text(name, std::string(reinterpret_cast<const char*>(value), size));
+    extend(line_, name,
+           [&] { return quoted(std::string(reinterpret_cast<const char*>(value), size)); });
+    return *this;
 }
 
 Event& Event::number(const char* name, long long value) {
-    return json(name, std::to_string(value));
+    extend(line_, name, [&] { return std::to_string(value); });
+    return *this;
 }
 
 Event& Event::unsignedNumber(const char* name, unsigned long long value) {
-    return json(name, std::to_string(value));
+    extend(line_, name, [&] { return std::to_string(value); });
+    return *this;
 }
 
 Event& Event::ms(const char* name, double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value < 0 ? 0.0 : value);
-    return json(name, text);
+    extend(line_, name, [&]() -> const char* { return text; });
+    return *this;
 }
 
 Event& Event::flag(const char* name, bool value) {
-    return json(name, value ? "true" : "false");
+    extend(line_, name, [&] { return value ? "true" : "false"; });
+    return *this;
 }
 
 Event& Event::hex(const char* name, const unsigned char* bytes, std::size_t size) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    try {
-        text.reserve(2 * size + 2);
-        text += '"';
+    extend(line_, name, [&] {
+        static const char digits[] = "0123456789ABCDEF";
+        std::string text(2 * size + 2, '"');
         for (std::size_t i = 0; i < size; ++i) {
-            text += digits[bytes[i] >> 4];
-            text += digits[bytes[i] & 15];
+            text[1 + 2 * i] = digits[bytes[i] >> 4];
+            text[2 + 2 * i] = digits[bytes[i] & 15];
         }
-        text += '"';
-    } catch (...) {
-        line_.clear();
-        return *this;
-    }
-    return json(name, text);
+        return text;
+    });
+    return *this;
 }
 
 Event& Event::json(const char* name, const std::string& value) {
-    if (line_.empty()) return *this;
-    try {
-        key(name);
-        line_ += value;
-    } catch (...) {
-        line_.clear();
-    }
+    extend(line_, name, [&]() -> const std::string& { return value; });
     return *this;
 }
 

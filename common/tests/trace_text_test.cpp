@@ -14,6 +14,10 @@ struct Case {
     std::string json;
 };
 
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TraceText : public ::testing::TestWithParam<Case> {};
 
 TEST_P(TraceText, IsOneJsonString) {

@@ -58,7 +58,6 @@ class Event {
     Event& json(const char* key, const std::string& value);
 
   private:
-    void key(const char* name);
     std::string line_;
 };
 

@@ -24,8 +24,10 @@ find "$dir" -name '*.gcda' -delete
     --output-on-failure) ||
     echo "(some tests failed; the figures below still count what ran)"
 
-# Gcov's throw and unreachable branches are the compiler's, not decisions in the code.
-common=(-r "$root" --object-directory "$dir" --exclude-throw-branches
+# Gcov's throw and unreachable branches are the compiler's, not decisions in the code. The counts
+# are searched for in this build only: other build trees may hold Wine prefixes whose drive links
+# lead to the whole file system.
+common=("$dir" -r "$root" --object-directory "$dir" --exclude-throw-branches
         --exclude-unreachable-branches --exclude '.*/tests?/.*' --exclude '.*/testing/.*'
         --exclude '.*/fuzz/.*' --exclude '.*/build[^/]*/.*')
 mkdir -p "$dir/coverage"

@@ -17,6 +17,10 @@ struct KnownAnswer {
     const char* cipher;
 };
 
+void PrintTo(const KnownAnswer& c, std::ostream* os) {
+    *os << c.key << '/' << c.plain;
+}
+
 // Published DES known answers: the worked example of the standard's tutorial literature, the
 // NBS validation tables (variable plaintext, variable key, S-box tests) and classic vectors.
 const KnownAnswer kDesKnownAnswers[] = {

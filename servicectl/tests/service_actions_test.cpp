@@ -82,6 +82,10 @@ struct Action {
     std::string programFiles = "C:\\Program Files (x86)";
 };
 
+void PrintTo(const Action& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const std::string kServiceTail = "\\VemraLocalSignServer\\node.exe\" vemraLocalServer.js";
 // A Program Files folder that makes the quoted service command line `length` bytes long.
 std::string folderFor(std::size_t length) {

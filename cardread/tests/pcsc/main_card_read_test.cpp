@@ -106,6 +106,10 @@ struct PinBlockCase {
     int status = 0;
 };
 
+void PrintTo(const PinBlockCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PinBlock : public ThroughPcscd, public ::testing::WithParamInterface<PinBlockCase> {};
 
 TEST_P(PinBlock, IsTheFirstBytesPadded) {

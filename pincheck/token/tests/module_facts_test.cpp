@@ -3,6 +3,7 @@
 // since a module file that did not load may be anything.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -126,6 +127,12 @@ std::string elfFile(ElfImage e, Change change) {
     return elfFile(e);
 }
 
+// `image` with `value` written over `width` bytes at `at`.
+std::string patched(std::string image, std::size_t at, std::uint64_t value, int width) {
+    put(image, at, value, width);
+    return image;
+}
+
 struct Case {
     const char* name;
     std::string image;
@@ -151,6 +158,25 @@ TEST_P(ModuleFacts, AreReadFromTheFileAloneAndNeverPastIt) {
     EXPECT_EQ(facts.bits, c.expected.bits);
     EXPECT_EQ(facts.machine, c.expected.machine);
     EXPECT_EQ(facts.needed, c.expected.needed);
+}
+
+// A module file cut short anywhere (a failed copy, a file still being written) gives a subset of
+// what the whole file says and is never read past its end: each cut goes into a buffer of exactly
+// its length, so that AddressSanitizer sees a read past it.
+TEST_P(ModuleFacts, EveryCutSaysNoMoreThanTheWholeFile) {
+    const std::string& image = GetParam().image;
+    const token::ModuleFileFacts whole = factsOf(image);
+    for (std::size_t size = 0; size < image.size(); ++size) {
+        SCOPED_TRACE(size);
+        const std::vector<unsigned char> cut(image.begin(), image.begin() + size);
+        const token::ModuleFileFacts facts = token::readModuleFacts(cut.data(), size);
+        EXPECT_TRUE(facts.format == ModuleFormat::kNone || facts.format == whole.format);
+        EXPECT_TRUE(!facts.library || whole.library);
+        EXPECT_TRUE(facts.bits == 0 || facts.bits == whole.bits);
+        EXPECT_TRUE(facts.machine.empty() || facts.machine == whole.machine) << facts.machine;
+        ASSERT_LE(facts.needed.size(), whole.needed.size());
+        EXPECT_TRUE(std::equal(facts.needed.begin(), facts.needed.end(), whole.needed.begin()));
+    }
 }
 
 std::string rowName(const ::testing::TestParamInfo<Case>& info) {
@@ -182,7 +208,21 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"importTableOutsideEverySection",
              peFile({0x8664, true, true, kTwo}, [](PeImage& p) { p.importRva = 0x9000; }),
              kX64DllBare},
-        Case{"stubWithoutPeSignature", peFile({0x8664, true, true}).substr(0, 0x40), kNothing}),
+        Case{"stubWithoutPeSignature", peFile({0x8664, true, true}).substr(0, 0x40), kNothing},
+        Case{"longestNameKept",
+             peFile({0x8664, true, true, {std::string(255, 'n'), "b.dll"}}),
+             {kPe, true, 64, "x64", {std::string(255, 'n'), "b.dll"}}},
+        Case{"nameOverTheLimitLeftOut",
+             peFile({0x8664, true, true, {std::string(256, 'n'), "b.dll"}}),
+             {kPe, true, 64, "x64", {"b.dll"}}},
+        // Past the COFF header (0x44) the optional header's magic (+20) and the number of data
+        // directories (+20+108 in a 64-bit image).
+        Case{"unknownOptionalHeader",
+             patched(kX64Dll, 0x44 + 20, 0x999, 2),
+             {kPe, true, 0, "x64", {}}},
+        Case{"noImportDirectory", patched(kX64Dll, 0x44 + 20 + 108, 1, 4), kX64DllBare},
+        Case{"mzWithoutZ", patched(kX64Dll, 0, 'M' | 'Q' << 8, 2), kNothing},
+        Case{"elfMagicWithAWrongLetter", patched(elfFile(kX64So), 0, 0x474C457F, 4), kNothing}),
     rowName);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -224,6 +264,14 @@ TEST(PeDiagnosis, NamesTheWrongMachineAndTheMissingDependency) {
     const token::ProgramFacts linux64{ModuleFormat::kElf, 64, "x64"};
     EXPECT_EQ(token::diagnoseLoadFailure(facts({0x8664, true, true}), linux64, onlyKernel),
               "not a library");
+    EXPECT_EQ(token::diagnoseLoadFailure(factsOf(kX64Dll.substr(0, 0x46)), program, onlyKernel),
+              "not a library");
+    // Without a way to look dependencies up, every one is reported.
+    EXPECT_EQ(token::diagnoseLoadFailure(factsOf(kX64Dll), program, nullptr),
+              "dependency not found: libcrypto-3-x64.dll, KERNEL32.dll");
+    const std::string x86NoOptional = patched(peFile({0x14C, false, true}), 0x44 + 20, 0, 2);
+    EXPECT_EQ(token::diagnoseLoadFailure(factsOf(x86NoOptional), program, onlyKernel),
+              "module is x86, this program is 64-bit x64");
 }
 
 }  // namespace

@@ -170,6 +170,10 @@ struct FaultCase {
     const char* answers;  // separated by blanks
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Faults : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(Faults, ChangeOrWithholdAnswers) {

@@ -96,6 +96,9 @@ std::vector<MockCase> mockCases() {
             reply("3657433250", "密碼長度不足"), refused),
         row("PinLocked", "slot 1\nfail C_Login 0xA4\n", request("1234", "0"),
             reply("3657433252", "登入卡片失敗"), refused),
+        // A code no PKCS#11 version defines comes back like any other refusal.
+        row("LoginFailsWithAnUndefinedCode", "slot 1\nfail C_Login 0x1FF\n", request("1234", "0"),
+            reply("3657433599", "登入卡片失敗"), refused),
         row("PinLongerThanNineteenPassedWhole", "slot 1 pin=\"" + longPin + "\" pin-max=40\n",
             request(longPin, "0"), reply("0", ""), {}, {"length=25 pin=" + longPin + " -> 0x0"}),
         row("PinCutToNineteenWouldBeWrong", "slot 1 pin=\"" + longPin + "\" pin-max=40\n",

@@ -58,6 +58,8 @@ TEST_F(CardReplies, EachCardOutcomeMapsToItsReplyCode) {
         {"card status word (6A82)", CardKind::Main, "fault 80A4000002AC01=sw:6A82", "1234", "ABCD",
          0x6A82},
         {"selects no record (no data)", CardKind::Main, "", "1234", "NONE", 1986002945},
+        {"answer without a status word (7402)", CardKind::Main, "fault 80A40000020900=raw:90",
+         "1234", "ABCD", 0x7402},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -13,6 +13,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -225,6 +226,30 @@ TEST_F(MockKeyTest, OnlyPkcs1PaddingGoesToTheToken) {
     Bytes out;
     EXPECT_EQ(rsaDecrypt(key_.get(), sig, RSA_PKCS1_OAEP_PADDING, out), -1);
     EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-2)});
+    EXPECT_EQ(token_->mock.count("C_SignInit") + token_->mock.count("C_DecryptInit"), 0);
+}
+
+// The token method on a key that holds no token reference or modulus (one a caller built on the
+// method itself) refuses instead of reaching a token, as does a digest without a DigestInfo form.
+TEST_F(MockKeyTest, KeysWithoutTheirTokenAndDigestsWithoutAnEncodingAreRefused) {
+    token_->mock.clearLog();
+    ERR_clear_error();
+    Bytes sig;
+    EXPECT_EQ(rsaSign(NID_undef, keytest::sha256("x"), 32, key_.get(), sig), 0);
+    EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-4)});
+
+    std::unique_ptr<RSA, decltype(&RSA_free)> bare(RSA_new(), RSA_free);
+    ASSERT_EQ(RSA_set_method(bare.get(), RSA_get_method(rsaOf(key_.get()))), 1);
+    const Bytes digest = keytest::sha256("y");
+    unsigned int size = 0;
+    EXPECT_EQ(RSA_sign(NID_sha256, digest.data(), 32, sig.data(), &size, bare.get()), 0);
+    EXPECT_EQ(userReasons(), std::vector<unsigned long>{reasonOf(-5)});
+    EXPECT_EQ(RSA_private_encrypt(32, digest.data(), sig.data(), bare.get(), RSA_PKCS1_PADDING),
+              -1);
+    EXPECT_EQ(RSA_private_decrypt(32, digest.data(), sig.data(), bare.get(), RSA_PKCS1_PADDING),
+              -1);
+    EXPECT_EQ(userReasons(),
+              (std::vector<unsigned long>{CKR_KEY_HANDLE_INVALID, CKR_KEY_HANDLE_INVALID}));
     EXPECT_EQ(token_->mock.count("C_SignInit") + token_->mock.count("C_DecryptInit"), 0);
 }
 
